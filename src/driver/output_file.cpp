@@ -1,0 +1,51 @@
+#include "driver/output_file.hpp"
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+
+#include "common/run_stop.hpp"
+#include "driver/text_input.hpp"
+
+namespace velmar {
+
+namespace fs = std::filesystem;
+
+void OutputFile::open(const std::string& name, const LineSource& deck, int line) {
+  name_ = name;
+  std::error_code ec;
+  if (fs::is_directory(name, ec)) deck.fail(line, "the output file name names a folder", name);
+  errno = 0;
+  if (!fs::exists(name, ec)) {
+    // Create it without touching anything else: append mode never truncates.
+    std::ofstream create(name, std::ios::out | std::ios::app);
+    if (!create) {
+      const int err = errno;
+      deck.fail(line, std::string("cannot create the output file (") +
+                          (err ? std::strerror(err) : "open failed") + ")", name);
+    }
+  }
+  errno = 0;
+  file_.open(name, std::ios::in | std::ios::out | std::ios::binary);
+  if (!file_) {
+    const int err = errno;
+    deck.fail(line, std::string("cannot open the output file for writing (") +
+                        (err ? std::strerror(err) : "open failed") + ")", name);
+  }
+}
+
+void OutputFile::replace_content(const std::string& text) {
+  file_.seekp(0);
+  file_.write(text.data(), static_cast<std::streamsize>(text.size()));
+  file_.flush();
+  const bool ok = static_cast<bool>(file_);
+  file_.close();
+  std::error_code ec;
+  if (ok && fs::is_regular_file(name_, ec)) fs::resize_file(name_, text.size(), ec);
+  if (!ok || ec) {
+    throw RunStop(EXIT_INPUT, {}, name_ + ": cannot write the output file" +
+                                      (ec ? " (" + ec.message() + ")" : std::string()) + "\n");
+  }
+}
+
+}  // namespace velmar

@@ -1,0 +1,133 @@
+#include "driver/run.hpp"
+
+#include <algorithm>
+#include <cmath>
+
+#include "common/run_stop.hpp"
+#include "driver/deck.hpp"
+#include "driver/fields.hpp"
+#include "driver/output_file.hpp"
+#include "driver/text_input.hpp"
+#include "layers/haspsv.hpp"
+#include "layers/hassh.hpp"
+#include "signal/convol.hpp"
+#include "signal/nearfft.hpp"
+#include "signal/taper.hpp"
+
+namespace velmar {
+
+namespace {
+
+// Half the modulus of a response, formed in double so that no square overflows.
+float half_modulus(cfloat u) {
+  const double re = u.real();
+  const double im = u.imag();
+  return static_cast<float>(std::sqrt(re * re + im * im) / 2.0);
+}
+
+}  // namespace
+
+void prepare_signal(RunState& s) {
+  TAPER(s.SIG, TAPER_FRACTION, s.NPT);
+  if (s.IHALF == 2) {
+    for (int i = 0; i < s.NPT; ++i) s.SIG[static_cast<std::size_t>(i)] /= 2.0f;
+  }
+  int n = 0;
+  NEARFFT(s.NPT, n);
+  s.NFFT = 2 * n;
+  check_transform_length(s.NFFT);
+  std::fill(s.SIG.begin() + s.NPT, s.SIG.begin() + s.NFFT, 0.0f);
+  s.FMIN = 0.0f;
+  s.FMAX = 1.0f / (2.0f * s.DT);
+  s.DF = 1.0f / (static_cast<float>(s.NFFT) * s.DT);
+  s.NF = s.NFFT / 2;
+}
+
+void set_grid(RunState& s) {
+  for (int i = 0; i < s.NF; ++i) {
+    s.FREQ[static_cast<std::size_t>(i)] = s.FMIN + static_cast<float>(i) * s.DF;
+  }
+}
+
+void response_loop_sh(RunState& s, bool amplitude) {
+  const std::size_t out = static_cast<std::size_t>(s.LOUT - 1);
+  for (std::size_t i = 0; i < static_cast<std::size_t>(s.NF); ++i) {
+    HASSH(s.table, 0.0f, s.ANGLE, s.FREQ[i], -1, s.IPROF, s.USH, s.TSH);
+    const cfloat u = s.USH[out];
+    if (amplitude) {
+      s.RESA[i] = half_modulus(u);
+    } else {
+      s.RESA[i] = u.real();
+      s.RESB[i] = u.imag();
+    }
+  }
+}
+
+void response_loop_psv(RunState& s, bool amplitude, bool vertical) {
+  for (std::size_t i = 0; i < static_cast<std::size_t>(s.NF); ++i) {
+    HASPSV(s.table, s.ITYPE, 90.0f, s.ANGLE, s.FREQ[i], 1, s.UPS, s.WPS);
+    if (amplitude) {
+      s.RESA[i] = half_modulus(s.UPS[0]);
+      s.RESB[i] = half_modulus(s.WPS[0]);
+    } else {
+      const cfloat u = vertical ? s.WPS[0] : s.UPS[0];
+      s.RESA[i] = u.real();
+      s.RESB[i] = u.imag();
+    }
+  }
+}
+
+void compute(RunState& s) {
+  const bool signal = (s.ISIG == 1);
+  if (s.ITYPE == 0) {
+    s.IPROF = (s.LOUT == 1) ? 0 : 1;
+    response_loop_sh(s, !signal);
+    if (signal) CONVOL(s.SIG, s.SIGIM, s.RESA, s.RESB, s.TRIG, s.WORK, s.LFAC, s.NFFT, s.ICONV);
+  } else if (s.ITYPE > 0) {
+    if (!signal) {
+      response_loop_psv(s, true, false);
+    } else {
+      // Pass 1: a copy of the record through the vertical response;
+      // pass 2: the record itself through the horizontal response.
+      response_loop_psv(s, false, true);
+      std::copy(s.SIG.begin(), s.SIG.begin() + s.NFFT, s.SIG2.begin());
+      CONVOL(s.SIG2, s.SIGIM, s.RESA, s.RESB, s.TRIG, s.WORK, s.LFAC, s.NFFT, s.ICONV);
+      response_loop_psv(s, false, false);
+      CONVOL(s.SIG, s.SIGIM, s.RESA, s.RESB, s.TRIG, s.WORK, s.LFAC, s.NFFT, s.ICONV);
+    }
+  }
+}
+
+std::string format_output(const RunState& s) {
+  std::string text;
+  if (s.ISIG != 1) {
+    static constexpr FieldSpec ROW[] = {{'F', 3, 10, 4}};
+    text.reserve(static_cast<std::size_t>(s.NF) * 31);
+    for (std::size_t i = 0; i < static_cast<std::size_t>(s.NF); ++i) {
+      const float row[3] = {s.FREQ[i], s.RESA[i], s.RESB[i]};
+      field_lines(text, ROW, row);
+    }
+    return text;
+  }
+  static constexpr FieldSpec HEADER[] = {{'I', 1, 10, 0}, {'F', 1, 10, 3}};
+  static constexpr FieldSpec HISTORY[] = {{'E', 8, 12, 3}};
+  const std::size_t n = static_cast<std::size_t>(s.NFFT);
+  text.reserve(32 + 2 * (n * 12 + n / 8 + 1));
+  const float header[2] = {static_cast<float>(s.NFFT), s.DT};
+  field_lines(text, HEADER, header);
+  field_lines(text, HISTORY, std::span<const float>(s.SIG).first(n));
+  if (s.ITYPE != 0) field_lines(text, HISTORY, std::span<const float>(s.SIG2).first(n));
+  return text;
+}
+
+void run_deck(std::istream& deck, const std::string& deck_name, RunState& s) {
+  LineSource src(deck, deck_name);
+  OutputFile out;
+  read_run_input(src, s, out);
+  if (s.ISIG == 1) prepare_signal(s);
+  set_grid(s);
+  compute(s);
+  out.replace_content(format_output(s));
+}
+
+}  // namespace velmar

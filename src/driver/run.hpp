@@ -1,0 +1,23 @@
+// run.hpp: one whole run, from the deck to the output file.
+#pragma once
+
+#include <istream>
+#include <string>
+
+#include "driver/run_state.hpp"
+
+namespace velmar {
+
+// Reads the deck from `deck` (named `deck_name` in messages), computes and
+// writes the output file. Ends early only by throwing RunStop.
+void run_deck(std::istream& deck, const std::string& deck_name, RunState& s);
+
+// The steps of a run, for tests and benchmarks that drive them one by one.
+void prepare_signal(RunState& s);          // taper, halve, transform length, zero-extend, grid
+void set_grid(RunState& s);                 // FREQ from FMIN, DF, NF
+void response_loop_sh(RunState& s, bool amplitude);
+void response_loop_psv(RunState& s, bool amplitude, bool vertical);
+void compute(RunState& s);                  // the loops and filtering of the run's kind
+std::string format_output(const RunState& s);
+
+}  // namespace velmar
