@@ -3,7 +3,10 @@
 
 namespace velmar {
 
-constexpr int MAX_FACTORS = 10;  // LFAC entries: count + up to 9 factors for N <= 60000
+// LFAC entries: the count and up to ten factors. Every accepted length up to
+// 60000 fits: the longest list is that of 59049 = 3^10 (the even lengths a
+// signal run uses have at most nine).
+constexpr int MAX_FACTORS = 11;
 
 // Trig table and factor list for a transform of length N.
 // LFAC[0] = factor count F, LFAC[1..F] = factors (6,5,4,3,2 order).
