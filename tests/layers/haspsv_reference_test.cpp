@@ -1,0 +1,330 @@
+// HASPSV against an independent long-double global-matrix reference, on soft,
+// thick, strongly damped soils where a product of layer propagators cancels.
+#include "layers/psv_reference.hpp"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <complex>
+#include <limits>
+#include <utility>
+
+namespace velmar {
+namespace {
+
+using reference::cplx;
+using reference::EntrySpec;
+using reference::real;
+
+constexpr float EPS_F = std::numeric_limits<float>::epsilon();
+
+// Worked values quoted to four decimals are checked to half a unit of the
+// last quoted digit, those quoted to two decimals likewise.
+constexpr real QUOTED_4_DECIMALS = 0.5e-4L;
+constexpr real QUOTED_2_DECIMALS = 0.5e-2L;
+
+// The reference works in long double with exponentials of magnitude <= 1; it
+// is held to the float rounding unit on identities it must satisfy exactly
+// (energy balance, invariance under splitting a layer), a margin of about
+// four decimal digits over its own rounding error.
+constexpr real REFERENCE_TOL = EPS_F;
+
+// Bare half-space RHO 2.2, VS 800, VP 1600 (critical angle of SV: 30 degrees).
+constexpr std::array<EntrySpec, 1> BARE = {{{0.0f, 2.2f, 800.0f, 0.0f, 1600.0f, 0.0f}}};
+
+// One quarter-wave layer: resonant at 5 Hz for S and 10 Hz for P.
+constexpr std::array<EntrySpec, 2> QUARTER_WAVE = {{
+    {10.0f, 1.8f, 200.0f, 1.0e6f, 400.0f, 1.0e6f},
+    {0.0f, 2.2f, 800.0f, 0.0f, 1600.0f, 0.0f},
+}};
+
+// 300 m of very soft, strongly damped soil under a high P velocity: the S
+// wave decays by exp(-w h / (2 QS VS)), about e^-38 at 20 Hz, so a propagator
+// product carries terms of e^+38 that cancel.
+constexpr std::array<EntrySpec, 2> SOFT_BASIN = {{
+    {300.0f, 1.9f, 100.0f, 5.0f, 1600.0f, 50.0f},
+    {0.0f, 2.2f, 800.0f, 0.0f, 2000.0f, 0.0f},
+}};
+
+// Multi-layer soft-soil profile over stiff rock.
+constexpr std::array<EntrySpec, 6> SOFT_PROFILE = {{
+    {20.0f, 1.7f, 80.0f, 4.0f, 1500.0f, 60.0f},
+    {40.0f, 1.8f, 150.0f, 8.0f, 1600.0f, 80.0f},
+    {60.0f, 1.9f, 250.0f, 10.0f, 1700.0f, 100.0f},
+    {100.0f, 2.0f, 400.0f, 15.0f, 1900.0f, 100.0f},
+    {200.0f, 2.1f, 600.0f, 20.0f, 2200.0f, 150.0f},
+    {0.0f, 2.4f, 1500.0f, 0.0f, 3000.0f, 0.0f},
+}};
+
+// A 24-layer sedimentary basin with velocity and damping growing with depth.
+constexpr std::array<EntrySpec, 25> DEEP_BASIN = [] {
+  std::array<EntrySpec, 25> m{};
+  for (int j = 0; j < 24; ++j) {
+    const float x = static_cast<float>(j) / 23.0f;
+    m[j] = {15.0f + 25.0f * x, 1.6f + 0.5f * x, 90.0f + 610.0f * x * x, 5.0f + 15.0f * x,
+            1500.0f + 1000.0f * x, 50.0f + 150.0f * x};
+  }
+  m[24] = {0.0f, 2.5f, 1200.0f, 0.0f, 2600.0f, 0.0f};
+  return m;
+}();
+
+// --- the reference on its own ---------------------------------------------
+
+TEST(PsvReference, BareHalfSpaceMatchesWorkedValues) {
+  const LayerTable t = reference::make_table(BARE);
+  struct Case {
+    int itype;
+    real angle;
+    cplx u;
+    cplx w;
+  };
+  const Case cases[] = {
+      {1, 0.0L, {0.0L, 0.0L}, {-2.0L, 0.0L}},
+      {2, 0.0L, {2.0L, 0.0L}, {0.0L, 0.0L}},
+      {1, 20.0L, {0.6733L, 0.0L}, {-1.8812L, 0.0L}},
+      {2, 20.0L, {1.9268L, 0.0L}, {0.6275L, 0.0L}},
+      {2, 40.0L, {0.0306L, -0.5184L}, {1.5503L, 0.0914L}},  // beyond the critical angle
+  };
+  for (const Case& c : cases) {
+    for (real f : {0.5L, 3.0L, 70.0L}) {  // a bare half-space does not depend on f
+      SCOPED_TRACE(testing::Message() << "ITYPE " << c.itype << " angle " << double(c.angle)
+                                      << " f " << double(f));
+      const reference::PsvResponse r = reference::psv_response(t, c.itype, c.angle, f);
+      EXPECT_NEAR(double(r.u[0].real()), double(c.u.real()), double(QUOTED_4_DECIMALS));
+      EXPECT_NEAR(double(r.u[0].imag()), double(c.u.imag()), double(QUOTED_4_DECIMALS));
+      EXPECT_NEAR(double(r.w[0].real()), double(c.w.real()), double(QUOTED_4_DECIMALS));
+      EXPECT_NEAR(double(r.w[0].imag()), double(c.w.imag()), double(QUOTED_4_DECIMALS));
+    }
+  }
+}
+
+TEST(PsvReference, QuarterWaveResonanceAmplifiesByImpedanceRatioWithNodeAtBase) {
+  const LayerTable t = reference::make_table(QUARTER_WAVE);
+  const real ratio = 2.0L * (2.2L * 800.0L) / (1.8L * 200.0L);  // 2 * rho_h VS_h / (rho VS)
+  const real ratio_p = 2.0L * (2.2L * 1600.0L) / (1.8L * 400.0L);
+  const reference::PsvResponse sv = reference::psv_response(t, 2, 0.0L, 5.0L);
+  EXPECT_NEAR(double(std::abs(sv.u[0])), double(ratio), double(ratio * REFERENCE_TOL * 64));
+  EXPECT_LT(double(std::abs(sv.u[1])), double(ratio * REFERENCE_TOL * 64));
+  EXPECT_EQ(double(std::abs(sv.w[0])), 0.0);
+  const reference::PsvResponse p = reference::psv_response(t, 1, 0.0L, 10.0L);
+  EXPECT_NEAR(double(std::abs(p.w[0])), double(ratio_p), double(ratio_p * REFERENCE_TOL * 64));
+  EXPECT_LT(double(std::abs(p.w[1])), double(ratio_p * REFERENCE_TOL * 64));
+  EXPECT_EQ(double(std::abs(p.u[0])), 0.0);
+}
+
+TEST(PsvReference, SoftBasinVerticalResponseMatchesQuotedValues) {
+  const LayerTable t = reference::make_table(SOFT_BASIN);
+  const std::pair<real, real> quoted[] = {{20.0L, 0.85L}, {25.0L, 0.75L}, {30.0L, 0.74L}};
+  for (const auto& [f, half_w] : quoted) {
+    const reference::PsvResponse r = reference::psv_response(t, 1, 20.0L, f);
+    EXPECT_NEAR(double(std::abs(r.w[0]) / 2), double(half_w), double(QUOTED_2_DECIMALS))
+        << "f " << double(f);
+  }
+}
+
+// Elastic stack (no damping): the vertical energy flux of the incident wave
+// leaves in the reflected waves. Flux per unit displacement amplitude is
+// proportional to rho v^2 |nu| (|nu| = w cos(angle) / v), and an evanescent
+// wave carries none.
+TEST(PsvReference, ElasticStackReflectsAllIncidentEnergy) {
+  constexpr float ELASTIC_Q = 1.0e30f;
+  std::array<EntrySpec, 4> elastic = {{
+      {30.0f, 1.8f, 200.0f, ELASTIC_Q, 500.0f, ELASTIC_Q},
+      {50.0f, 2.0f, 350.0f, ELASTIC_Q, 900.0f, ELASTIC_Q},
+      {80.0f, 2.1f, 600.0f, ELASTIC_Q, 1400.0f, ELASTIC_Q},
+      {0.0f, 2.3f, 1000.0f, 0.0f, 2000.0f, 0.0f},
+  }};
+  const LayerTable t = reference::make_table(elastic);
+  const real a = 2000.0L;
+  const real b = 1000.0L;
+  for (int itype : {1, 2}) {
+    for (real angle : {0.0L, 12.0L, 25.0L, 40.0L, 55.0L}) {
+      for (real f : {1.0L, 7.3L, 31.0L}) {
+        const reference::PsvResponse r = reference::psv_response(t, itype, angle, f);
+        const real omega = 2.0L * reference::PI_L * f;
+        const real s = std::sin(reference::PI_L * angle / 180.0L);
+        const real k = omega * s / (itype == 1 ? a : b);
+        auto flux = [&](real v, cplx amp) {
+          const real kz2 = (omega / v) * (omega / v) - k * k;  // <= 0: evanescent
+          return kz2 > 0.0L ? v * v * std::sqrt(kz2) * std::norm(amp) : 0.0L;
+        };
+        const real incident = flux(itype == 1 ? a : b, 1.0L);
+        const real out = flux(a, r.reflected_p) + flux(b, r.reflected_s);
+        EXPECT_NEAR(double(out / incident), 1.0, double(REFERENCE_TOL))
+            << "ITYPE " << itype << " angle " << double(angle) << " f " << double(f);
+      }
+    }
+  }
+}
+
+// An interface between two identical layers is invisible: splitting the thick
+// damped basin layer into 7 layers leaves every shared depth unchanged.
+TEST(PsvReference, SplittingALayerChangesNothing) {
+  const LayerTable whole = reference::make_table(SOFT_BASIN);
+  std::array<EntrySpec, 8> pieces{};
+  const float thick[7] = {5.0f, 15.0f, 30.0f, 50.0f, 60.0f, 65.0f, 75.0f};  // sum 300
+  for (int j = 0; j < 7; ++j) {
+    pieces[j] = SOFT_BASIN[0];
+    pieces[j].thick = thick[j];
+  }
+  pieces[7] = SOFT_BASIN[1];
+  const LayerTable split = reference::make_table(pieces);
+  for (int itype : {1, 2}) {
+    for (real f : {2.0L, 30.0L, 100.0L}) {
+      const reference::PsvResponse a = reference::psv_response(whole, itype, 20.0L, f);
+      const reference::PsvResponse b = reference::psv_response(split, itype, 20.0L, f);
+      const real scale = std::max(std::abs(a.u[0]), std::abs(a.w[0]));
+      EXPECT_LT(double(std::abs(a.u[0] - b.u[0]) / scale), double(REFERENCE_TOL));
+      EXPECT_LT(double(std::abs(a.w[0] - b.w[0]) / scale), double(REFERENCE_TOL));
+      const real base = std::max(std::abs(a.u[1]), std::abs(a.w[1]));
+      EXPECT_LT(double(std::abs(a.u[1] - b.u[7]) / base), double(REFERENCE_TOL));
+      EXPECT_LT(double(std::abs(a.w[1] - b.w[7]) / base), double(REFERENCE_TOL));
+    }
+  }
+}
+
+// At vertical incidence SV decouples from P and obeys the SH equations: the
+// two reference solvers must agree there.
+TEST(PsvReference, VerticalSvAgreesWithShReference) {
+  for (const LayerTable& t : {reference::make_table(SOFT_PROFILE), reference::make_table(DEEP_BASIN, 2)}) {
+    for (real f : {0.7L, 4.0L, 18.0L, 90.0L}) {
+      const reference::PsvResponse p = reference::psv_response(t, 2, 0.0L, f);
+      const reference::ShResponse s = reference::sh_response(t, 0.0L, f);
+      for (int j = 0; j <= t.NLAYER; ++j) {
+        const real scale = std::max(std::abs(s.u[0]), std::abs(s.u[j]));
+        EXPECT_LT(double(std::abs(p.u[j] - s.u[j]) / scale), double(REFERENCE_TOL));
+        EXPECT_EQ(double(std::abs(p.w[j])), 0.0);
+      }
+    }
+  }
+}
+
+// --- a literal propagator, to show which cases need a stable solve ---------
+
+using cd = std::complex<double>;
+using Mat4 = std::array<std::array<cd, 4>, 4>;
+
+Mat4 multiply(const Mat4& a, const Mat4& b) {
+  Mat4 c{};
+  for (int r = 0; r < 4; ++r) {
+    for (int k = 0; k < 4; ++k) {
+      for (int col = 0; col < 4; ++col) c[r][col] += a[r][k] * b[k][col];
+    }
+  }
+  return c;
+}
+
+Mat4 inverse(Mat4 a) {
+  Mat4 inv{};
+  for (int r = 0; r < 4; ++r) inv[r][r] = 1.0;
+  for (int c = 0; c < 4; ++c) {
+    int piv = c;
+    for (int r = c + 1; r < 4; ++r) {
+      if (std::abs(a[r][c]) > std::abs(a[piv][c])) piv = r;
+    }
+    std::swap(a[piv], a[c]);
+    std::swap(inv[piv], inv[c]);
+    const cd p = a[c][c];
+    for (int j = 0; j < 4; ++j) {
+      a[c][j] /= p;
+      inv[c][j] /= p;
+    }
+    for (int r = 0; r < 4; ++r) {
+      if (r == c) continue;
+      const cd m = a[r][c];
+      for (int j = 0; j < 4; ++j) {
+        a[r][j] -= m * a[c][j];
+        inv[r][j] -= m * inv[c][j];
+      }
+    }
+  }
+  return inv;
+}
+
+// Wave basis of a medium as matrix columns (P down, S down, P up, S up).
+Mat4 wave_matrix(const reference::Medium& m, cplx k) {
+  Mat4 v{};
+  for (int c = 0; c < 4; ++c) {
+    const reference::PsvVector w = reference::psv_wave(m, k, c % 2 == 0, c >= 2);
+    for (int r = 0; r < 4; ++r) v[r][c] = cd(double(w[r].real()), double(w[r].imag()));
+  }
+  return v;
+}
+
+// Surface (u, w) in double precision by the textbook route: each layer's
+// propagator V diag(exp(s h)) V^-1 carries the state vector from its top to
+// its bottom (so exp(+nu h) appears), the product ties the surface to the
+// half-space, and the up-going amplitudes there are set to the incident wave.
+std::pair<cd, cd> literal_double_surface(const LayerTable& t, int itype, real angle, real f) {
+  const real omega = 2.0L * reference::PI_L * f;
+  const real theta = reference::PI_L * angle / 180.0L;
+  const int nl = t.NLAYER;
+  const cplx k = omega * std::sin(theta) / real(itype == 1 ? t.VPC[nl].real() : t.VSC[nl].real());
+  Mat4 prod{};
+  for (int r = 0; r < 4; ++r) prod[r][r] = 1.0;
+  for (int j = 0; j < nl; ++j) {
+    const reference::Medium m = reference::make_medium(t, j, k, omega, f, false);
+    const cd h = double(m.thick);
+    const cd na(double(m.nu_a.real()), double(m.nu_a.imag()));
+    const cd nb(double(m.nu_b.real()), double(m.nu_b.imag()));
+    const Mat4 v = wave_matrix(m, k);
+    Mat4 d{};
+    d[0][0] = std::exp(-na * h);
+    d[1][1] = std::exp(-nb * h);
+    d[2][2] = std::exp(na * h);
+    d[3][3] = std::exp(nb * h);
+    prod = multiply(multiply(multiply(v, d), inverse(v)), prod);
+  }
+  const reference::Medium hs = reference::make_medium(t, nl, k, omega, f, true);
+  const Mat4 q = multiply(inverse(wave_matrix(hs, k)), prod);
+  // Up-going amplitudes: -i for the incident wave (unit displacement), 0 else.
+  const cd tp = itype == 1 ? cd(0.0, -1.0) : cd(0.0);
+  const cd ts = itype == 1 ? cd(0.0) : cd(0.0, -1.0);
+  const cd det = q[2][0] * q[3][1] - q[2][1] * q[3][0];
+  return {(tp * q[3][1] - ts * q[2][1]) / det, (ts * q[2][0] - tp * q[3][0]) / det};
+}
+
+struct LiteralCase {
+  const char* model;
+  int itype;
+  real angle;
+  real f;
+};
+
+// A relative error of one half or more leaves not even the leading digit.
+constexpr real NO_DIGIT_LEFT = 0.5L;
+
+// The cases where a literal double-precision solve has no correct digit left,
+// while the reference stays exact: these are the
+// cases HASPSV must get right with a stable method.
+TEST(PsvReference, LiteralDoublePropagatorLosesEveryDigitOnSoftThickLayers) {
+  const LayerTable basin = reference::make_table(SOFT_BASIN);
+  const LayerTable profile = reference::make_table(SOFT_PROFILE);
+  const LayerTable deep = reference::make_table(DEEP_BASIN);
+  const std::pair<const LayerTable*, LiteralCase> cases[] = {
+      {&basin, {"soft basin", 1, 20.0L, 30.0L}},  {&basin, {"soft basin", 2, 15.0L, 30.0L}},
+      {&basin, {"soft basin", 1, 20.0L, 100.0L}}, {&profile, {"soft profile", 1, 30.0L, 100.0L}},
+      {&deep, {"deep basin", 2, 35.0L, 60.0L}},
+  };
+  for (const auto& [table, c] : cases) {
+    const auto [u, w] = literal_double_surface(*table, c.itype, c.angle, c.f);
+    const reference::PsvResponse r = reference::psv_response(*table, c.itype, c.angle, c.f);
+    const real scale = std::max(std::abs(r.u[0]), std::abs(r.w[0]));
+    const real err = std::max(std::abs(cplx(u.real(), u.imag()) - r.u[0]),
+                              std::abs(cplx(w.real(), w.imag()) - r.w[0])) / scale;
+    EXPECT_TRUE(!(err < NO_DIGIT_LEFT)) << c.model << " ITYPE " << c.itype << " f " << double(c.f)
+                               << ": literal error " << double(err);
+  }
+  // Where nothing grows the literal route is as good as double allows, which
+  // checks the literal route itself.
+  const auto [u, w] = literal_double_surface(basin, 1, 20.0L, 0.2L);
+  const reference::PsvResponse r = reference::psv_response(basin, 1, 20.0L, 0.2L);
+  const real scale = std::max(std::abs(r.u[0]), std::abs(r.w[0]));
+  EXPECT_LT(double(std::abs(cplx(w.real(), w.imag()) - r.w[0]) / scale), double(REFERENCE_TOL));
+  EXPECT_LT(double(std::abs(cplx(u.real(), u.imag()) - r.u[0]) / scale), double(REFERENCE_TOL));
+}
+
+}  // namespace
+}  // namespace velmar

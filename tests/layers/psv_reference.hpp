@@ -1,0 +1,407 @@
+// psv_reference.hpp: an independent long-double reference for the plane-wave
+// response of the layer stack, used only by the tests.
+//
+// Method: a global-matrix solve. Every layer carries four plane waves (P and S,
+// each down-going and up-going), the half-space carries the incident wave and
+// the two reflected (down-going) waves; the unknown amplitudes are fixed by
+// continuity of displacement and traction at every interface and by zero
+// traction at the free surface, all in one banded linear system solved by
+// Gaussian elimination with partial pivoting.
+//
+// Each amplitude is referred to the boundary its wave decays away from: a
+// down-going wave to the top of its layer, an up-going wave to the bottom. The
+// vertical wavenumbers nu have Re nu >= 0, so every exponential in the system is
+// exp(-nu * distance) with magnitude at most 1, and nothing grows with the
+// thickness or the frequency. This is what makes the reference free of the
+// cancellation that a product of layer propagators suffers for thick, soft,
+// strongly damped layers.
+//
+// Conventions (those of the program under test):
+//   time factor exp(-i w t); fields vary as exp(i k x) along the horizontal;
+//   z is depth, positive down; w (vertical displacement) is positive down;
+//   damped layer velocities beta = VS / (1 + i 0.5/QS), alpha = VP / (1 + i 0.5/QP)
+//   (IQF = 2: QS*F and QP*F in place of QS and QP); the half-space is undamped;
+//   horizontal wavenumber k = w sin(theta) / alpha_h (P) or / beta_h (SV, SH);
+//   incident wave of unit displacement amplitude, phase zero at the top of the
+//   half-space: P polarised along its direction of travel, (sin, -cos) in
+//   (x, z); SV polarised (cos, sin); SH a unit transverse displacement.
+//   Traction on a horizontal plane: sxz = mu (du/dz + dw/dx),
+//   szz = lambda (du/dx + dw/dz) + 2 mu dw/dz; SH stress tau = mu du/dz.
+//
+// Results are indexed like the response arrays: element 0 is the free
+// surface, element k-1 the top of table entry k, element NLAYER the top of the
+// half-space.
+#pragma once
+
+#include "layers/layer_table.hpp"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <iterator>
+#include <complex>
+#include <numbers>
+#include <utility>
+#include <vector>
+
+namespace velmar::reference {
+
+using real = long double;
+using cplx = std::complex<real>;
+
+constexpr cplx I_UNIT{0.0L, 1.0L};
+constexpr real PI_L = std::numbers::pi_v<real>;
+
+// Test models: one line per layer-table entry, the last being the half-space
+// (its thickness and quality factors are not used).
+struct EntrySpec {
+  float thick;
+  float rho;
+  float vs;
+  float qs;
+  float vp;
+  float qp;
+};
+
+template <typename Entries>
+LayerTable make_table(const Entries& entries, int iqf = 1) {
+  LayerTable t;
+  t.NLAYER = static_cast<int>(std::size(entries)) - 1;
+  t.IQF = iqf;
+  int k = 0;
+  for (const EntrySpec& e : entries) {
+    t.THICK[k] = e.thick;
+    t.RHO[k] = e.rho;
+    t.VSC[k] = {e.vs, 0.0f};
+    t.QS[k] = e.qs;
+    t.VPC[k] = {e.vp, 0.0f};
+    t.QP[k] = e.qp;
+    ++k;
+  }
+  return t;
+}
+
+// Dense storage, banded elimination: the bandwidths are read from the nonzero
+// pattern, each row is scaled to unit maximum (displacement rows are O(1),
+// traction rows O(rho*v*w)), and rows are swapped for the largest pivot.
+class BandedSystem {
+ public:
+  explicit BandedSystem(int n) : n_(n), a_(static_cast<std::size_t>(n) * n), b_(n) {}
+
+  cplx& at(int r, int c) { return a_[static_cast<std::size_t>(r) * n_ + c]; }
+  cplx& rhs(int r) { return b_[r]; }
+
+  std::vector<cplx> solve() {
+    int kl = 0;
+    int ku = 0;
+    for (int r = 0; r < n_; ++r) {
+      real big = 0.0L;
+      for (int c = 0; c < n_; ++c) {
+        if (at(r, c) == cplx(0.0L)) continue;
+        kl = std::max(kl, r - c);
+        ku = std::max(ku, c - r);
+        big = std::max(big, std::abs(at(r, c)));
+      }
+      if (big == 0.0L) continue;
+      for (int c = 0; c < n_; ++c) at(r, c) /= big;
+      b_[r] /= big;
+    }
+    const int reach = kl + ku;  // upper bandwidth after row swaps
+    for (int c = 0; c < n_; ++c) {
+      const int last = std::min(n_ - 1, c + kl);
+      int piv = c;
+      for (int r = c + 1; r <= last; ++r) {
+        if (std::abs(at(r, c)) > std::abs(at(piv, c))) piv = r;
+      }
+      const int cend = std::min(n_ - 1, c + reach);
+      if (piv != c) {
+        for (int j = c; j <= cend; ++j) std::swap(at(piv, j), at(c, j));
+        std::swap(b_[piv], b_[c]);
+      }
+      const cplx p = at(c, c);
+      for (int r = c + 1; r <= last; ++r) {
+        if (at(r, c) == cplx(0.0L)) continue;
+        const cplx m = at(r, c) / p;
+        for (int j = c; j <= cend; ++j) at(r, j) -= m * at(c, j);
+        b_[r] -= m * b_[c];
+      }
+    }
+    std::vector<cplx> x(n_);
+    for (int r = n_ - 1; r >= 0; --r) {
+      cplx s = b_[r];
+      const int cend = std::min(n_ - 1, r + reach);
+      for (int j = r + 1; j <= cend; ++j) s -= at(r, j) * x[j];
+      x[r] = s / at(r, r);
+    }
+    return x;
+  }
+
+ private:
+  int n_;
+  std::vector<cplx> a_;
+  std::vector<cplx> b_;
+};
+
+// Material of one medium at one frequency, with its vertical wavenumbers for
+// the common horizontal wavenumber k: nu = sqrt(k^2 - (w/v)^2).
+struct Medium {
+  real thick = 0.0L;
+  real rho = 0.0L;
+  cplx alpha;
+  cplx beta;
+  cplx mu;      // rho beta^2
+  cplx lam2mu;  // lambda + 2 mu = rho alpha^2
+  cplx ka;      // w / alpha
+  cplx kb;      // w / beta
+  cplx nu_a;
+  cplx nu_b;
+};
+
+// Velocity divided by the damping divisor 1 + i 0.5/Q (Q*F for IQF = 2).
+inline cplx damped_velocity(cfloat v, float q, int iqf, real f) {
+  const real qeff = (iqf == 2) ? real(q) * f : real(q);
+  return cplx(v.real(), v.imag()) / cplx(1.0L, 0.5L / qeff);
+}
+
+// Layers: any root with Re >= 0 gives the same fields (both directions are
+// present), so the principal root is used.
+inline cplx layer_nu(cplx k, cplx kv) {
+  cplx nu = std::sqrt(k * k - kv * kv);
+  if (nu.real() < 0.0L) nu = -nu;
+  return nu;
+}
+
+// Half-space: the reflected waves must radiate or decay downward. A
+// propagating wave (k^2 - kv^2 real negative) has nu = -i sqrt(kv^2 - k^2),
+// so that exp(-nu z) = exp(+i kz z) travels down under exp(-i w t); under
+// exp(+i w t) (isgnt = +1) the other sign travels down. An evanescent wave has
+// nu real positive.
+inline cplx halfspace_nu(cplx k, cplx kv, int isgnt = -1) {
+  const cplx arg = k * k - kv * kv;
+  if (arg.imag() == 0.0L && arg.real() < 0.0L) {
+    const real root = std::sqrt(-arg.real());
+    return isgnt < 0 ? cplx(0.0L, -root) : cplx(0.0L, root);
+  }
+  cplx nu = std::sqrt(arg);
+  if (nu.real() < 0.0L) nu = -nu;
+  return nu;
+}
+
+inline Medium make_medium(const LayerTable& t, int entry, cplx k, real omega, real f,
+                          bool halfspace, int isgnt = -1) {
+  Medium m;
+  m.thick = halfspace ? 0.0L : real(t.THICK[entry]);
+  m.rho = t.RHO[entry];
+  if (halfspace) {
+    m.alpha = cplx(t.VPC[entry].real(), t.VPC[entry].imag());
+    m.beta = cplx(t.VSC[entry].real(), t.VSC[entry].imag());
+  } else {
+    m.alpha = damped_velocity(t.VPC[entry], t.QP[entry], t.IQF, f);
+    m.beta = damped_velocity(t.VSC[entry], t.QS[entry], t.IQF, f);
+  }
+  m.mu = m.rho * m.beta * m.beta;
+  m.lam2mu = m.rho * m.alpha * m.alpha;
+  m.ka = omega / m.alpha;
+  m.kb = omega / m.beta;
+  if (halfspace) {
+    m.nu_a = halfspace_nu(k, m.ka, isgnt);
+    m.nu_b = halfspace_nu(k, m.kb, isgnt);
+  } else {
+    m.nu_a = layer_nu(k, m.ka);
+    m.nu_b = layer_nu(k, m.kb);
+  }
+  return m;
+}
+
+// P-SV field (u, w, sxz, szz) of one wave at the depth where its exponential
+// is 1. s = -nu for a down-going wave, +nu for an up-going one. P: potential
+// gradient (ik, s) / ka; S: (-s, ik) / kb (unit displacement for a propagating
+// wave).
+using PsvVector = std::array<cplx, 4>;
+
+inline PsvVector psv_wave(const Medium& m, cplx k, bool p_wave, bool up) {
+  const cplx ik = I_UNIT * k;
+  cplx s;
+  cplx u;
+  cplx w;
+  if (p_wave) {
+    s = up ? m.nu_a : -m.nu_a;
+    u = ik / m.ka;
+    w = s / m.ka;
+  } else {
+    s = up ? m.nu_b : -m.nu_b;
+    u = -s / m.kb;
+    w = ik / m.kb;
+  }
+  const cplx lam = m.lam2mu - 2.0L * m.mu;
+  return {u, w, m.mu * (s * u + ik * w), m.lam2mu * s * w + lam * ik * u};
+}
+
+struct PsvResponse {
+  std::array<cplx, MAX_ENTRIES> u{};  // horizontal displacement; element 0 = free surface
+  std::array<cplx, MAX_ENTRIES> w{};  // vertical displacement, positive down
+  // Amplitudes of the reflected P and S waves at the top of the half-space,
+  // each in a basis of unit displacement for a propagating wave.
+  cplx reflected_p;
+  cplx reflected_s;
+};
+
+// Response to an incident P (itype 1) or SV (itype 2) wave of unit
+// displacement amplitude, at the free surface and at the top of every layer
+// and of the half-space.
+inline PsvResponse psv_response(const LayerTable& t, int itype, real angle_deg, real f) {
+  const int nl = t.NLAYER;
+  const real omega = 2.0L * PI_L * f;
+  const real theta = PI_L * angle_deg / 180.0L;
+  const cplx vh = (itype == 1) ? cplx(t.VPC[nl].real(), t.VPC[nl].imag())
+                               : cplx(t.VSC[nl].real(), t.VSC[nl].imag());
+  const cplx k = omega * std::sin(theta) / vh;
+
+  std::vector<Medium> med;
+  med.reserve(nl + 1);
+  for (int j = 0; j < nl; ++j) med.push_back(make_medium(t, j, k, omega, f, false));
+  med.push_back(make_medium(t, nl, k, omega, f, true));
+  const Medium& hs = med[nl];
+
+  // Unknowns: layer j (0-based) columns 4j + {P down, S down, P up, S up};
+  // half-space columns 4 nl + {P down, S down}.
+  const int n = 4 * nl + 2;
+  BandedSystem sys(n);
+  // Incident wave: -i times the up-going basis wave, which makes its
+  // displacement (sin, -cos) for P and (cos, sin) for SV at the top of the
+  // half-space.
+  PsvVector inc = psv_wave(hs, k, itype == 1, true);
+  for (cplx& e : inc) e *= -I_UNIT;
+  const PsvVector hp = psv_wave(hs, k, true, false);
+  const PsvVector hsv = psv_wave(hs, k, false, false);
+
+  // Layer j's four waves at its top (bottom = false) or bottom.
+  auto add_layer = [&](int row0, int comp0, int j, bool bottom, real sign) {
+    const Medium& m = med[j];
+    const cplx ea = std::exp(-m.nu_a * m.thick);
+    const cplx eb = std::exp(-m.nu_b * m.thick);
+    const PsvVector waves[4] = {psv_wave(m, k, true, false), psv_wave(m, k, false, false),
+                                psv_wave(m, k, true, true), psv_wave(m, k, false, true)};
+    const cplx fac[4] = {bottom ? ea : 1.0L, bottom ? eb : 1.0L, bottom ? 1.0L : ea,
+                         bottom ? 1.0L : eb};
+    for (int r = comp0; r < 4; ++r) {
+      for (int c = 0; c < 4; ++c) sys.at(row0 + r - comp0, 4 * j + c) += sign * fac[c] * waves[c][r];
+    }
+  };
+  auto add_halfspace = [&](int row0, int comp0) {
+    for (int r = comp0; r < 4; ++r) {
+      sys.at(row0 + r - comp0, 4 * nl) -= hp[r];
+      sys.at(row0 + r - comp0, 4 * nl + 1) -= hsv[r];
+      sys.rhs(row0 + r - comp0) += inc[r];
+    }
+  };
+
+  // Free surface: rows 0, 1 are the two tractions.
+  if (nl == 0) {
+    add_halfspace(0, 2);
+  } else {
+    add_layer(0, 2, 0, false, 1.0L);
+  }
+  // Interface at the bottom of layer j: rows 2 + 4j .. 2 + 4j + 3.
+  for (int j = 0; j < nl; ++j) {
+    const int row0 = 2 + 4 * j;
+    add_layer(row0, 0, j, true, 1.0L);
+    if (j + 1 < nl) {
+      add_layer(row0, 0, j + 1, false, -1.0L);
+    } else {
+      add_halfspace(row0, 0);
+    }
+  }
+  const std::vector<cplx> x = sys.solve();
+
+  PsvResponse out;
+  for (int j = 0; j < nl; ++j) {
+    const Medium& m = med[j];
+    const cplx ea = std::exp(-m.nu_a * m.thick);
+    const cplx eb = std::exp(-m.nu_b * m.thick);
+    const cplx amp[4] = {x[4 * j], x[4 * j + 1], x[4 * j + 2] * ea, x[4 * j + 3] * eb};
+    const PsvVector waves[4] = {psv_wave(m, k, true, false), psv_wave(m, k, false, false),
+                                psv_wave(m, k, true, true), psv_wave(m, k, false, true)};
+    for (int c = 0; c < 4; ++c) {
+      out.u[j] += amp[c] * waves[c][0];
+      out.w[j] += amp[c] * waves[c][1];
+    }
+  }
+  out.u[nl] = inc[0] + x[4 * nl] * hp[0] + x[4 * nl + 1] * hsv[0];
+  out.w[nl] = inc[1] + x[4 * nl] * hp[1] + x[4 * nl + 1] * hsv[1];
+  out.reflected_p = x[4 * nl];
+  out.reflected_s = x[4 * nl + 1];
+  return out;
+}
+
+struct ShResponse {
+  std::array<cplx, MAX_ENTRIES> u{};    // transverse displacement; element 0 = free surface
+  std::array<cplx, MAX_ENTRIES> tau{};  // shear stress mu du/dz at the same depths
+};
+
+// Response to an incident SH wave of unit amplitude. isgnt = -1 for the time
+// factor exp(-i w t), +1 for exp(+i w t) (only the radiation condition in the
+// half-space depends on it).
+inline ShResponse sh_response(const LayerTable& t, real angle_deg, real f, int isgnt = -1) {
+  const int nl = t.NLAYER;
+  const real omega = 2.0L * PI_L * f;
+  const real theta = PI_L * angle_deg / 180.0L;
+  const cplx k = omega * std::sin(theta) / cplx(t.VSC[nl].real(), t.VSC[nl].imag());
+
+  std::vector<Medium> med;
+  med.reserve(nl + 1);
+  for (int j = 0; j < nl; ++j) med.push_back(make_medium(t, j, k, omega, f, false, isgnt));
+  med.push_back(make_medium(t, nl, k, omega, f, true, isgnt));
+  const Medium& hs = med[nl];
+
+  // Unknowns: layer j columns 2j + {down, up}; half-space column 2 nl
+  // (reflected). Field of a wave with exponent slope s: (1, mu s).
+  const int n = 2 * nl + 1;
+  BandedSystem sys(n);
+  auto add_layer = [&](int row0, int comp0, int j, bool bottom, real sign) {
+    const Medium& m = med[j];
+    const cplx e = std::exp(-m.nu_b * m.thick);
+    const cplx fac[2] = {bottom ? e : 1.0L, bottom ? 1.0L : e};
+    const cplx slope[2] = {-m.nu_b, m.nu_b};
+    for (int c = 0; c < 2; ++c) {
+      const cplx field[2] = {1.0L, m.mu * slope[c]};
+      for (int r = comp0; r < 2; ++r) sys.at(row0 + r - comp0, 2 * j + c) += sign * fac[c] * field[r];
+    }
+  };
+  auto add_halfspace = [&](int row0, int comp0, real sign) {
+    const cplx refl[2] = {1.0L, -hs.mu * hs.nu_b};
+    const cplx inc[2] = {1.0L, hs.mu * hs.nu_b};
+    for (int r = comp0; r < 2; ++r) {
+      sys.at(row0 + r - comp0, 2 * nl) += sign * refl[r];
+      sys.rhs(row0 + r - comp0) -= sign * inc[r];
+    }
+  };
+  if (nl == 0) {
+    add_halfspace(0, 1, 1.0L);
+  } else {
+    add_layer(0, 1, 0, false, 1.0L);
+  }
+  for (int j = 0; j < nl; ++j) {
+    const int row0 = 1 + 2 * j;
+    add_layer(row0, 0, j, true, 1.0L);
+    if (j + 1 < nl) {
+      add_layer(row0, 0, j + 1, false, -1.0L);
+    } else {
+      add_halfspace(row0, 0, -1.0L);
+    }
+  }
+  const std::vector<cplx> x = sys.solve();
+
+  ShResponse out;
+  for (int j = 0; j < nl; ++j) {
+    const Medium& m = med[j];
+    const cplx up = x[2 * j + 1] * std::exp(-m.nu_b * m.thick);
+    out.u[j] = x[2 * j] + up;
+    out.tau[j] = m.mu * m.nu_b * (up - x[2 * j]);
+  }
+  out.u[nl] = 1.0L + x[2 * nl];
+  out.tau[nl] = hs.mu * hs.nu_b * (1.0L - x[2 * nl]);
+  return out;
+}
+
+}  // namespace velmar::reference
