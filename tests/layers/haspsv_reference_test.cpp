@@ -17,6 +17,7 @@ namespace {
 using reference::cplx;
 using reference::EntrySpec;
 using reference::real;
+using namespace reference::models;
 
 constexpr float EPS_F = std::numeric_limits<float>::epsilon();
 
@@ -30,45 +31,6 @@ constexpr real QUOTED_2_DECIMALS = 0.5e-2L;
 // (energy balance, invariance under splitting a layer), a margin of about
 // four decimal digits over its own rounding error.
 constexpr real REFERENCE_TOL = EPS_F;
-
-// Bare half-space RHO 2.2, VS 800, VP 1600 (critical angle of SV: 30 degrees).
-constexpr std::array<EntrySpec, 1> BARE = {{{0.0f, 2.2f, 800.0f, 0.0f, 1600.0f, 0.0f}}};
-
-// One quarter-wave layer: resonant at 5 Hz for S and 10 Hz for P.
-constexpr std::array<EntrySpec, 2> QUARTER_WAVE = {{
-    {10.0f, 1.8f, 200.0f, 1.0e6f, 400.0f, 1.0e6f},
-    {0.0f, 2.2f, 800.0f, 0.0f, 1600.0f, 0.0f},
-}};
-
-// 300 m of very soft, strongly damped soil under a high P velocity: the S
-// wave decays by exp(-w h / (2 QS VS)), about e^-38 at 20 Hz, so a propagator
-// product carries terms of e^+38 that cancel.
-constexpr std::array<EntrySpec, 2> SOFT_BASIN = {{
-    {300.0f, 1.9f, 100.0f, 5.0f, 1600.0f, 50.0f},
-    {0.0f, 2.2f, 800.0f, 0.0f, 2000.0f, 0.0f},
-}};
-
-// Multi-layer soft-soil profile over stiff rock.
-constexpr std::array<EntrySpec, 6> SOFT_PROFILE = {{
-    {20.0f, 1.7f, 80.0f, 4.0f, 1500.0f, 60.0f},
-    {40.0f, 1.8f, 150.0f, 8.0f, 1600.0f, 80.0f},
-    {60.0f, 1.9f, 250.0f, 10.0f, 1700.0f, 100.0f},
-    {100.0f, 2.0f, 400.0f, 15.0f, 1900.0f, 100.0f},
-    {200.0f, 2.1f, 600.0f, 20.0f, 2200.0f, 150.0f},
-    {0.0f, 2.4f, 1500.0f, 0.0f, 3000.0f, 0.0f},
-}};
-
-// A 24-layer sedimentary basin with velocity and damping growing with depth.
-constexpr std::array<EntrySpec, 25> DEEP_BASIN = [] {
-  std::array<EntrySpec, 25> m{};
-  for (int j = 0; j < 24; ++j) {
-    const float x = static_cast<float>(j) / 23.0f;
-    m[j] = {15.0f + 25.0f * x, 1.6f + 0.5f * x, 90.0f + 610.0f * x * x, 5.0f + 15.0f * x,
-            1500.0f + 1000.0f * x, 50.0f + 150.0f * x};
-  }
-  m[24] = {0.0f, 2.5f, 1200.0f, 0.0f, 2600.0f, 0.0f};
-  return m;
-}();
 
 // --- the reference on its own ---------------------------------------------
 

@@ -1,5 +1,6 @@
 // HASSH against the independent long-double SH reference, on multi-layer
 // models, oblique angles, both damping laws and every interface.
+#include "layers/hassh.hpp"
 #include "layers/psv_reference.hpp"
 
 #include <gtest/gtest.h>
@@ -8,7 +9,9 @@
 #include <array>
 #include <cmath>
 #include <complex>
+#include <cstdio>
 #include <limits>
+#include <string>
 
 namespace velmar {
 namespace {
@@ -16,6 +19,7 @@ namespace {
 using reference::cplx;
 using reference::EntrySpec;
 using reference::real;
+using namespace reference::models;
 
 constexpr float EPS_F = std::numeric_limits<float>::epsilon();
 
@@ -27,16 +31,11 @@ constexpr real QUOTED_3_DECIMALS = 0.5e-3L;
 // float rounding unit: four decimal digits above its own rounding error.
 constexpr real REFERENCE_TOL = EPS_F;
 
-constexpr std::array<EntrySpec, 2> ONE_LAYER = {{
-    {10.0f, 1.8f, 200.0f, 1.0e6f, 0.0f, 0.0f},
-    {0.0f, 2.2f, 800.0f, 0.0f, 0.0f, 0.0f},
-}};
-
 // --- the reference on its own ---------------------------------------------
 
 TEST(ShReference, OneLayerMatchesWorkedValues) {
-  const LayerTable t = reference::make_table(ONE_LAYER);
-  std::array<EntrySpec, 2> damped = ONE_LAYER;
+  const LayerTable t = reference::make_table(QUARTER_WAVE);
+  std::array<EntrySpec, 2> damped = QUARTER_WAVE;
   damped[0].qs = 10.0f;
   const LayerTable td = reference::make_table(damped);
   struct Case {
@@ -59,7 +58,7 @@ TEST(ShReference, OneLayerMatchesWorkedValues) {
         << "angle " << double(c.angle) << " f " << double(c.f) << " isgnt " << c.isgnt;
   }
   // Bare half-space: twice the incident wave, at any angle and frequency.
-  const LayerTable bare = reference::make_table(std::array<EntrySpec, 1>{ONE_LAYER[1]});
+  const LayerTable bare = reference::make_table(std::array<EntrySpec, 1>{QUARTER_WAVE[1]});
   for (real angle : {0.0L, 30.0L, 70.0L}) {
     const reference::ShResponse r = reference::sh_response(bare, angle, 13.0L);
     EXPECT_LT(double(std::abs(r.u[0] - 2.0L)), double(REFERENCE_TOL));
@@ -69,7 +68,7 @@ TEST(ShReference, OneLayerMatchesWorkedValues) {
 // One nearly elastic layer at vertical incidence: |u|/2 =
 // 1 / sqrt(cos^2(wH/Vs) + a^2 sin^2(wH/Vs)), a = rho Vs / (rho_h Vh).
 TEST(ShReference, OneLayerFollowsClosedForm) {
-  std::array<EntrySpec, 2> m = ONE_LAYER;
+  std::array<EntrySpec, 2> m = QUARTER_WAVE;
   m[0].qs = 1.0e30f;
   const LayerTable t = reference::make_table(m);
   const real a = (1.8L * 200.0L) / (2.2L * 800.0L);
@@ -99,6 +98,110 @@ TEST(ShReference, ElasticStackReflectsAllIncidentEnergy) {
       EXPECT_NEAR(double(std::abs(r.u[3] - 1.0L)), 1.0, double(REFERENCE_TOL));
     }
   }
+}
+
+
+// --- HASSH against the reference ------------------------------------------
+
+// Each value is judged against the size of the waves that make it up at its
+// depth (so a node, or a surface value e^-100 below the incident wave, is
+// judged on its own scale), and must agree to within
+// SH_FACTOR * (eps + its change between the float neighbours of F). The
+// second term is the sensitivity to rounding that no float computation
+// escapes: over thick damped layers a phase of some hundred radians moves
+// by its own size times eps. SH_FACTOR = 8 covers the handful of float
+// roundings that enter with a gain of order one (w = F 2 pi, pi from the
+// float arctan, the angle and its sine and cosine).
+constexpr real SH_FACTOR = 8.0L;
+
+// Values below this size have subnormal float neighbours and no relative
+// precision left; they are not compared.
+constexpr real FLOAT_NORMAL_FLOOR =
+    real(std::numeric_limits<float>::min()) / real(std::numeric_limits<float>::epsilon());
+
+struct ShSweep {
+  const char* model;
+  int iqf;
+  float angle;
+  float fmax;
+};
+
+LayerTable sh_model(const std::string& name, int iqf) {
+  if (name == "quarter wave") return reference::make_table(QUARTER_WAVE, iqf);
+  if (name == "soft basin") return reference::make_table(SOFT_BASIN, iqf);
+  if (name == "soft profile") return reference::make_table(SOFT_PROFILE, iqf);
+  return reference::make_table(DEEP_BASIN, iqf);
+}
+
+// Largest errors of a sweep: relative to the wave size, and in units of
+// eps + sensitivity.
+struct Tally {
+  real worst = 0.0L;
+  real worst_units = 0.0L;
+};
+
+// HASSH at one frequency against the reference (and its float neighbours),
+// every interface, displacement and stress.
+void compare_at(const LayerTable& t, float angle, float f, int isgnt, Tally& tally) {
+  float F = f;
+  ResponseArray USH{};
+  ResponseArray TSH{};
+  HASSH(t, 0.0f, angle, F, isgnt, 1, USH, TSH);
+  const reference::ShResponse r = reference::sh_response(t, angle, F, isgnt);
+  std::array<reference::ShResponse, 2> nb;
+  const std::array<real, 2> fn = reference::float_neighbours(F);
+  for (int s = 0; s < 2; ++s) nb[s] = reference::sh_response(t, angle, fn[s], isgnt);
+  EXPECT_EQ(TSH[0], cfloat(0.0f, 0.0f));
+  auto check = [&](int j, cfloat got, cplx want, cplx want_lo, cplx want_hi, real size, const char* what) {
+    if (size < FLOAT_NORMAL_FLOOR) return;
+    const real sens = std::max(std::abs(want_lo - want), std::abs(want_hi - want)) / size;
+    const real err = std::abs(cplx(got.real(), got.imag()) - want) / size;
+    const real units = err / (EPS_F + sens);
+    tally.worst = std::max(tally.worst, err);
+    tally.worst_units = std::max(tally.worst_units, units);
+    EXPECT_LE(double(units), double(SH_FACTOR))
+        << what << "[" << j << "] f " << F << " isgnt " << isgnt << ": got " << got << " want ("
+        << double(want.real()) << "," << double(want.imag()) << ") rel err " << double(err)
+        << " sensitivity " << double(sens);
+  };
+  for (int j = 0; j <= t.NLAYER; ++j) {
+    check(j, USH[j], r.u[j], nb[0].u[j], nb[1].u[j], r.size[j], "USH");
+    if (j > 0) check(j, TSH[j], r.tau[j], nb[0].tau[j], nb[1].tau[j], r.tau_size[j], "TSH");
+  }
+}
+
+class HasshVsReference : public testing::TestWithParam<ShSweep> {};
+
+TEST_P(HasshVsReference, EveryInterfaceAgreesWithinFloatSensitivity) {
+  const ShSweep& p = GetParam();
+  const LayerTable t = sh_model(p.model, p.iqf);
+  constexpr int NF = 48;
+  Tally tally;
+  for (int i = 0; i < NF; ++i) {
+    // Geometric grid from 0.2 Hz to fmax, both ends included.
+    const real f = 0.2L * std::pow(real(p.fmax) / 0.2L, real(i) / (NF - 1));
+    compare_at(t, p.angle, static_cast<float>(f), -1, tally);
+  }
+  RecordProperty("max_rel_err", testing::PrintToString(double(tally.worst)));
+  std::printf("HASSH %-12s IQF %d angle %4.1f: max rel err %.2e, %.2f x (eps + sensitivity)\n", p.model,
+              p.iqf, double(p.angle), double(tally.worst), double(tally.worst_units));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Models, HasshVsReference,
+    testing::Values(ShSweep{"quarter wave", 1, 0.0f, 100.0f}, ShSweep{"quarter wave", 2, 35.0f, 100.0f},
+                    ShSweep{"soft basin", 1, 0.0f, 100.0f}, ShSweep{"soft basin", 2, 20.0f, 100.0f},
+                    ShSweep{"soft basin", 1, 60.0f, 100.0f}, ShSweep{"soft profile", 1, 15.0f, 100.0f},
+                    ShSweep{"soft profile", 2, 40.0f, 100.0f}, ShSweep{"deep basin", 1, 0.0f, 100.0f},
+                    ShSweep{"deep basin", 2, 25.0f, 100.0f}, ShSweep{"deep basin", 1, 70.0f, 50.0f}));
+
+// Under exp(+i w t) the damping divisor and the radiation condition both
+// change side, and the response is the complex conjugate of the exp(-i w t)
+// one.
+TEST(HASSH, PlusTimeFactorAgreesWithReference) {
+  const LayerTable t = reference::make_table(SOFT_PROFILE, 1);
+  Tally tally;
+  for (float f : {0.5f, 3.0f, 11.0f, 47.0f}) compare_at(t, 20.0f, f, +1, tally);
 }
 
 }  // namespace

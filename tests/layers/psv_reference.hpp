@@ -38,8 +38,9 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <iterator>
 #include <complex>
+#include <iterator>
+#include <limits>
 #include <numbers>
 #include <utility>
 #include <vector>
@@ -80,6 +81,59 @@ LayerTable make_table(const Entries& entries, int iqf = 1) {
   }
   return t;
 }
+
+// The frequencies one float rounding unit below and above f. A float
+// computation cannot resolve the response more finely than the change of the
+// response over this interval (every phase w h / v moves by its own size times
+// eps), so the tests take that change as the measure of a value's sensitivity
+// to rounding.
+inline std::array<real, 2> float_neighbours(real f) {
+  const real eps = std::numeric_limits<float>::epsilon();
+  return {f * (1.0L - eps), f * (1.0L + eps)};
+}
+
+namespace models {
+
+// Bare half-space RHO 2.2, VS 800, VP 1600 (critical angle of SV: 30 degrees).
+inline constexpr std::array<EntrySpec, 1> BARE = {{{0.0f, 2.2f, 800.0f, 0.0f, 1600.0f, 0.0f}}};
+
+// One quarter-wave layer: resonant at 5 Hz for S and 10 Hz for P.
+inline constexpr std::array<EntrySpec, 2> QUARTER_WAVE = {{
+    {10.0f, 1.8f, 200.0f, 1.0e6f, 400.0f, 1.0e6f},
+    {0.0f, 2.2f, 800.0f, 0.0f, 1600.0f, 0.0f},
+}};
+
+// 300 m of very soft, strongly damped soil under a high P velocity: the S
+// wave decays by exp(-w h / (2 QS VS)), about e^-38 at 20 Hz, so a propagator
+// product carries terms of e^+38 that cancel.
+inline constexpr std::array<EntrySpec, 2> SOFT_BASIN = {{
+    {300.0f, 1.9f, 100.0f, 5.0f, 1600.0f, 50.0f},
+    {0.0f, 2.2f, 800.0f, 0.0f, 2000.0f, 0.0f},
+}};
+
+// Multi-layer soft-soil profile over stiff rock.
+inline constexpr std::array<EntrySpec, 6> SOFT_PROFILE = {{
+    {20.0f, 1.7f, 80.0f, 4.0f, 1500.0f, 60.0f},
+    {40.0f, 1.8f, 150.0f, 8.0f, 1600.0f, 80.0f},
+    {60.0f, 1.9f, 250.0f, 10.0f, 1700.0f, 100.0f},
+    {100.0f, 2.0f, 400.0f, 15.0f, 1900.0f, 100.0f},
+    {200.0f, 2.1f, 600.0f, 20.0f, 2200.0f, 150.0f},
+    {0.0f, 2.4f, 1500.0f, 0.0f, 3000.0f, 0.0f},
+}};
+
+// A 24-layer sedimentary basin with velocity and damping growing with depth.
+inline constexpr std::array<EntrySpec, 25> DEEP_BASIN = [] {
+  std::array<EntrySpec, 25> m{};
+  for (int j = 0; j < 24; ++j) {
+    const float x = static_cast<float>(j) / 23.0f;
+    m[j] = {15.0f + 25.0f * x, 1.6f + 0.5f * x, 90.0f + 610.0f * x * x, 5.0f + 15.0f * x,
+            1500.0f + 1000.0f * x, 50.0f + 150.0f * x};
+  }
+  m[24] = {0.0f, 2.5f, 1200.0f, 0.0f, 2600.0f, 0.0f};
+  return m;
+}();
+
+}  // namespace models
 
 // Dense storage, banded elimination: the bandwidths are read from the nonzero
 // pattern, each row is scaled to unit maximum (displacement rows are O(1),
@@ -157,10 +211,14 @@ struct Medium {
   cplx nu_b;
 };
 
-// Velocity divided by the damping divisor 1 + i 0.5/Q (Q*F for IQF = 2).
-inline cplx damped_velocity(cfloat v, float q, int iqf, real f) {
+// Velocity divided by the damping divisor 1 + i 0.5/Q (Q*F for IQF = 2), which
+// makes a wave decay as it travels under exp(-i w t). Under exp(+i w t)
+// (isgnt = +1) the same decay needs the conjugate divisor 1 - i 0.5/Q, and
+// every response is then the complex conjugate of the exp(-i w t) one.
+inline cplx damped_velocity(cfloat v, float q, int iqf, real f, int isgnt = -1) {
   const real qeff = (iqf == 2) ? real(q) * f : real(q);
-  return cplx(v.real(), v.imag()) / cplx(1.0L, 0.5L / qeff);
+  const real d = isgnt < 0 ? 0.5L / qeff : -0.5L / qeff;
+  return cplx(v.real(), v.imag()) / cplx(1.0L, d);
 }
 
 // Layers: any root with Re >= 0 gives the same fields (both directions are
@@ -196,8 +254,8 @@ inline Medium make_medium(const LayerTable& t, int entry, cplx k, real omega, re
     m.alpha = cplx(t.VPC[entry].real(), t.VPC[entry].imag());
     m.beta = cplx(t.VSC[entry].real(), t.VSC[entry].imag());
   } else {
-    m.alpha = damped_velocity(t.VPC[entry], t.QP[entry], t.IQF, f);
-    m.beta = damped_velocity(t.VSC[entry], t.QS[entry], t.IQF, f);
+    m.alpha = damped_velocity(t.VPC[entry], t.QP[entry], t.IQF, f, isgnt);
+    m.beta = damped_velocity(t.VSC[entry], t.QS[entry], t.IQF, f, isgnt);
   }
   m.mu = m.rho * m.beta * m.beta;
   m.lam2mu = m.rho * m.alpha * m.alpha;
@@ -240,6 +298,10 @@ inline PsvVector psv_wave(const Medium& m, cplx k, bool p_wave, bool up) {
 struct PsvResponse {
   std::array<cplx, MAX_ENTRIES> u{};  // horizontal displacement; element 0 = free surface
   std::array<cplx, MAX_ENTRIES> w{};  // vertical displacement, positive down
+  // Sum of the displacement magnitudes of the waves that make up u and w at
+  // each depth: the scale against which a rounding error in u or w is judged
+  // (near a node u and w are small differences of waves of this size).
+  std::array<real, MAX_ENTRIES> size{};
   // Amplitudes of the reflected P and S waves at the top of the half-space,
   // each in a basis of unit displacement for a propagating wave.
   cplx reflected_p;
@@ -325,10 +387,14 @@ inline PsvResponse psv_response(const LayerTable& t, int itype, real angle_deg, 
     for (int c = 0; c < 4; ++c) {
       out.u[j] += amp[c] * waves[c][0];
       out.w[j] += amp[c] * waves[c][1];
+      out.size[j] += std::abs(amp[c]) * std::max(std::abs(waves[c][0]), std::abs(waves[c][1]));
     }
   }
   out.u[nl] = inc[0] + x[4 * nl] * hp[0] + x[4 * nl + 1] * hsv[0];
   out.w[nl] = inc[1] + x[4 * nl] * hp[1] + x[4 * nl + 1] * hsv[1];
+  out.size[nl] = std::max(std::abs(inc[0]), std::abs(inc[1])) +
+                 std::abs(x[4 * nl]) * std::max(std::abs(hp[0]), std::abs(hp[1])) +
+                 std::abs(x[4 * nl + 1]) * std::max(std::abs(hsv[0]), std::abs(hsv[1]));
   out.reflected_p = x[4 * nl];
   out.reflected_s = x[4 * nl + 1];
   return out;
@@ -337,11 +403,15 @@ inline PsvResponse psv_response(const LayerTable& t, int itype, real angle_deg, 
 struct ShResponse {
   std::array<cplx, MAX_ENTRIES> u{};    // transverse displacement; element 0 = free surface
   std::array<cplx, MAX_ENTRIES> tau{};  // shear stress mu du/dz at the same depths
+  // |down-going| + |up-going| wave at each depth, and the same times |mu nu|:
+  // the scales of u and tau against which rounding errors are judged.
+  std::array<real, MAX_ENTRIES> size{};
+  std::array<real, MAX_ENTRIES> tau_size{};
 };
 
 // Response to an incident SH wave of unit amplitude. isgnt = -1 for the time
-// factor exp(-i w t), +1 for exp(+i w t) (only the radiation condition in the
-// half-space depends on it).
+// factor exp(-i w t), +1 for exp(+i w t) (the damping divisor and the
+// radiation condition in the half-space depend on it).
 inline ShResponse sh_response(const LayerTable& t, real angle_deg, real f, int isgnt = -1) {
   const int nl = t.NLAYER;
   const real omega = 2.0L * PI_L * f;
@@ -398,9 +468,13 @@ inline ShResponse sh_response(const LayerTable& t, real angle_deg, real f, int i
     const cplx up = x[2 * j + 1] * std::exp(-m.nu_b * m.thick);
     out.u[j] = x[2 * j] + up;
     out.tau[j] = m.mu * m.nu_b * (up - x[2 * j]);
+    out.size[j] = std::abs(x[2 * j]) + std::abs(up);
+    out.tau_size[j] = std::abs(m.mu * m.nu_b) * out.size[j];
   }
   out.u[nl] = 1.0L + x[2 * nl];
   out.tau[nl] = hs.mu * hs.nu_b * (1.0L - x[2 * nl]);
+  out.size[nl] = 1.0L + std::abs(x[2 * nl]);
+  out.tau_size[nl] = std::abs(hs.mu * hs.nu_b) * out.size[nl];
   return out;
 }
 
