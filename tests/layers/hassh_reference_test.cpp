@@ -106,7 +106,8 @@ TEST(ShReference, ElasticStackReflectsAllIncidentEnergy) {
 // Each value is judged against the size of the waves that make it up at its
 // depth (so a node, or a surface value e^-100 below the incident wave, is
 // judged on its own scale), and must agree to within
-// SH_FACTOR * (eps + its change between the float neighbours of F). The
+// SH_FACTOR * (eps + its change when F or ANGLE moves by one float rounding
+// unit). The
 // second term is the sensitivity to rounding that no float computation
 // escapes: over thick damped layers a phase of some hundred radians moves
 // by its own size times eps. SH_FACTOR = 8 covers the handful of float
@@ -148,13 +149,15 @@ void compare_at(const LayerTable& t, float angle, float f, int isgnt, Tally& tal
   ResponseArray TSH{};
   HASSH(t, 0.0f, angle, F, isgnt, 1, USH, TSH);
   const reference::ShResponse r = reference::sh_response(t, angle, F, isgnt);
-  std::array<reference::ShResponse, 2> nb;
-  const std::array<real, 2> fn = reference::float_neighbours(F);
-  for (int s = 0; s < 2; ++s) nb[s] = reference::sh_response(t, angle, fn[s], isgnt);
+  std::array<reference::ShResponse, 4> nb;
+  const std::array<reference::Inputs, 4> in = reference::float_neighbours(F, angle);
+  for (int s = 0; s < 4; ++s) nb[s] = reference::sh_response(t, in[s].angle, in[s].f, isgnt);
   EXPECT_EQ(TSH[0], cfloat(0.0f, 0.0f));
-  auto check = [&](int j, cfloat got, cplx want, cplx want_lo, cplx want_hi, real size, const char* what) {
+  auto check = [&](int j, cfloat got, cplx want, const std::array<cplx, 4>& moved, real size,
+                   const char* what) {
     if (size < FLOAT_NORMAL_FLOOR) return;
-    const real sens = std::max(std::abs(want_lo - want), std::abs(want_hi - want)) / size;
+    real sens = 0.0L;
+    for (const cplx& m : moved) sens = std::max(sens, std::abs(m - want) / size);
     const real err = std::abs(cplx(got.real(), got.imag()) - want) / size;
     const real units = err / (EPS_F + sens);
     tally.worst = std::max(tally.worst, err);
@@ -165,8 +168,11 @@ void compare_at(const LayerTable& t, float angle, float f, int isgnt, Tally& tal
         << " sensitivity " << double(sens);
   };
   for (int j = 0; j <= t.NLAYER; ++j) {
-    check(j, USH[j], r.u[j], nb[0].u[j], nb[1].u[j], r.size[j], "USH");
-    if (j > 0) check(j, TSH[j], r.tau[j], nb[0].tau[j], nb[1].tau[j], r.tau_size[j], "TSH");
+    check(j, USH[j], r.u[j], {nb[0].u[j], nb[1].u[j], nb[2].u[j], nb[3].u[j]}, r.size[j], "USH");
+    if (j > 0) {
+      check(j, TSH[j], r.tau[j], {nb[0].tau[j], nb[1].tau[j], nb[2].tau[j], nb[3].tau[j]}, r.tau_size[j],
+            "TSH");
+    }
   }
 }
 

@@ -82,14 +82,23 @@ LayerTable make_table(const Entries& entries, int iqf = 1) {
   return t;
 }
 
-// The frequencies one float rounding unit below and above f. A float
-// computation cannot resolve the response more finely than the change of the
-// response over this interval (every phase w h / v moves by its own size times
-// eps), so the tests take that change as the measure of a value's sensitivity
-// to rounding.
-inline std::array<real, 2> float_neighbours(real f) {
+// The inputs one float rounding unit away from (f, angle): each of the two
+// moved by a factor 1 -+ eps in turn. A float computation cannot resolve the
+// response more finely than its change over these steps (every phase w h / v
+// moves by its own size times eps, and near a critical angle the vertical
+// wavenumbers move fast with the angle), so the tests take the largest such
+// change as the measure of a value's sensitivity to rounding.
+struct Inputs {
+  real f;
+  real angle;
+};
+
+inline std::array<Inputs, 4> float_neighbours(real f, real angle) {
   const real eps = std::numeric_limits<float>::epsilon();
-  return {f * (1.0L - eps), f * (1.0L + eps)};
+  return {{{f * (1.0L - eps), angle},
+           {f * (1.0L + eps), angle},
+           {f, angle * (1.0L - eps)},
+           {f, angle * (1.0L + eps)}}};
 }
 
 namespace models {
