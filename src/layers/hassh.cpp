@@ -28,6 +28,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <numbers>
 
 #include "layers/complex_ops.hpp"
@@ -42,6 +43,18 @@ inline cdouble cmul(cdouble a, cdouble b) {
   return {a.real() * b.real() - a.imag() * b.imag(), a.real() * b.imag() + a.imag() * b.real()};
 }
 inline cdouble cscale(cdouble a, double s) { return {a.real() * s, a.imag() * s}; }
+
+// 1/b with a single division, through conj(b)/|b|^2 where |b|^2 is a normal
+// double; otherwise Smith's scaled quotient. Divisions dominate the cost of a
+// layer, so the layer quantities are built from reciprocals and products.
+inline cdouble crecip(cdouble b) {
+  const double m = b.real() * b.real() + b.imag() * b.imag();
+  if (m >= std::numeric_limits<double>::min() && m <= std::numeric_limits<double>::max()) {
+    const double inv = 1.0 / m;
+    return {b.real() * inv, -b.imag() * inv};
+  }
+  return cdiv(cdouble{1.0, 0.0}, b);
+}
 
 // Largest component magnitude of a complex number.
 inline double cmax(cdouble a) { return std::max(std::abs(a.real()), std::abs(a.imag())); }
@@ -69,23 +82,49 @@ void rescale(std::array<cdouble*, K> values, double& log_scale) {
 // mantissa * e^{log_scale}, rounded once to float. Below the float range the
 // result is zero (or subnormal), above it infinite, as single precision rounds.
 cfloat to_cfloat(cdouble mantissa, double log_scale) {
-  if (log_scale == 0.0) {
-    return {static_cast<float>(mantissa.real()), static_cast<float>(mantissa.imag())};
-  }
-  // Within +-700 e^{log_scale} is a normal double and the product is exact to
-  // rounding wherever it lands inside the float range.
-  constexpr double EXP_SAFE = 700.0;
-  double factor;
-  if (std::abs(log_scale) < EXP_SAFE) {
-    factor = std::exp(log_scale);
-  } else {
-    const double big = cmax(mantissa);
-    if (big == 0.0) return {0.0f, 0.0f};
-    mantissa = cscale(mantissa, 1.0 / big);
-    factor = std::exp(log_scale + std::log(big));
-  }
+  const double big = cmax(mantissa);
+  if (big == 0.0) return {0.0f, 0.0f};
+  mantissa = cscale(mantissa, 1.0 / big);
+  const double factor = std::exp(log_scale + std::log(big));
   return {static_cast<float>(mantissa.real() * factor),
           static_cast<float>(mantissa.imag() * factor)};
+}
+
+// Displacement and stress sharing one log-scale, rounded to float. Within
+// +-700 e^{log_scale} is a normal double, and with the mantissas kept inside
+// 2^+-400 the products are exact to rounding wherever they land in the float
+// range; one exponential then serves both values.
+void store_pair(cdouble u, cdouble t, double log_scale, cfloat& U, cfloat& T) {
+  constexpr double EXP_SAFE = 700.0;
+  if (std::abs(log_scale) >= EXP_SAFE) {
+    U = to_cfloat(u, log_scale);
+    T = to_cfloat(t, log_scale);
+    return;
+  }
+  const double factor = std::exp(log_scale);
+  U = {static_cast<float>(u.real() * factor), static_cast<float>(u.imag() * factor)};
+  T = {static_cast<float>(t.real() * factor), static_cast<float>(t.imag() * factor)};
+}
+
+// The square root of q with the non-negative imaginary part (the decaying
+// vertical wavenumber), written out in real arithmetic: std::sqrt on a complex
+// double calls csqrt and hypot, which cost more than the rest of a layer. When
+// |q|^2 leaves the double range it falls back to the library root with the
+// program's branch rule. The layer matrix is even in nu, so only the size of
+// Im nu matters, and the choice of sign never changes a result.
+cdouble vertical_wavenumber(cdouble q) {
+  const double x = q.real();
+  const double y = q.imag();
+  const double m2 = x * x + y * y;
+  if (!(m2 >= std::numeric_limits<double>::min() && m2 <= std::numeric_limits<double>::max())) {
+    if (x == 0.0 && y == 0.0) return {0.0, 0.0};
+    const cdouble nu = csqrt_branch(q);
+    return nu.imag() < 0.0 ? -nu : nu;
+  }
+  const double t = std::sqrt(0.5 * (std::abs(x) + std::sqrt(m2)));
+  const double s = y / (2.0 * t);
+  if (x < 0.0) return {s, t};
+  return y < 0.0 ? cdouble{-t, -s} : cdouble{t, s};
 }
 
 // Layer matrix divided by e^{|Im z|}. A(2,2) = A(1,1), so three entries.
@@ -122,7 +161,7 @@ ScaledLayer layer_matrix(cdouble nu, cdouble mu, double h) {
     for (double c : {-1.0 / 5040.0, 1.0 / 120.0, -1.0 / 6.0, 1.0}) s = cmul(s, z2) + c;
     a.a12 = cdiv(cscale(s, h * std::exp(-b)), mu);
   } else {
-    a.a12 = cdiv(sin_s, mu_nu);
+    a.a12 = cmul(sin_s, crecip(mu_nu));
   }
   a.log_scale = b;
   return a;
@@ -165,6 +204,22 @@ void HASSH(const LayerTable& table, float ANGAZ, float ANGLE, float& F, int ISGN
   // product matters: (c_n, s_n) = A_n ... A_1 (1, 0) is the (displacement,
   // stress) at the bottom of layer n per unit surface displacement, carried as
   // e^{log_n} * mantissa. The columns are kept for the profile.
+  // Wavenumbers and moduli first, in a loop without calls, so that the long
+  // divide and square-root chains of successive layers overlap.
+  std::array<cdouble, MAX_ENTRIES - 1> nus;
+  std::array<cdouble, MAX_ENTRIES - 1> mus;
+  for (int n = 0; n < N; ++n) {
+    const double qs = table.QS[n];
+    const double d = damping_sign * (table.IQF == 2 ? 0.5 / (qs * static_cast<double>(F)) : 0.5 / qs);
+    // V = VSC / (1 + i d) and ks = omega / V, from 1/VSC and 1/(1 + i d).
+    const cdouble vsc = table.VSC[n];
+    const double inv_g2 = 1.0 / (1.0 + d * d);
+    const cdouble v = cmul(vsc, cdouble{inv_g2, -d * inv_g2});
+    mus[n] = cscale(cmul(v, v), table.RHO[n]);
+    const cdouble ks = cscale(cmul(cdouble{1.0, d}, crecip(vsc)), omega);
+    nus[n] = vertical_wavenumber(cmul(ks, ks) - kx2);
+  }
+
   std::array<cdouble, MAX_ENTRIES - 1> col_u;
   std::array<cdouble, MAX_ENTRIES - 1> col_t;
   std::array<double, MAX_ENTRIES - 1> col_log;
@@ -172,14 +227,7 @@ void HASSH(const LayerTable& table, float ANGAZ, float ANGLE, float& F, int ISGN
   cdouble ct{0.0, 0.0};
   double log_c = 0.0;
   for (int n = 0; n < N; ++n) {
-    const double qs = table.QS[n];
-    const double d = table.IQF == 2 ? 0.5 / (qs * static_cast<double>(F)) : 0.5 / qs;
-    const cdouble v = cdiv(cdouble(table.VSC[n]), cdouble{1.0, damping_sign * d});
-    const cdouble mu = cscale(cmul(v, v), table.RHO[n]);
-    const cdouble ks = cdiv(cdouble{omega, 0.0}, v);
-    cdouble nu = csqrt_branch(cmul(ks, ks) - kx2);
-    if (nu.imag() < 0.0) nu = -nu;
-    const ScaledLayer A = layer_matrix(nu, mu, table.THICK[n]);
+    const ScaledLayer A = layer_matrix(nus[n], mus[n], table.THICK[n]);
 
     const cdouble next_u = cmul(A.a11, cu) + cmul(A.a12, ct);
     ct = cmul(A.a21, cu) + cmul(A.a11, ct);
@@ -198,15 +246,13 @@ void HASSH(const LayerTable& table, float ANGAZ, float ANGLE, float& F, int ISGN
   const cdouble denom = plus_time ? cu - r : cu + r;
   const cdouble u0 = cscale(cdiv(cdouble{2.0, 0.0}, denom), cos_a);
   const double log_u0 = -log_c;
-  USH[0] = to_cfloat(u0, log_u0);
-  TSH[0] = {0.0f, 0.0f};
+  store_pair(u0, cdouble{0.0, 0.0}, log_u0, USH[0], TSH[0]);
   if (IPROF == 0) return;
 
   // Profile: the unrounded surface value times the kept columns, which are the
   // layer matrices of this call applied to (u, 0) layer by layer.
   for (int n = 0; n < N; ++n) {
-    USH[n + 1] = to_cfloat(cmul(u0, col_u[n]), log_u0 + col_log[n]);
-    TSH[n + 1] = to_cfloat(cmul(u0, col_t[n]), log_u0 + col_log[n]);
+    store_pair(cmul(u0, col_u[n]), cmul(u0, col_t[n]), log_u0 + col_log[n], USH[n + 1], TSH[n + 1]);
   }
 }
 

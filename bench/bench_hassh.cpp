@@ -1,0 +1,133 @@
+// bench_hassh.cpp: time of the SH response per layer and frequency.
+//
+// Each iteration sweeps a frequency grid like a signal run's (0 to 50 in
+// steps of 50/256, so the first point is the replaced zero), for stacks of 1,
+// 10 and 49 layers, surface only (IPROF = 0) and full profile (IPROF = 1).
+// "per_layer_freq" is the time per layer and frequency. The yardstick beside
+// it, baseline_hassh, is the straightforward form: std::complex<double>
+// throughout, full 2 x 2 matrices multiplied from the bottom layer up, std::
+// complex sqrt, sin, cos and division, and the profile applying each layer
+// matrix again. It has no range protection and is kept here only to measure.
+#include <benchmark/benchmark.h>
+
+#include <array>
+#include <cmath>
+#include <complex>
+
+#include "layers/complex_ops.hpp"
+#include "layers/hassh.hpp"
+
+namespace velmar {
+namespace {
+
+constexpr int SWEEP = 256;
+constexpr float F_MAX = 50.0f;
+
+LayerTable graded_model(int nlayer) {
+  LayerTable t;
+  t.NLAYER = nlayer;
+  t.IQF = 1;
+  for (int k = 0; k < nlayer; ++k) {
+    const float x = static_cast<float>(k);
+    t.THICK[k] = 2.0f + 0.5f * x;
+    t.RHO[k] = 1.6f + 0.01f * x;
+    t.VSC[k] = {150.0f + 12.0f * x + 40.0f * static_cast<float>(k % 3), 0.0f};
+    t.QS[k] = 5.0f + 2.0f * x;
+  }
+  t.RHO[nlayer] = 2.5f;
+  t.VSC[nlayer] = {2000.0f, 0.0f};
+  return t;
+}
+
+std::array<float, SWEEP> sweep() {
+  std::array<float, SWEEP> f{};
+  for (int i = 0; i < SWEEP; ++i) f[i] = static_cast<float>(i) * (F_MAX / SWEEP);
+  return f;
+}
+
+// The layer-matrix method written directly with std::complex<double>.
+void baseline_hassh(const LayerTable& table, float ANGAZ, float ANGLE, float& F, int ISGNT,
+                    int IPROF, ResponseArray& USH, ResponseArray& TSH) {
+  using C = std::complex<double>;
+  const double pi = 4.0 * std::atan(1.0);
+  const double a = pi * ANGAZ / 180.0;
+  if (std::abs(std::cos(a)) < 0.001) return;
+  if (F == 0.0f) F = 1.0e-6f;
+  const double theta = pi * ANGLE / 180.0;
+  const double omega = F * 2.0 * pi;
+  const int N = table.NLAYER;
+  const C vh(table.VSC[N]);
+  const C k = omega / vh;
+  const C kx = std::sin(theta) * k;
+  const C kz = std::cos(theta) * k;
+  const C muh = static_cast<double>(table.RHO[N]) * vh * vh;
+  std::array<std::array<C, 4>, MAX_ENTRIES - 1> A;
+  for (int n = 0; n < N; ++n) {
+    const double d = table.IQF == 2 ? 0.5 / (table.QS[n] * F) : 0.5 / table.QS[n];
+    const C v = C(table.VSC[n]) / C(1.0, -ISGNT * d);
+    const C mu = static_cast<double>(table.RHO[n]) * v * v;
+    const C ks = omega / v;
+    C nu = csqrt_branch(ks * ks - kx * kx);
+    if (nu.imag() < 0.0) nu = -nu;
+    const double h = table.THICK[n];
+    const C nh = nu * h;
+    A[n] = {std::cos(nh), h * ((std::sin(nh) / nh) / mu), -(mu * (nh * std::sin(nh))) / h, std::cos(nh)};
+  }
+  C m11 = 1.0, m12 = 0.0, m21 = 0.0, m22 = 1.0;
+  for (int j = N - 1; j >= 0; --j) {
+    const std::array<C, 4>& b = A[j];
+    const C n11 = m11 * b[0] + m12 * b[2], n12 = m11 * b[1] + m12 * b[3];
+    const C n21 = m21 * b[0] + m22 * b[2], n22 = m21 * b[1] + m22 * b[3];
+    m11 = n11, m12 = n12, m21 = n21, m22 = n22;
+  }
+  const C r = ((C(0.0, 1.0) * m21) / muh) / kz;
+  C u = (ISGNT == 1 ? 2.0 / (m11 - r) : 2.0 / (m11 + r)) * std::cos(a);
+  C t = 0.0;
+  USH[0] = cfloat(u);
+  TSH[0] = 0.0f;
+  if (IPROF == 0) return;
+  for (int n = 0; n < N; ++n) {
+    const C un = A[n][0] * u + A[n][1] * t;
+    const C tn = A[n][2] * u + A[n][3] * t;
+    u = un, t = tn;
+    USH[n + 1] = cfloat(u);
+    TSH[n + 1] = cfloat(t);
+  }
+}
+
+template <auto Routine>
+void run_sweep(benchmark::State& state) {
+  const int nlayer = static_cast<int>(state.range(0));
+  const int iprof = static_cast<int>(state.range(1));
+  const LayerTable table = graded_model(nlayer);
+  const std::array<float, SWEEP> grid = sweep();
+  ResponseArray ush{}, tsh{};
+  for (auto _ : state) {
+    for (float f : grid) {
+      Routine(table, 0.0f, 30.0f, f, -1, iprof, ush, tsh);
+      benchmark::DoNotOptimize(ush.data());
+    }
+    benchmark::ClobberMemory();
+  }
+  state.counters["per_layer_freq"] = benchmark::Counter(
+      static_cast<double>(nlayer) * SWEEP,
+      benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+}
+
+void BM_HASSH(benchmark::State& state) { run_sweep<HASSH>(state); }
+void BM_baseline_hassh(benchmark::State& state) { run_sweep<baseline_hassh>(state); }
+
+void layer_args(benchmark::internal::Benchmark* b) {
+  for (int iprof : {0, 1}) {
+    for (int n : {1, 10, 49}) b->Args({n, iprof});
+  }
+  b->ArgNames({"layers", "iprof"});
+}
+
+BENCHMARK(BM_HASSH)->Apply(layer_args);
+BENCHMARK(BM_baseline_hassh)->Apply(layer_args);
+
+}  // namespace
+}  // namespace velmar
+
+BENCHMARK_MAIN();
