@@ -1,0 +1,468 @@
+// haspsv.cpp: P-SV response of the layer stack (HASPSV).
+//
+// Glossary (0-based: table entry m+1 is element m, the half-space element N):
+//   N        NLAYER, number of layers
+//   k        horizontal wavenumber, common to all layers
+//   nu_a     vertical wavenumber of P waves in a layer, Re >= 0; nu_b of S waves
+//   x = h nu exponent of a layer: a wave grows by exp(Re x) across it
+//   sigma    growth factor of a layer matrix, exp(sigma) with sigma = max Re x,
+//            kept apart from the matrix so that neither overflows
+//   s        traction scale rho_h |VS_h| w: tractions are divided by it inside
+//            the propagation, so that all four state components are of one
+//            size (only the displacements leave the routine)
+//   Y        4x2, the two surface solutions with zero traction, (1,0,0,0)
+//            and (0,1,0,0), carried down the stack
+//   K        rows 3 and 4 of the half-space matrix E G: up-going P and S
+//            amplitudes of a state at the top of the half-space
+#include "layers/haspsv.hpp"
+
+#include "layers/complex_ops.hpp"
+#include "layers/psv_solve.hpp"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <limits>
+
+namespace velmar {
+namespace {
+
+// Complex double with inline arithmetic: GCC's std::complex product and
+// quotient call library routines that handle infinities; here no operand is
+// infinite, and these run in the hot loop.
+struct Cx {
+  double re = 0.0;
+  double im = 0.0;
+};
+
+constexpr Cx operator+(Cx a, Cx b) { return {a.re + b.re, a.im + b.im}; }
+constexpr Cx operator-(Cx a, Cx b) { return {a.re - b.re, a.im - b.im}; }
+constexpr Cx operator-(Cx a) { return {-a.re, -a.im}; }
+constexpr Cx operator*(Cx a, Cx b) { return {a.re * b.re - a.im * b.im, a.re * b.im + a.im * b.re}; }
+constexpr Cx operator*(double s, Cx a) { return {s * a.re, s * a.im}; }
+constexpr Cx mul_i(Cx a) { return {-a.im, a.re}; }
+constexpr Cx mul_minus_i(Cx a) { return {a.im, -a.re}; }
+constexpr double norm2(Cx a) { return a.re * a.re + a.im * a.im; }
+// conj(a) * b
+constexpr Cx dot1(Cx a, Cx b) { return {a.re * b.re + a.im * b.im, a.re * b.im - a.im * b.re}; }
+
+Cx to_cx(cfloat z) { return {double(z.real()), double(z.imag())}; }
+Cx to_cx(cdouble z) { return {z.real(), z.imag()}; }
+
+Cx div(Cx a, Cx b) { return to_cx(cdiv(cdouble(a.re, a.im), cdouble(b.re, b.im))); }
+Cx sqrt_branch(Cx z) { return to_cx(csqrt_branch(cdouble(z.re, z.im))); }
+
+// Rounds to float; a value beyond the float range saturates at the largest
+// float of its sign, so that an extreme but finite result stays finite.
+float to_float(double v) {
+  constexpr double FMAX = std::numeric_limits<float>::max();
+  return float(std::clamp(v, -FMAX, FMAX));
+}
+
+cfloat store(Cx v, double lg, float s_az) {
+  double re = v.re;
+  double im = v.im;
+  if (lg != 0.0) {
+    const double g = std::exp(lg);
+    re *= g;
+    im *= g;
+  }
+  constexpr double DMAX = std::numeric_limits<double>::max();
+  re = std::clamp(re, -DMAX, DMAX) * s_az;
+  im = std::clamp(im, -DMAX, DMAX) * s_az;
+  return {to_float(re), to_float(im)};
+}
+
+// Row-major 4x4 and 4x2 complex matrices; index (r, c) 0-based.
+using Mat4 = std::array<Cx, 16>;
+using Mat42 = std::array<Cx, 8>;
+
+// Y <- A Y for a 4x2 Y.
+void apply(const Mat4& A, Mat42& Y) {
+  Mat42 out;
+  for (int r = 0; r < 4; ++r) {
+    for (int c = 0; c < 2; ++c) {
+      Cx sum = A[4 * r] * Y[c];
+      for (int m = 1; m < 4; ++m) sum = sum + A[4 * r + m] * Y[2 * m + c];
+      out[2 * r + c] = sum;
+    }
+  }
+  Y = out;
+}
+
+// Multiplies the 4x2 Y by a power of two that brings its largest component
+// near 1 when it has left [2^-400, 2^400]; adds the natural log of the
+// factor removed to lg.
+void rescale(Mat42& Y, double& lg) {
+  double big = 0.0;
+  for (const Cx& y : Y) big = std::max({big, std::abs(y.re), std::abs(y.im)});
+  if (big == 0.0 || (big < 0x1p400 && big > 0x1p-400)) return;
+  const int e = std::ilogb(big);
+  for (Cx& y : Y) y = std::ldexp(1.0, -e) * y;
+  lg += e * std::log(2.0);
+}
+
+// Wave quantities of one layer that do not depend on its thickness.
+struct LayerWaves {
+  Cx mu;    // shear modulus rho beta^2 of the damped velocity
+  Cx nu_a;  // vertical wavenumbers, principal roots
+  Cx nu_b;
+  Cx gam;   // nu_b^2 + k^2
+  Cx c1;    // mu c0
+  double c0 = 0.0;  // 1 / (w^2 rho)
+};
+
+LayerWaves layer_waves(const LayerTable& t, int m, float F, double omega, Cx k2) {
+  // Damping: V / (1 + i d), d = 0.5/Q, or 0.5/(Q F) for a quality factor
+  // proportional to frequency.
+  double dS = 0.5 / double(t.QS[m]);
+  double dP = 0.5 / double(t.QP[m]);
+  if (t.IQF == 2) {
+    dS = 0.5 / (double(t.QS[m]) * double(F));
+    dP = 0.5 / (double(t.QP[m]) * double(F));
+  }
+  const Cx beta = div(to_cx(t.VSC[m]), Cx{1.0, dS});
+  const Cx alpha = div(to_cx(t.VPC[m]), Cx{1.0, dP});
+  const double rho = t.RHO[m];
+  const double w2 = omega * omega;
+  LayerWaves L;
+  L.mu = beta * (rho * beta);
+  L.nu_a = sqrt_branch(k2 - div(div(Cx{w2, 0.0}, alpha), alpha));
+  L.nu_b = sqrt_branch(k2 - div(div(Cx{w2, 0.0}, beta), beta));
+  L.gam = L.nu_b * L.nu_b + k2;
+  L.c0 = 1.0 / (w2 * rho);
+  L.c1 = L.c0 * L.mu;
+  return L;
+}
+
+// Hyperbolic terms of one wave across thickness h, each multiplied by
+// exp(-sigma): S = sinh^2(x/2), H = sinh(x), nuH = nu sinh(x),
+// H_nu = sinh(x)/nu (h where nu = 0), x = h nu.
+struct WaveTerms {
+  Cx S;
+  Cx H;
+  Cx nuH;
+  Cx H_nu;
+};
+
+WaveTerms wave_terms(Cx nu, double h, double sigma, double e_half) {
+  // With y = x/2: sinh(y) = sinh(yr) cos(yi) + i cosh(yr) sin(yi), accurate
+  // for small y too, and every term below is a product of sinh(y), cosh(y)
+  // and sinh(y)/y, so no difference cancels.
+  const double yr = 0.5 * h * nu.re;
+  const double yi = 0.5 * h * nu.im;
+  double sh = 0.0;  // exp(-sigma/2) sinh(yr), exp(-sigma/2) cosh(yr)
+  double ch = 0.0;
+  if (yr < 20.0) {
+    const double t = std::expm1(yr);
+    sh = e_half * (t * (t + 2.0) / (2.0 * (t + 1.0)));
+    ch = e_half * (1.0 + t * t / (2.0 * (t + 1.0)));
+  } else {  // exp(-yr) is negligible beside exp(yr); sigma/2 >= yr
+    const double ep = std::exp(yr - 0.5 * sigma);
+    const double em = std::exp(-yr - 0.5 * sigma);
+    sh = 0.5 * (ep - em);
+    ch = 0.5 * (ep + em);
+  }
+  const double cs = std::cos(yi);
+  const double sn = std::sin(yi);
+  const Cx s{sh * cs, ch * sn};
+  const Cx c{ch * cs, sh * sn};
+  const Cx q = (yr == 0.0 && yi == 0.0) ? Cx{e_half, 0.0} : div(s, Cx{yr, yi});  // sinh(y)/y
+  WaveTerms w;
+  w.S = s * s;
+  w.H = 2.0 * (s * c);
+  w.nuH = nu * w.H;
+  w.H_nu = h * (q * c);
+  return w;
+}
+
+// Layer matrix of thickness h divided by exp(sigma), with the traction rows
+// divided and the traction columns multiplied by s. Returns sigma; dX gets
+// |Re x_b - Re x_a|, the digits a product with this matrix loses on the
+// slower-growing of the two solutions.
+double layer_matrix(const LayerWaves& L, Cx k, Cx k2, double h, double s, Mat4& A, double& dX) {
+  const double xa = h * L.nu_a.re;
+  const double xb = h * L.nu_b.re;
+  const double sigma = std::max(xa, xb);
+  dX = std::abs(xb - xa);
+  const double e_half = std::exp(-0.5 * sigma);
+  const double e0 = e_half * e_half;  // the identity part, exp(-sigma)
+  const WaveTerms a = wave_terms(L.nu_a, h, sigma, e_half);
+  const WaveTerms b = wave_terms(L.nu_b, h, sigma, e_half);
+  const Cx& g = L.gam;
+  const Cx& c1 = L.c1;
+  const double c0 = L.c0;
+  const Cx a14 = (2.0 * c0) * (k * (a.S - b.S));
+  const Cx a11 = Cx{e0, 0.0} + 2.0 * (c1 * (2.0 * (k2 * a.S) - g * b.S));
+  const Cx a22 = Cx{e0, 0.0} + 2.0 * (c1 * (2.0 * (k2 * b.S) - g * a.S));
+  const Cx a12 = c1 * (k * (g * a.H_nu - 2.0 * b.nuH));
+  const Cx a13 = c0 * (k2 * a.H_nu - b.nuH);
+  const Cx a21 = c1 * (k * (g * b.H_nu - 2.0 * a.nuH));
+  const Cx a24 = c0 * (k2 * b.H_nu - a.nuH);
+  const Cx a31 = c1 * (L.mu * (4.0 * (k2 * a.nuH) - (g * g) * b.H_nu));
+  const Cx a32 = 2.0 * ((L.mu * L.mu) * (g * a14));
+  const Cx a42 = c1 * (L.mu * (4.0 * (k2 * b.nuH) - (g * g) * a.H_nu));
+  const double is = 1.0 / s;
+  A = {a11,       a12,      s * a13,        s * a14,  //
+       a21,       a22,      -(s * a14),     s * a24,  //
+       is * a31,  is * a32, a11,            -a21,     //
+       -(is * a32), is * a42, -a12,         a22};
+  return sigma;
+}
+
+// The half-space root c of the vertical wavenumber of the wave type not
+// incident, in single precision: its zero (SV at the critical angle) must be
+// found exactly where the driver's check finds it.
+cfloat halfspace_root(const LayerTable& t, int ITYPE, float theta) {
+  const int N = t.NLAYER;
+  const float st = std::sin(theta);
+  const cfloat ratio = (ITYPE == 2) ? cdiv(st * t.VPC[N], t.VSC[N]) : cdiv(st * t.VSC[N], t.VPC[N]);
+  return csqrt_branch(cfloat(1.0f) - ratio * ratio);
+}
+
+// A sum of the layers' |Re x_b - Re x_a| above this keeps the literal solve
+// from float accuracy: exp(12) * 2^-52 is about 4e-11.
+constexpr double LITERAL_MAX_DX = 12.0;
+// Each step of the stable propagation loses at most exp(SUB_DX) relative
+// precision on the slower solution (exp(10) * 2^-52 ~ 5e-12); a layer with a
+// larger exponent gap is crossed in equal sub-steps, at most MAX_SUB of them.
+constexpr double SUB_DX = 10.0;
+constexpr int MAX_SUB = 32;
+constexpr int MAX_LAYERS = MAX_ENTRIES - 1;
+
+// One orthonormalisation step: A Q = Q' R, R = [[r11, r12], [0, r22]] times
+// exp(lg).
+struct Step {
+  Cx r12;
+  double r11 = 1.0;
+  double r22 = 1.0;
+  double lg = 0.0;
+};
+
+// Euclidean norm of column c of Y; the sum of squares is rescaled where it
+// would underflow or overflow (the slower solution may be 1e-160 of the other).
+double column_norm(const Mat42& Y, int c) {
+  double n = 0.0;
+  for (int r = 0; r < 4; ++r) n += norm2(Y[2 * r + c]);
+  if (n > 0x1p-900 && n < 0x1p900) return std::sqrt(n);
+  double big = 0.0;
+  for (int r = 0; r < 4; ++r) big = std::max({big, std::abs(Y[2 * r + c].re), std::abs(Y[2 * r + c].im)});
+  if (big == 0.0 || !std::isfinite(big)) return big;
+  n = 0.0;
+  for (int r = 0; r < 4; ++r) n += norm2((1.0 / big) * Y[2 * r + c]);
+  return big * std::sqrt(n);
+}
+
+// Orthonormalises the columns of Y in place (Gram-Schmidt, the projection
+// repeated once, which makes the columns orthogonal to working precision).
+Step orthonormalise(Mat42& Y) {
+  Step st;
+  st.r11 = column_norm(Y, 0);
+  const double i1 = 1.0 / st.r11;
+  for (int r = 0; r < 4; ++r) Y[2 * r] = i1 * Y[2 * r];
+  for (int pass = 0; pass < 2; ++pass) {
+    Cx p;
+    for (int r = 0; r < 4; ++r) p = p + dot1(Y[2 * r], Y[2 * r + 1]);
+    for (int r = 0; r < 4; ++r) Y[2 * r + 1] = Y[2 * r + 1] - p * Y[2 * r];
+    st.r12 = st.r12 + p;
+  }
+  st.r22 = column_norm(Y, 1);
+  const double i2 = 1.0 / st.r22;
+  for (int r = 0; r < 4; ++r) Y[2 * r + 1] = i2 * Y[2 * r + 1];
+  return st;
+}
+
+// Solves B c = t for the 2x2 B = K Y; t = (1, 0) for an incident P wave, (0, 1)
+// for SV. (u, w/i) at the surface is Y c.
+std::array<Cx, 2> surface_coefficients(const std::array<Cx, 4>& K3, const std::array<Cx, 4>& K4,
+                                       const Mat42& Y, int ITYPE) {
+  Cx b[2][2];
+  for (int c = 0; c < 2; ++c) {
+    b[0][c] = K3[0] * Y[c];
+    b[1][c] = K4[0] * Y[c];
+    for (int m = 1; m < 4; ++m) {
+      b[0][c] = b[0][c] + K3[m] * Y[2 * m + c];
+      b[1][c] = b[1][c] + K4[m] * Y[2 * m + c];
+    }
+  }
+  const Cx det = b[0][0] * b[1][1] - b[0][1] * b[1][0];
+  if (ITYPE == 2) return {div(-b[0][1], det), div(b[0][0], det)};
+  return {div(b[1][1], det), div(-b[1][0], det)};
+}
+
+}  // namespace
+
+float psv_halfspace_root(const LayerTable& table, int ITYPE, float ANGLE) {
+  const float pi = 4.0f * std::atan(1.0f);
+  const float theta = pi * ANGLE / 180.0f;
+  return std::abs(halfspace_root(table, ITYPE, theta));
+}
+
+void haspsv_solve(const LayerTable& table, int ITYPE, float ANGAZ, float ANGLE, float& F,
+                  int IPROF, ResponseArray& UPS, ResponseArray& WPS, PsvSolve solve) {
+  const float pi = 4.0f * std::atan(1.0f);
+  const float s_az = std::sin(pi * ANGAZ / 180.0f);
+  if (std::abs(s_az) < 0.001f) return;
+  if (F == 0.0f) F = 1.0e-6f;
+  const float theta = pi * ANGLE / 180.0f;
+  const double omega = double(F * 2.0f * pi);
+  const double sin_t = double(std::sin(theta));
+  const double cos_t = double(std::cos(theta));
+  const int N = table.NLAYER;
+
+  // Half-space, undamped, velocities as stored.
+  const Cx beta_h = to_cx(table.VSC[N]);
+  const Cx alpha_h = to_cx(table.VPC[N]);
+  const double rho_h = table.RHO[N];
+  const Cx mu_h = rho_h * (beta_h * beta_h);
+  const Cx k = div(Cx{omega * sin_t, 0.0}, ITYPE == 2 ? beta_h : alpha_h);
+  const Cx k2 = k * k;
+  const Cx c = to_cx(halfspace_root(table, ITYPE, theta));
+  Cx nu_ah;
+  Cx nu_bh;
+  if (ITYPE == 2) {
+    nu_bh = mul_minus_i(div(Cx{omega * cos_t, 0.0}, beta_h));
+    nu_ah = mul_minus_i(div(omega * c, alpha_h));
+  } else {
+    nu_ah = mul_minus_i(div(Cx{omega * cos_t, 0.0}, alpha_h));
+    nu_bh = mul_minus_i(div(omega * c, beta_h));
+  }
+  double s = rho_h * std::sqrt(norm2(beta_h)) * omega;
+  if (!(s > 0.0 && std::isfinite(s))) s = 1.0;
+
+  // Rows 3 and 4 of K = E G (E(3,3) = Fh, E(4,4) = -i Fh), traction columns
+  // times s.
+  const Cx gam_h = nu_bh * nu_bh + k2;
+  const Cx Fh = div(beta_h, 2.0 * omega * (mu_h * (alpha_h * (nu_ah * nu_bh))));
+  const Cx nn = nu_bh * nu_ah;
+  const std::array<Cx, 4> G3 = {2.0 * (nn * (k * (mu_h * beta_h))), gam_h * (nu_bh * (mu_h * beta_h)),
+                                nu_bh * (k * beta_h), nn * beta_h};
+  const std::array<Cx, 4> G4 = {-(gam_h * (nu_ah * (mu_h * alpha_h))),
+                                -(2.0 * (nn * (k * (mu_h * alpha_h)))), -(nn * alpha_h),
+                                -(nu_ah * (k * alpha_h))};
+  std::array<Cx, 4> K3;
+  std::array<Cx, 4> K4;
+  const Cx Fh4 = mul_minus_i(Fh);
+  for (int j = 0; j < 4; ++j) {
+    const double sc = j < 2 ? 1.0 : s;
+    K3[j] = sc * (Fh * G3[j]);
+    K4[j] = sc * (Fh4 * G4[j]);
+  }
+
+  // Layer matrices, kept for the propagation and the profile.
+  std::array<LayerWaves, MAX_LAYERS> waves;
+  std::array<Mat4, MAX_LAYERS> A;
+  std::array<double, MAX_LAYERS> sigma;
+  std::array<double, MAX_LAYERS> dX;
+  double dX_total = 0.0;
+  for (int m = 0; m < N; ++m) {
+    waves[m] = layer_waves(table, m, F, omega, k2);
+    sigma[m] = layer_matrix(waves[m], k, k2, double(table.THICK[m]), s, A[m], dX[m]);
+    dX_total += dX[m];
+  }
+  const bool stable =
+      solve == PsvSolve::STABLE || (solve == PsvSolve::AUTO && dX_total > LITERAL_MAX_DX);
+
+  Mat42 Y{};
+  Y[0] = {1.0, 0.0};
+  Y[3] = {1.0, 0.0};
+
+  if (!stable) {
+    double lg = 0.0;
+    for (int m = 0; m < N; ++m) {
+      apply(A[m], Y);
+      lg += sigma[m];
+      rescale(Y, lg);
+    }
+    // Y is the surface solutions times exp(-lg), so the coefficients are
+    // exp(-lg) times those of the true solutions.
+    const std::array<Cx, 2> a = surface_coefficients(K3, K4, Y, ITYPE);
+    Mat42 W{};  // one column used: (u, w/i, 0, 0) at the current depth
+    W[0] = a[0];
+    W[2] = a[1];
+    double lw = -lg;
+    rescale(W, lw);
+    UPS[0] = store(W[0], lw, s_az);
+    WPS[0] = store(mul_i(W[2]), lw, s_az);
+    if (IPROF == 0) return;
+    for (int m = 0; m < N; ++m) {
+      apply(A[m], W);
+      lw += sigma[m];
+      rescale(W, lw);
+      UPS[m + 1] = store(W[0], lw, s_az);
+      WPS[m + 1] = store(mul_i(W[2]), lw, s_az);
+    }
+    return;
+  }
+
+  // Stable: orthonormalised surface solutions Q_m at every interface, steps
+  // A Q = Q' R stored for the way back up.
+  std::array<Mat42, MAX_ENTRIES> Q;
+  std::array<Step, MAX_LAYERS * MAX_SUB> steps;
+  std::array<int, MAX_ENTRIES> first;  // first step of layer m
+  int n_steps = 0;
+  Q[0] = Y;
+  for (int m = 0; m < N; ++m) {
+    int n_sub = 1;
+    double sig = sigma[m];
+    if (dX[m] > SUB_DX) {
+      n_sub = std::min(MAX_SUB, int(std::ceil(dX[m] / SUB_DX)));
+      double dx_sub = 0.0;
+      sig = layer_matrix(waves[m], k, k2, double(table.THICK[m]) / n_sub, s, A[m], dx_sub);
+    }
+    // Fold exp(sigma) into R unless it could overflow.
+    const bool fold = sig < 600.0;
+    const double grow = fold ? std::exp(sig) : 1.0;
+    first[m] = n_steps;
+    for (int j = 0; j < n_sub; ++j) {
+      apply(A[m], Y);
+      Step st = orthonormalise(Y);
+      if (fold) {
+        st.r11 *= grow;
+        st.r12 = grow * st.r12;
+        st.r22 *= grow;
+      } else {
+        st.lg = sig;
+      }
+      steps[n_steps++] = st;
+    }
+    Q[m + 1] = Y;
+  }
+  first[N] = n_steps;
+
+  // Coefficients of the solution in the basis Q_N, then back up: Q' R c = Q' c'
+  // gives c = R^-1 c'.
+  const std::array<Cx, 2> cN = surface_coefficients(K3, K4, Y, ITYPE);
+  Mat42 cv{};  // column 0 holds the coefficients (rows 0, 1)
+  cv[0] = cN[0];
+  cv[2] = cN[1];
+  double lc = 0.0;
+  const bool profile = IPROF != 0;
+  for (int m = N; m >= 0; --m) {
+    if (m < N) {
+      for (int j = first[m + 1] - 1; j >= first[m]; --j) {
+        const Step& st = steps[j];
+        const Cx c2 = (1.0 / st.r22) * cv[2];
+        cv[0] = (1.0 / st.r11) * (cv[0] - st.r12 * c2);
+        cv[2] = c2;
+        lc -= st.lg;
+        rescale(cv, lc);
+      }
+    }
+    if (m == 0) {
+      UPS[0] = store(cv[0], lc, s_az);
+      WPS[0] = store(mul_i(cv[2]), lc, s_az);
+    } else if (profile) {
+      const Mat42& q = Q[m];
+      UPS[m] = store(q[0] * cv[0] + q[1] * cv[2], lc, s_az);
+      WPS[m] = store(mul_i(q[2] * cv[0] + q[3] * cv[2]), lc, s_az);
+    }
+  }
+}
+
+void HASPSV(const LayerTable& table, int ITYPE, float ANGAZ, float ANGLE, float& F, int IPROF,
+            ResponseArray& UPS, ResponseArray& WPS) {
+  haspsv_solve(table, ITYPE, ANGAZ, ANGLE, F, IPROF, UPS, WPS, PsvSolve::AUTO);
+}
+
+}  // namespace velmar

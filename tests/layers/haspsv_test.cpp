@@ -1,0 +1,413 @@
+// HASPSV: closed forms and worked values of the P-SV response, the depth
+// profile against a long-double propagator product, the stable surface solve
+// against the long-double global-matrix reference, and finiteness on extreme
+// soils.
+#include "layers/haspsv.hpp"
+
+#include "layers/psv_reference.hpp"
+#include "layers/psv_solve.hpp"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <complex>
+#include <limits>
+
+namespace velmar {
+namespace {
+
+using reference::EntrySpec;
+using namespace reference::models;
+using ld = long double;
+using cld = std::complex<long double>;
+
+constexpr float EPS_F = std::numeric_limits<float>::epsilon();
+
+// Values quoted to four decimals are checked to half a unit of the last
+// quoted digit; those quoted to two decimals likewise.
+constexpr double QUOTED_4_DECIMALS = 0.5e-4;
+constexpr double QUOTED_2_DECIMALS = 0.5e-2;
+
+// Short computations (a bare half-space: a handful of products and one
+// quotient, then one rounding to float) agree with the exact value to a few
+// float rounding units of the result's size; 8 leaves room for the rounding
+// of the float inputs (sin of a float angle, 4*atan(1) in float).
+constexpr double SHORT_TOL = 8.0 * EPS_F;
+
+// Through a stack, the phases w h / v of the float inputs carry one float
+// rounding each, and a resonance magnifies that by its quality; 64 units,
+// relative to the largest value compared, is a margin over the 10-20 observed
+// on the benign models here.
+constexpr double STACK_TOL = 64.0 * EPS_F;
+
+LayerTable bare() { return reference::make_table(BARE); }
+
+struct Out {
+  ResponseArray u{};
+  ResponseArray w{};
+};
+
+Out run(const LayerTable& t, int itype, float angle, float f, float angaz = 90.0f, int iprof = 1,
+        PsvSolve solve = PsvSolve::AUTO) {
+  Out o;
+  haspsv_solve(t, itype, angaz, angle, f, iprof, o.u, o.w, solve);
+  return o;
+}
+
+double cabs(cfloat z) { return std::abs(std::complex<double>(z.real(), z.imag())); }
+double cdist(cfloat a, cld b) {
+  return double(std::abs(cld(a.real(), a.imag()) - b));
+}
+
+// --- closed forms and worked values ----------------------------------------
+
+TEST(HASPSV, BareHalfSpaceWorkedValuesAtEveryFrequency) {
+  struct Case {
+    int itype;
+    float angle;
+    std::complex<double> u;
+    std::complex<double> w;
+    double tol;
+  };
+  const Case cases[] = {
+      {1, 0.0f, {0.0, 0.0}, {-2.0, 0.0}, 2.0 * SHORT_TOL},
+      {2, 0.0f, {2.0, 0.0}, {0.0, 0.0}, 2.0 * SHORT_TOL},
+      {1, 20.0f, {0.6733, 0.0}, {-1.8812, 0.0}, QUOTED_4_DECIMALS},
+      {2, 20.0f, {1.9268, 0.0}, {0.6275, 0.0}, QUOTED_4_DECIMALS},
+      // Beyond the critical angle (30 degrees): complex; the conjugates would
+      // mean the square root took the wrong branch at a negative zero.
+      {2, 40.0f, {0.0306, -0.5184}, {1.5503, 0.0914}, QUOTED_4_DECIMALS},
+  };
+  const LayerTable t = bare();
+  for (const Case& c : cases) {
+    for (float f : {0.01f, 1.0f, 7.5f, 120.0f}) {
+      for (PsvSolve solve : {PsvSolve::LITERAL, PsvSolve::STABLE}) {
+        SCOPED_TRACE(testing::Message() << "ITYPE " << c.itype << " angle " << c.angle << " f " << f);
+        const Out o = run(t, c.itype, c.angle, f, 90.0f, 1, solve);
+        EXPECT_NEAR(o.u[0].real(), c.u.real(), c.tol);
+        EXPECT_NEAR(o.u[0].imag(), c.u.imag(), c.tol);
+        EXPECT_NEAR(o.w[0].real(), c.w.real(), c.tol);
+        EXPECT_NEAR(o.w[0].imag(), c.w.imag(), c.tol);
+      }
+    }
+  }
+}
+
+TEST(HASPSV, BareHalfSpaceAgreesWithReferenceToFloatRounding) {
+  const LayerTable t = bare();
+  for (int itype : {1, 2}) {
+    for (float angle : {5.0f, 20.0f, 29.0f, 31.0f, 40.0f, 60.0f, 85.0f}) {
+      const Out o = run(t, itype, angle, 3.0f);
+      const reference::PsvResponse r = reference::psv_response(t, itype, angle, 3.0L);
+      const double scale = double(std::max(std::abs(r.u[0]), std::abs(r.w[0])));
+      SCOPED_TRACE(testing::Message() << "ITYPE " << itype << " angle " << angle);
+      EXPECT_LT(cdist(o.u[0], r.u[0]) / scale, SHORT_TOL * 4);
+      EXPECT_LT(cdist(o.w[0], r.w[0]) / scale, SHORT_TOL * 4);
+    }
+  }
+}
+
+TEST(HASPSV, ProjectionAngleScalesOrSkips) {
+  const LayerTable t = bare();
+  const Out half = run(t, 2, 0.0f, 2.0f, 30.0f);
+  EXPECT_NEAR(half.u[0].real(), 1.0, SHORT_TOL);
+  EXPECT_NEAR(half.w[0].real(), 0.0, SHORT_TOL);
+  const LayerTable one = reference::make_table(QUARTER_WAVE);
+  const Out full = run(one, 1, 20.0f, 3.0f, 90.0f);
+  const Out thirty = run(one, 1, 20.0f, 3.0f, 30.0f);
+  for (int j = 0; j <= 1; ++j) {
+    EXPECT_NEAR(thirty.u[j].real(), 0.5 * full.u[j].real(), SHORT_TOL * cabs(full.u[j]));
+    EXPECT_NEAR(thirty.w[j].imag(), 0.5 * full.w[j].imag(), SHORT_TOL * cabs(full.w[j]));
+  }
+  // sin(0) and sin(180 degrees) are below the gate: nothing written, F kept.
+  for (float angaz : {0.0f, 180.0f, -180.0f}) {
+    ResponseArray u;
+    ResponseArray w;
+    u.fill({7.0f, -7.0f});
+    w.fill({-3.0f, 3.0f});
+    float f = 0.0f;
+    HASPSV(one, 1, angaz, 20.0f, f, 1, u, w);
+    EXPECT_EQ(f, 0.0f);
+    for (int j = 0; j < MAX_ENTRIES; ++j) {
+      EXPECT_EQ(u[j], cfloat(7.0f, -7.0f));
+      EXPECT_EQ(w[j], cfloat(-3.0f, 3.0f));
+    }
+  }
+}
+
+TEST(HASPSV, ZeroFrequencyIsReplacedInCallersVariable) {
+  const LayerTable t = reference::make_table(QUARTER_WAVE);
+  float f = 0.0f;
+  ResponseArray u{};
+  ResponseArray w{};
+  HASPSV(t, 2, 90.0f, 0.0f, f, 1, u, w);
+  EXPECT_EQ(f, 1.0e-6f);
+  EXPECT_NEAR(u[0].real(), 2.0, SHORT_TOL * 2);
+  const Out direct = run(t, 2, 0.0f, 1.0e-6f);
+  EXPECT_EQ(u[0], direct.u[0]);
+  EXPECT_EQ(u[1], direct.u[1]);
+}
+
+TEST(HASPSV, QuarterWaveResonanceHasImpedanceRatioAndNodeAtInterface) {
+  const LayerTable t = reference::make_table(QUARTER_WAVE);
+  const double ratio = 2.0 * (2.2 * 800.0) / (1.8 * 200.0);
+  const double ratio_p = 2.0 * (2.2 * 1600.0) / (1.8 * 400.0);
+  for (PsvSolve solve : {PsvSolve::LITERAL, PsvSolve::STABLE}) {
+    const Out sv = run(t, 2, 0.0f, 5.0f, 90.0f, 1, solve);
+    EXPECT_NEAR(cabs(sv.u[0]), ratio, ratio * STACK_TOL);
+    EXPECT_LT(cabs(sv.u[1]), ratio * STACK_TOL);
+    EXPECT_EQ(cabs(sv.w[0]), 0.0);
+    EXPECT_EQ(cabs(sv.w[1]), 0.0);
+    const Out p = run(t, 1, 0.0f, 10.0f, 90.0f, 1, solve);
+    EXPECT_NEAR(cabs(p.w[0]), ratio_p, ratio_p * STACK_TOL);
+    EXPECT_LT(cabs(p.w[1]), ratio_p * STACK_TOL);
+    EXPECT_EQ(cabs(p.u[0]), 0.0);
+    EXPECT_EQ(cabs(p.u[1]), 0.0);
+  }
+}
+
+TEST(HASPSV, FrequencyProportionalQualityEqualsConstantQualityTimesF) {
+  LayerTable t = reference::make_table(SOFT_PROFILE, 2);
+  LayerTable c = t;
+  c.IQF = 1;
+  const Out at1 = run(t, 1, 25.0f, 1.0f);
+  const Out ref1 = run(c, 1, 25.0f, 1.0f);
+  for (int j = 0; j <= t.NLAYER; ++j) {
+    EXPECT_EQ(at1.u[j], ref1.u[j]);
+    EXPECT_EQ(at1.w[j], ref1.w[j]);
+  }
+  // At F the law IQF = 2 is the constant law with Q * F: less damping above
+  // 1, more below.
+  for (float f : {0.25f, 4.0f}) {
+    LayerTable scaled = c;
+    for (int j = 0; j < t.NLAYER; ++j) {
+      scaled.QS[j] = t.QS[j] * f;
+      scaled.QP[j] = t.QP[j] * f;
+    }
+    const Out a = run(t, 1, 25.0f, f);
+    const Out b = run(scaled, 1, 25.0f, f);
+    const Out d = run(c, 1, 25.0f, f);
+    const double scale = std::max(cabs(b.u[0]), cabs(b.w[0]));
+    EXPECT_LT(std::abs(std::complex<double>(a.w[0] - b.w[0])), STACK_TOL * scale);
+    EXPECT_GT(std::abs(std::complex<double>(a.w[0] - d.w[0])), STACK_TOL * scale);
+  }
+}
+
+TEST(HASPSV, SurfaceOnlyLeavesDeeperEntriesAndBareHalfSpaceWritesNoProfile) {
+  const LayerTable t = reference::make_table(SOFT_PROFILE);
+  ResponseArray u;
+  ResponseArray w;
+  u.fill({5.0f, 5.0f});
+  w.fill({6.0f, 6.0f});
+  float f = 3.0f;
+  HASPSV(t, 1, 90.0f, 10.0f, f, 0, u, w);
+  const Out full = run(t, 1, 10.0f, 3.0f);
+  EXPECT_EQ(u[0], full.u[0]);
+  EXPECT_EQ(w[0], full.w[0]);
+  for (int j = 1; j < MAX_ENTRIES; ++j) {
+    EXPECT_EQ(u[j], cfloat(5.0f, 5.0f));
+    EXPECT_EQ(w[j], cfloat(6.0f, 6.0f));
+  }
+  const LayerTable b = bare();
+  HASPSV(b, 2, 90.0f, 10.0f, f, 1, u, w);
+  for (int j = 1; j < MAX_ENTRIES; ++j) {
+    EXPECT_EQ(u[j], cfloat(5.0f, 5.0f));
+    EXPECT_EQ(w[j], cfloat(6.0f, 6.0f));
+  }
+}
+
+// --- depth profile against a long-double product of layer matrices --------
+
+// The layer matrix written with cosh and sinh of the full exponent, in long
+// double, from the same physical quantities.
+std::array<cld, 16> ld_layer_matrix(const LayerTable& t, int m, cld k, ld omega, ld f) {
+  const ld qs = t.IQF == 2 ? ld(t.QS[m]) * f : ld(t.QS[m]);
+  const ld qp = t.IQF == 2 ? ld(t.QP[m]) * f : ld(t.QP[m]);
+  const cld beta = ld(t.VSC[m].real()) / cld(1.0L, 0.5L / qs);
+  const cld alpha = ld(t.VPC[m].real()) / cld(1.0L, 0.5L / qp);
+  const ld rho = t.RHO[m];
+  const ld h = t.THICK[m];
+  const cld mu = rho * beta * beta;
+  const cld k2 = k * k;
+  cld na = std::sqrt(k2 - omega * omega / (alpha * alpha));
+  cld nb = std::sqrt(k2 - omega * omega / (beta * beta));
+  const cld g = nb * nb + k2;
+  const ld c0 = 1.0L / (omega * omega * rho);
+  const cld c1 = mu * c0;
+  const cld Ca = std::cosh(na * h) - 1.0L;
+  const cld Cb = std::cosh(nb * h) - 1.0L;
+  const cld Ha = std::sinh(na * h);
+  const cld Hb = std::sinh(nb * h);
+  const cld a14 = k * c0 * (Ca - Cb);
+  std::array<cld, 16> A;
+  A[0] = 1.0L + c1 * (2.0L * k2 * Ca - g * Cb);
+  A[1] = c1 * k * (g * Ha / na - 2.0L * nb * Hb);
+  A[2] = c0 * (k2 * Ha / na - nb * Hb);
+  A[3] = a14;
+  A[4] = c1 * k * (g * Hb / nb - 2.0L * na * Ha);
+  A[5] = 1.0L + c1 * (2.0L * k2 * Cb - g * Ca);
+  A[6] = -a14;
+  A[7] = c0 * (k2 * Hb / nb - na * Ha);
+  A[8] = c1 * mu * (4.0L * k2 * na * Ha - g * g * Hb / nb);
+  A[9] = 2.0L * mu * mu * g * a14;
+  A[10] = A[0];
+  A[11] = -A[4];
+  A[12] = -A[9];
+  A[13] = c1 * mu * (4.0L * k2 * nb * Hb - g * g * Ha / na);
+  A[14] = -A[1];
+  A[15] = A[5];
+  return A;
+}
+
+TEST(HASPSV, ProfileIsProductMatrixAppliedToSurfaceVector) {
+  const LayerTable t = reference::make_table(SOFT_PROFILE);
+  for (PsvSolve solve : {PsvSolve::LITERAL, PsvSolve::STABLE}) {
+    for (int itype : {1, 2}) {
+      const float angle = 25.0f;
+      const float f = 2.5f;
+      const Out o = run(t, itype, angle, f, 90.0f, 1, solve);
+      const ld pi = 4.0L * std::atan(1.0L);
+      const ld omega = 2.0L * pi * ld(f);
+      const ld vh = itype == 1 ? t.VPC[t.NLAYER].real() : t.VSC[t.NLAYER].real();
+      const cld k = omega * std::sin(pi * ld(angle) / 180.0L) / vh;
+      std::array<cld, 4> W = {cld(o.u[0].real(), o.u[0].imag()),
+                              cld(o.w[0].real(), o.w[0].imag()) / cld(0.0L, 1.0L), 0.0L, 0.0L};
+      for (int m = 0; m < t.NLAYER; ++m) {
+        const std::array<cld, 16> A = ld_layer_matrix(t, m, k, omega, f);
+        std::array<cld, 4> next{};
+        for (int r = 0; r < 4; ++r) {
+          for (int c = 0; c < 4; ++c) next[r] += A[4 * r + c] * W[c];
+        }
+        W = next;
+        const double scale = double(std::max(std::abs(W[0]), std::abs(W[1])));
+        SCOPED_TRACE(testing::Message() << "ITYPE " << itype << " interface " << m + 1);
+        EXPECT_LT(cdist(o.u[m + 1], W[0]) / scale, STACK_TOL);
+        EXPECT_LT(cdist(o.w[m + 1], cld(0.0L, 1.0L) * W[1]) / scale, STACK_TOL);
+      }
+    }
+  }
+}
+
+// --- the stable solve against the global-matrix reference ------------------
+
+struct RefCase {
+  const char* name;
+  LayerTable table;
+};
+
+TEST(HASPSV, AgreesWithReferenceOnSoftThickDampedSoils) {
+  const RefCase models[] = {{"soft basin", reference::make_table(SOFT_BASIN)},
+                            {"soft profile", reference::make_table(SOFT_PROFILE)},
+                            {"deep basin", reference::make_table(DEEP_BASIN)},
+                            {"deep basin IQF 2", reference::make_table(DEEP_BASIN, 2)},
+                            {"quarter wave", reference::make_table(QUARTER_WAVE)}};
+  ld worst = 0.0L;
+  for (const RefCase& mc : models) {
+    for (int itype : {1, 2}) {
+      for (float angle : {0.0f, 3.0f, 20.0f, 35.0f}) {
+        for (float f : {0.3f, 2.0f, 9.0f, 20.0f, 25.0f, 30.0f, 60.0f, 100.0f}) {
+          const Out o = run(mc.table, itype, angle, f);
+          const reference::PsvResponse r = reference::psv_response(mc.table, itype, angle, f);
+          // Float inputs move each phase by up to one rounding unit: the
+          // response can be resolved only to its change over the neighbouring
+          // float frequencies and angles.
+          const ld e = EPS_F;
+          const reference::PsvResponse nb[4] = {
+              reference::psv_response(mc.table, itype, angle, f * (1.0L - e)),
+              reference::psv_response(mc.table, itype, angle, f * (1.0L + e)),
+              reference::psv_response(mc.table, itype, angle * (1.0L - e), f),
+              reference::psv_response(mc.table, itype, angle * (1.0L + e), f)};
+          for (int j = 0; j <= mc.table.NLAYER; ++j) {
+            ld sens = 0.0L;
+            for (const reference::PsvResponse& n : nb) {
+              sens = std::max({sens, std::abs(n.u[j] - r.u[j]), std::abs(n.w[j] - r.w[j])});
+            }
+            const ld scale = r.size[j] * EPS_F;
+            // A result below the float range rounds to zero.
+            const ld tol = 16.0L * (scale + sens) + std::numeric_limits<float>::denorm_min();
+            const ld err = std::max(std::abs(cld(o.u[j].real(), o.u[j].imag()) - r.u[j]),
+                                    std::abs(cld(o.w[j].real(), o.w[j].imag()) - r.w[j]));
+            worst = std::max(worst, err / (scale + sens));
+            EXPECT_LT(double(err), double(tol))
+                << mc.name << " ITYPE " << itype << " angle " << angle << " f " << f << " entry " << j;
+          }
+        }
+      }
+    }
+  }
+  RecordProperty("worst_error_in_rounding_units", std::to_string(double(worst)));
+  std::printf("worst error / (float rounding of the wave sizes + sensitivity): %.3g\n", double(worst));
+}
+
+TEST(HASPSV, SoftBasinVerticalResponseHasQuotedValues) {
+  const LayerTable t = reference::make_table(SOFT_BASIN);
+  const double quoted[][2] = {{20.0, 0.85}, {25.0, 0.75}, {30.0, 0.74}};
+  for (const auto& q : quoted) {
+    const Out o = run(t, 1, 20.0f, float(q[0]));
+    EXPECT_NEAR(cabs(o.w[0]) / 2.0, q[1], QUOTED_2_DECIMALS) << "f " << q[0];
+  }
+}
+
+// --- finite everywhere ------------------------------------------------------
+
+TEST(HASPSV, ThickSoftLowQLayersStayFiniteToHighFrequency) {
+  // 1 km of soil with Q of 2 for S: exp(Re h nu_b) reaches e^1500 at 100 Hz,
+  // far beyond double range, and the P exponent is a hundred times smaller.
+  const std::array<EntrySpec, 4> extreme = {{
+      {1000.0f, 1.8f, 100.0f, 2.0f, 1700.0f, 100.0f},
+      {3000.0f, 1.9f, 60.0f, 1.0f, 1500.0f, 30.0f},
+      {5.0f, 2.0f, 300.0f, 10.0f, 1800.0f, 50.0f},
+      {0.0f, 2.4f, 1500.0f, 0.0f, 3000.0f, 0.0f},
+  }};
+  for (int iqf : {1, 2}) {
+    const LayerTable t = reference::make_table(extreme, iqf);
+    for (int itype : {1, 2}) {
+      for (float angle : {0.0f, 15.0f, 40.0f}) {
+        for (float f = 0.0f; f <= 100.0f; f += 2.5f) {
+          // (LITERAL is no candidate: its determinant is rounding noise here.)
+          for (PsvSolve solve : {PsvSolve::AUTO, PsvSolve::STABLE}) {
+            const Out o = run(t, itype, angle, f, 90.0f, 1, solve);
+            for (int j = 0; j <= t.NLAYER; ++j) {
+              ASSERT_TRUE(std::isfinite(o.u[j].real()) && std::isfinite(o.u[j].imag()) &&
+                          std::isfinite(o.w[j].real()) && std::isfinite(o.w[j].imag()))
+                  << "IQF " << iqf << " solve " << int(solve) << " ITYPE " << itype << " angle " << angle << " f " << f
+                  << " entry " << j << " " << o.u[j] << o.w[j];
+            }
+          }
+        }
+      }
+    }
+  }
+}
+
+// --- the critical-angle root ------------------------------------------------
+
+TEST(PsvHalfspaceRoot, IsTheRootOfTheNonIncidentWave) {
+  const LayerTable t = bare();  // VP / VS = 2
+  const double s20 = std::sin(20.0 * 3.14159265358979 / 180.0);
+  EXPECT_NEAR(psv_halfspace_root(t, 2, 20.0f), std::sqrt(1.0 - 4.0 * s20 * s20), SHORT_TOL);
+  EXPECT_NEAR(psv_halfspace_root(t, 1, 20.0f), std::sqrt(1.0 - 0.25 * s20 * s20), SHORT_TOL);
+  const double s40 = std::sin(40.0 * 3.14159265358979 / 180.0);
+  EXPECT_NEAR(psv_halfspace_root(t, 2, 40.0f), std::sqrt(4.0 * s40 * s40 - 1.0), SHORT_TOL);
+  // At 30 degrees sin * VP / VS is 1 to float rounding: the root is 0 or at
+  // most the square root of a few rounding units.
+  EXPECT_LT(psv_halfspace_root(t, 2, 30.0f), std::sqrt(4.0 * EPS_F));
+}
+
+TEST(PsvHalfspaceRoot, ResponseIsFiniteWhereverTheRootIsNonZero) {
+  const LayerTable t = reference::make_table(QUARTER_WAVE);
+  float angle = 30.0f;
+  for (int step = 0; step < 8; ++step) angle = std::nextafter(angle, 0.0f);
+  for (int step = 0; step < 16; ++step, angle = std::nextafter(angle, 90.0f)) {
+    if (psv_halfspace_root(t, 2, angle) == 0.0f) continue;
+    const Out o = run(t, 2, angle, 4.0f);
+    for (int j = 0; j <= 1; ++j) {
+      EXPECT_TRUE(std::isfinite(o.u[j].real()) && std::isfinite(o.w[j].imag())) << angle;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace velmar
