@@ -1,5 +1,6 @@
 // HASPSV against an independent long-double global-matrix reference, on soft,
 // thick, strongly damped soils where a product of layer propagators cancels.
+#include "layers/haspsv.hpp"
 #include "layers/psv_reference.hpp"
 
 #include <gtest/gtest.h>
@@ -8,7 +9,10 @@
 #include <array>
 #include <cmath>
 #include <complex>
+#include <cstdio>
 #include <limits>
+#include <string>
+#include <tuple>
 #include <utility>
 
 namespace velmar {
@@ -286,6 +290,136 @@ TEST(PsvReference, LiteralDoublePropagatorLosesEveryDigitOnSoftThickLayers) {
   const real scale = std::max(std::abs(r.u[0]), std::abs(r.w[0]));
   EXPECT_LT(double(std::abs(cplx(w.real(), w.imag()) - r.w[0]) / scale), double(REFERENCE_TOL));
   EXPECT_LT(double(std::abs(cplx(u.real(), u.imag()) - r.u[0]) / scale), double(REFERENCE_TOL));
+}
+
+
+// --- HASPSV against the reference -----------------------------------------
+
+// Surface values are judged against the response's magnitude scale at the
+// surface, max(|u|, |w|), and must agree to within
+// PSV_FACTOR * (eps + their change when F or ANGLE moves by one float
+// rounding unit). The second term is the sensitivity to rounding that no
+// float computation escapes (a phase of some hundred radians across a thick
+// layer moves by its own size times eps; beyond the critical angle the
+// evanescent P wave's decay rate moves fast with the angle). PSV_FACTOR = 8 covers the handful of float roundings
+// that enter with a gain of order one (w = F 2 pi, pi from the float arctan,
+// the angle, its sine and cosine, the wavenumber k).
+constexpr real PSV_FACTOR = 8.0L;
+
+// Profile values (displacements at the interfaces) are judged the same way
+// against the size of the waves that make them up at their depth, which is
+// how well the problem determines them; near a node u and w are small
+// differences of waves of that size. (A profile carried down from the surface
+// by layer propagators would amplify the surface's rounding by the growth
+// exp(Re(nu) h) of every layer above, and fail here on thick damped layers.)
+
+LayerTable psv_model(const std::string& name, int iqf) {
+  if (name == "quarter wave") return reference::make_table(QUARTER_WAVE, iqf);
+  if (name == "soft basin") return reference::make_table(SOFT_BASIN, iqf);
+  if (name == "soft profile") return reference::make_table(SOFT_PROFILE, iqf);
+  return reference::make_table(DEEP_BASIN, iqf);
+}
+
+struct PsvTally {
+  real surface = 0.0L;
+  real surface_units = 0.0L;
+  real profile = 0.0L;
+  real profile_units = 0.0L;
+  int profile_checked = 0;
+};
+
+void compare_psv_at(const LayerTable& t, int itype, float angle, float f, PsvTally& tally) {
+  float F = f;
+  ResponseArray UPS{};
+  ResponseArray WPS{};
+  HASPSV(t, itype, 90.0f, angle, F, 1, UPS, WPS);
+  const reference::PsvResponse r = reference::psv_response(t, itype, angle, F);
+  std::array<reference::PsvResponse, 4> nb;
+  const std::array<reference::Inputs, 4> in = reference::float_neighbours(F, angle);
+  for (int s = 0; s < 4; ++s) nb[s] = reference::psv_response(t, itype, in[s].angle, in[s].f);
+  for (int j = 0; j <= t.NLAYER; ++j) {
+    const real scale = std::max(j == 0 ? std::max(std::abs(r.u[0]), std::abs(r.w[0])) : r.size[j],
+                                reference::FLOAT_NORMAL_FLOOR);
+    real sens = 0.0L;
+    for (const reference::PsvResponse& m : nb) {
+      sens = std::max({sens, std::abs(m.u[j] - r.u[j]) / scale, std::abs(m.w[j] - r.w[j]) / scale});
+    }
+    const real err = std::max(std::abs(cplx(UPS[j].real(), UPS[j].imag()) - r.u[j]),
+                              std::abs(cplx(WPS[j].real(), WPS[j].imag()) - r.w[j])) /
+                     scale;
+    const real units = err / (EPS_F + sens);
+    if (j == 0) {
+      tally.surface = std::max(tally.surface, err);
+      tally.surface_units = std::max(tally.surface_units, units);
+    } else {
+      tally.profile = std::max(tally.profile, err);
+      tally.profile_units = std::max(tally.profile_units, units);
+      ++tally.profile_checked;
+    }
+    EXPECT_LE(double(units), double(PSV_FACTOR))
+        << "entry " << j << " f " << F << ": UPS " << UPS[j] << " want (" << double(r.u[j].real()) << ","
+        << double(r.u[j].imag()) << "), WPS " << WPS[j] << " want (" << double(r.w[j].real()) << ","
+        << double(r.w[j].imag()) << "), rel err " << double(err) << " sensitivity " << double(sens);
+  }
+}
+
+class HaspsvVsReference : public testing::TestWithParam<std::tuple<const char*, int, float, int>> {};
+
+TEST_P(HaspsvVsReference, SurfaceAndProfileAgreeWithinFloatSensitivity) {
+  const auto [model, itype, angle, iqf] = GetParam();
+  const LayerTable t = psv_model(model, iqf);
+  constexpr int NF = 30;
+  PsvTally tally;
+  for (int i = 0; i < NF; ++i) {
+    // Geometric grid from 0.2 Hz to 100 Hz, both ends included.
+    const real f = 0.2L * std::pow(500.0L, real(i) / (NF - 1));
+    compare_psv_at(t, itype, angle, static_cast<float>(f), tally);
+  }
+  RecordProperty("max_surface_rel_err", testing::PrintToString(double(tally.surface)));
+  std::printf("HASPSV %-12s %s %4.1f IQF %d: surface %.2e (%.2f units), profile %.2e (%.2f units, %d values)\n",
+              model, itype == 1 ? "P " : "SV", double(angle), iqf, double(tally.surface),
+              double(tally.surface_units), double(tally.profile), double(tally.profile_units),
+              tally.profile_checked);
+}
+
+// Angles: 20 degrees is below and 35, 40 beyond the SV critical angle of every
+// model's half-space (23.6, 27.5, 30 degrees), none within 5 degrees of it.
+INSTANTIATE_TEST_SUITE_P(PWave, HaspsvVsReference,
+                         testing::Combine(testing::Values("soft basin", "soft profile", "deep basin",
+                                                          "quarter wave"),
+                                          testing::Values(1), testing::Values(0.0f, 10.0f, 20.0f, 30.0f, 40.0f),
+                                          testing::Values(1, 2)));
+INSTANTIATE_TEST_SUITE_P(SvWave, HaspsvVsReference,
+                         testing::Combine(testing::Values("soft basin", "soft profile", "deep basin",
+                                                          "quarter wave"),
+                                          testing::Values(2), testing::Values(0.0f, 10.0f, 20.0f, 35.0f, 40.0f),
+                                          testing::Values(1, 2)));
+
+// The cases where the literal double-precision propagator has no digit left
+// are exactly where HASPSV must still hold float accuracy.
+TEST(HASPSV, HoldsFloatAccuracyWhereLiteralDoubleSolveFails) {
+  const LayerTable basin = reference::make_table(SOFT_BASIN);
+  const LayerTable profile = reference::make_table(SOFT_PROFILE);
+  const LayerTable deep = reference::make_table(DEEP_BASIN);
+  PsvTally tally;
+  compare_psv_at(basin, 1, 20.0f, 30.0f, tally);
+  compare_psv_at(basin, 2, 15.0f, 30.0f, tally);
+  compare_psv_at(basin, 1, 20.0f, 100.0f, tally);
+  compare_psv_at(profile, 1, 30.0f, 100.0f, tally);
+  compare_psv_at(deep, 2, 35.0f, 60.0f, tally);
+}
+
+// Quoted values of the soft basin (half the vertical surface response).
+TEST(HASPSV, SoftBasinVerticalResponseMatchesQuotedValues) {
+  const LayerTable t = reference::make_table(SOFT_BASIN);
+  const std::pair<float, real> quoted[] = {{20.0f, 0.85L}, {25.0f, 0.75L}, {30.0f, 0.74L}};
+  for (const auto& [f, half_w] : quoted) {
+    float F = f;
+    ResponseArray UPS{};
+    ResponseArray WPS{};
+    HASPSV(t, 1, 90.0f, 20.0f, F, 0, UPS, WPS);
+    EXPECT_NEAR(double(std::abs(WPS[0]) / 2.0f), double(half_w), double(QUOTED_2_DECIMALS)) << "f " << f;
+  }
 }
 
 }  // namespace
