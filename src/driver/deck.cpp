@@ -1,5 +1,6 @@
 #include "driver/deck.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <filesystem>
@@ -60,8 +61,8 @@ void read_slots(LineSource& src, std::span<Slot> slots, std::string_view what) {
   }
 }
 
-Slot int_slot(std::string name, int& v) { return Slot{std::move(name), ValueKind::Int, &v, nullptr}; }
-Slot float_slot(std::string name, float& v) { return Slot{std::move(name), ValueKind::Float, nullptr, &v}; }
+Slot int_slot(std::string name, int& v) { return Slot{std::move(name), ValueKind::Int, &v, nullptr, 0, {}}; }
+Slot float_slot(std::string name, float& v) { return Slot{std::move(name), ValueKind::Float, nullptr, &v, 0, {}}; }
 
 [[noreturn]] void refuse(const LineSource& src, const Slot& s, std::string_view why) {
   src.fail(s.line, s.name + " " + std::string(why), s.text);
@@ -72,9 +73,14 @@ std::string file_name_line(LineSource& deck, std::string_view what) {
   if (name.find_first_not_of(" \t") == std::string::npos) {
     deck.fail(deck.line_number(), std::string(what) + " is blank", name);
   }
-  if (name.find('\0') != std::string::npos) {
-    deck.fail(deck.line_number(), std::string(what) + " holds a NUL character", name);
-  }
+  // A control character (NUL, a carriage return, an escape...) in a name means
+  // a broken deck: binary bytes, or line ends the reader does not split on.
+  // Such a name is refused rather than created or searched for.
+  const bool control = std::any_of(name.begin(), name.end(), [](char c) {
+    const auto u = static_cast<unsigned char>(c);
+    return u < 0x20 || u == 0x7f;
+  });
+  if (control) deck.fail(deck.line_number(), std::string(what) + " holds a control character", name);
   return name;
 }
 
