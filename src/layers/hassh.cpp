@@ -200,10 +200,6 @@ void HASSH(const LayerTable& table, float ANGAZ, float ANGLE, float& F, int ISGN
   const cdouble muh = cscale(cmul(vh, vh), table.RHO[N]);
   const cdouble kx2 = cmul(kx, kx);
 
-  // The surface state is (u, 0), so only the first column of the layer-matrix
-  // product matters: (c_n, s_n) = A_n ... A_1 (1, 0) is the (displacement,
-  // stress) at the bottom of layer n per unit surface displacement, carried as
-  // e^{log_n} * mantissa. The columns are kept for the profile.
   // Wavenumbers and moduli first, in a loop without calls, so that the long
   // divide and square-root chains of successive layers overlap.
   std::array<cdouble, MAX_ENTRIES - 1> nus;
@@ -220,6 +216,10 @@ void HASSH(const LayerTable& table, float ANGAZ, float ANGLE, float& F, int ISGN
     nus[n] = vertical_wavenumber(cmul(ks, ks) - kx2);
   }
 
+  // The surface state is (u, 0), so only the first column of the layer-matrix
+  // product matters: (c_n, s_n) = A_n ... A_1 (1, 0) is the (displacement,
+  // stress) at the bottom of layer n per unit surface displacement, carried as
+  // e^{log_n} * mantissa. The columns are kept for the profile.
   std::array<cdouble, MAX_ENTRIES - 1> col_u;
   std::array<cdouble, MAX_ENTRIES - 1> col_t;
   std::array<double, MAX_ENTRIES - 1> col_log;

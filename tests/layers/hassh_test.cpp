@@ -5,6 +5,7 @@
 #include <cmath>
 #include <complex>
 #include <limits>
+#include <random>
 #include <vector>
 
 namespace velmar {
@@ -469,6 +470,29 @@ TEST(HASSH, ZeroVerticalWavenumberUsesTheLimit) {
     expect_close(r.u[1], c1 * u0, ROUND_TOL, 0.0L, "USH", 1);
     expect_close(r.u[2], cu * u0, ROUND_TOL, 0.0L, "USH", 2);
     expect_close(r.t[2], s1 * u0, ROUND_TOL, 0.0L, "TSH", 2);
+  }
+}
+
+// Any valid model, however thick, soft or damped its layers and however high
+// the frequency, gives finite values at every interface.
+TEST(HASSH, ValidModelsGiveFiniteResponses) {
+  std::mt19937 gen(20240607);
+  std::uniform_real_distribution<float> unit(0.0f, 1.0f);
+  // Log-uniform draw over [lo, hi].
+  const auto draw = [&](float lo, float hi) { return lo * std::pow(hi / lo, unit(gen)); };
+  for (int trial = 0; trial < 300; ++trial) {
+    std::vector<Layer> layers(static_cast<std::size_t>(gen() % 50));
+    for (Layer& l : layers) l = {draw(0.1f, 2000.0f), draw(1.0f, 3.0f), draw(30.0f, 3000.0f), draw(1.0f, 1.0e4f)};
+    const LayerTable tb = make_table(layers, draw(1.0f, 3.0f), draw(100.0f, 5000.0f), 1 + static_cast<int>(gen() % 2));
+    const float angle = 85.0f * unit(gen);
+    const float f = draw(1.0e-3f, 500.0f);
+    const int isgnt = gen() % 2 == 0 ? -1 : 1;
+    const Result r = run(tb, 0.0f, angle, f, isgnt, 1);
+    for (int k = 0; k <= tb.NLAYER; ++k) {
+      ASSERT_TRUE(std::isfinite(r.u[k].real()) && std::isfinite(r.u[k].imag()) &&
+                  std::isfinite(r.t[k].real()) && std::isfinite(r.t[k].imag()))
+          << "trial " << trial << " entry " << k << " F " << f << " ANGLE " << angle;
+    }
   }
 }
 
