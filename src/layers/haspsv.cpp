@@ -176,19 +176,11 @@ WaveTerms wave_terms(Cx nu, double h, double sigma, double e_half) {
   return w;
 }
 
-// Layer matrix of thickness h divided by exp(sigma), with the traction rows
-// divided and the traction columns multiplied by s. Returns sigma; dX gets
-// |Re x_b - Re x_a|, the digits a product with this matrix loses on the
-// slower-growing of the two solutions.
-double layer_matrix(const LayerWaves& L, Cx k, Cx k2, double h, double s, Mat4& A, double& dX) {
-  const double xa = h * L.nu_a.re;
-  const double xb = h * L.nu_b.re;
-  const double sigma = std::max(xa, xb);
-  dX = std::abs(xb - xa);
-  const double e_half = std::exp(-0.5 * sigma);
-  const double e0 = e_half * e_half;  // the identity part, exp(-sigma)
-  const WaveTerms a = wave_terms(L.nu_a, h, sigma, e_half);
-  const WaveTerms b = wave_terms(L.nu_b, h, sigma, e_half);
+// Layer matrix from the hyperbolic terms of the two waves and the identity
+// part e0, with the traction rows divided and the traction columns multiplied
+// by s.
+void assemble(const LayerWaves& L, Cx k, Cx k2, double s, const WaveTerms& a, const WaveTerms& b,
+              double e0, Mat4& A) {
   const Cx& g = L.gam;
   const Cx& c1 = L.c1;
   const double c0 = L.c0;
@@ -203,11 +195,64 @@ double layer_matrix(const LayerWaves& L, Cx k, Cx k2, double h, double s, Mat4& 
   const Cx a32 = 2.0 * ((L.mu * L.mu) * (g * a14));
   const Cx a42 = c1 * (L.mu * (4.0 * (k2 * b.nuH) - (g * g) * a.H_nu));
   const double is = 1.0 / s;
-  A = {a11,       a12,      s * a13,        s * a14,  //
-       a21,       a22,      -(s * a14),     s * a24,  //
-       is * a31,  is * a32, a11,            -a21,     //
-       -(is * a32), is * a42, -a12,         a22};
+  A = {a11,         a12,      s * a13,    s * a14,  //
+       a21,         a22,      -(s * a14), s * a24,  //
+       is * a31,    is * a32, a11,        -a21,     //
+       -(is * a32), is * a42, -a12,       a22};
+}
+
+// Layer matrix of thickness h divided by exp(sigma). Returns sigma; dX gets
+// |Re x_b - Re x_a|, the digits a product with this matrix loses on the
+// slower-growing of the two solutions.
+double layer_matrix(const LayerWaves& L, Cx k, Cx k2, double h, double s, Mat4& A, double& dX) {
+  const double xa = h * L.nu_a.re;
+  const double xb = h * L.nu_b.re;
+  const double sigma = std::max(xa, xb);
+  dX = std::abs(xb - xa);
+  const double e_half = std::exp(-0.5 * sigma);
+  const WaveTerms a = wave_terms(L.nu_a, h, sigma, e_half);
+  const WaveTerms b = wave_terms(L.nu_b, h, sigma, e_half);
+  assemble(L, k, k2, s, a, b, e_half * e_half, A);
   return sigma;
+}
+
+// Split of the layer matrix for a layer in which one wave grows far faster
+// than the other: A = exp(sg) G + exp(sr) Rest, G the coefficient of exp(x)
+// of the faster wave (a rank-one matrix) times exp(x - sg), sg = Re x, Rest
+// everything else (the slower wave, exp(-x) of the faster one and the
+// identity) divided by exp(sr), sr = max(0, Re x of the slower wave). Each is
+// formed directly and scaled by its own growth, so Rest keeps its digits (and
+// stays clear of underflow) however large exp(x) is.
+void layer_split(const LayerWaves& L, Cx k, Cx k2, double h, double s, Mat4& G, Mat4& Rest,
+                 double& sg, double& sr) {
+  const bool s_faster = L.nu_b.re >= L.nu_a.re;
+  const Cx nu = s_faster ? L.nu_b : L.nu_a;
+  const Cx nu_slow = s_faster ? L.nu_a : L.nu_b;
+  sg = h * nu.re;
+  sr = std::max(0.0, h * nu_slow.re);
+  const double xi = h * nu.im;
+  const double e0 = std::exp(-sr);
+  const Cx ph{std::cos(xi), std::sin(xi)};                    // exp(x - sg)
+  const Cx em = (std::exp(-sg) * e0) * Cx{ph.re, -ph.im};     // exp(-x - sr)
+  WaveTerms plus;
+  plus.S = 0.25 * ph;
+  plus.H = 0.5 * ph;
+  plus.nuH = nu * plus.H;
+  plus.H_nu = div(plus.H, nu);
+  WaveTerms rest;
+  rest.S = 0.25 * (em - Cx{2.0 * e0, 0.0});
+  rest.H = -0.5 * em;
+  rest.nuH = nu * rest.H;
+  rest.H_nu = div(rest.H, nu);
+  const WaveTerms none{};
+  const WaveTerms other = wave_terms(nu_slow, h, sr, std::exp(-0.5 * sr));
+  if (s_faster) {
+    assemble(L, k, k2, s, none, plus, 0.0, G);
+    assemble(L, k, k2, s, other, rest, e0, Rest);
+  } else {
+    assemble(L, k, k2, s, plus, none, 0.0, G);
+    assemble(L, k, k2, s, rest, other, e0, Rest);
+  }
 }
 
 // The half-space root c of the vertical wavenumber of the wave type not
@@ -223,20 +268,24 @@ cfloat halfspace_root(const LayerTable& t, int ITYPE, float theta) {
 // A sum of the layers' |Re x_b - Re x_a| above this keeps the literal solve
 // from float accuracy: exp(12) * 2^-52 is about 4e-11.
 constexpr double LITERAL_MAX_DX = 12.0;
-// Each step of the stable propagation loses at most exp(SUB_DX) relative
-// precision on the slower solution (exp(10) * 2^-52 ~ 5e-12); a layer with a
-// larger exponent gap is crossed in equal sub-steps, at most MAX_SUB of them.
-constexpr double SUB_DX = 10.0;
-constexpr int MAX_SUB = 32;
+// A layer whose exponents differ by more than this is crossed with its matrix
+// split (layer_split); below it a plain product loses at most
+// exp(5) * 2^-52 ~ 3e-14, and |x| of the faster wave is at least 5, far from
+// the zero of nu where the split's terms would grow like 1/nu.
+constexpr double SPLIT_DX = 5.0;
 constexpr int MAX_LAYERS = MAX_ENTRIES - 1;
 
-// One orthonormalisation step: A Q = Q' R, R = [[r11, r12], [0, r22]] times
-// exp(lg).
+// One layer of the stable propagation: A Q = Q' R diag(exp(lg1), exp(lg2))
+// T^-1, with R = [[r11, r12], [0, r22]] and T = [e_j, t] the change of basis
+// that set the faster wave's column apart (T = I for a plain product).
 struct Step {
   Cx r12;
   double r11 = 1.0;
   double r22 = 1.0;
-  double lg = 0.0;
+  double lg1 = 0.0;
+  double lg2 = 0.0;
+  int j = 0;
+  std::array<Cx, 2> t{Cx{0.0, 0.0}, Cx{1.0, 0.0}};
 };
 
 // Euclidean norm of column c of Y; the sum of squares is rescaled where it
@@ -395,43 +444,70 @@ void haspsv_solve(const LayerTable& table, int ITYPE, float ANGAZ, float ANGLE, 
     return;
   }
 
-  // Stable: orthonormalised surface solutions Q_m at every interface, steps
-  // A Q = Q' R stored for the way back up.
+  // Stable: orthonormalised surface solutions Q_m at every interface, and the
+  // step of each layer kept for the way back up.
   std::array<Mat42, MAX_ENTRIES> Q;
-  std::array<Step, MAX_LAYERS * MAX_SUB> steps;
-  std::array<int, MAX_ENTRIES> first;  // first step of layer m
-  int n_steps = 0;
+  std::array<Step, MAX_LAYERS> steps;
   Q[0] = Y;
   for (int m = 0; m < N; ++m) {
-    int n_sub = 1;
-    double sig = sigma[m];
-    if (dX[m] > SUB_DX) {
-      n_sub = std::min(MAX_SUB, int(std::ceil(dX[m] / SUB_DX)));
-      double dx_sub = 0.0;
-      sig = layer_matrix(waves[m], k, k2, double(table.THICK[m]) / n_sub, s, A[m], dx_sub);
-    }
-    // Fold exp(sigma) into R unless it could overflow.
-    const bool fold = sig < 600.0;
-    const double grow = fold ? std::exp(sig) : 1.0;
-    first[m] = n_steps;
-    for (int j = 0; j < n_sub; ++j) {
+    Step st;
+    if (dX[m] > SPLIT_DX) {
+      // The faster wave's part G Y is rank one: a combination t of the two
+      // columns cancels it exactly, and Rest Y t is then the slower solution,
+      // formed without the cancellation a product with A would suffer. The
+      // new basis is (A Y e_j, Rest Y t), j the column G weighs most.
+      Mat4 G;
+      Mat4 Rest;
+      layer_split(waves[m], k, k2, double(table.THICK[m]), s, G, Rest, st.lg1, st.lg2);
+      Mat42 GY = Y;
+      Mat42 RY = Y;
+      apply(G, GY);
+      apply(Rest, RY);
+      int row = 0;
+      double best = -1.0;
+      for (int r = 0; r < 4; ++r) {
+        const double w = norm2(GY[2 * r]) + norm2(GY[2 * r + 1]);
+        if (w > best) {
+          best = w;
+          row = r;
+        }
+      }
+      const Cx g0 = GY[2 * row];
+      const Cx g1 = GY[2 * row + 1];
+      st.j = norm2(g0) >= norm2(g1) ? 0 : 1;
+      const double inv = 1.0 / std::sqrt(std::max(norm2(g0), norm2(g1)));
+      st.t = {inv * g1, -(inv * g0)};
+      const double rel = std::exp(st.lg2 - st.lg1);
+      for (int r = 0; r < 4; ++r) {
+        const Cx vj = GY[2 * r + st.j] + rel * RY[2 * r + st.j];
+        const Cx z = RY[2 * r] * st.t[0] + RY[2 * r + 1] * st.t[1];
+        Y[2 * r] = vj;
+        Y[2 * r + 1] = z;
+      }
+      const Step qr = orthonormalise(Y);
+      st.r11 = qr.r11;
+      st.r12 = qr.r12;
+      st.r22 = qr.r22;
+    } else {
       apply(A[m], Y);
-      Step st = orthonormalise(Y);
-      if (fold) {
+      st = orthonormalise(Y);
+      // Fold exp(sigma) into R unless it could overflow.
+      if (sigma[m] < 600.0) {
+        const double grow = std::exp(sigma[m]);
         st.r11 *= grow;
         st.r12 = grow * st.r12;
         st.r22 *= grow;
       } else {
-        st.lg = sig;
+        st.lg1 = sigma[m];
+        st.lg2 = sigma[m];
       }
-      steps[n_steps++] = st;
     }
+    steps[m] = st;
     Q[m + 1] = Y;
   }
-  first[N] = n_steps;
 
-  // Coefficients of the solution in the basis Q_N, then back up: Q' R c = Q' c'
-  // gives c = R^-1 c'.
+  // Coefficients of the solution in the basis Q_N, then back up: from
+  // A Q = Q' R T^-1, the coefficients c' in Q' give c = T R^-1 c' in Q.
   const std::array<Cx, 2> cN = surface_coefficients(K3, K4, Y, ITYPE);
   Mat42 cv{};  // column 0 holds the coefficients (rows 0, 1)
   cv[0] = cN[0];
@@ -440,14 +516,15 @@ void haspsv_solve(const LayerTable& table, int ITYPE, float ANGAZ, float ANGLE, 
   const bool profile = IPROF != 0;
   for (int m = N; m >= 0; --m) {
     if (m < N) {
-      for (int j = first[m + 1] - 1; j >= first[m]; --j) {
-        const Step& st = steps[j];
-        const Cx c2 = (1.0 / st.r22) * cv[2];
-        cv[0] = (1.0 / st.r11) * (cv[0] - st.r12 * c2);
-        cv[2] = c2;
-        lc -= st.lg;
-        rescale(cv, lc);
-      }
+      const Step& st = steps[m];
+      const Cx d2 = (1.0 / st.r22) * cv[2];
+      Cx d1 = (1.0 / st.r11) * (cv[0] - st.r12 * d2);
+      if (st.lg1 != st.lg2) d1 = std::exp(st.lg2 - st.lg1) * d1;
+      cv[0] = d2 * st.t[0];
+      cv[2] = d2 * st.t[1];
+      cv[2 * st.j] = cv[2 * st.j] + d1;
+      lc -= st.lg2;
+      rescale(cv, lc);
     }
     if (m == 0) {
       UPS[0] = store(cv[0], lc, s_az);
