@@ -35,16 +35,19 @@ void OutputFile::open(const std::string& name, const LineSource& deck, int line)
 }
 
 void OutputFile::replace_content(const std::string& text) {
+  errno = 0;
   file_.seekp(0);
   file_.write(text.data(), static_cast<std::streamsize>(text.size()));
   file_.flush();
   const bool ok = static_cast<bool>(file_);
+  const int write_err = errno;
   file_.close();
   std::error_code ec;
   if (ok && fs::is_regular_file(name_, ec)) fs::resize_file(name_, text.size(), ec);
   if (!ok || ec) {
-    throw RunStop(EXIT_INPUT, {}, name_ + ": cannot write the output file" +
-                                      (ec ? " (" + ec.message() + ")" : std::string()) + "\n");
+    // The reason the system gave (a full disk, a quota), so the user can act on it.
+    const std::string why = ec ? ec.message() : (write_err ? std::strerror(write_err) : "write failed");
+    throw RunStop(EXIT_INPUT, {}, name_ + ": cannot write the output file (" + why + ")\n");
   }
 }
 
