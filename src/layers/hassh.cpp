@@ -67,15 +67,15 @@ constexpr double RESCALE_HIGH = 0x1p+400;
 constexpr double RESCALE_LOW = 0x1p-400;
 constexpr double LN2 = std::numbers::ln2;
 
-// Multiplies the values by 2^-e, where 2^e is the size of the largest, and adds
-// e*ln 2 to the log-scale. No effect when the largest is zero.
-template <std::size_t K>
-void rescale(std::array<cdouble*, K> values, double& log_scale) {
-  double big = 0.0;
-  for (cdouble* v : values) big = std::max(big, cmax(*v));
-  if (big == 0.0 || (big <= RESCALE_HIGH && big >= RESCALE_LOW)) return;
+// Brings (u, t) back near 1 by 2^-e, where 2^e is the size of the larger,
+// and adds e*ln 2 to the log-scale, when that size has left the bounds above.
+// The test is inline and cheap; the rare rescaling is not.
+inline void keep_in_range(cdouble& u, cdouble& t, double& log_scale) {
+  const double big = std::max(cmax(u), cmax(t));
+  if (big <= RESCALE_HIGH && (big >= RESCALE_LOW || big == 0.0)) return;
   const int e = std::ilogb(big);
-  for (cdouble* v : values) *v = {std::ldexp(v->real(), -e), std::ldexp(v->imag(), -e)};
+  u = {std::ldexp(u.real(), -e), std::ldexp(u.imag(), -e)};
+  t = {std::ldexp(t.real(), -e), std::ldexp(t.imag(), -e)};
   log_scale += e * LN2;
 }
 
@@ -233,7 +233,7 @@ void HASSH(const LayerTable& table, float ANGAZ, float ANGLE, float& F, int ISGN
     ct = cmul(A.a21, cu) + cmul(A.a11, ct);
     cu = next_u;
     log_c += A.log_scale;
-    rescale<2>({&cu, &ct}, log_c);
+    keep_in_range(cu, ct, log_c);
     col_u[n] = cu;
     col_t[n] = ct;
     col_log[n] = log_c;
