@@ -50,11 +50,11 @@ void baseline_hassh(const LayerTable& table, float ANGAZ, float ANGLE, float& F,
                     int IPROF, ResponseArray& USH, ResponseArray& TSH) {
   using C = std::complex<double>;
   const double pi = 4.0 * std::atan(1.0);
-  const double a = pi * ANGAZ / 180.0;
+  const double a = pi * static_cast<double>(ANGAZ) / 180.0;
   if (std::abs(std::cos(a)) < 0.001) return;
   if (F == 0.0f) F = 1.0e-6f;
-  const double theta = pi * ANGLE / 180.0;
-  const double omega = F * 2.0 * pi;
+  const double theta = pi * static_cast<double>(ANGLE) / 180.0;
+  const double omega = static_cast<double>(F) * 2.0 * pi;
   const int N = table.NLAYER;
   const C vh(table.VSC[N]);
   const C k = omega / vh;
@@ -63,7 +63,8 @@ void baseline_hassh(const LayerTable& table, float ANGAZ, float ANGLE, float& F,
   const C muh = static_cast<double>(table.RHO[N]) * vh * vh;
   std::array<std::array<C, 4>, MAX_ENTRIES - 1> A;
   for (int n = 0; n < N; ++n) {
-    const double d = table.IQF == 2 ? 0.5 / (table.QS[n] * F) : 0.5 / table.QS[n];
+    const double qs = table.QS[n];
+    const double d = table.IQF == 2 ? 0.5 / (qs * static_cast<double>(F)) : 0.5 / qs;
     const C v = C(table.VSC[n]) / C(1.0, -ISGNT * d);
     const C mu = static_cast<double>(table.RHO[n]) * v * v;
     const C ks = omega / v;

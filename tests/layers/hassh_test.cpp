@@ -21,7 +21,7 @@ constexpr float EPS = std::numeric_limits<float>::epsilon();
 constexpr long double ROUND_TOL = 2.0L * EPS;
 // The program's own worked values are printed to three decimals: half a unit
 // of the last digit, plus the float rounding of the computed value.
-constexpr long double PRINTED_TOL = 0.5e-3L;
+constexpr double PRINTED_TOL = 0.5e-3;
 // Subnormal floats are spaced by denorm_min, so a value rounded into that range
 // may be off by half of it whatever its size.
 constexpr long double SUBNORMAL_TOL = std::numeric_limits<float>::denorm_min();
@@ -191,7 +191,8 @@ TEST(HASSH, PlusTimeFactorGivesComplexConjugateEverywhere) {
       }
       // The damping must follow the time factor: the same attenuation, so the
       // same modulus, for both signs.
-      EXPECT_NEAR(std::abs(plus.u[0]), std::abs(minus.u[0]), ROUND_TOL * std::abs(minus.u[0]));
+      EXPECT_NEAR(std::abs(plus.u[0]), std::abs(minus.u[0]),
+                  static_cast<double>(ROUND_TOL) * static_cast<double>(std::abs(minus.u[0])));
     }
   }
 }
@@ -336,7 +337,7 @@ std::vector<Layer> graded_stack(int n) {
   std::vector<Layer> layers;
   for (int k = 0; k < n; ++k) {
     const float x = static_cast<float>(k);
-    layers.push_back({2.0f + 0.5f * x, 1.6f + 0.01f * x, 150.0f + 12.0f * x + 40.0f * (k % 3),
+    layers.push_back({2.0f + 0.5f * x, 1.6f + 0.01f * x, 150.0f + 12.0f * x + 40.0f * static_cast<float>(k % 3),
                       5.0f + 2.0f * x});
   }
   return layers;
