@@ -292,6 +292,33 @@ inline Medium make_medium(const LayerTable& t, int entry, cplx k, real omega, re
   return m;
 }
 
+// Rows of the global system for a field of ncomp components (displacements
+// first, then tractions): the free surface (the traction components set to
+// zero), then the interface at the bottom of each layer j (the field of layer
+// j minus that of the medium below). add_layer(row0, comp0, j, bottom, sign)
+// adds sign times layer j's waves at its top or bottom, for components comp0
+// and up, to the rows from row0; add_halfspace(row0, comp0, sign) does the
+// same for the reflected waves and moves the incident wave to the right-hand
+// side.
+template <typename AddLayer, typename AddHalfspace>
+void assemble_rows(int nl, int ncomp, AddLayer add_layer, AddHalfspace add_halfspace) {
+  const int tractions = ncomp / 2;
+  if (nl == 0) {
+    add_halfspace(0, tractions, 1.0L);
+  } else {
+    add_layer(0, tractions, 0, false, 1.0L);
+  }
+  for (int j = 0; j < nl; ++j) {
+    const int row0 = tractions + ncomp * j;
+    add_layer(row0, 0, j, true, 1.0L);
+    if (j + 1 < nl) {
+      add_layer(row0, 0, j + 1, false, -1.0L);
+    } else {
+      add_halfspace(row0, 0, -1.0L);
+    }
+  }
+}
+
 // P-SV field (u, w, sxz, szz) of one wave at the depth where its exponential
 // is 1. s = -nu for a down-going wave, +nu for an up-going one. P: potential
 // gradient (ik, s) / ka; S: (-s, ik) / kb (unit displacement for a propagating
@@ -373,30 +400,14 @@ inline PsvResponse psv_response(const LayerTable& t, int itype, real angle_deg, 
       for (int c = 0; c < 4; ++c) sys.at(row0 + r - comp0, 4 * j + c) += sign * fac[c] * waves[c][r];
     }
   };
-  auto add_halfspace = [&](int row0, int comp0) {
+  auto add_halfspace = [&](int row0, int comp0, real sign) {
     for (int r = comp0; r < 4; ++r) {
-      sys.at(row0 + r - comp0, 4 * nl) -= hp[r];
-      sys.at(row0 + r - comp0, 4 * nl + 1) -= hsv[r];
-      sys.rhs(row0 + r - comp0) += inc[r];
+      sys.at(row0 + r - comp0, 4 * nl) += sign * hp[r];
+      sys.at(row0 + r - comp0, 4 * nl + 1) += sign * hsv[r];
+      sys.rhs(row0 + r - comp0) -= sign * inc[r];
     }
   };
-
-  // Free surface: rows 0, 1 are the two tractions.
-  if (nl == 0) {
-    add_halfspace(0, 2);
-  } else {
-    add_layer(0, 2, 0, false, 1.0L);
-  }
-  // Interface at the bottom of layer j: rows 2 + 4j .. 2 + 4j + 3.
-  for (int j = 0; j < nl; ++j) {
-    const int row0 = 2 + 4 * j;
-    add_layer(row0, 0, j, true, 1.0L);
-    if (j + 1 < nl) {
-      add_layer(row0, 0, j + 1, false, -1.0L);
-    } else {
-      add_halfspace(row0, 0);
-    }
-  }
+  assemble_rows(nl, 4, add_layer, add_halfspace);
   const std::vector<cplx> x = sys.solve();
 
   PsvResponse out;
@@ -469,20 +480,7 @@ inline ShResponse sh_response(const LayerTable& t, real angle_deg, real f, int i
       sys.rhs(row0 + r - comp0) -= sign * inc[r];
     }
   };
-  if (nl == 0) {
-    add_halfspace(0, 1, 1.0L);
-  } else {
-    add_layer(0, 1, 0, false, 1.0L);
-  }
-  for (int j = 0; j < nl; ++j) {
-    const int row0 = 1 + 2 * j;
-    add_layer(row0, 0, j, true, 1.0L);
-    if (j + 1 < nl) {
-      add_layer(row0, 0, j + 1, false, -1.0L);
-    } else {
-      add_halfspace(row0, 0, -1.0L);
-    }
-  }
+  assemble_rows(nl, 2, add_layer, add_halfspace);
   const std::vector<cplx> x = sys.solve();
 
   ShResponse out;
