@@ -91,9 +91,10 @@ cfloat to_cfloat(cdouble mantissa, double log_scale) {
 }
 
 // Displacement and stress sharing one log-scale, rounded to float. Within
-// +-700 e^{log_scale} is a normal double, and with the mantissas kept inside
-// 2^+-400 the products are exact to rounding wherever they land in the float
-// range; one exponential then serves both values.
+// +-700 e^{log_scale} is a normal double, so the single product mantissa *
+// e^{log_scale} is the value correctly rounded wherever it lies in the float
+// range (and 0 or infinite beyond it, as in float); one exponential then serves
+// both values.
 void store_pair(cdouble u, cdouble t, double log_scale, cfloat& U, cfloat& T) {
   constexpr double EXP_SAFE = 700.0;
   if (std::abs(log_scale) >= EXP_SAFE) {
