@@ -49,8 +49,32 @@ constexpr Cx dot1(Cx a, Cx b) { return {a.re * b.re + a.im * b.im, a.re * b.im -
 Cx to_cx(cfloat z) { return {double(z.real()), double(z.imag())}; }
 Cx to_cx(cdouble z) { return {z.real(), z.imag()}; }
 
-Cx div(Cx a, Cx b) { return to_cx(cdiv(cdouble(a.re, a.im), cdouble(b.re, b.im))); }
-Cx sqrt_branch(Cx z) { return to_cx(csqrt_branch(cdouble(z.re, z.im))); }
+// a / b: through |b|^2 where that is safely inside the double range (always
+// so for the wavenumbers and velocities here), else by Smith's scaling.
+Cx div(Cx a, Cx b) {
+  const double d = norm2(b);
+  if (d > 0x1p-900 && d < 0x1p900) {
+    const double id = 1.0 / d;
+    return {(a.re * b.re + a.im * b.im) * id, (a.im * b.re - a.re * b.im) * id};
+  }
+  return to_cx(cdiv(cdouble(a.re, a.im), cdouble(b.re, b.im)));
+}
+
+// Principal square root with the program's branch rule (see csqrt_branch):
+// a negative real argument with a zero imaginary part of either sign gives
+// +i sqrt(x). Each part comes from a sum of non-negative terms, so neither
+// cancels.
+Cx sqrt_branch(Cx z) {
+  const double d = norm2(z);
+  if (!(d > 0x1p-900 && d < 0x1p900)) return to_cx(csqrt_branch(cdouble(z.re, z.im)));
+  const double r = std::sqrt(d);
+  if (z.re >= 0.0) {
+    const double t = std::sqrt(0.5 * (r + z.re));
+    return {t, z.im / (2.0 * t)};
+  }
+  const double t = std::sqrt(0.5 * (r - z.re));
+  return {std::abs(z.im) / (2.0 * t), z.im < 0.0 ? -t : t};
+}
 
 // Rounds to float; a value beyond the float range saturates at the largest
 // float of its sign, so that an extreme but finite result stays finite.
@@ -76,6 +100,17 @@ cfloat store(Cx v, double lg, float s_az) {
 // Row-major 4x4 and 4x2 complex matrices; index (r, c) 0-based.
 using Mat4 = std::array<Cx, 16>;
 using Mat42 = std::array<Cx, 8>;
+
+// W <- A W for the first column of a 4x2 W.
+void apply_first(const Mat4& A, Mat42& W) {
+  std::array<Cx, 4> out;
+  for (int r = 0; r < 4; ++r) {
+    Cx sum = A[4 * r] * W[0];
+    for (int m = 1; m < 4; ++m) sum = sum + A[4 * r + m] * W[2 * m];
+    out[r] = sum;
+  }
+  for (int r = 0; r < 4; ++r) W[2 * r] = out[r];
+}
 
 // Y <- A Y for a 4x2 Y.
 void apply(const Mat4& A, Mat42& Y) {
@@ -435,7 +470,7 @@ void haspsv_solve(const LayerTable& table, int ITYPE, float ANGAZ, float ANGLE, 
     WPS[0] = store(mul_i(W[2]), lw, s_az);
     if (IPROF == 0) return;
     for (int m = 0; m < N; ++m) {
-      apply(A[m], W);
+      apply_first(A[m], W);
       lw += sigma[m];
       rescale(W, lw);
       UPS[m + 1] = store(W[0], lw, s_az);
