@@ -10,6 +10,7 @@
 #include <random>
 #include <sstream>
 #include <string>
+#include <vector>
 
 namespace velmar::e2e {
 
@@ -76,6 +77,42 @@ inline int count_lines(const std::string& s) {
   int n = 0;
   for (char c : s) n += (c == '\n');
   return n;
+}
+
+}  // namespace velmar::e2e
+
+namespace velmar::e2e {
+
+// A signal-run output: the header's NFFT and DT, then the histories' values
+// and the number of values on each line.
+struct Histories {
+  int nfft = 0;
+  double dt = 0;
+  std::vector<double> values;
+  std::vector<int> per_line;
+};
+
+inline Histories parse_histories(const std::string& text) {
+  Histories h;
+  std::istringstream in(text);
+  std::string line;
+  if (!std::getline(in, line)) return h;
+  h.nfft = std::stoi(line.substr(0, 10));
+  h.dt = std::stod(line.substr(10, 10));
+  while (std::getline(in, line)) {
+    int n = 0;
+    for (std::size_t p = 0; p + 12 <= line.size(); p += 12, ++n) h.values.push_back(std::stod(line.substr(p, 12)));
+    h.per_line.push_back(n);
+  }
+  return h;
+}
+
+// Each value of a signal file, one per line.
+inline std::string record_text(const std::vector<double>& v) {
+  std::ostringstream s;
+  s.precision(9);
+  for (double x : v) s << x << '\n';
+  return s.str();
 }
 
 }  // namespace velmar::e2e
