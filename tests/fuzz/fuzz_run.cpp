@@ -1,0 +1,113 @@
+// Fuzz target: a whole run, from the deck to the output file.
+//
+// Input layout: the deck without its first line, then, after the first 0xff
+// byte (if any), the bytes of a signal file. The target works in a private
+// temporary folder: the deck's first line is always "out.txt", and the signal
+// file is written there as sig.txt, which the seeds name on their signal-file
+// line. Decks mentioning dev, proc, sys or run are skipped, so that a signal
+// file name never points at a device or pipe that would block or never end.
+//
+// The run takes the steps run_deck takes, with one addition: a model whose
+// grid work is far beyond what the checks need (up to 30000 frequencies times
+// 50 layer-table entries, twice for a P-SV signal run) is read and checked
+// but not computed, to keep the target fast. It checks:
+//   - every stop is a one-line refusal (status 2) or a limit stop (status 1);
+//   - a complete run leaves only finite values in the arrays it writes out
+//     (the output file would otherwise show a non-finite result as asterisks).
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+
+#include "driver/deck.hpp"
+#include "driver/output_file.hpp"
+#include "driver/run.hpp"
+#include "driver/text_input.hpp"
+#include "fuzz_check.hpp"
+
+namespace velmar::fuzz {
+namespace {
+
+// Response evaluations (frequencies times layer-table entries) computed per input at most.
+constexpr long long MAX_GRID_WORK = 200000;
+
+RunState& fresh_state() {
+  // About 2 MB each: kept on the heap, and reset by copying a pristine one.
+  static const std::unique_ptr<RunState> pristine = std::make_unique<RunState>();
+  static const std::unique_ptr<RunState> state = std::make_unique<RunState>();
+  *state = *pristine;
+  return *state;
+}
+
+void check_finite(const float* v, int n, std::string_view what) {
+  for (int i = 0; i < n; ++i) {
+    if (!std::isfinite(v[i])) fail("non-finite result", std::string(what) + " entry " + std::to_string(i));
+  }
+}
+
+void run(const std::string& deck_text) {
+  RunState& s = fresh_state();
+  std::istringstream deck(deck_text);
+  LineSource src(deck, "standard input");
+  OutputFile out;
+  read_run_input(src, s, out);
+  const long long entries = s.table.NLAYER + 1;
+  const long long passes = (s.ISIG == 1 && s.ITYPE > 0) ? 2 : 1;
+  const long long freqs = (s.ISIG == 1) ? transform_length(s.NPT) / 2 : s.NF;
+  if (s.ITYPE >= 0 && freqs * entries * passes > MAX_GRID_WORK) return;
+
+  if (s.ISIG == 1) prepare_signal(s);
+  set_grid(s);
+  compute(s);
+  if (s.ISIG == 1) {
+    check_finite(s.SIG.data(), s.NFFT, "SIG");
+    check_finite(s.SIG2.data(), s.NFFT, "SIG2");
+  } else {
+    check_finite(s.FREQ.data(), s.NF, "FREQ");
+    check_finite(s.RESA.data(), s.NF, "RESA");
+    check_finite(s.RESB.data(), s.NF, "RESB");
+  }
+  out.replace_content(format_output(s));
+}
+
+}  // namespace
+}  // namespace velmar::fuzz
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  namespace fs = std::filesystem;
+  const fs::path dir = fs::temp_directory_path() / ("velmar-fuzz-run-" + std::to_string(getpid()));
+  fs::create_directories(dir);
+  fs::current_path(dir);
+  std::atexit([] {
+    const fs::path here = fs::current_path();
+    std::error_code ec;
+    fs::current_path(fs::temp_directory_path(), ec);
+    fs::remove_all(here, ec);
+  });
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::string input(reinterpret_cast<const char*>(data), size);
+  const std::size_t cut = input.find('\xff');
+  const std::string deck = "out.txt\n" + input.substr(0, cut);
+  for (const char* word : {"dev", "proc", "sys", "run"}) {
+    if (deck.find(word) != std::string::npos) return 0;
+  }
+  {
+    std::ofstream sig("sig.txt", std::ios::binary | std::ios::trunc);
+    if (cut != std::string::npos) sig << input.substr(cut + 1);
+  }
+  try {
+    velmar::fuzz::run(deck);
+  } catch (const velmar::RunStop& e) {
+    velmar::fuzz::check_stop(e);
+  }
+  return 0;
+}
