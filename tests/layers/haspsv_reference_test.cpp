@@ -19,7 +19,7 @@ namespace velmar {
 namespace {
 
 using reference::cplx;
-using reference::EntrySpec;
+using reference::LayerEntry;
 using reference::real;
 using namespace reference::models;
 
@@ -96,7 +96,7 @@ TEST(PsvReference, SoftBasinVerticalResponseMatchesQuotedValues) {
 // wave carries none.
 TEST(PsvReference, ElasticStackReflectsAllIncidentEnergy) {
   constexpr float ELASTIC_Q = 1.0e30f;
-  std::array<EntrySpec, 4> elastic = {{
+  std::array<LayerEntry, 4> elastic = {{
       {30.0f, 1.8f, 200.0f, ELASTIC_Q, 500.0f, ELASTIC_Q},
       {50.0f, 2.0f, 350.0f, ELASTIC_Q, 900.0f, ELASTIC_Q},
       {80.0f, 2.1f, 600.0f, ELASTIC_Q, 1400.0f, ELASTIC_Q},
@@ -129,7 +129,7 @@ TEST(PsvReference, ElasticStackReflectsAllIncidentEnergy) {
 // damped basin layer into 7 layers leaves every shared depth unchanged.
 TEST(PsvReference, SplittingALayerChangesNothing) {
   const LayerTable whole = reference::make_table(SOFT_BASIN);
-  std::array<EntrySpec, 8> pieces{};
+  std::array<LayerEntry, 8> pieces{};
   const float thick[7] = {5.0f, 15.0f, 30.0f, 50.0f, 60.0f, 65.0f, 75.0f};  // sum 300
   for (int j = 0; j < 7; ++j) {
     pieces[j] = SOFT_BASIN[0];

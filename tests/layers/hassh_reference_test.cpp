@@ -17,7 +17,7 @@ namespace velmar {
 namespace {
 
 using reference::cplx;
-using reference::EntrySpec;
+using reference::LayerEntry;
 using reference::real;
 using namespace reference::models;
 
@@ -35,7 +35,7 @@ constexpr real REFERENCE_TOL = EPS_F;
 
 TEST(ShReference, OneLayerMatchesWorkedValues) {
   const LayerTable t = reference::make_table(QUARTER_WAVE);
-  std::array<EntrySpec, 2> damped = QUARTER_WAVE;
+  std::array<LayerEntry, 2> damped = QUARTER_WAVE;
   damped[0].qs = 10.0f;
   const LayerTable td = reference::make_table(damped);
   struct Case {
@@ -58,7 +58,7 @@ TEST(ShReference, OneLayerMatchesWorkedValues) {
         << "angle " << double(c.angle) << " f " << double(c.f) << " isgnt " << c.isgnt;
   }
   // Bare half-space: twice the incident wave, at any angle and frequency.
-  const LayerTable bare = reference::make_table(std::array<EntrySpec, 1>{QUARTER_WAVE[1]});
+  const LayerTable bare = reference::make_table(std::array<LayerEntry, 1>{QUARTER_WAVE[1]});
   for (real angle : {0.0L, 30.0L, 70.0L}) {
     const reference::ShResponse r = reference::sh_response(bare, angle, 13.0L);
     EXPECT_LT(double(std::abs(r.u[0] - 2.0L)), double(REFERENCE_TOL));
@@ -68,7 +68,7 @@ TEST(ShReference, OneLayerMatchesWorkedValues) {
 // One nearly elastic layer at vertical incidence: |u|/2 =
 // 1 / sqrt(cos^2(wH/Vs) + a^2 sin^2(wH/Vs)), a = rho Vs / (rho_h Vh).
 TEST(ShReference, OneLayerFollowsClosedForm) {
-  std::array<EntrySpec, 2> m = QUARTER_WAVE;
+  std::array<LayerEntry, 2> m = QUARTER_WAVE;
   m[0].qs = 1.0e30f;
   const LayerTable t = reference::make_table(m);
   const real a = (1.8L * 200.0L) / (2.2L * 800.0L);
@@ -84,7 +84,7 @@ TEST(ShReference, OneLayerFollowsClosedForm) {
 // Elastic stack: all the incident energy is reflected, |R| = 1.
 TEST(ShReference, ElasticStackReflectsAllIncidentEnergy) {
   constexpr float ELASTIC_Q = 1.0e30f;
-  const std::array<EntrySpec, 4> m = {{
+  const std::array<LayerEntry, 4> m = {{
       {30.0f, 1.8f, 200.0f, ELASTIC_Q, 0.0f, 0.0f},
       {50.0f, 2.0f, 350.0f, ELASTIC_Q, 0.0f, 0.0f},
       {80.0f, 2.1f, 600.0f, ELASTIC_Q, 0.0f, 0.0f},

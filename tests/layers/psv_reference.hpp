@@ -56,7 +56,7 @@ constexpr real PI_L = std::numbers::pi_v<real>;
 
 // Test models: one line per layer-table entry, the last being the half-space
 // (its thickness and quality factors are not used).
-struct EntrySpec {
+struct LayerEntry {
   float thick;
   float rho;
   float vs;
@@ -65,13 +65,16 @@ struct EntrySpec {
   float qp;
 };
 
+// Former name, still used by haspsv_test.cpp; to be removed once it moves.
+using EntrySpec = LayerEntry;
+
 template <typename Entries>
 LayerTable make_table(const Entries& entries, int iqf = 1) {
   LayerTable t;
   t.NLAYER = static_cast<int>(std::size(entries)) - 1;
   t.IQF = iqf;
   int k = 0;
-  for (const EntrySpec& e : entries) {
+  for (const LayerEntry& e : entries) {
     t.THICK[k] = e.thick;
     t.RHO[k] = e.rho;
     t.VSC[k] = {e.vs, 0.0f};
@@ -111,10 +114,10 @@ constexpr real FLOAT_NORMAL_FLOOR =
 namespace models {
 
 // Bare half-space RHO 2.2, VS 800, VP 1600 (critical angle of SV: 30 degrees).
-inline constexpr std::array<EntrySpec, 1> BARE = {{{0.0f, 2.2f, 800.0f, 0.0f, 1600.0f, 0.0f}}};
+inline constexpr std::array<LayerEntry, 1> BARE = {{{0.0f, 2.2f, 800.0f, 0.0f, 1600.0f, 0.0f}}};
 
 // One quarter-wave layer: resonant at 5 Hz for S and 10 Hz for P.
-inline constexpr std::array<EntrySpec, 2> QUARTER_WAVE = {{
+inline constexpr std::array<LayerEntry, 2> QUARTER_WAVE = {{
     {10.0f, 1.8f, 200.0f, 1.0e6f, 400.0f, 1.0e6f},
     {0.0f, 2.2f, 800.0f, 0.0f, 1600.0f, 0.0f},
 }};
@@ -122,13 +125,13 @@ inline constexpr std::array<EntrySpec, 2> QUARTER_WAVE = {{
 // 300 m of very soft, strongly damped soil under a high P velocity: the S
 // wave decays by exp(-w h / (2 QS VS)), about e^-38 at 20 Hz, so a propagator
 // product carries terms of e^+38 that cancel.
-inline constexpr std::array<EntrySpec, 2> SOFT_BASIN = {{
+inline constexpr std::array<LayerEntry, 2> SOFT_BASIN = {{
     {300.0f, 1.9f, 100.0f, 5.0f, 1600.0f, 50.0f},
     {0.0f, 2.2f, 800.0f, 0.0f, 2000.0f, 0.0f},
 }};
 
 // Multi-layer soft-soil profile over stiff rock.
-inline constexpr std::array<EntrySpec, 6> SOFT_PROFILE = {{
+inline constexpr std::array<LayerEntry, 6> SOFT_PROFILE = {{
     {20.0f, 1.7f, 80.0f, 4.0f, 1500.0f, 60.0f},
     {40.0f, 1.8f, 150.0f, 8.0f, 1600.0f, 80.0f},
     {60.0f, 1.9f, 250.0f, 10.0f, 1700.0f, 100.0f},
@@ -138,8 +141,8 @@ inline constexpr std::array<EntrySpec, 6> SOFT_PROFILE = {{
 }};
 
 // A 24-layer sedimentary basin with velocity and damping growing with depth.
-inline constexpr std::array<EntrySpec, 25> DEEP_BASIN = [] {
-  std::array<EntrySpec, 25> m{};
+inline constexpr std::array<LayerEntry, 25> DEEP_BASIN = [] {
+  std::array<LayerEntry, 25> m{};
   for (int j = 0; j < 24; ++j) {
     const float x = static_cast<float>(j) / 23.0f;
     m[j] = {15.0f + 25.0f * x, 1.6f + 0.5f * x, 90.0f + 610.0f * x * x, 5.0f + 15.0f * x,
