@@ -196,6 +196,43 @@ TEST(HASPSV, FrequencyProportionalQualityEqualsConstantQualityTimesF) {
   }
 }
 
+TEST(HASPSV, FrequencyProportionalQualityRaisesPeaksAboveOneAndLowersThemBelow) {
+  // Quarter-wave S resonance at 5 Hz (10 m) and at 0.5 Hz (100 m), QS = 10.
+  for (const float thick : {10.0f, 100.0f}) {
+    const std::array<EntrySpec, 2> layer = {{{thick, 1.8f, 200.0f, 10.0f, 400.0f, 10.0f},
+                                             {0.0f, 2.2f, 800.0f, 0.0f, 1600.0f, 0.0f}}};
+    const float f0 = 200.0f / (4.0f * thick);
+    const Out q1 = run(reference::make_table(layer, 1), 2, 0.0f, f0);
+    const Out q2 = run(reference::make_table(layer, 2), 2, 0.0f, f0);
+    if (f0 > 1.0f) {
+      EXPECT_GT(cabs(q2.u[0]), cabs(q1.u[0]) * (1.0 + STACK_TOL)) << f0;
+    } else {
+      EXPECT_LT(cabs(q2.u[0]), cabs(q1.u[0]) * (1.0 - STACK_TOL)) << f0;
+    }
+  }
+}
+
+// Where the literal solve is accurate the stable one must give the same
+// float results: both run in double, so they differ by double rounding only,
+// which a float result shows as at most one rounding unit.
+TEST(HASPSV, StableSolveReproducesLiteralSolveWhereThatIsAccurate) {
+  const LayerTable models[] = {reference::make_table(SOFT_PROFILE), reference::make_table(DEEP_BASIN, 2),
+                               reference::make_table(QUARTER_WAVE)};
+  for (const LayerTable& t : models) {
+    for (int itype : {1, 2}) {
+      for (float f : {0.05f, 0.3f, 1.0f, 2.0f}) {
+        const Out a = run(t, itype, 25.0f, f, 90.0f, 1, PsvSolve::LITERAL);
+        const Out b = run(t, itype, 25.0f, f, 90.0f, 1, PsvSolve::STABLE);
+        for (int j = 0; j <= t.NLAYER; ++j) {
+          const double scale = std::max({cabs(a.u[j]), cabs(a.w[j]), cabs(a.u[0]), cabs(a.w[0])});
+          EXPECT_LE(std::abs(std::complex<double>(a.u[j] - b.u[j])), 2.0 * EPS_F * scale) << f << " " << j;
+          EXPECT_LE(std::abs(std::complex<double>(a.w[j] - b.w[j])), 2.0 * EPS_F * scale) << f << " " << j;
+        }
+      }
+    }
+  }
+}
+
 TEST(HASPSV, SurfaceOnlyLeavesDeeperEntriesAndBareHalfSpaceWritesNoProfile) {
   const LayerTable t = reference::make_table(SOFT_PROFILE);
   ResponseArray u;
