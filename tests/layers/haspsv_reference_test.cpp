@@ -317,6 +317,7 @@ LayerTable psv_model(const std::string& name, int iqf) {
   if (name == "quarter wave") return reference::make_table(QUARTER_WAVE, iqf);
   if (name == "soft basin") return reference::make_table(SOFT_BASIN, iqf);
   if (name == "soft profile") return reference::make_table(SOFT_PROFILE, iqf);
+  if (name == "full table") return reference::make_table(FULL_TABLE, iqf);
   return reference::make_table(DEEP_BASIN, iqf);
 }
 
@@ -383,7 +384,7 @@ TEST_P(HaspsvVsReference, SurfaceAndProfileAgreeWithinFloatSensitivity) {
 }
 
 // Angles: 20 degrees is below and 35, 40 beyond the SV critical angle of every
-// model's half-space (23.6, 27.5, 30 degrees), none within 5 degrees of it.
+// model's half-space (23.6, 27.5, 28.9, 30 degrees), none closer than 5 degrees.
 INSTANTIATE_TEST_SUITE_P(PWave, HaspsvVsReference,
                          testing::Combine(testing::Values("soft basin", "soft profile", "deep basin",
                                                           "quarter wave"),
@@ -394,6 +395,11 @@ INSTANTIATE_TEST_SUITE_P(SvWave, HaspsvVsReference,
                                                           "quarter wave"),
                                           testing::Values(2), testing::Values(0.0f, 10.0f, 20.0f, 35.0f, 40.0f),
                                           testing::Values(1, 2)));
+INSTANTIATE_TEST_SUITE_P(FullTable, HaspsvVsReference,
+                         testing::Values(std::make_tuple("full table", 1, 25.0f, 1),
+                                         std::make_tuple("full table", 1, 25.0f, 2),
+                                         std::make_tuple("full table", 2, 20.0f, 1),
+                                         std::make_tuple("full table", 2, 40.0f, 2)));
 
 // The cases where the literal double-precision propagator has no digit left
 // are exactly where HASPSV must still hold float accuracy.

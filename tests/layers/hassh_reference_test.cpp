@@ -126,6 +126,7 @@ LayerTable sh_model(const std::string& name, int iqf) {
   if (name == "quarter wave") return reference::make_table(QUARTER_WAVE, iqf);
   if (name == "soft basin") return reference::make_table(SOFT_BASIN, iqf);
   if (name == "soft profile") return reference::make_table(SOFT_PROFILE, iqf);
+  if (name == "full table") return reference::make_table(FULL_TABLE, iqf);
   return reference::make_table(DEEP_BASIN, iqf);
 }
 
@@ -194,7 +195,8 @@ INSTANTIATE_TEST_SUITE_P(
                     ShSweep{"soft basin", 1, 0.0f, 100.0f}, ShSweep{"soft basin", 2, 20.0f, 100.0f},
                     ShSweep{"soft basin", 1, 60.0f, 100.0f}, ShSweep{"soft profile", 1, 15.0f, 100.0f},
                     ShSweep{"soft profile", 2, 40.0f, 100.0f}, ShSweep{"deep basin", 1, 0.0f, 100.0f},
-                    ShSweep{"deep basin", 2, 25.0f, 100.0f}, ShSweep{"deep basin", 1, 70.0f, 50.0f}));
+                    ShSweep{"deep basin", 2, 25.0f, 100.0f}, ShSweep{"deep basin", 1, 70.0f, 50.0f},
+                    ShSweep{"full table", 1, 30.0f, 100.0f}, ShSweep{"full table", 2, 0.0f, 100.0f}));
 
 // Under exp(+i w t) the damping divisor and the radiation condition both
 // change side, and the response is the complex conjugate of the exp(-i w t)

@@ -152,6 +152,21 @@ inline constexpr std::array<LayerEntry, 25> DEEP_BASIN = [] {
   return m;
 }();
 
+// The full table: 49 layers with alternating soft and stiff (velocity
+// inversions), thin and thick layers, over the half-space.
+inline constexpr std::array<LayerEntry, 50> FULL_TABLE = [] {
+  std::array<LayerEntry, 50> m{};
+  for (int j = 0; j < 49; ++j) {
+    const float x = static_cast<float>(j) / 48.0f;
+    const bool soft = j % 3 == 1;
+    const float vs = soft ? 70.0f + 100.0f * x : 150.0f + 500.0f * x;
+    m[j] = {j % 2 == 0 ? 2.0f : 12.0f + 10.0f * x, 1.6f + 0.6f * x, vs, soft ? 4.0f : 10.0f + 20.0f * x,
+            soft ? 1450.0f : 3.0f * vs + 600.0f, soft ? 40.0f : 120.0f};
+  }
+  m[49] = {0.0f, 2.6f, 1400.0f, 0.0f, 2900.0f, 0.0f};
+  return m;
+}();
+
 }  // namespace models
 
 // Banded system with kl sub- and ku super-diagonals, solved by Gaussian
