@@ -236,18 +236,15 @@ void assemble(const LayerWaves& L, Cx k, Cx k2, double s, const WaveTerms& a, co
        -(is * a32), is * a42, -a12,       a22};
 }
 
-// Layer matrix of thickness h divided by exp(sigma). Returns sigma; dX gets
-// |Re x_b - Re x_a|, the digits a product with this matrix loses on the
-// slower-growing of the two solutions.
-double layer_matrix(const LayerWaves& L, Cx k, Cx k2, double h, double s, Mat4& A, double& dX) {
-  const double xa = h * L.nu_a.re;
-  const double xb = h * L.nu_b.re;
-  const double sigma = std::max(xa, xb);
-  dX = std::abs(xb - xa);
+// Layer matrix of thickness h divided by exp(sigma), sigma = max Re(h nu).
+// Returns sigma; e0 gets exp(-sigma).
+double layer_matrix(const LayerWaves& L, Cx k, Cx k2, double h, double s, Mat4& A, double& e0) {
+  const double sigma = h * std::max(L.nu_a.re, L.nu_b.re);
   const double e_half = std::exp(-0.5 * sigma);
   const WaveTerms a = wave_terms(L.nu_a, h, sigma, e_half);
   const WaveTerms b = wave_terms(L.nu_b, h, sigma, e_half);
-  assemble(L, k, k2, s, a, b, e_half * e_half, A);
+  e0 = e_half * e_half;
+  assemble(L, k, k2, s, a, b, e0, A);
   return sigma;
 }
 
@@ -437,15 +434,22 @@ void haspsv_solve(const LayerTable& table, int ITYPE, float ANGAZ, float ANGLE, 
   std::array<LayerWaves, MAX_LAYERS> waves;
   std::array<Mat4, MAX_LAYERS> A;
   std::array<double, MAX_LAYERS> sigma;
+  std::array<double, MAX_LAYERS> e0;  // exp(-sigma)
   std::array<double, MAX_LAYERS> dX;
   double dX_total = 0.0;
   for (int m = 0; m < N; ++m) {
     waves[m] = layer_waves(table, m, F, omega, k2);
-    sigma[m] = layer_matrix(waves[m], k, k2, double(table.THICK[m]), s, A[m], dX[m]);
+    // |Re x_b - Re x_a|: the digits a product with this layer's matrix loses
+    // on the slower-growing of the two solutions.
+    dX[m] = double(table.THICK[m]) * std::abs(waves[m].nu_b.re - waves[m].nu_a.re);
     dX_total += dX[m];
   }
   const bool stable =
       solve == PsvSolve::STABLE || (solve == PsvSolve::AUTO && dX_total > LITERAL_MAX_DX);
+  for (int m = 0; m < N; ++m) {
+    if (stable && dX[m] > SPLIT_DX) continue;  // crossed with layer_split
+    sigma[m] = layer_matrix(waves[m], k, k2, double(table.THICK[m]), s, A[m], e0[m]);
+  }
 
   Mat42 Y{};
   Y[0] = {1.0, 0.0};
@@ -528,7 +532,7 @@ void haspsv_solve(const LayerTable& table, int ITYPE, float ANGAZ, float ANGLE, 
       st = orthonormalise(Y);
       // Fold exp(sigma) into R unless it could overflow.
       if (sigma[m] < 600.0) {
-        const double grow = std::exp(sigma[m]);
+        const double grow = 1.0 / e0[m];
         st.r11 *= grow;
         st.r12 = grow * st.r12;
         st.r22 *= grow;
