@@ -77,6 +77,16 @@ void response_loop_psv(RunState& s, bool amplitude, bool vertical) {
   }
 }
 
+void response_loop_psv_both(RunState& s) {
+  for (std::size_t i = 0; i < static_cast<std::size_t>(s.NF); ++i) {
+    HASPSV(s.table, s.ITYPE, 90.0f, s.ANGLE, s.FREQ[i], 1, s.UPS, s.WPS);
+    s.RESA[i] = s.WPS[0].real();
+    s.RESB[i] = s.WPS[0].imag();
+    s.RESC[i] = s.UPS[0].real();
+    s.RESD[i] = s.UPS[0].imag();
+  }
+}
+
 void compute(RunState& s) {
   const bool signal = (s.ISIG == 1);
   if (s.ITYPE == 0) {
@@ -87,12 +97,15 @@ void compute(RunState& s) {
     if (!signal) {
       response_loop_psv(s, true, false);
     } else {
-      // Pass 1: a copy of the record through the vertical response;
-      // pass 2: the record itself through the horizontal response.
-      response_loop_psv(s, false, true);
+      // A copy of the record through the vertical response, then the record
+      // itself through the horizontal one. Both responses come from one
+      // evaluation per frequency (a second evaluation would give the same).
+      response_loop_psv_both(s);
       std::copy(s.SIG.begin(), s.SIG.begin() + s.NFFT, s.SIG2.begin());
       CONVOL(s.SIG2, s.SIGIM, s.RESA, s.RESB, s.TRIG, s.WORK, s.LFAC, s.NFFT, s.ICONV);
-      response_loop_psv(s, false, false);
+      const auto nf = static_cast<std::ptrdiff_t>(s.NF);
+      std::copy(s.RESC.begin(), s.RESC.begin() + nf, s.RESA.begin());
+      std::copy(s.RESD.begin(), s.RESD.begin() + nf, s.RESB.begin());
       CONVOL(s.SIG, s.SIGIM, s.RESA, s.RESB, s.TRIG, s.WORK, s.LFAC, s.NFFT, s.ICONV);
     }
   }

@@ -17,6 +17,7 @@ void prepare_signal(RunState& s);          // taper, halve, transform length, ze
 void set_grid(RunState& s);                 // FREQ from FMIN, DF, NF
 void response_loop_sh(RunState& s, bool amplitude);
 void response_loop_psv(RunState& s, bool amplitude, bool vertical);
+void response_loop_psv_both(RunState& s);  // vertical to RESA/RESB, horizontal to RESC/RESD
 void compute(RunState& s);                  // the loops and filtering of the run's kind
 std::string format_output(const RunState& s);
 

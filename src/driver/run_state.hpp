@@ -56,6 +56,10 @@ struct RunState {
   std::array<float, MAX_FREQ> FREQ{};
   std::array<float, MAXPT> RESA{};
   std::array<float, MAXPT> RESB{};
+  // The horizontal P-SV response of a signal run, kept while the vertical one
+  // is being used: both come from the same evaluation at each frequency.
+  std::array<float, MAX_FREQ> RESC{};
+  std::array<float, MAX_FREQ> RESD{};
   std::array<float, MAXPT> SIG{};
   std::array<float, MAXPT> SIG2{};
   std::array<float, MAXPT> SIGIM{};
