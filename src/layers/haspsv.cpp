@@ -129,9 +129,11 @@ void apply(const Mat4& A, Mat42& Y) {
 // near 1 when it has left [2^-400, 2^400]; adds the natural log of the
 // factor removed to lg.
 void rescale(Mat42& Y, double& lg) {
+  double n = 0.0;
+  for (const Cx& y : Y) n += norm2(y);
+  if (n == 0.0 || (n < 0x1p800 && n > 0x1p-800)) return;
   double big = 0.0;
   for (const Cx& y : Y) big = std::max({big, std::abs(y.re), std::abs(y.im)});
-  if (big == 0.0 || (big < 0x1p400 && big > 0x1p-400)) return;
   const int e = std::ilogb(big);
   for (Cx& y : Y) y = std::ldexp(1.0, -e) * y;
   lg += e * std::log(2.0);
@@ -156,14 +158,16 @@ LayerWaves layer_waves(const LayerTable& t, int m, float F, double omega, Cx k2)
     dS = 0.5 / (double(t.QS[m]) * double(F));
     dP = 0.5 / (double(t.QP[m]) * double(F));
   }
-  const Cx beta = div(to_cx(t.VSC[m]), Cx{1.0, dS});
-  const Cx alpha = div(to_cx(t.VPC[m]), Cx{1.0, dP});
+  // Slownesses 1/beta = (1 + i dS) / VS, 1/alpha likewise.
+  const Cx sb = Cx{1.0, dS} * div(Cx{1.0, 0.0}, to_cx(t.VSC[m]));
+  const Cx sa = Cx{1.0, dP} * div(Cx{1.0, 0.0}, to_cx(t.VPC[m]));
+  const Cx sb2 = sb * sb;
   const double rho = t.RHO[m];
   const double w2 = omega * omega;
   LayerWaves L;
-  L.mu = beta * (rho * beta);
-  L.nu_a = sqrt_branch(k2 - div(div(Cx{w2, 0.0}, alpha), alpha));
-  L.nu_b = sqrt_branch(k2 - div(div(Cx{w2, 0.0}, beta), beta));
+  L.mu = rho * div(Cx{1.0, 0.0}, sb2);
+  L.nu_a = sqrt_branch(k2 - w2 * (sa * sa));
+  L.nu_b = sqrt_branch(k2 - w2 * sb2);
   L.gam = L.nu_b * L.nu_b + k2;
   L.c0 = 1.0 / (w2 * rho);
   L.c1 = L.c0 * L.mu;
@@ -469,13 +473,24 @@ void haspsv_solve(const LayerTable& table, int ITYPE, float ANGAZ, float ANGLE, 
     W[0] = a[0];
     W[2] = a[1];
     double lw = -lg;
+    if (lg < 600.0) {  // fold the scale in where exp(lg) is representable
+      const double g = std::exp(-lg);
+      W[0] = g * W[0];
+      W[2] = g * W[2];
+      lw = 0.0;
+    }
     rescale(W, lw);
     UPS[0] = store(W[0], lw, s_az);
     WPS[0] = store(mul_i(W[2]), lw, s_az);
     if (IPROF == 0) return;
     for (int m = 0; m < N; ++m) {
       apply_first(A[m], W);
-      lw += sigma[m];
+      if (lw == 0.0 && sigma[m] < 600.0) {
+        const double g = 1.0 / e0[m];
+        for (int r = 0; r < 4; ++r) W[2 * r] = g * W[2 * r];
+      } else {
+        lw += sigma[m];
+      }
       rescale(W, lw);
       UPS[m + 1] = store(W[0], lw, s_az);
       WPS[m + 1] = store(mul_i(W[2]), lw, s_az);
