@@ -44,7 +44,7 @@ constexpr Cx mul_i(Cx a) { return {-a.im, a.re}; }
 constexpr Cx mul_minus_i(Cx a) { return {a.im, -a.re}; }
 constexpr double norm2(Cx a) { return a.re * a.re + a.im * a.im; }
 // conj(a) * b
-constexpr Cx dot1(Cx a, Cx b) { return {a.re * b.re + a.im * b.im, a.re * b.im - a.im * b.re}; }
+constexpr Cx conj_mul(Cx a, Cx b) { return {a.re * b.re + a.im * b.im, a.re * b.im - a.im * b.re}; }
 
 Cx to_cx(cfloat z) { return {double(z.real()), double(z.imag())}; }
 Cx to_cx(cdouble z) { return {z.real(), z.imag()}; }
@@ -92,8 +92,8 @@ cfloat store(Cx v, double lg, float s_az) {
     im *= g;
   }
   constexpr double DMAX = std::numeric_limits<double>::max();
-  re = std::clamp(re, -DMAX, DMAX) * s_az;
-  im = std::clamp(im, -DMAX, DMAX) * s_az;
+  re = std::clamp(re, -DMAX, DMAX) * double(s_az);
+  im = std::clamp(im, -DMAX, DMAX) * double(s_az);
   return {to_float(re), to_float(im)};
 }
 
@@ -347,7 +347,7 @@ Step orthonormalise(Mat42& Y) {
   for (int r = 0; r < 4; ++r) Y[2 * r] = i1 * Y[2 * r];
   for (int pass = 0; pass < 2; ++pass) {
     Cx p;
-    for (int r = 0; r < 4; ++r) p = p + dot1(Y[2 * r], Y[2 * r + 1]);
+    for (int r = 0; r < 4; ++r) p = p + conj_mul(Y[2 * r], Y[2 * r + 1]);
     for (int r = 0; r < 4; ++r) Y[2 * r + 1] = Y[2 * r + 1] - p * Y[2 * r];
     st.r12 = st.r12 + p;
   }
