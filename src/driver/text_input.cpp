@@ -9,10 +9,31 @@
 
 namespace velmar {
 
+namespace {
+
+// The longest line read, 16 MiB: far beyond any deck line or record line (a
+// record of 30000 samples written on one line is under 1 MB).
+constexpr std::size_t MAX_LINE = std::size_t{1} << 24;
+
+}  // namespace
+
 bool LineSource::next_line() {
-  if (!std::getline(in_, line_)) return false;
-  if (!line_.empty() && line_.back() == '\r') line_.pop_back();
+  // Read byte by byte up to the line end, so that a source with no line ends
+  // (a disk image, a device) is refused at MAX_LINE instead of filling memory.
+  line_.clear();
+  std::streambuf* buf = in_.rdbuf();
+  int c = buf ? buf->sbumpc() : EOF;
+  if (c == EOF) {
+    in_.setstate(std::ios::eofbit);
+    return false;
+  }
   ++number_;
+  while (c != EOF && c != '\n') {
+    if (line_.size() == MAX_LINE) fail(number_, "line longer than " + std::to_string(MAX_LINE) + " bytes", line_);
+    line_.push_back(static_cast<char>(c));
+    c = buf->sbumpc();
+  }
+  if (!line_.empty() && line_.back() == '\r') line_.pop_back();
   return true;
 }
 
