@@ -15,8 +15,11 @@
 
 #include <functional>
 #include <map>
+#include <sstream>
 #include <vector>
 
+#include "common/run_stop.hpp"
+#include "driver/text_input.hpp"
 #include "e2e/velmar_run.hpp"
 
 namespace velmar::e2e {
@@ -380,6 +383,27 @@ TEST(LongLines, AMegabyteLine) {
   check_refusal({with_line(SH_TRANSFER, 1, name),
                  "standard input:1: cannot create the output file (File name too long): " + shown(name) + "\n",
                  ""});
+}
+
+TEST(LongLines, ASourceWithoutLineEndsIsRefusedAtSixteenMebibytes) {
+  // A file with no line ends (a disk image, a device) must not fill memory:
+  // a line of 2^24 bytes is read, one byte more is refused.
+  constexpr std::size_t LIMIT = std::size_t{1} << 24;
+  std::istringstream fits(std::string(LIMIT, ' ') + "\nnext");
+  LineSource a(fits, "fits");
+  ASSERT_TRUE(a.next_line());
+  EXPECT_EQ(a.line().size(), LIMIT);
+  ASSERT_TRUE(a.next_line());
+  EXPECT_EQ(a.line(), "next");
+  std::istringstream endless(std::string(LIMIT + 1, '\0'));
+  LineSource b(endless, "image.bin");
+  try {
+    b.next_line();
+    ADD_FAILURE() << "a line over the limit was read";
+  } catch (const RunStop& e) {
+    EXPECT_EQ(e.status(), 2);
+    EXPECT_EQ(e.err_text(), "image.bin:1: line longer than 16777216 bytes: " + shown(std::string(LIMIT, '\0')) + "\n");
+  }
 }
 
 // ---------------------------------------------------------------------------
