@@ -2,10 +2,12 @@
 //
 // Input layout: the deck without its first line, then, after the first 0xff
 // byte (if any), the bytes of a signal file. The target works in a private
-// temporary folder: the deck's first line is always "out.txt", and the signal
-// file is written there as sig.txt, which the seeds name on their signal-file
-// line. Decks mentioning dev, proc, sys or run are skipped, so that a signal
-// file name never points at a device or pipe that would block or never end.
+// temporary folder: the deck's first line always names out.txt there, and the
+// signal file is written there as sig.txt; the name sig.txt in the deck (the
+// seeds write it on their signal-file line) is replaced by that file's path.
+// The working folder is left alone, so inputs given by relative path still
+// reproduce. Decks mentioning dev, proc, sys or run are skipped, so that a
+// signal file name never points at a device or pipe that would block.
 //
 // The run takes the steps run_deck takes, with one addition: a model whose
 // grid work is far beyond what the checks need (up to 30000 frequencies times
@@ -79,29 +81,38 @@ void run(const std::string& deck_text) {
 }  // namespace
 }  // namespace velmar::fuzz
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  namespace fs = std::filesystem;
-  const fs::path dir = fs::temp_directory_path() / ("velmar-fuzz-run-" + std::to_string(getpid()));
-  fs::create_directories(dir);
-  fs::current_path(dir);
-  std::atexit([] {
-    const fs::path here = fs::current_path();
-    std::error_code ec;
-    fs::current_path(fs::temp_directory_path(), ec);
-    fs::remove_all(here, ec);
-  });
-  return 0;
+namespace {
+
+const std::filesystem::path& work_dir() {
+  static const std::filesystem::path dir = [] {
+    namespace fs = std::filesystem;
+    const fs::path d = fs::temp_directory_path() / ("velmar-fuzz-run-" + std::to_string(getpid()));
+    fs::create_directories(d);
+    std::atexit([] {
+      std::error_code ec;
+      fs::remove_all(work_dir(), ec);
+    });
+    return d;
+  }();
+  return dir;
 }
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string input(reinterpret_cast<const char*>(data), size);
   const std::size_t cut = input.find('\xff');
-  const std::string deck = "out.txt\n" + input.substr(0, cut);
+  std::string body = input.substr(0, cut);
   for (const char* word : {"dev", "proc", "sys", "run"}) {
-    if (deck.find(word) != std::string::npos) return 0;
+    if (body.find(word) != std::string::npos) return 0;
   }
+  const std::string sig_path = (work_dir() / "sig.txt").string();
+  for (std::size_t p = body.find("sig.txt"); p != std::string::npos; p = body.find("sig.txt", p + sig_path.size())) {
+    body.replace(p, 7, sig_path);
+  }
+  const std::string deck = (work_dir() / "out.txt").string() + "\n" + body;
   {
-    std::ofstream sig("sig.txt", std::ios::binary | std::ios::trunc);
+    std::ofstream sig(sig_path, std::ios::binary | std::ios::trunc);
     if (cut != std::string::npos) sig << input.substr(cut + 1);
   }
   try {
