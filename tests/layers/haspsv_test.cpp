@@ -98,20 +98,6 @@ TEST(HASPSV, BareHalfSpaceWorkedValuesAtEveryFrequency) {
   }
 }
 
-TEST(HASPSV, BareHalfSpaceAgreesWithReferenceToFloatRounding) {
-  const LayerTable t = bare();
-  for (int itype : {1, 2}) {
-    for (float angle : {5.0f, 20.0f, 29.0f, 31.0f, 40.0f, 60.0f, 85.0f}) {
-      const Out o = run(t, itype, angle, 3.0f);
-      const reference::PsvResponse r = reference::psv_response(t, itype, angle, 3.0L);
-      const double scale = double(std::max(std::abs(r.u[0]), std::abs(r.w[0])));
-      SCOPED_TRACE(testing::Message() << "ITYPE " << itype << " angle " << angle);
-      EXPECT_LT(cdist(o.u[0], r.u[0]) / scale, SHORT_TOL * 4);
-      EXPECT_LT(cdist(o.w[0], r.w[0]) / scale, SHORT_TOL * 4);
-    }
-  }
-}
-
 TEST(HASPSV, ProjectionAngleScalesOrSkips) {
   const LayerTable t = bare();
   const Out half = run(t, 2, 0.0f, 2.0f, 30.0f);
@@ -347,8 +333,44 @@ constexpr std::array<EntrySpec, 4> EXTREME = {{
     {0.0f, 2.4f, 1500.0f, 0.0f, 3000.0f, 0.0f},
 }};
 
+// Compares every entry of HASPSV's surface and profile with the reference.
+// Float inputs move each phase by up to one rounding unit, so the response
+// can be resolved only to its change over the neighbouring float frequencies
+// and angles (sens); on top of that the result is rounded to float relative
+// to the size of the waves that make it up. 16 such units is the margin; the
+// observed worst is under 2. Returns the worst error in these units over the
+// entries above the float underflow threshold.
+ld expect_matches_reference(const LayerTable& t, int itype, float angle, float f, const char* name) {
+  const Out o = run(t, itype, angle, f);
+  const reference::PsvResponse r = reference::psv_response(t, itype, angle, f);
+  const ld e = EPS_F;
+  const reference::PsvResponse nb[4] = {reference::psv_response(t, itype, angle, f * (1.0L - e)),
+                                        reference::psv_response(t, itype, angle, f * (1.0L + e)),
+                                        reference::psv_response(t, itype, angle * (1.0L - e), f),
+                                        reference::psv_response(t, itype, angle * (1.0L + e), f)};
+  ld worst = 0.0L;
+  for (int j = 0; j <= t.NLAYER; ++j) {
+    ld sens = 0.0L;
+    for (const reference::PsvResponse& x : nb) {
+      sens = std::max({sens, std::abs(x.u[j] - r.u[j]), std::abs(x.w[j] - r.w[j])});
+    }
+    const ld unit = r.size[j] * e + sens;
+    // A result below the float range rounds to zero.
+    const ld tol = 16.0L * unit + std::numeric_limits<float>::denorm_min();
+    const ld err = std::max(std::abs(cld(o.u[j].real(), o.u[j].imag()) - r.u[j]),
+                            std::abs(cld(o.w[j].real(), o.w[j].imag()) - r.w[j]));
+    if (std::abs(r.u[j]) > FLT_MIN_NORMAL && std::abs(r.w[j]) > FLT_MIN_NORMAL) {
+      worst = std::max(worst, err / unit);
+    }
+    EXPECT_LT(double(err), double(tol))
+        << name << " ITYPE " << itype << " angle " << angle << " f " << f << " entry " << j;
+  }
+  return worst;
+}
+
 TEST(HASPSV, AgreesWithReferenceOnSoftThickDampedSoils) {
-  const RefCase models[] = {{"soft basin", reference::make_table(SOFT_BASIN)},
+  const RefCase models[] = {{"bare", bare()},
+                            {"soft basin", reference::make_table(SOFT_BASIN)},
                             {"soft profile", reference::make_table(SOFT_PROFILE)},
                             {"deep basin", reference::make_table(DEEP_BASIN)},
                             {"deep basin IQF 2", reference::make_table(DEEP_BASIN, 2)},
@@ -357,35 +379,9 @@ TEST(HASPSV, AgreesWithReferenceOnSoftThickDampedSoils) {
   ld worst = 0.0L;
   for (const RefCase& mc : models) {
     for (int itype : {1, 2}) {
-      for (float angle : {0.0f, 3.0f, 20.0f, 35.0f}) {
+      for (float angle : {0.0f, 3.0f, 20.0f, 35.0f, 70.0f}) {
         for (float f : {0.3f, 2.0f, 9.0f, 20.0f, 25.0f, 30.0f, 60.0f, 100.0f}) {
-          const Out o = run(mc.table, itype, angle, f);
-          const reference::PsvResponse r = reference::psv_response(mc.table, itype, angle, f);
-          // Float inputs move each phase by up to one rounding unit: the
-          // response can be resolved only to its change over the neighbouring
-          // float frequencies and angles.
-          const ld e = EPS_F;
-          const reference::PsvResponse nb[4] = {
-              reference::psv_response(mc.table, itype, angle, f * (1.0L - e)),
-              reference::psv_response(mc.table, itype, angle, f * (1.0L + e)),
-              reference::psv_response(mc.table, itype, angle * (1.0L - e), f),
-              reference::psv_response(mc.table, itype, angle * (1.0L + e), f)};
-          for (int j = 0; j <= mc.table.NLAYER; ++j) {
-            ld sens = 0.0L;
-            for (const reference::PsvResponse& n : nb) {
-              sens = std::max({sens, std::abs(n.u[j] - r.u[j]), std::abs(n.w[j] - r.w[j])});
-            }
-            const ld scale = r.size[j] * EPS_F;
-            // A result below the float range rounds to zero.
-            const ld tol = 16.0L * (scale + sens) + std::numeric_limits<float>::denorm_min();
-            const ld err = std::max(std::abs(cld(o.u[j].real(), o.u[j].imag()) - r.u[j]),
-                                    std::abs(cld(o.w[j].real(), o.w[j].imag()) - r.w[j]));
-            if (std::abs(r.u[j]) > FLT_MIN_NORMAL && std::abs(r.w[j]) > FLT_MIN_NORMAL) {
-              worst = std::max(worst, err / (scale + sens));
-            }
-            EXPECT_LT(double(err), double(tol))
-                << mc.name << " ITYPE " << itype << " angle " << angle << " f " << f << " entry " << j;
-          }
+          worst = std::max(worst, expect_matches_reference(mc.table, itype, angle, f, mc.name));
         }
       }
     }
@@ -395,13 +391,13 @@ TEST(HASPSV, AgreesWithReferenceOnSoftThickDampedSoils) {
 
 // Random valid models: 1 to 49 layers up to 3 km thick, VS 50 to 1550 with
 // QS down to 0.5, VP 1.5 to 16.5 times VS, both damping laws, P and SV at 0
-// to 80 degrees, 0.05 to 100 Hz. Same measure as above.
+// to 80 degrees, 0.05 to 100 Hz.
 TEST(HASPSV, AgreesWithReferenceOnRandomValidModels) {
   std::mt19937 gen(20261208);
   std::uniform_real_distribution<double> U(0.0, 1.0);
   auto uf = [&](double lo, double span) { return float(lo + span * U(gen)); };
-  const ld e = EPS_F;
   int checked = 0;
+  ld worst = 0.0L;
   for (int trial = 0; trial < 200; ++trial) {
     const int n = 1 + int(48.0 * U(gen));
     std::vector<EntrySpec> entries(n + 1);
@@ -421,25 +417,11 @@ TEST(HASPSV, AgreesWithReferenceOnRandomValidModels) {
     const float angle = uf(0.0, 80.0);
     const float f = uf(0.05, 100.0);
     if (psv_halfspace_root(t, itype, angle) == 0.0f) continue;  // refused by the driver
-    const Out o = run(t, itype, angle, f);
-    const reference::PsvResponse r = reference::psv_response(t, itype, angle, f);
-    const reference::PsvResponse nb[4] = {reference::psv_response(t, itype, angle, f * (1.0L - e)),
-                                          reference::psv_response(t, itype, angle, f * (1.0L + e)),
-                                          reference::psv_response(t, itype, angle * (1.0L - e), f),
-                                          reference::psv_response(t, itype, angle * (1.0L + e), f)};
-    for (int j = 0; j <= n; ++j) {
-      ld sens = 0.0L;
-      for (const reference::PsvResponse& x : nb) {
-        sens = std::max({sens, std::abs(x.u[j] - r.u[j]), std::abs(x.w[j] - r.w[j])});
-      }
-      const ld tol = 16.0L * (r.size[j] * e + sens) + std::numeric_limits<float>::denorm_min();
-      const ld err = std::max(std::abs(cld(o.u[j].real(), o.u[j].imag()) - r.u[j]),
-                              std::abs(cld(o.w[j].real(), o.w[j].imag()) - r.w[j]));
-      EXPECT_LT(double(err), double(tol)) << "trial " << trial << " entry " << j;
-    }
+    worst = std::max(worst, expect_matches_reference(t, itype, angle, f, "random"));
     ++checked;
   }
   EXPECT_GT(checked, 190);
+  RecordProperty("worst_error_in_rounding_units", std::to_string(double(worst)));
 }
 
 TEST(HASPSV, SoftBasinVerticalResponseHasQuotedValues) {
