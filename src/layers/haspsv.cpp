@@ -158,19 +158,45 @@ LayerWaves layer_waves(const LayerTable& t, int m, float F, double omega, Cx k2)
     dS = 0.5 / (double(t.QS[m]) * double(F));
     dP = 0.5 / (double(t.QP[m]) * double(F));
   }
-  // Slownesses 1/beta = (1 + i dS) / VS, 1/alpha likewise.
-  const Cx sb = Cx{1.0, dS} * div(Cx{1.0, 0.0}, to_cx(t.VSC[m]));
-  const Cx sa = Cx{1.0, dP} * div(Cx{1.0, 0.0}, to_cx(t.VPC[m]));
-  const Cx sb2 = sb * sb;
+  const Cx vs = to_cx(t.VSC[m]);
+  const Cx vp = to_cx(t.VPC[m]);
   const double rho = t.RHO[m];
   const double w2 = omega * omega;
+  // The four reciprocals below, 1/|VS|^2, 1/|VP|^2, 1/(1 + dS^2) and
+  // 1/(w^2 rho), from one division of their product where that is in range.
+  const double nS = norm2(vs);
+  const double nP = norm2(vp);
+  const double eS = 1.0 + dS * dS;
+  const double wr = w2 * rho;
+  double rS = 0.0;
+  double rP = 0.0;
+  double rE = 0.0;
+  double c0 = 0.0;
+  const double prod = (nS * nP) * (eS * wr);
+  if (prod > 0x1p-900 && prod < 0x1p900) {
+    const double inv = 1.0 / prod;
+    rS = (nP * (eS * wr)) * inv;
+    rP = (nS * (eS * wr)) * inv;
+    rE = ((nS * nP) * wr) * inv;
+    c0 = ((nS * nP) * eS) * inv;
+  } else {
+    rS = 1.0 / nS;
+    rP = 1.0 / nP;
+    rE = 1.0 / eS;
+    c0 = 1.0 / wr;
+  }
+  // Slownesses 1/beta = (1 + i dS) / VS, 1/alpha likewise; the damped
+  // velocity beta = VS (1 - i dS) / (1 + dS^2).
+  const Cx sb = Cx{1.0, dS} * (rS * Cx{vs.re, -vs.im});
+  const Cx sa = Cx{1.0, dP} * (rP * Cx{vp.re, -vp.im});
+  const Cx beta = rE * (vs * Cx{1.0, -dS});
   LayerWaves L;
-  L.mu = rho * div(Cx{1.0, 0.0}, sb2);
+  L.mu = beta * (rho * beta);
   L.nu_a = sqrt_branch(k2 - w2 * (sa * sa));
-  L.nu_b = sqrt_branch(k2 - w2 * sb2);
+  L.nu_b = sqrt_branch(k2 - w2 * (sb * sb));
   L.gam = L.nu_b * L.nu_b + k2;
-  L.c0 = 1.0 / (w2 * rho);
-  L.c1 = L.c0 * L.mu;
+  L.c0 = c0;
+  L.c1 = c0 * L.mu;
   return L;
 }
 
@@ -194,8 +220,9 @@ WaveTerms wave_terms(Cx nu, double h, double sigma, double e_half) {
   double ch = 0.0;
   if (yr < 20.0) {
     const double t = std::expm1(yr);
-    sh = e_half * (t * (t + 2.0) / (2.0 * (t + 1.0)));
-    ch = e_half * (1.0 + t * t / (2.0 * (t + 1.0)));
+    const double r = e_half / (2.0 * (t + 1.0));
+    sh = (t * (t + 2.0)) * r;
+    ch = e_half + (t * t) * r;
   } else {  // exp(-yr) is negligible beside exp(yr); sigma/2 >= yr
     const double ep = std::exp(yr - 0.5 * sigma);
     const double em = std::exp(-yr - 0.5 * sigma);
