@@ -30,9 +30,10 @@ namespace velmar {
 //                      otherwise entries 0..NLAYER (element k = top of table entry k+1)
 // @param[out]   UPS    horizontal displacement
 // @param[out]   WPS    vertical displacement at the same depths
-// Not checked (the driver refuses such decks): ITYPE > 2, VP <= VS, |ANGLE| >= 90,
-// an SV wave at the critical angle (psv_halfspace_root() == 0), zero RHO, Q or
-// velocities, NLAYER outside 0..49.
+// Not checked here (the deck reader refuses them): ITYPE > 2, |ANGLE| >= 90, an SV
+// wave at the critical angle (psv_halfspace_root() == 0), VP <= VS, THICK, RHO,
+// VS, QS or QP not above 0, NLAYER outside 0..49. Within those limits every
+// result is finite.
 void HASPSV(const LayerTable& table, int ITYPE, float ANGAZ, float ANGLE, float& F,
             int IPROF, ResponseArray& UPS, ResponseArray& WPS);
 
