@@ -15,6 +15,7 @@
 
 #include <functional>
 #include <map>
+#include <regex>
 #include <sstream>
 #include <vector>
 
@@ -170,9 +171,13 @@ void expect_psv_histories(const std::string& t) {
   const std::vector<std::string> rows = lines_of(t);
   ASSERT_EQ(rows.size(), 11u);
   EXPECT_EQ(rows[0], "        40     0.010\n");
+  // Each value is E12.3: blanks, an optional minus, 0.ddd, E, a signed two-digit exponent.
+  const std::regex e12_3(" *-?0\\.[0-9]{3}E[+-][0-9]{2}");
   for (std::size_t i = 1; i < rows.size(); ++i) {
-    EXPECT_EQ(rows[i].size(), 97u) << rows[i];
-    EXPECT_EQ(rows[i].find('*'), std::string::npos) << rows[i];
+    ASSERT_EQ(rows[i].size(), 97u) << rows[i];
+    for (std::size_t f = 0; f < 8; ++f) {
+      EXPECT_TRUE(std::regex_match(rows[i].substr(12 * f, 12), e12_3)) << "line " << i + 1 << ": " << rows[i];
+    }
   }
 }
 
