@@ -232,10 +232,67 @@ void run_pass(const float* ure, const float* uim, float* vre, float* vim,
   }
 }
 
+// The first pass (l = 1) has one butterfly per block, so a loop over the
+// butterflies of a block would not vectorise; the loop runs over the blocks
+// instead, each reading its own twiddles once.
+template <int P, int SGN, bool UNIT>
+void run_first_pass(const float* __restrict__ ure, const float* __restrict__ uim,
+                    float* __restrict__ vre, float* __restrict__ vim,
+                    const float* __restrict__ trig, const PassGeometry& g, const Rotations& K) {
+  const Index iu = UNIT ? 1 : g.incue;
+  const Index iv = UNIT ? 1 : g.incve;
+  const Index istr = g.istr;
+  const Index nblocks = g.nblocks;
+  for (Index t = 0; t < g.ntr; ++t) {
+    const float* ur = ure + t * g.incut;
+    const float* ui = uim + t * g.incut;
+    float* vr = vre + t * g.incvt;
+    float* vi = vim + t * g.incvt;
+    const Lane<P> none{};
+    run_block<P, SGN, UNIT, false>(ur, ui, vr, vi, g, none, none, K);
+    for (Index k = 1; k < nblocks; ++k) {
+      Lane<P> ar, ai, yr, yi;
+      for (int q = 0; q < P; ++q) {
+        ar[q] = ur[k * iu + q * istr];
+        ai[q] = ui[k * iu + q * istr];
+      }
+      butterfly<SGN>(ar, ai, yr, yi, K);
+      for (int q = 1; q < P; ++q) {
+        const float c = trig[2 * q * k];
+        const float s = SGN > 0 ? trig[2 * q * k + 1] : -trig[2 * q * k + 1];
+        const float re = yr[q] * c - yi[q] * s;
+        const float im = yi[q] * c + yr[q] * s;
+        yr[q] = re;
+        yi[q] = im;
+      }
+      for (int q = 0; q < P; ++q) {
+        vr[(k * P + q) * iv] = yr[q];
+        vi[(k * P + q) * iv] = yi[q];
+      }
+    }
+  }
+}
+
 template <int P>
 void dispatch(const float* ure, const float* uim, float* vre, float* vim, const float* trig,
               const PassGeometry& g, int ISGN, const Rotations& K) {
   const bool unit = g.incue == 1 && g.incve == 1;
+  if (g.lprod == 1) {
+    if (ISGN < 0) {
+      if (unit) {
+        run_first_pass<P, -1, true>(ure, uim, vre, vim, trig, g, K);
+      } else {
+        run_first_pass<P, -1, false>(ure, uim, vre, vim, trig, g, K);
+      }
+    } else {
+      if (unit) {
+        run_first_pass<P, 1, true>(ure, uim, vre, vim, trig, g, K);
+      } else {
+        run_first_pass<P, 1, false>(ure, uim, vre, vim, trig, g, K);
+      }
+    }
+    return;
+  }
   if (ISGN < 0) {
     if (unit) {
       run_pass<P, -1, true>(ure, uim, vre, vim, trig, g, K);
