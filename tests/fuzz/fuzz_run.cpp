@@ -11,8 +11,8 @@
 //
 // The run takes the steps run_deck takes, with one addition: a model whose
 // grid work is far beyond what the checks need (up to 30000 frequencies times
-// 50 layer-table entries, twice for a P-SV signal run) is read and checked
-// but not computed, to keep the target fast. It checks:
+// 50 layer-table entries) is read and checked but not computed, to keep every
+// input well under a second in this instrumented build. It checks:
 //   - every stop is a one-line refusal (status 2) or a limit stop (status 1);
 //   - a complete run leaves only finite values in the arrays it writes out
 //     (the output file would otherwise show a non-finite result as asterisks).
@@ -37,7 +37,7 @@ namespace velmar::fuzz {
 namespace {
 
 // Response evaluations (frequencies times layer-table entries) computed per input at most.
-constexpr long long MAX_GRID_WORK = 200000;
+constexpr long long MAX_GRID_WORK = 50000;
 
 RunState& fresh_state() {
   // About 2 MB each: kept on the heap, and reset by copying a pristine one.
@@ -60,9 +60,8 @@ void run(const std::string& deck_text) {
   OutputFile out;
   read_run_input(src, s, out);
   const long long entries = s.table.NLAYER + 1;
-  const long long passes = (s.ISIG == 1 && s.ITYPE > 0) ? 2 : 1;
   const long long freqs = (s.ISIG == 1) ? transform_length(s.NPT) / 2 : s.NF;
-  if (s.ITYPE >= 0 && freqs * entries * passes > MAX_GRID_WORK) return;
+  if (s.ITYPE >= 0 && freqs * entries > MAX_GRID_WORK) return;
 
   if (s.ISIG == 1) prepare_signal(s);
   set_grid(s);
