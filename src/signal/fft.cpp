@@ -172,15 +172,23 @@ struct PassGeometry {
 // runs over consecutive elements. The four arrays never overlap: input and
 // output are different arrays, and real and imaginary parts of one array are
 // disjoint ranges (hence __restrict__, which lets the loop vectorise).
+// The twiddles and constants come by value: as locals the compiler can keep
+// them in registers, where through a reference it would have to assume that
+// the stores might change them, and would not vectorise.
 template <int P, int SGN, bool UNIT, bool TWIDDLE>
 void run_block(const float* __restrict__ ur, const float* __restrict__ ui,
                float* __restrict__ vr, float* __restrict__ vi, const PassGeometry& g,
-               const Lane<P>& c, const Lane<P>& s, const Rotations& K) {
+               const Lane<P> c, const Lane<P> s, const Rotations K) {
   const Index iu = UNIT ? 1 : g.incue;
   const Index iv = UNIT ? 1 : g.incve;
   const Index istr = g.istr;
   const Index jstr = g.jstr;
   const Index nb = g.lprod;
+  // The P results of a butterfly go to places a run-time stride jstr apart,
+  // which the compiler cannot tell apart from one another; they are distinct
+  // (b < l and jstr = l * iv), and no store meets a later load (the output is
+  // another array), so the iterations are independent.
+#pragma GCC ivdep
   for (Index b = 0; b < nb; ++b) {
     Lane<P> ar, ai, yr, yi;
     for (int q = 0; q < P; ++q) {
@@ -238,7 +246,7 @@ void run_pass(const float* ure, const float* uim, float* vre, float* vim,
 template <int P, int SGN, bool UNIT>
 void run_first_pass(const float* __restrict__ ure, const float* __restrict__ uim,
                     float* __restrict__ vre, float* __restrict__ vim,
-                    const float* __restrict__ trig, const PassGeometry& g, const Rotations& K) {
+                    const float* __restrict__ trig, const PassGeometry& g, const Rotations K) {
   const Index iu = UNIT ? 1 : g.incue;
   const Index iv = UNIT ? 1 : g.incve;
   const Index istr = g.istr;
