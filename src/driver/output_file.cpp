@@ -1,5 +1,8 @@
 #include "driver/output_file.hpp"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -10,6 +13,23 @@
 namespace velmar {
 
 namespace fs = std::filesystem;
+
+namespace {
+
+// Makes sure the disk holds `size` bytes for the file before any old byte is
+// overwritten: a full disk, a quota or a file-size limit then fails the run
+// while the old content is still whole. Returns 0 or the error number; a file
+// system that cannot reserve space (or a file that cannot be opened here)
+// gives 0, and the write itself is then the only test.
+int reserve_space(const std::string& name, std::size_t size) {
+  const int fd = ::open(name.c_str(), O_WRONLY | O_CLOEXEC);
+  if (fd < 0) return 0;
+  const int err = ::posix_fallocate(fd, 0, static_cast<off_t>(size));
+  ::close(fd);
+  return (err == ENOSPC || err == EFBIG || err == EDQUOT) ? err : 0;
+}
+
+}  // namespace
 
 void OutputFile::open(const std::string& name, const LineSource& deck, int line) {
   name_ = name;
@@ -35,6 +55,16 @@ void OutputFile::open(const std::string& name, const LineSource& deck, int line)
 }
 
 void OutputFile::replace_content(const std::string& text) {
+  std::error_code size_ec;
+  if (fs::is_regular_file(name_, size_ec)) {
+    const std::uintmax_t old_size = fs::file_size(name_, size_ec);
+    if (!size_ec && text.size() > old_size) {
+      if (const int err = reserve_space(name_, text.size())) {
+        fs::resize_file(name_, old_size, size_ec);  // undo any growth: the old bytes stay as they were
+        throw RunStop(EXIT_INPUT, {}, name_ + ": cannot write the output file (" + std::strerror(err) + ")\n");
+      }
+    }
+  }
   errno = 0;
   file_.seekp(0);
   file_.write(text.data(), static_cast<std::streamsize>(text.size()));
