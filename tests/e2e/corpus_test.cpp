@@ -549,6 +549,23 @@ TEST(OutputPath, AFullDeviceFailsTheRunAtTheEnd) {
   EXPECT_EQ(r.err, "/dev/full: cannot write the output file (No space left on device)\n");
 }
 
+TEST(OutputPath, AFileSizeLimitLeavesTheOldContentWhole) {
+  // Under a 4 KiB file-size limit (with its signal ignored, so the write
+  // fails instead of killing the run) a 200-row table of 6200 bytes cannot
+  // be written; the old, shorter file must keep every byte.
+  ScratchDir d;
+  write_file(d / "out.txt", PRECIOUS);
+  write_file(d / ".deck", with_line(SH_TRANSFER, 9, "0.0 100.0 0.5"));
+  const std::string cmd = "cd '" + d.path().string() + "' && ulimit -f 4 && trap '' XFSZ && '" +
+                          std::string(VELMAR_EXE) + "' < .deck > .stdout 2> .stderr";
+  const int raw = std::system(cmd.c_str());
+  ASSERT_TRUE(WIFEXITED(raw));
+  EXPECT_EQ(WEXITSTATUS(raw), 2);
+  EXPECT_EQ(read_file(d / ".stdout"), "");
+  EXPECT_EQ(read_file(d / ".stderr"), "out.txt: cannot write the output file (File too large)\n");
+  EXPECT_EQ(read_file(d / "out.txt"), PRECIOUS);
+}
+
 TEST(OutputPath, TheSignalFileUnderAnyOfItsNames) {
   const std::string err = "standard input:7: the signal file is the output file (the run would overwrite the record): ";
   auto folder = [](const ScratchDir& d) {
