@@ -11,6 +11,7 @@
 // the innermost loop vectorises. The order changes no arithmetic.
 #include "signal/fft.hpp"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstddef>
@@ -240,42 +241,90 @@ void run_pass(const float* ure, const float* uim, float* vre, float* vim,
   }
 }
 
-// The first pass (l = 1) has one butterfly per block, so a loop over the
-// butterflies of a block would not vectorise; the loop runs over the blocks
-// instead, each reading its own twiddles once.
-template <int P, int SGN, bool UNIT>
-void run_first_pass(const float* __restrict__ ure, const float* __restrict__ uim,
+// Passes with few butterflies per block (l < SMALL_L, always the first pass
+// with l = 1): a loop over the butterflies of one block would be too short
+// to vectorise. The blocks are taken in chunks instead: the twiddles of each
+// block are read once and spread over its butterflies in a local strip, the
+// butterflies of the whole chunk (consecutive in the input) run in one
+// vectorised loop into local strips, and a last loop puts each result in its
+// place. The arithmetic of every butterfly is the same as in run_block.
+constexpr Index SMALL_L = 6;
+constexpr Index CHUNK = 64;  // butterflies per chunk at most; a chunk holds whole blocks
+
+template <int P, int SGN, bool UNIT, bool ONE>
+void run_small_pass(const float* __restrict__ ure, const float* __restrict__ uim,
                     float* __restrict__ vre, float* __restrict__ vim,
                     const float* __restrict__ trig, const PassGeometry& g, const Rotations K) {
+  using Strip = std::array<float, CHUNK>;
+  const Index l = ONE ? 1 : g.lprod;
   const Index iu = UNIT ? 1 : g.incue;
   const Index iv = UNIT ? 1 : g.incve;
   const Index istr = g.istr;
-  const Index nblocks = g.nblocks;
+  const Index jstr = g.jstr;
+  const Index blocks_per_chunk = CHUNK / l;
+  std::array<Strip, P> cw, sw, yr, yi;
   for (Index t = 0; t < g.ntr; ++t) {
     const float* ur = ure + t * g.incut;
     const float* ui = uim + t * g.incut;
     float* vr = vre + t * g.incvt;
     float* vi = vim + t * g.incvt;
-    const Lane<P> none{};
-    run_block<P, SGN, UNIT, false>(ur, ui, vr, vi, g, none, none, K);
-    for (Index k = 1; k < nblocks; ++k) {
-      Lane<P> ar, ai, yr, yi;
-      for (int q = 0; q < P; ++q) {
-        ar[q] = ur[k * iu + q * istr];
-        ai[q] = ui[k * iu + q * istr];
+    run_block<P, SGN, UNIT, false>(ur, ui, vr, vi, g, Lane<P>{}, Lane<P>{}, K);
+    for (Index k0 = 1; k0 < g.nblocks; k0 += blocks_per_chunk) {
+      const Index nbk = std::min(blocks_per_chunk, g.nblocks - k0);
+      const Index nm = nbk * l;
+      for (Index kk = 0; kk < nbk; ++kk) {
+        for (int q = 1; q < P; ++q) {
+          const Index w = 2 * q * (k0 + kk) * l;
+          const float c = trig[w];
+          const float s = SGN > 0 ? trig[w + 1] : -trig[w + 1];
+          for (Index b = 0; b < l; ++b) {
+            cw[q][static_cast<std::size_t>(kk * l + b)] = c;
+            sw[q][static_cast<std::size_t>(kk * l + b)] = s;
+          }
+        }
       }
-      butterfly<SGN>(ar, ai, yr, yi, K);
-      for (int q = 1; q < P; ++q) {
-        const float c = trig[2 * q * k];
-        const float s = SGN > 0 ? trig[2 * q * k + 1] : -trig[2 * q * k + 1];
-        const float re = yr[q] * c - yi[q] * s;
-        const float im = yi[q] * c + yr[q] * s;
-        yr[q] = re;
-        yi[q] = im;
+      const float* cr = ur + k0 * l * iu;
+      const float* ci = ui + k0 * l * iu;
+      for (Index m = 0; m < nm; ++m) {
+        const std::size_t mm = static_cast<std::size_t>(m);
+        Lane<P> ar, ai, zr, zi;
+        for (int q = 0; q < P; ++q) {
+          ar[q] = cr[m * iu + q * istr];
+          ai[q] = ci[m * iu + q * istr];
+        }
+        butterfly<SGN>(ar, ai, zr, zi, K);
+        yr[0][mm] = zr[0];
+        yi[0][mm] = zi[0];
+        for (int q = 1; q < P; ++q) {
+          const float c = cw[q][mm];
+          const float s = sw[q][mm];
+          yr[q][mm] = zr[q] * c - zi[q] * s;
+          yi[q][mm] = zi[q] * c + zr[q] * s;
+        }
       }
+      float* out_r = vr + k0 * P * l * iv;
+      float* out_i = vi + k0 * P * l * iv;
+      const Index block_step = P * l * iv;
+      if constexpr (ONE) {
+        // One butterfly per block: its P results are consecutive.
+        for (Index kk = 0; kk < nbk; ++kk) {
+          for (int q = 0; q < P; ++q) {
+            out_r[(kk * P + q) * iv] = yr[q][static_cast<std::size_t>(kk)];
+            out_i[(kk * P + q) * iv] = yi[q][static_cast<std::size_t>(kk)];
+          }
+        }
+        continue;
+      }
+      // Blocks innermost: a run of l consecutive results would otherwise be
+      // turned into a call of memcpy for every block.
       for (int q = 0; q < P; ++q) {
-        vr[(k * P + q) * iv] = yr[q];
-        vi[(k * P + q) * iv] = yi[q];
+        for (Index b = 0; b < l; ++b) {
+          const Index o = b * iv + q * jstr;
+          for (Index kk = 0; kk < nbk; ++kk) {
+            out_r[o + kk * block_step] = yr[q][static_cast<std::size_t>(kk * l + b)];
+            out_i[o + kk * block_step] = yi[q][static_cast<std::size_t>(kk * l + b)];
+          }
+        }
       }
     }
   }
@@ -285,18 +334,27 @@ template <int P>
 void dispatch(const float* ure, const float* uim, float* vre, float* vim, const float* trig,
               const PassGeometry& g, int ISGN, const Rotations& K) {
   const bool unit = g.incue == 1 && g.incve == 1;
-  if (g.lprod == 1) {
+  if (g.lprod < SMALL_L) {
+    const bool one = g.lprod == 1;
     if (ISGN < 0) {
       if (unit) {
-        run_first_pass<P, -1, true>(ure, uim, vre, vim, trig, g, K);
+        if (one) {
+          run_small_pass<P, -1, true, true>(ure, uim, vre, vim, trig, g, K);
+        } else {
+          run_small_pass<P, -1, true, false>(ure, uim, vre, vim, trig, g, K);
+        }
       } else {
-        run_first_pass<P, -1, false>(ure, uim, vre, vim, trig, g, K);
+        run_small_pass<P, -1, false, false>(ure, uim, vre, vim, trig, g, K);
       }
     } else {
       if (unit) {
-        run_first_pass<P, 1, true>(ure, uim, vre, vim, trig, g, K);
+        if (one) {
+          run_small_pass<P, 1, true, true>(ure, uim, vre, vim, trig, g, K);
+        } else {
+          run_small_pass<P, 1, true, false>(ure, uim, vre, vim, trig, g, K);
+        }
       } else {
-        run_first_pass<P, 1, false>(ure, uim, vre, vim, trig, g, K);
+        run_small_pass<P, 1, false, false>(ure, uim, vre, vim, trig, g, K);
       }
     }
     return;
