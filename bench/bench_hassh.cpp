@@ -8,14 +8,24 @@
 // throughout, full 2 x 2 matrices multiplied from the bottom layer up, std::
 // complex sqrt, sin, cos and division, and the profile applying each layer
 // matrix again. It has no range protection and is kept here only to measure.
+//
+// BM_sh_sweep times the driver's fast path over the same grid (the value
+// HASSH gives at interface LOUT: the surface for iprof 0, the middle of the
+// stack for iprof 1). Every benchmark also reports "vs_baseline", the
+// baseline's time per layer and frequency divided by its own, measured in the
+// same run.
 #include <benchmark/benchmark.h>
 
 #include <array>
 #include <cmath>
+#include <ctime>
 #include <complex>
+#include <map>
+#include <utility>
 
 #include "layers/complex_ops.hpp"
 #include "layers/hassh.hpp"
+#include "layers/sh_sweep.hpp"
 
 namespace velmar {
 namespace {
@@ -96,6 +106,43 @@ void baseline_hassh(const LayerTable& table, float ANGAZ, float ANGLE, float& F,
   }
 }
 
+// Processor time of this process in seconds: the counters compare like with
+// like when other processes share the machine.
+double cpu_seconds() { return static_cast<double>(std::clock()) / CLOCKS_PER_SEC; }
+
+// Seconds per sweep of Routine, from at least MIN_TIME of repeated sweeps.
+template <auto Routine>
+double seconds_per_sweep(const LayerTable& table, int iprof) {
+  constexpr double MIN_TIME = 0.05;
+  const std::array<float, SWEEP> grid = sweep();
+  ResponseArray ush{}, tsh{};
+  long sweeps = 0;
+  const double t0 = cpu_seconds();
+  double elapsed = 0.0;
+  do {
+    for (float f : grid) {
+      Routine(table, 0.0f, 30.0f, f, -1, iprof, ush, tsh);
+      benchmark::DoNotOptimize(ush.data());
+    }
+    ++sweeps;
+    elapsed = cpu_seconds() - t0;
+  } while (elapsed < MIN_TIME);
+  return elapsed / static_cast<double>(sweeps);
+}
+
+// The baseline's seconds per sweep, measured once per model and profile flag.
+double baseline_sweep_seconds(int nlayer, int iprof);
+
+// Counters shared by every benchmark: time per layer and frequency, and the
+// ratio of the baseline's time to this one's.
+void set_counters(benchmark::State& state, int nlayer, int iprof, double seconds) {
+  state.counters["per_layer_freq"] = benchmark::Counter(
+      static_cast<double>(nlayer) * SWEEP,
+      benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+  const double own = seconds / static_cast<double>(state.iterations());
+  state.counters["vs_baseline"] = baseline_sweep_seconds(nlayer, iprof) / own;
+}
+
 template <auto Routine>
 void run_sweep(benchmark::State& state) {
   const int nlayer = static_cast<int>(state.range(0));
@@ -103,6 +150,7 @@ void run_sweep(benchmark::State& state) {
   const LayerTable table = graded_model(nlayer);
   const std::array<float, SWEEP> grid = sweep();
   ResponseArray ush{}, tsh{};
+  const double t0 = cpu_seconds();
   for (auto _ : state) {
     for (float f : grid) {
       Routine(table, 0.0f, 30.0f, f, -1, iprof, ush, tsh);
@@ -110,13 +158,39 @@ void run_sweep(benchmark::State& state) {
     }
     benchmark::ClobberMemory();
   }
-  state.counters["per_layer_freq"] = benchmark::Counter(
-      static_cast<double>(nlayer) * SWEEP,
-      benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+  set_counters(state, nlayer, iprof, cpu_seconds() - t0);
+}
+
+double baseline_sweep_seconds(int nlayer, int iprof) {
+  static std::map<std::pair<int, int>, double> measured;
+  const auto key = std::make_pair(nlayer, iprof);
+  if (!measured.contains(key)) {
+    measured[key] = seconds_per_sweep<baseline_hassh>(graded_model(nlayer), iprof);
+  }
+  return measured[key];
 }
 
 void BM_HASSH(benchmark::State& state) { run_sweep<HASSH>(state); }
 void BM_baseline_hassh(benchmark::State& state) { run_sweep<baseline_hassh>(state); }
+
+// The whole grid at once through the fast path, as the driver calls it.
+void BM_sh_sweep(benchmark::State& state) {
+  const int nlayer = static_cast<int>(state.range(0));
+  const int iprof = static_cast<int>(state.range(1));
+  const int lout = iprof == 0 ? 1 : nlayer / 2 + 1;
+  const LayerTable table = graded_model(nlayer);
+  std::array<float, SWEEP> grid = sweep();
+  std::array<float, SWEEP> re{}, im{};
+  static ShSweepWork work;
+  const double t0 = cpu_seconds();
+  for (auto _ : state) {
+    sh_sweep(table, 30.0f, lout, -1, grid, re, im, work);
+    benchmark::DoNotOptimize(re.data());
+    benchmark::DoNotOptimize(im.data());
+    benchmark::ClobberMemory();
+  }
+  set_counters(state, nlayer, iprof, cpu_seconds() - t0);
+}
 
 void layer_args(benchmark::internal::Benchmark* b) {
   for (int iprof : {0, 1}) {
@@ -127,6 +201,7 @@ void layer_args(benchmark::internal::Benchmark* b) {
 
 BENCHMARK(BM_HASSH)->Apply(layer_args);
 BENCHMARK(BM_baseline_hassh)->Apply(layer_args);
+BENCHMARK(BM_sh_sweep)->Apply(layer_args);
 
 }  // namespace
 }  // namespace velmar

@@ -10,6 +10,7 @@
 #include "driver/text_input.hpp"
 #include "layers/haspsv.hpp"
 #include "layers/hassh.hpp"
+#include "layers/sh_sweep.hpp"
 #include "signal/convol.hpp"
 #include "signal/nearfft.hpp"
 #include "signal/taper.hpp"
@@ -50,16 +51,15 @@ void set_grid(RunState& s) {
 }
 
 void response_loop_sh(RunState& s, bool amplitude) {
-  const std::size_t out = static_cast<std::size_t>(s.LOUT - 1);
-  for (std::size_t i = 0; i < static_cast<std::size_t>(s.NF); ++i) {
-    HASSH(s.table, 0.0f, s.ANGLE, s.FREQ[i], -1, s.IPROF, s.USH, s.TSH);
-    const cfloat u = s.USH[out];
-    if (amplitude) {
-      s.RESA[i] = half_modulus(u);
-    } else {
-      s.RESA[i] = u.real();
-      s.RESB[i] = u.imag();
-    }
+  // USH(LOUT) of HASSH at every grid frequency, from the sweep that evaluates
+  // the whole grid at once (F = 0 replaced in FREQ as HASSH replaces it).
+  const auto nf = static_cast<std::size_t>(s.NF);
+  sh_sweep(s.table, s.ANGLE, s.LOUT, -1, std::span<float>(s.FREQ).first(nf), std::span<float>(s.RESA).first(nf),
+           std::span<float>(s.RESB).first(nf), s.sh_work);
+  if (!amplitude) return;
+  for (std::size_t i = 0; i < nf; ++i) {
+    s.RESA[i] = half_modulus(cfloat(s.RESA[i], s.RESB[i]));
+    s.RESB[i] = 0.0f;  // a transfer table's SH column 3 stays 0.0
   }
 }
 

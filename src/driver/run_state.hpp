@@ -22,6 +22,7 @@
 #include <string>
 
 #include "layers/layer_table.hpp"
+#include "layers/sh_sweep.hpp"
 #include "signal/fft_setup.hpp"
 
 namespace velmar {
@@ -71,6 +72,9 @@ struct RunState {
   ResponseArray TSH{};
   ResponseArray UPS{};
   ResponseArray WPS{};
+
+  // Scratch of the SH response loop (sh_sweep).
+  ShSweepWork sh_work;
 };
 
 }  // namespace velmar

@@ -1,0 +1,407 @@
+// sh_sweep.cpp: the SH response at one interface over a frequency grid.
+//
+// The layer-matrix method of HASSH, rearranged for speed. With a constant
+// quality factor the vertical wavenumber of a layer is omega times a constant
+// (nu = omega * c_n, since kx = omega * sin(theta) / VSC_h), so the phase z and
+// mu nu are omega times layer constants, formed once. The layer loop then
+// runs over a block of SH_BLOCK frequencies held side by side: each lane
+// carries its own (displacement, stress) column from the surface down, in
+// double precision with the exponential growth e^{|Im z|} summed apart as a
+// log-scale, exactly as HASSH does. The elementary functions are inline
+// polynomials in plain real arithmetic, so the whole step of one layer is
+// straight-line code the compiler vectorises across the block; lanes that
+// need a special case (tiny phase, huge phase, column out of range, anything
+// non-finite) are flagged and redone one at a time with the library
+// functions.
+#include "layers/sh_sweep.hpp"
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <numbers>
+
+#include "layers/complex_ops.hpp"
+
+namespace velmar {
+namespace {
+
+// --- elementary functions in real arithmetic ------------------------------
+
+inline std::uint64_t bits_of(double v) { return std::bit_cast<std::uint64_t>(v); }
+inline double from_bits(std::uint64_t b) { return std::bit_cast<double>(b); }
+
+// Adding 1.5 * 2^52 rounds a double below 2^51 in magnitude to the nearest
+// integer k, which then stands in the low bits of the sum (as 2^51 + k).
+constexpr double ROUND_MAGIC = 0x1.8p52;
+
+// pi/2 as a 33-bit head and the rest: k * PIO2_HI is exact for |k| < 2^20.
+constexpr double TWO_OVER_PI = 6.36619772367581382433e-01;
+constexpr double PIO2_HI = 1.57079632673412561417e+00;
+constexpr double PIO2_LO = 6.07710050650619224932e-11;
+// Phases beyond this go to the library sine and cosine.
+constexpr double SINCOS_LIMIT = 0x1p19 * 1.5707963267948966;
+
+// Minimax polynomials of sin and cos on [-pi/4, pi/4] (error below 2^-58).
+constexpr double S1 = -1.66666666666666324348e-01, S2 = 8.33333333332248946124e-03,
+                 S3 = -1.98412698298579493134e-04, S4 = 2.75573137070700676789e-06,
+                 S5 = -2.50507602534068634195e-08, S6 = 1.58969099521155010221e-10;
+constexpr double C1 = 4.16666666666666019037e-02, C2 = -1.38888888888741095749e-03,
+                 C3 = 2.48015872894767294178e-05, C4 = -2.75573143513906633035e-07,
+                 C5 = 2.08757232129817482790e-09, C6 = -1.13596475577881948265e-11;
+
+struct SinCos {
+  double s;
+  double c;
+};
+
+// sin x and cos x for |x| <= SINCOS_LIMIT: x = k pi/2 + r with |r| <= pi/4,
+// then the quadrant k mod 4 swaps and negates by bit operations, without a
+// branch.
+inline SinCos sincos_poly(double x) {
+  const double t = x * TWO_OVER_PI + ROUND_MAGIC;
+  const std::uint64_t q = bits_of(t);
+  const double k = t - ROUND_MAGIC;
+  const double r = (x - k * PIO2_HI) - k * PIO2_LO;
+  const double z = r * r;
+  const double s = r + r * z * (S1 + z * (S2 + z * (S3 + z * (S4 + z * (S5 + z * S6)))));
+  const double c = 1.0 - 0.5 * z + z * z * (C1 + z * (C2 + z * (C3 + z * (C4 + z * (C5 + z * C6)))));
+  const std::uint64_t swap = std::uint64_t{0} - (q & 1);  // all ones for odd k
+  const std::uint64_t sb = (bits_of(s) & ~swap) | (bits_of(c) & swap);
+  const std::uint64_t cb = (bits_of(c) & ~swap) | (bits_of(s) & swap);
+  return {from_bits(sb ^ ((q & 2) << 62)), from_bits(cb ^ (((q + 1) & 2) << 62))};
+}
+
+// ln 2 as a head with 21 trailing zero bits and the rest.
+constexpr double INV_LN2 = 1.44269504088896338700e+00;
+constexpr double LN2_HI = 6.93147180369123816490e-01;
+constexpr double LN2_LO = 1.90821492927058770002e-10;
+// e^x - 1 is -1 to double precision below this.
+constexpr double EXPM1_FLOOR = -700.0;
+
+// e^x - 1 for EXPM1_FLOOR <= x <= 0, accurate relative to its value also for
+// tiny x: x = k ln 2 + r, |r| <= ln2/2, e^x - 1 = 2^k (e^r - 1) + (2^k - 1),
+// where the second term is exactly 0 for k = 0. e^r - 1 is its Taylor series
+// to r^13 (first omitted term under 2e-17 relative).
+inline double expm1_poly(double x) {
+  const double t = x * INV_LN2 + ROUND_MAGIC;
+  const double k = t - ROUND_MAGIC;
+  const double r = (x - k * LN2_HI) - k * LN2_LO;
+  constexpr double F2 = 1.0 / 2, F3 = F2 / 3, F4 = F3 / 4, F5 = F4 / 5, F6 = F5 / 6, F7 = F6 / 7,
+                   F8 = F7 / 8, F9 = F8 / 9, F10 = F9 / 10, F11 = F10 / 11, F12 = F11 / 12, F13 = F12 / 13;
+  const double p =
+      r + r * r *
+              (F2 + r * (F3 + r * (F4 + r * (F5 + r * (F6 + r * (F7 + r * (F8 + r * (F9 + r * (F10 + r * (F11 + r * (F12 + r * F13)))))))))));
+  const std::uint64_t ki = bits_of(t) - bits_of(ROUND_MAGIC);  // k mod 2^64
+  const double scale = from_bits((ki + 1023) << 52);
+  return scale * p + (scale - 1.0);
+}
+
+// --- the scalar step: special cases, one lane -----------------------------
+
+// Below this |Re z| + |Im z|, sin(z)/(mu nu) comes from the series of sin(z)/z
+// (as in HASSH: no 0/0 at nu = 0).
+constexpr double SINC_SERIES_LIMIT = 0.1;
+// Column bounds outside which a lane is brought back near 1 by a power of two.
+constexpr double RESCALE_HIGH = 0x1p+400;
+constexpr double RESCALE_LOW = 0x1p-400;
+
+inline cdouble cmul(cdouble a, cdouble b) {
+  return {a.real() * b.real() - a.imag() * b.imag(), a.real() * b.imag() + a.imag() * b.real()};
+}
+
+// The decaying vertical wavenumber sqrt(q) (Im >= 0).
+cdouble decaying_root(cdouble q) {
+  const cdouble nu = csqrt_branch(q);
+  return nu.imag() < 0.0 ? -nu : nu;
+}
+
+// Damped velocity, modulus and vertical wavenumber of layer n at one
+// frequency, time factor exp(-i w t).
+struct LayerWave {
+  cdouble mu;
+  cdouble nu;
+};
+
+LayerWave layer_wave(const LayerTable& t, int n, double f, double omega, cdouble kx2) {
+  const double qs = t.QS[n];
+  const double d = t.IQF == 2 ? 0.5 / (qs * f) : 0.5 / qs;
+  const cdouble v = cdiv(cdouble(t.VSC[n]), cdouble{1.0, d});
+  const cdouble ks = cdiv(cdouble{omega, 0.0}, v);
+  return {cmul(v, v) * static_cast<double>(t.RHO[n]), decaying_root(cmul(ks, ks) - kx2)};
+}
+
+// One layer for one lane from the table, with the library functions: the
+// column (u, t, log) is carried across layer n.
+void scalar_step(const LayerTable& tab, int n, double f, double omega, cdouble kx2, cdouble& u,
+                 cdouble& t, double& log_c) {
+  const LayerWave w = layer_wave(tab, n, f, omega, kx2);
+  const double h = tab.THICK[n];
+  const cdouble z = w.nu * h;
+  const double b = std::abs(z.imag());
+  const double em = std::expm1(-2.0 * b);
+  const double ch = 1.0 + 0.5 * em;
+  const double sh = std::copysign(-0.5 * em, z.imag());
+  const double sa = std::sin(z.real());
+  const double ca = std::cos(z.real());
+  const cdouble cos_s{ca * ch, -sa * sh};
+  const cdouble sin_s{sa * ch, ca * sh};
+  const cdouble mn = cmul(w.mu, w.nu);
+  cdouble a12;
+  if (std::abs(z.real()) + b < SINC_SERIES_LIMIT) {
+    const cdouble z2 = cmul(z, z);
+    cdouble s{1.0 / 362880.0, 0.0};
+    for (double c : {-1.0 / 5040.0, 1.0 / 120.0, -1.0 / 6.0, 1.0}) s = cmul(s, z2) + c;
+    a12 = cdiv(s * (h * std::exp(-b)), w.mu);
+  } else {
+    a12 = cdiv(sin_s, mn);
+  }
+  const cdouble nu_next = cmul(cos_s, u) + cmul(a12, t);
+  t = cmul(cos_s, t) - cmul(cmul(mn, sin_s), u);
+  u = nu_next;
+  log_c += b;
+  const double big = std::max({std::abs(u.real()), std::abs(u.imag()), std::abs(t.real()), std::abs(t.imag())});
+  if (big <= RESCALE_HIGH && (big >= RESCALE_LOW || big == 0.0)) return;
+  if (!std::isfinite(big)) return;
+  const int e = std::ilogb(big);
+  u = {std::ldexp(u.real(), -e), std::ldexp(u.imag(), -e)};
+  t = {std::ldexp(t.real(), -e), std::ldexp(t.imag(), -e)};
+  log_c += e * std::numbers::ln2;
+}
+
+// mantissa * e^{log_scale} rounded once to float (0 or subnormal below the
+// float range, infinite above, as float rounding gives).
+cfloat round_scaled(cdouble m, double log_scale) {
+  constexpr double EXP_SAFE = 700.0;
+  if (std::abs(log_scale) < EXP_SAFE) {
+    const double factor = std::exp(log_scale);
+    return {static_cast<float>(m.real() * factor), static_cast<float>(m.imag() * factor)};
+  }
+  const double big = std::max(std::abs(m.real()), std::abs(m.imag()));
+  if (big == 0.0) return {0.0f, 0.0f};
+  const double factor = std::exp(log_scale + std::log(big));
+  return {static_cast<float>(m.real() / big * factor), static_cast<float>(m.imag() / big * factor)};
+}
+
+// --- the block ------------------------------------------------------------
+
+// Per-layer constants of the constant-Q case: z = omega zc, mu nu = omega mc,
+// 1/(mu nu) = imc / omega.
+struct LayerConstants {
+  double zc_re, zc_im, mc_re, mc_im, imc_re, imc_im;
+};
+
+// Carries a block's columns (ur, ui, tr, ti; log-scale log_c) across one
+// layer into (ur2, ui2, tr2, ti2); returns whether any lane needs the scalar
+// step. PerFrequency: the layer quantities of each lane come from the arrays
+// x, zi, mnr, mni, imr, imi (IQF = 2); otherwise they are omega times the
+// constants k. All arrays are distinct (restrict), so the loop vectorises.
+template <bool PerFrequency>
+bool layer_kernel(const LayerConstants& k, const double* __restrict omega, const double* __restrict inv_omega,
+                  const double* __restrict lx, const double* __restrict lzi, const double* __restrict lmr,
+                  const double* __restrict lmi, const double* __restrict lir, const double* __restrict lii,
+                  const double* __restrict ur, const double* __restrict ui, const double* __restrict tr,
+                  const double* __restrict ti, double* __restrict ur2, double* __restrict ui2,
+                  double* __restrict tr2, double* __restrict ti2, double* __restrict log_c) {
+  const double zc_re = k.zc_re, zc_im = k.zc_im, mc_re = k.mc_re, mc_im = k.mc_im;
+  const double imc_re = k.imc_re, imc_im = k.imc_im;
+  std::uint64_t special = 0;
+  for (int i = 0; i < SH_BLOCK; ++i) {
+    double x, zi, mnr, mni, imr, imi;
+    if constexpr (PerFrequency) {
+      x = lx[i], zi = lzi[i], mnr = lmr[i], mni = lmi[i], imr = lir[i], imi = lii[i];
+    } else {
+      const double om = omega[i];
+      const double iom = inv_omega[i];
+      x = om * zc_re, zi = om * zc_im, mnr = om * mc_re, mni = om * mc_im;
+      imr = iom * imc_re, imi = iom * imc_im;
+    }
+    const double b = std::abs(zi);
+    // -2b clamped at EXPM1_FLOOR in arithmetic (a select here would keep
+    // the loop from being vectorised): max(-2b, FLOOR) = -2b + max(g, 0)
+    // with g = 2b + FLOOR, and max(g, 0) = 0.5 g + 0.5 |g| is exactly 0 for
+    // g <= 0, the usual case.
+    const double g = 2.0 * b + EXPM1_FLOOR;
+    const double em = expm1_poly(-2.0 * b + (0.5 * g + 0.5 * std::abs(g)));
+    const double ch = 1.0 + 0.5 * em;
+    const double sh = std::copysign(-0.5 * em, zi);
+    const SinCos sc = sincos_poly(x);
+    // cos z and sin z divided by e^{|Im z|}.
+    const double cr = sc.c * ch, ci = -sc.s * sh;
+    const double sr = sc.s * ch, si = sc.c * sh;
+    // A12 = sin z / (mu nu), -A21 = mu nu sin z.
+    const double a12r = sr * imr - si * imi, a12i = sr * imi + si * imr;
+    const double a21r = sr * mnr - si * mni, a21i = sr * mni + si * mnr;
+    const double u_r = ur[i], u_i = ui[i], t_r = tr[i], t_i = ti[i];
+    const double nur = (cr * u_r - ci * u_i) + (a12r * t_r - a12i * t_i);
+    const double nui = (cr * u_i + ci * u_r) + (a12r * t_i + a12i * t_r);
+    const double ntr = (cr * t_r - ci * t_i) - (a21r * u_r - a21i * u_i);
+    const double nti = (cr * t_i + ci * t_r) - (a21r * u_i + a21i * u_r);
+    ur2[i] = nur, ui2[i] = nui, tr2[i] = ntr, ti2[i] = nti;
+    log_c[i] += b;
+    const double big = std::max(std::max(std::abs(nur), std::abs(nui)), std::max(std::abs(ntr), std::abs(nti)));
+    // Any lane needing HASSH's special cases (NaN included) sets a flag.
+    // A lane needs HASSH's special cases when one of these margins is
+    // negative; their sign bits are collected without a branch (non-finite
+    // columns are caught at the end of the block).
+    special |= bits_of((std::abs(x) + b) - SINC_SERIES_LIMIT) | bits_of(SINCOS_LIMIT - std::abs(x)) |
+               bits_of(RESCALE_HIGH - big) | bits_of(big - RESCALE_LOW);
+  }
+  return (special >> 63) != 0;
+}
+
+// layer_kernel on the block scratch: layer n, column slot `from` to slot `to`.
+bool block_layer(ShSweepWork& w, bool per_frequency, int n, int from, int to) {
+  const LayerConstants k{w.zc_re[n], w.zc_im[n], w.mc_re[n], w.mc_im[n], w.imc_re[n], w.imc_im[n]};
+  auto* const kernel = per_frequency ? layer_kernel<true> : layer_kernel<false>;
+  return kernel(k, w.omega.data(), w.inv_omega.data(), w.x.data(), w.zi.data(), w.mn_re.data(), w.mn_im.data(),
+                w.im_re.data(), w.im_im.data(), w.cu_re[from].data(), w.cu_im[from].data(), w.ct_re[from].data(),
+                w.ct_im[from].data(), w.cu_re[to].data(), w.cu_im[to].data(), w.ct_re[to].data(),
+                w.ct_im[to].data(), w.log_c.data());
+}
+
+}  // namespace
+
+void sh_sweep(const LayerTable& table, float ANGLE, int LOUT, int ISGNT, std::span<float> F,
+              std::span<float> RE, std::span<float> IM, ShSweepWork& w) {
+  // pi, the angle and its sine and cosine in single precision, as in HASSH.
+  const float pi = 4.0f * std::atan(1.0f);
+  const float theta = pi * ANGLE / 180.0f;
+  const float sin_t = std::sin(theta);
+  const float cos_t = std::cos(theta);
+  const int N = table.NLAYER;
+  const cdouble vh = table.VSC[N];
+  const cdouble kx1 = cdiv(cdouble{1.0, 0.0}, vh) * static_cast<double>(sin_t);
+  const cdouble muh = cmul(vh, vh) * static_cast<double>(table.RHO[N]);
+  const bool per_frequency = table.IQF == 2;
+
+  // Layer constants: with a constant quality factor nu = omega * c.
+  for (int n = 0; n < N; ++n) {
+    const double h = table.THICK[n];
+    if (per_frequency) {
+      const cdouble ivs = cdiv(cdouble{1.0, 0.0}, cdouble(table.VSC[n]));
+      w.qs[n] = table.QS[n];
+      w.ivs_re[n] = ivs.real(), w.ivs_im[n] = ivs.imag();
+      w.vs_re[n] = table.VSC[n].real(), w.vs_im[n] = table.VSC[n].imag();
+      continue;
+    }
+    const LayerWave c = layer_wave(table, n, 1.0, 1.0, cmul(kx1, kx1));
+    const cdouble mc = cmul(c.mu, c.nu);
+    const cdouble imc = cdiv(cdouble{1.0, 0.0}, mc);
+    w.zc_re[n] = c.nu.real() * h, w.zc_im[n] = c.nu.imag() * h;
+    w.mc_re[n] = mc.real(), w.mc_im[n] = mc.imag();
+    w.imc_re[n] = imc.real(), w.imc_im[n] = imc.imag();
+  }
+
+  const int kept = LOUT - 2;  // layer whose bottom is the reported interface
+  const std::size_t nf = F.size();
+  for (std::size_t start = 0; start < nf; start += SH_BLOCK) {
+    const std::size_t lanes = std::min<std::size_t>(SH_BLOCK, nf - start);
+    for (std::size_t i = 0; i < SH_BLOCK; ++i) {
+      // Lanes past the end repeat the last frequency.
+      float& f = F[start + std::min(i, lanes - 1)];
+      if (f == 0.0f) f = 1.0e-6f;
+      const float omega_f = f * 2.0f * pi;
+      w.fhz[i] = f;
+      w.omega[i] = omega_f;
+      w.inv_omega[i] = 1.0 / w.omega[i];
+      w.cu_re[0][i] = 1.0, w.cu_im[0][i] = 0.0, w.ct_re[0][i] = 0.0, w.ct_im[0][i] = 0.0;
+      w.log_c[i] = 0.0;
+    }
+    int cur = 0;
+    for (int n = 0; n < N; ++n) {
+      if (per_frequency) {
+        // nu, mu nu and its reciprocal at each lane's own damping.
+        const double qs = w.qs[n], h = table.THICK[n], rho = table.RHO[n];
+        const double vr = w.vs_re[n], vi = w.vs_im[n], ir = w.ivs_re[n], ii = w.ivs_im[n];
+        const double kxr = kx1.real() * kx1.real() - kx1.imag() * kx1.imag();
+        const double kxi = 2.0 * kx1.real() * kx1.imag();
+        for (int i = 0; i < SH_BLOCK; ++i) {
+          const double om = w.omega[i];
+          const double d = 0.5 / (qs * w.fhz[i]);
+          const double g = 1.0 / (1.0 + d * d);
+          const double v_r = (vr + vi * d) * g, v_i = (vi - vr * d) * g;  // VSC / (1 + i d)
+          const double mur = rho * (v_r * v_r - v_i * v_i), mui = rho * (2.0 * v_r * v_i);
+          const double ksr = om * (ir - d * ii), ksi = om * (ii + d * ir);
+          const double qr = (ksr * ksr - ksi * ksi) - om * om * kxr;
+          const double qi = 2.0 * ksr * ksi - om * om * kxi;
+          // The root with Im >= 0: the larger part rt goes to Re when qr >= 0
+          // and to Im otherwise (chosen by the sign bit, without a branch),
+          // Re takes the sign of qi. A zero q gives NaN here, which sends the
+          // lane to the scalar path.
+          const double m = std::sqrt(qr * qr + qi * qi);
+          const double rt = std::sqrt(0.5 * (std::abs(qr) + m));
+          const double other = std::abs(qi) / (2.0 * rt);
+          const std::uint64_t neg = std::uint64_t{0} - (bits_of(qr) >> 63);
+          const double nr = std::copysign(from_bits((bits_of(rt) & ~neg) | (bits_of(other) & neg)), qi);
+          const double ni = from_bits((bits_of(other) & ~neg) | (bits_of(rt) & neg));
+          w.x[i] = nr * h, w.zi[i] = ni * h;
+          const double mr = mur * nr - mui * ni, mi = mur * ni + mui * nr;
+          const double inv = 1.0 / (mr * mr + mi * mi);
+          w.mn_re[i] = mr, w.mn_im[i] = mi, w.im_re[i] = mr * inv, w.im_im[i] = -mi * inv;
+        }
+      }
+      const int next = 1 - cur;
+      const bool redo = block_layer(w, per_frequency, n, cur, next);
+      if (redo) {
+        for (int i = 0; i < SH_BLOCK; ++i) {
+          const double x = per_frequency ? w.x[i] : w.omega[i] * w.zc_re[n];
+          const double zi = per_frequency ? w.zi[i] : w.omega[i] * w.zc_im[n];
+          const double big = std::max({std::abs(w.cu_re[next][i]), std::abs(w.cu_im[next][i]),
+                                       std::abs(w.ct_re[next][i]), std::abs(w.ct_im[next][i])});
+          if (std::abs(x) + std::abs(zi) >= SINC_SERIES_LIMIT && std::abs(x) <= SINCOS_LIMIT &&
+              big <= RESCALE_HIGH && big >= RESCALE_LOW) {
+            continue;
+          }
+          const double om = w.omega[i];
+          const cdouble kx = cdiv(cdouble{om, 0.0}, vh) * static_cast<double>(sin_t);
+          cdouble u{w.cu_re[cur][i], w.cu_im[cur][i]};
+          cdouble t{w.ct_re[cur][i], w.ct_im[cur][i]};
+          double lg = w.log_c[i] - std::abs(zi);
+          scalar_step(table, n, w.fhz[i], om, cmul(kx, kx), u, t, lg);
+          w.cu_re[next][i] = u.real(), w.cu_im[next][i] = u.imag();
+          w.ct_re[next][i] = t.real(), w.ct_im[next][i] = t.imag();
+          w.log_c[i] = lg;
+        }
+      }
+      cur = next;
+      if (n == kept) {
+        w.ku_re = w.cu_re[cur], w.ku_im = w.cu_im[cur], w.k_log = w.log_c;
+      }
+    }
+
+    // Radiation condition and the reported value, one lane at a time.
+    for (std::size_t i = 0; i < lanes; ++i) {
+      const double om = w.omega[i];
+      const cdouble kx = cdiv(cdouble{om, 0.0}, vh) * static_cast<double>(sin_t);
+      cdouble cu{w.cu_re[cur][i], w.cu_im[cur][i]};
+      cdouble ct{w.ct_re[cur][i], w.ct_im[cur][i]};
+      if (!std::isfinite(cu.real() + cu.imag() + ct.real() + ct.imag() + w.log_c[i])) {
+        // Something non-finite on the way (a zero wavenumber under IQF = 2,
+        // values beyond the polynomials' range): the whole lane again with
+        // the library functions.
+        cu = {1.0, 0.0}, ct = {0.0, 0.0};
+        double lg = 0.0;
+        for (int n = 0; n < N; ++n) {
+          scalar_step(table, n, w.fhz[i], om, cmul(kx, kx), cu, ct, lg);
+          if (n == kept) w.ku_re[i] = cu.real(), w.ku_im[i] = cu.imag(), w.k_log[i] = lg;
+        }
+        w.log_c[i] = lg;
+      }
+      const cdouble kz = cdiv(cdouble{om, 0.0}, vh) * static_cast<double>(cos_t);
+      const cdouble r = cdiv(cdiv(cdouble{-ct.imag(), ct.real()}, muh), kz);
+      cdouble u0 = cdiv(cdouble{2.0, 0.0}, cu + r);
+      double lg = -w.log_c[i];
+      if (kept >= 0) {
+        u0 = cmul(u0, cdouble{w.ku_re[i], w.ku_im[i]});
+        lg += w.k_log[i];
+      }
+      const cfloat v = round_scaled(u0, lg);
+      RE[start + i] = v.real();
+      IM[start + i] = ISGNT == 1 ? -v.imag() : v.imag();
+    }
+  }
+}
+
+}  // namespace velmar

@@ -1,0 +1,70 @@
+// sh_sweep.hpp: the SH response at one interface over a whole frequency grid.
+//
+// Glossary (per layer n, frequency-independent unless IQF = 2):
+//   c_n     vertical wavenumber per unit angular frequency, nu = omega * c_n,
+//           sqrt((1 + i d)^2 / VSC^2 - (sin(theta) / VSC_half-space)^2), Im >= 0
+//   zc_n    c_n * THICK: the phase across the layer is z = omega * zc_n
+//   mc_n    mu_n * c_n: mu nu = omega * mc_n (mu the damped shear modulus)
+//   imc_n   1 / mc_n
+// Block scratch (SH_BLOCK frequencies side by side, one array per real
+// quantity, so that the compiler can run the layer loop over the block in
+// vector registers):
+//   omega   angular frequency 2*pi*F, formed in float as HASSH forms it
+//   cu, ct  (displacement, stress) column at the bottom of the current layer
+//           per unit surface displacement, as mantissa times e^{log}
+//   ku, kt  the column kept at the interface LOUT (0-based LOUT-1)
+//   x, zi, mn, im   per-frequency layer quantities when IQF = 2
+#pragma once
+
+#include <array>
+#include <span>
+
+#include "layers/layer_table.hpp"
+
+namespace velmar {
+
+constexpr int SH_BLOCK = 64;  // frequencies evaluated side by side
+
+using ShLayerArray = std::array<double, MAX_ENTRIES - 1>;
+using ShBlockArray = std::array<double, SH_BLOCK>;
+
+// Storage of sh_sweep: layer constants of the run and the block scratch.
+// Owned by the caller (the driver keeps one in its run state); nothing in it
+// carries meaning from one sh_sweep call to the next.
+struct ShSweepWork {
+  ShLayerArray zc_re{}, zc_im{}, mc_re{}, mc_im{}, imc_re{}, imc_im{};
+  ShLayerArray zc_size{};  // |Re zc| + |Im zc|
+  // IQF = 2: per-layer parts of the frequency-dependent damping.
+  ShLayerArray qs{}, ivs_re{}, ivs_im{}, vs_re{}, vs_im{};
+  ShBlockArray omega{}, inv_omega{}, fhz{};
+  // Two columns, the layer loop reads one and writes the other.
+  std::array<ShBlockArray, 2> cu_re{}, cu_im{}, ct_re{}, ct_im{};
+  ShBlockArray log_c{};
+  ShBlockArray ku_re{}, ku_im{}, k_log{};
+  ShBlockArray x{}, zi{}, mn_re{}, mn_im{}, im_re{}, im_im{};
+};
+
+// USH(LOUT) of HASSH(table, 0.0, ANGLE, F[i], ISGNT, IPROF) for every i, with
+// IPROF = 0 when LOUT = 1 and 1 otherwise: the same layer-matrix response,
+// with ANGAZ = 0, evaluated for SH_BLOCK frequencies at a time. An exact 0.0
+// in F is replaced by 1.0e-6 in place, as HASSH does. Layer quantities that do
+// not depend on the frequency are formed once per call; the exponential, sine
+// and cosine of the layer phases come from polynomials accurate to about 1e-16
+// (library functions for phases beyond 2^19 pi/2, where the reduction would lose
+// digits), and the rare layer that needs HASSH's special cases (phase under
+// 0.1, where sin(z)/(mu nu) is taken from its series; a column leaving the
+// safe double range, rescaled by a power of two) is redone one frequency at a
+// time. Precision and range as HASSH: double precision, exponential growth
+// carried as a log-scale, rounded to float once per value.
+//
+// @param[in]    table  the model (read only), as for HASSH; 0 <= NLAYER <= 49
+// @param[in]    ANGLE  incidence angle in the half-space, degrees
+// @param[in]    LOUT   reported interface, 1 (free surface) .. NLAYER+1
+// @param[in]    ISGNT  +1 for exp(+i w t) (the complex conjugate), else -1
+// @param[inout] F      the frequencies; exact zeros become 1.0e-6
+// @param[out]   RE, IM real and imaginary parts of USH(LOUT), F.size() entries
+// @param        work   scratch
+void sh_sweep(const LayerTable& table, float ANGLE, int LOUT, int ISGNT, std::span<float> F,
+              std::span<float> RE, std::span<float> IM, ShSweepWork& work);
+
+}  // namespace velmar
