@@ -186,79 +186,119 @@ cfloat round_scaled(cdouble m, double log_scale) {
 
 // --- the block ------------------------------------------------------------
 
-// Per-layer constants of the constant-Q case: z = omega zc, mu nu = omega mc,
-// 1/(mu nu) = imc / omega.
+// Per-layer constants of the constant-Q case: z = omega zc, and the ratio
+// rho = mc_{n-1} / mc_n that turns stress in units of mu nu of the layer above
+// into units of this layer's (omega cancels).
 struct LayerConstants {
-  double zc_re, zc_im, mc_re, mc_im, imc_re, imc_im;
+  double zc_re, zc_im, rho_re, rho_im;
 };
 
-// Carries a block's columns (ur, ui, tr, ti; log-scale log_c) across one
-// layer into (ur2, ui2, tr2, ti2); returns whether any lane needs the scalar
-// step. PerFrequency: the layer quantities of each lane come from the arrays
-// x, zi, mnr, mni, imr, imi (IQF = 2); otherwise they are omega times the
-// constants k. All arrays are distinct (restrict), so the loop vectorises.
-template <bool PerFrequency>
-bool layer_kernel(const LayerConstants& k, const double* __restrict omega, const double* __restrict inv_omega,
-                  const double* __restrict lx, const double* __restrict lzi, const double* __restrict lmr,
-                  const double* __restrict lmi, const double* __restrict lir, const double* __restrict lii,
-                  const double* __restrict ur, const double* __restrict ui, const double* __restrict tr,
-                  const double* __restrict ti, double* __restrict ur2, double* __restrict ui2,
-                  double* __restrict tr2, double* __restrict ti2, double* __restrict log_c) {
-  const double zc_re = k.zc_re, zc_im = k.zc_im, mc_re = k.mc_re, mc_im = k.mc_im;
-  const double imc_re = k.imc_re, imc_im = k.imc_im;
-  std::uint64_t special = 0;
+// Below this b = |Im z| the floor of e^{-2b} - 1 is never reached.
+constexpr double EXPM1_SAFE_B = -0.5 * EXPM1_FLOOR;
+
+// Carries a block's columns across one layer: (u, s) with s the stress in
+// units of mu nu of the layer above, log-scale log_c; the new s is in units
+// of this layer's mu nu. In those units the layer step needs no division:
+//   s <- rho s;  u' = cos z u + sin z s;  s' = cos z s - sin z u
+// (cos z and sin z divided by e^{|Im z|}, which goes to the log-scale).
+// PerFrequency: z and rho of each lane come from the arrays lx, lzi, lrr, lri
+// (IQF = 2); otherwise z = omega zc and rho are the constants k. Clamp: some
+// lane may have 2b beyond the floor of expm1_poly. Returns whether a column
+// left the rescaling bounds (or is NaN) in some lane. All arrays are distinct
+// (restrict), so the loop vectorises.
+template <bool PerFrequency, bool Clamp>
+bool layer_kernel(const LayerConstants& k, const double* __restrict omega, const double* __restrict lx,
+                  const double* __restrict lzi, const double* __restrict lrr, const double* __restrict lri,
+                  const double* __restrict ur, const double* __restrict ui, const double* __restrict sr,
+                  const double* __restrict si, double* __restrict ur2, double* __restrict ui2,
+                  double* __restrict sr2, double* __restrict si2, double* __restrict log_c) {
+  const double zc_re = k.zc_re, zc_im = k.zc_im;
+  std::uint64_t out_of_range = 0;
   for (int i = 0; i < SH_BLOCK; ++i) {
-    double x, zi, mnr, mni, imr, imi;
+    double x, zi, rr, ri;
     if constexpr (PerFrequency) {
-      x = lx[i], zi = lzi[i], mnr = lmr[i], mni = lmi[i], imr = lir[i], imi = lii[i];
+      x = lx[i], zi = lzi[i], rr = lrr[i], ri = lri[i];
     } else {
-      const double om = omega[i];
-      const double iom = inv_omega[i];
-      x = om * zc_re, zi = om * zc_im, mnr = om * mc_re, mni = om * mc_im;
-      imr = iom * imc_re, imi = iom * imc_im;
+      x = omega[i] * zc_re, zi = omega[i] * zc_im, rr = k.rho_re, ri = k.rho_im;
     }
     const double b = std::abs(zi);
-    // -2b clamped at EXPM1_FLOOR in arithmetic (a select here would keep
-    // the loop from being vectorised): max(-2b, FLOOR) = -2b + max(g, 0)
-    // with g = 2b + FLOOR, and max(g, 0) = 0.5 g + 0.5 |g| is exactly 0 for
-    // g <= 0, the usual case.
-    const double g = 2.0 * b + EXPM1_FLOOR;
-    const double em = expm1_poly(-2.0 * b + (0.5 * g + 0.5 * std::abs(g)));
+    double em;
+    if constexpr (Clamp) {
+      // max(-2b, FLOOR) = -2b + max(g, 0) with g = 2b + FLOOR, and
+      // max(g, 0) = 0.5 g + 0.5 |g| is exactly 0 for g <= 0 (a select here
+      // would keep the loop from being vectorised).
+      const double g = 2.0 * b + EXPM1_FLOOR;
+      em = expm1_poly(-2.0 * b + (0.5 * g + 0.5 * std::abs(g)));
+    } else {
+      em = expm1_poly(-2.0 * b);
+    }
     const double ch = 1.0 + 0.5 * em;
     const double sh = std::copysign(-0.5 * em, zi);
     const SinCos sc = sincos_poly(x);
-    // cos z and sin z divided by e^{|Im z|}.
     const double cr = sc.c * ch, ci = -sc.s * sh;
-    const double sr = sc.s * ch, si = sc.c * sh;
-    // A12 = sin z / (mu nu), -A21 = mu nu sin z.
-    const double a12r = sr * imr - si * imi, a12i = sr * imi + si * imr;
-    const double a21r = sr * mnr - si * mni, a21i = sr * mni + si * mnr;
-    const double u_r = ur[i], u_i = ui[i], t_r = tr[i], t_i = ti[i];
-    const double nur = (cr * u_r - ci * u_i) + (a12r * t_r - a12i * t_i);
-    const double nui = (cr * u_i + ci * u_r) + (a12r * t_i + a12i * t_r);
-    const double ntr = (cr * t_r - ci * t_i) - (a21r * u_r - a21i * u_i);
-    const double nti = (cr * t_i + ci * t_r) - (a21r * u_i + a21i * u_r);
-    ur2[i] = nur, ui2[i] = nui, tr2[i] = ntr, ti2[i] = nti;
+    const double sn_r = sc.s * ch, sn_i = sc.c * sh;
+    const double u_r = ur[i], u_i = ui[i];
+    const double s_r = sr[i] * rr - si[i] * ri, s_i = sr[i] * ri + si[i] * rr;
+    const double nur = (cr * u_r - ci * u_i) + (sn_r * s_r - sn_i * s_i);
+    const double nui = (cr * u_i + ci * u_r) + (sn_r * s_i + sn_i * s_r);
+    const double nsr = (cr * s_r - ci * s_i) - (sn_r * u_r - sn_i * u_i);
+    const double nsi = (cr * s_i + ci * s_r) - (sn_r * u_i + sn_i * u_r);
+    ur2[i] = nur, ui2[i] = nui, sr2[i] = nsr, si2[i] = nsi;
     log_c[i] += b;
-    const double big = std::max(std::max(std::abs(nur), std::abs(nui)), std::max(std::abs(ntr), std::abs(nti)));
-    // Any lane needing HASSH's special cases (NaN included) sets a flag.
-    // A lane needs HASSH's special cases when one of these margins is
-    // negative; their sign bits are collected without a branch (non-finite
-    // columns are caught at the end of the block).
-    special |= bits_of((std::abs(x) + b) - SINC_SERIES_LIMIT) | bits_of(SINCOS_LIMIT - std::abs(x)) |
-               bits_of(RESCALE_HIGH - big) | bits_of(big - RESCALE_LOW);
+    // A negative margin sets the sign bit: collected without a branch.
+    const double big = std::max(std::max(std::abs(nur), std::abs(nui)), std::max(std::abs(nsr), std::abs(nsi)));
+    out_of_range |= bits_of(RESCALE_HIGH - big) | bits_of(big - RESCALE_LOW);
   }
-  return (special >> 63) != 0;
+  return (out_of_range >> 63) != 0;
 }
 
-// layer_kernel on the block scratch: layer n, column slot `from` to slot `to`.
-bool block_layer(ShSweepWork& w, bool per_frequency, int n, int from, int to) {
-  const LayerConstants k{w.zc_re[n], w.zc_im[n], w.mc_re[n], w.mc_im[n], w.imc_re[n], w.imc_im[n]};
-  auto* const kernel = per_frequency ? layer_kernel<true> : layer_kernel<false>;
-  return kernel(k, w.omega.data(), w.inv_omega.data(), w.x.data(), w.zi.data(), w.mn_re.data(), w.mn_im.data(),
-                w.im_re.data(), w.im_im.data(), w.cu_re[from].data(), w.cu_im[from].data(), w.ct_re[from].data(),
-                w.ct_im[from].data(), w.cu_re[to].data(), w.cu_im[to].data(), w.ct_re[to].data(),
-                w.ct_im[to].data(), w.log_c.data());
+using Kernel = decltype(&layer_kernel<false, false>);
+
+// IQF = 2: the damping of layer n depends on the frequency, so nu, z and mu nu
+// are formed lane by lane: x + i zi = nu h, mu nu into slot n % 2 and the
+// ratio (rr, ri) = mu nu of layer n-1 over that of layer n (slot 1 holds 1
+// before the first layer). Returns whether a phase is beyond SINCOS_LIMIT.
+bool prepare_lanes(ShSweepWork& w, const LayerTable& table, int n, cdouble kx1_sq) {
+  const double qs = w.qs[n], h = table.THICK[n], rho = table.RHO[n];
+  const double vr = w.vs_re[n], vi = w.vs_im[n], ir = w.ivs_re[n], ii = w.ivs_im[n];
+  const double* __restrict fhz = w.fhz.data();
+  const double* __restrict omega = w.omega.data();
+  const double* __restrict pr = w.mn_re[(n + 1) % 2].data();
+  const double* __restrict pi = w.mn_im[(n + 1) % 2].data();
+  double* __restrict mr_out = w.mn_re[n % 2].data();
+  double* __restrict mi_out = w.mn_im[n % 2].data();
+  double* __restrict x_out = w.x.data();
+  double* __restrict zi_out = w.zi.data();
+  double* __restrict rr_out = w.rr.data();
+  double* __restrict ri_out = w.ri.data();
+  std::uint64_t huge = 0;
+  for (int i = 0; i < SH_BLOCK; ++i) {
+    const double om = omega[i];
+    const double d = 0.5 / (qs * fhz[i]);
+    const double g = 1.0 / (1.0 + d * d);
+    const double v_r = (vr + vi * d) * g, v_i = (vi - vr * d) * g;  // VSC / (1 + i d)
+    const double mur = rho * (v_r * v_r - v_i * v_i), mui = rho * (2.0 * v_r * v_i);
+    const double ksr = om * (ir - d * ii), ksi = om * (ii + d * ir);  // omega / V
+    const double qr = (ksr * ksr - ksi * ksi) - om * om * kx1_sq.real();
+    const double qi = 2.0 * ksr * ksi - om * om * kx1_sq.imag();
+    // The root with Im >= 0: the larger part rt goes to Re when qr >= 0 and
+    // to Im otherwise (chosen by the sign bit, without a branch); Re takes
+    // the sign of qi. A zero q gives NaN, which sends the lane to the scalar
+    // path at the end of the block.
+    const double m = std::sqrt(qr * qr + qi * qi);
+    const double rt = std::sqrt(0.5 * (std::abs(qr) + m));
+    const double other = std::abs(qi) / (2.0 * rt);
+    const std::uint64_t neg = std::uint64_t{0} - (bits_of(qr) >> 63);
+    const double nr = std::copysign(from_bits((bits_of(rt) & ~neg) | (bits_of(other) & neg)), qi);
+    const double ni = from_bits((bits_of(other) & ~neg) | (bits_of(rt) & neg));
+    x_out[i] = nr * h, zi_out[i] = ni * h;
+    huge |= bits_of(SINCOS_LIMIT - std::abs(nr * h));
+    const double mr = mur * nr - mui * ni, mi = mur * ni + mui * nr;
+    const double inv = 1.0 / (mr * mr + mi * mi);
+    mr_out[i] = mr, mi_out[i] = mi;
+    rr_out[i] = (pr[i] * mr + pi[i] * mi) * inv, ri_out[i] = (pi[i] * mr - pr[i] * mi) * inv;
+  }
+  return (huge >> 63) != 0;
 }
 
 }  // namespace
@@ -273,12 +313,13 @@ void sh_sweep(const LayerTable& table, float ANGLE, int LOUT, int ISGNT, std::sp
   const int N = table.NLAYER;
   const cdouble vh = table.VSC[N];
   const cdouble kx1 = cdiv(cdouble{1.0, 0.0}, vh) * static_cast<double>(sin_t);
+  const cdouble kx1_sq = cmul(kx1, kx1);
   const cdouble muh = cmul(vh, vh) * static_cast<double>(table.RHO[N]);
   const bool per_frequency = table.IQF == 2;
 
-  // Layer constants: with a constant quality factor nu = omega * c.
+  // Layer constants. With a constant quality factor nu = omega c, so
+  // z = omega zc and mu nu = omega mc.
   for (int n = 0; n < N; ++n) {
-    const double h = table.THICK[n];
     if (per_frequency) {
       const cdouble ivs = cdiv(cdouble{1.0, 0.0}, cdouble(table.VSC[n]));
       w.qs[n] = table.QS[n];
@@ -286,18 +327,20 @@ void sh_sweep(const LayerTable& table, float ANGLE, int LOUT, int ISGNT, std::sp
       w.vs_re[n] = table.VSC[n].real(), w.vs_im[n] = table.VSC[n].imag();
       continue;
     }
-    const LayerWave c = layer_wave(table, n, 1.0, 1.0, cmul(kx1, kx1));
+    const LayerWave c = layer_wave(table, n, 1.0, 1.0, kx1_sq);
     const cdouble mc = cmul(c.mu, c.nu);
-    const cdouble imc = cdiv(cdouble{1.0, 0.0}, mc);
-    w.zc_re[n] = c.nu.real() * h, w.zc_im[n] = c.nu.imag() * h;
+    const cdouble zc = c.nu * static_cast<double>(table.THICK[n]);
+    const cdouble rho = n == 0 ? cdouble{1.0, 0.0} : cdiv(cdouble{w.mc_re[n - 1], w.mc_im[n - 1]}, mc);
+    w.zc_re[n] = zc.real(), w.zc_im[n] = zc.imag();
     w.mc_re[n] = mc.real(), w.mc_im[n] = mc.imag();
-    w.imc_re[n] = imc.real(), w.imc_im[n] = imc.imag();
+    w.rho_re[n] = rho.real(), w.rho_im[n] = rho.imag();
   }
 
   const int kept = LOUT - 2;  // layer whose bottom is the reported interface
   const std::size_t nf = F.size();
   for (std::size_t start = 0; start < nf; start += SH_BLOCK) {
     const std::size_t lanes = std::min<std::size_t>(SH_BLOCK, nf - start);
+    double omega_max = 0.0;
     for (std::size_t i = 0; i < SH_BLOCK; ++i) {
       // Lanes past the end repeat the last frequency.
       float& f = F[start + std::min(i, lanes - 1)];
@@ -305,86 +348,74 @@ void sh_sweep(const LayerTable& table, float ANGLE, int LOUT, int ISGNT, std::sp
       const float omega_f = f * 2.0f * pi;
       w.fhz[i] = f;
       w.omega[i] = omega_f;
-      w.inv_omega[i] = 1.0 / w.omega[i];
-      w.cu_re[0][i] = 1.0, w.cu_im[0][i] = 0.0, w.ct_re[0][i] = 0.0, w.ct_im[0][i] = 0.0;
+      omega_max = std::max(omega_max, std::abs(w.omega[i]));
+      w.cu_re[0][i] = 1.0, w.cu_im[0][i] = 0.0, w.cs_re[0][i] = 0.0, w.cs_im[0][i] = 0.0;
       w.log_c[i] = 0.0;
+      w.mn_re[1][i] = 1.0, w.mn_im[1][i] = 0.0;
     }
+    // mu nu of layer n at lane i, the unit of the carried stress.
+    const auto mu_nu = [&](int n, int i) {
+      if (per_frequency) return cdouble{w.mn_re[n % 2][i], w.mn_im[n % 2][i]};
+      return cdouble{w.mc_re[n], w.mc_im[n]} * w.omega[i];
+    };
     int cur = 0;
     for (int n = 0; n < N; ++n) {
+      bool huge_phase = false;
+      bool clamp = true;
       if (per_frequency) {
-        // nu, mu nu and its reciprocal at each lane's own damping.
-        const double qs = w.qs[n], h = table.THICK[n], rho = table.RHO[n];
-        const double vr = w.vs_re[n], vi = w.vs_im[n], ir = w.ivs_re[n], ii = w.ivs_im[n];
-        const double kxr = kx1.real() * kx1.real() - kx1.imag() * kx1.imag();
-        const double kxi = 2.0 * kx1.real() * kx1.imag();
-        for (int i = 0; i < SH_BLOCK; ++i) {
-          const double om = w.omega[i];
-          const double d = 0.5 / (qs * w.fhz[i]);
-          const double g = 1.0 / (1.0 + d * d);
-          const double v_r = (vr + vi * d) * g, v_i = (vi - vr * d) * g;  // VSC / (1 + i d)
-          const double mur = rho * (v_r * v_r - v_i * v_i), mui = rho * (2.0 * v_r * v_i);
-          const double ksr = om * (ir - d * ii), ksi = om * (ii + d * ir);
-          const double qr = (ksr * ksr - ksi * ksi) - om * om * kxr;
-          const double qi = 2.0 * ksr * ksi - om * om * kxi;
-          // The root with Im >= 0: the larger part rt goes to Re when qr >= 0
-          // and to Im otherwise (chosen by the sign bit, without a branch),
-          // Re takes the sign of qi. A zero q gives NaN here, which sends the
-          // lane to the scalar path.
-          const double m = std::sqrt(qr * qr + qi * qi);
-          const double rt = std::sqrt(0.5 * (std::abs(qr) + m));
-          const double other = std::abs(qi) / (2.0 * rt);
-          const std::uint64_t neg = std::uint64_t{0} - (bits_of(qr) >> 63);
-          const double nr = std::copysign(from_bits((bits_of(rt) & ~neg) | (bits_of(other) & neg)), qi);
-          const double ni = from_bits((bits_of(other) & ~neg) | (bits_of(rt) & neg));
-          w.x[i] = nr * h, w.zi[i] = ni * h;
-          const double mr = mur * nr - mui * ni, mi = mur * ni + mui * nr;
-          const double inv = 1.0 / (mr * mr + mi * mi);
-          w.mn_re[i] = mr, w.mn_im[i] = mi, w.im_re[i] = mr * inv, w.im_im[i] = -mi * inv;
-        }
+        huge_phase = prepare_lanes(w, table, n, kx1_sq);
+      } else {
+        huge_phase = !(omega_max * std::abs(w.zc_re[n]) <= SINCOS_LIMIT);
+        clamp = !(omega_max * std::abs(w.zc_im[n]) <= EXPM1_SAFE_B);
       }
       const int next = 1 - cur;
-      const bool redo = block_layer(w, per_frequency, n, cur, next);
-      if (redo) {
+      const LayerConstants k{w.zc_re[n], w.zc_im[n], w.rho_re[n], w.rho_im[n]};
+      const Kernel kernel = per_frequency ? layer_kernel<true, true>
+                            : clamp       ? layer_kernel<false, true>
+                                          : layer_kernel<false, false>;
+      const bool out_of_range =
+          kernel(k, w.omega.data(), w.x.data(), w.zi.data(), w.rr.data(), w.ri.data(), w.cu_re[cur].data(),
+                 w.cu_im[cur].data(), w.cs_re[cur].data(), w.cs_im[cur].data(), w.cu_re[next].data(),
+                 w.cu_im[next].data(), w.cs_re[next].data(), w.cs_im[next].data(), w.log_c.data());
+      if (out_of_range || huge_phase) {
+        // The lanes that need it again, one at a time with the library
+        // functions, from the column that entered the layer.
         for (int i = 0; i < SH_BLOCK; ++i) {
           const double x = per_frequency ? w.x[i] : w.omega[i] * w.zc_re[n];
           const double zi = per_frequency ? w.zi[i] : w.omega[i] * w.zc_im[n];
           const double big = std::max({std::abs(w.cu_re[next][i]), std::abs(w.cu_im[next][i]),
-                                       std::abs(w.ct_re[next][i]), std::abs(w.ct_im[next][i])});
-          if (std::abs(x) + std::abs(zi) >= SINC_SERIES_LIMIT && std::abs(x) <= SINCOS_LIMIT &&
-              big <= RESCALE_HIGH && big >= RESCALE_LOW) {
-            continue;
-          }
+                                       std::abs(w.cs_re[next][i]), std::abs(w.cs_im[next][i])});
+          if (std::abs(x) <= SINCOS_LIMIT && big <= RESCALE_HIGH && big >= RESCALE_LOW) continue;
           const double om = w.omega[i];
-          const cdouble kx = cdiv(cdouble{om, 0.0}, vh) * static_cast<double>(sin_t);
           cdouble u{w.cu_re[cur][i], w.cu_im[cur][i]};
-          cdouble t{w.ct_re[cur][i], w.ct_im[cur][i]};
+          cdouble t{w.cs_re[cur][i], w.cs_im[cur][i]};
+          if (n > 0) t *= mu_nu(n - 1, i);
           double lg = w.log_c[i] - std::abs(zi);
-          scalar_step(table, n, w.fhz[i], om, cmul(kx, kx), u, t, lg);
+          scalar_step(table, n, w.fhz[i], om, kx1_sq * (om * om), u, t, lg);
+          t /= mu_nu(n, i);
           w.cu_re[next][i] = u.real(), w.cu_im[next][i] = u.imag();
-          w.ct_re[next][i] = t.real(), w.ct_im[next][i] = t.imag();
+          w.cs_re[next][i] = t.real(), w.cs_im[next][i] = t.imag();
           w.log_c[i] = lg;
         }
       }
       cur = next;
-      if (n == kept) {
-        w.ku_re = w.cu_re[cur], w.ku_im = w.cu_im[cur], w.k_log = w.log_c;
-      }
+      if (n == kept) w.ku_re = w.cu_re[cur], w.ku_im = w.cu_im[cur], w.k_log = w.log_c;
     }
 
     // Radiation condition and the reported value, one lane at a time.
     for (std::size_t i = 0; i < lanes; ++i) {
       const double om = w.omega[i];
-      const cdouble kx = cdiv(cdouble{om, 0.0}, vh) * static_cast<double>(sin_t);
       cdouble cu{w.cu_re[cur][i], w.cu_im[cur][i]};
-      cdouble ct{w.ct_re[cur][i], w.ct_im[cur][i]};
+      cdouble ct{w.cs_re[cur][i], w.cs_im[cur][i]};
+      if (N > 0) ct *= mu_nu(N - 1, static_cast<int>(i));
       if (!std::isfinite(cu.real() + cu.imag() + ct.real() + ct.imag() + w.log_c[i])) {
-        // Something non-finite on the way (a zero wavenumber under IQF = 2,
-        // values beyond the polynomials' range): the whole lane again with
-        // the library functions.
+        // Something non-finite on the way (a zero wavenumber, values beyond
+        // the polynomials' range): the whole lane again with the library
+        // functions.
         cu = {1.0, 0.0}, ct = {0.0, 0.0};
         double lg = 0.0;
         for (int n = 0; n < N; ++n) {
-          scalar_step(table, n, w.fhz[i], om, cmul(kx, kx), cu, ct, lg);
+          scalar_step(table, n, w.fhz[i], om, kx1_sq * (om * om), cu, ct, lg);
           if (n == kept) w.ku_re[i] = cu.real(), w.ku_im[i] = cu.imag(), w.k_log[i] = lg;
         }
         w.log_c[i] = lg;

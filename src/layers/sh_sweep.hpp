@@ -5,15 +5,16 @@
 //           sqrt((1 + i d)^2 / VSC^2 - (sin(theta) / VSC_half-space)^2), Im >= 0
 //   zc_n    c_n * THICK: the phase across the layer is z = omega * zc_n
 //   mc_n    mu_n * c_n: mu nu = omega * mc_n (mu the damped shear modulus)
-//   imc_n   1 / mc_n
+//   rho_n   mc_{n-1} / mc_n
 // Block scratch (SH_BLOCK frequencies side by side, one array per real
 // quantity, so that the compiler can run the layer loop over the block in
 // vector registers):
 //   omega   angular frequency 2*pi*F, formed in float as HASSH forms it
-//   cu, ct  (displacement, stress) column at the bottom of the current layer
-//           per unit surface displacement, as mantissa times e^{log}
-//   ku, kt  the column kept at the interface LOUT (0-based LOUT-1)
-//   x, zi, mn, im   per-frequency layer quantities when IQF = 2
+//   cu, cs  displacement and stress at the bottom of the current layer per
+//           unit surface displacement, as mantissa times e^{log_c}; the
+//           stress in units of mu nu of that layer
+//   ku      the displacement kept at the interface LOUT (0-based LOUT-1)
+//   x, zi, mn, rr, ri   per-frequency layer quantities when IQF = 2
 #pragma once
 
 #include <array>
@@ -32,16 +33,18 @@ using ShBlockArray = std::array<double, SH_BLOCK>;
 // Owned by the caller (the driver keeps one in its run state); nothing in it
 // carries meaning from one sh_sweep call to the next.
 struct ShSweepWork {
-  ShLayerArray zc_re{}, zc_im{}, mc_re{}, mc_im{}, imc_re{}, imc_im{};
-  ShLayerArray zc_size{};  // |Re zc| + |Im zc|
-  // IQF = 2: per-layer parts of the frequency-dependent damping.
+  // Constant Q: z = omega zc, mu nu = omega mc, rho = mc_{n-1} / mc_n.
+  ShLayerArray zc_re{}, zc_im{}, mc_re{}, mc_im{}, rho_re{}, rho_im{};
+  // IQF = 2: the frequency-independent parts of each layer's damping law.
   ShLayerArray qs{}, ivs_re{}, ivs_im{}, vs_re{}, vs_im{};
-  ShBlockArray omega{}, inv_omega{}, fhz{};
-  // Two columns, the layer loop reads one and writes the other.
-  std::array<ShBlockArray, 2> cu_re{}, cu_im{}, ct_re{}, ct_im{};
+  ShBlockArray omega{}, fhz{};
+  // Two column slots: the layer loop reads one and writes the other.
+  std::array<ShBlockArray, 2> cu_re{}, cu_im{}, cs_re{}, cs_im{};
   ShBlockArray log_c{};
   ShBlockArray ku_re{}, ku_im{}, k_log{};
-  ShBlockArray x{}, zi{}, mn_re{}, mn_im{}, im_re{}, im_im{};
+  // IQF = 2, per lane: phase, mu nu of this and the layer above, their ratio.
+  ShBlockArray x{}, zi{}, rr{}, ri{};
+  std::array<ShBlockArray, 2> mn_re{}, mn_im{};
 };
 
 // USH(LOUT) of HASSH(table, 0.0, ANGLE, F[i], ISGNT, IPROF) for every i, with
