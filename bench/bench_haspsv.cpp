@@ -2,26 +2,34 @@
 //
 // Each iteration sweeps a signal run's frequency grid (0 to 50 in steps of
 // 50/256; the first point is the replaced zero) with an incident P wave at 20
-// degrees and the full profile (IPROF = 1, as the driver asks), over stacks of
-// 1, 10 and 49 layers. "per_layer_freq" is the time per layer and frequency.
+// degrees, over stacks of 1, 10 and 49 layers. "per_layer_freq" is the time
+// per layer and frequency; "vs_baseline" the baseline's time on the same
+// model and grid divided by this one's, measured in the same run.
 //
-// Variants: HASPSV itself (per frequency the literal solve where it is
-// accurate, the stable one elsewhere), each solve forced, on the graded model
-// (benign) and on a soft model that needs the stable solve at most
-// frequencies; and the yardstick baseline_haspsv: the layer-matrix steps
-// written directly with std::complex<double> (eight complex exponentials and
-// two square roots per layer, full 4x4 products J = J A from the bottom up,
-// E G J, Cramer's rule, the profile applying each layer matrix again), kept
-// here only to measure; it has no range protection.
+// Variants: HASPSV itself with the full profile (IPROF = 1; per frequency the
+// literal solve where it is accurate, the stable one elsewhere), each solve
+// forced, psv_sweep (surface only, the whole grid in one call, as the driver
+// needs it), on the graded model (benign) and on a soft model that needs the
+// stable solve at most frequencies; and the yardstick baseline_haspsv: the
+// layer-matrix steps written directly with std::complex<double> (eight
+// complex exponentials and two square roots per layer, full 4x4 products
+// J = J A from the bottom up, E G J, Cramer's rule, the profile applying each
+// layer matrix again), kept here only to measure; it has no range protection.
+// BM_*_timing_run: the model of bench/time_runs.sh (49 graded soft layers, SV
+// at 20 degrees) over its 30000 frequencies 0, 0.005, ... 150.
 #include <benchmark/benchmark.h>
 
 #include <array>
+#include <chrono>
 #include <cmath>
 #include <complex>
+#include <map>
+#include <vector>
 
 #include "layers/complex_ops.hpp"
 #include "layers/haspsv.hpp"
 #include "layers/psv_solve.hpp"
+#include "layers/psv_sweep.hpp"
 
 namespace velmar {
 namespace {
@@ -194,32 +202,152 @@ void baseline_haspsv(const LayerTable& table, int ITYPE, float ANGAZ, float ANGL
 
 enum class Variant { HASPSV_AUTO, LITERAL, STABLE, BASELINE };
 
+using Clock = std::chrono::steady_clock;
+
+template <Variant V>
+void evaluate(const LayerTable& t, const std::vector<float>& grid, ResponseArray& ups, ResponseArray& wps) {
+  for (float f0 : grid) {
+    float f = f0;
+    if constexpr (V == Variant::HASPSV_AUTO) {
+      HASPSV(t, 1, 90.0f, 20.0f, f, 1, ups, wps);
+    } else if constexpr (V == Variant::LITERAL) {
+      haspsv_solve(t, 1, 90.0f, 20.0f, f, 1, ups, wps, PsvSolve::LITERAL);
+    } else if constexpr (V == Variant::STABLE) {
+      haspsv_solve(t, 1, 90.0f, 20.0f, f, 1, ups, wps, PsvSolve::STABLE);
+    } else {
+      baseline_haspsv(t, 1, 90.0f, 20.0f, f, 1, ups, wps);
+    }
+    benchmark::DoNotOptimize(ups);
+    benchmark::DoNotOptimize(wps);
+  }
+}
+
+std::vector<float> sweep_grid() {
+  const std::array<float, SWEEP> g = sweep();
+  return {g.begin(), g.end()};
+}
+
+// The baseline's seconds per sweep of the graded model, measured once per
+// layer count and softness from at least 0.05 s of repeated sweeps.
+double baseline_seconds(int nlayer, bool soft) {
+  static std::map<std::pair<int, bool>, double> measured;
+  const auto key = std::make_pair(nlayer, soft);
+  if (!measured.contains(key)) {
+    const LayerTable t = graded_model(nlayer, soft);
+    const std::vector<float> grid = sweep_grid();
+    ResponseArray ups{};
+    ResponseArray wps{};
+    long sweeps = 0;
+    const Clock::time_point t0 = Clock::now();
+    double elapsed = 0.0;
+    do {
+      evaluate<Variant::BASELINE>(t, grid, ups, wps);
+      ++sweeps;
+      elapsed = std::chrono::duration<double>(Clock::now() - t0).count();
+    } while (elapsed < 0.05);
+    measured[key] = elapsed / static_cast<double>(sweeps);
+  }
+  return measured[key];
+}
+
+void set_counters(benchmark::State& state, int nlayer, bool soft, double seconds) {
+  state.counters["per_layer_freq"] = benchmark::Counter(
+      static_cast<double>(nlayer) * SWEEP,
+      benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+  const double own = seconds / static_cast<double>(state.iterations());
+  state.counters["vs_baseline"] = baseline_seconds(nlayer, soft) / own;
+}
+
 template <Variant V, bool SOFT>
 void run_sweep(benchmark::State& state) {
   const int nlayer = static_cast<int>(state.range(0));
   const LayerTable t = graded_model(nlayer, SOFT);
-  const std::array<float, SWEEP> grid = sweep();
+  const std::vector<float> grid = sweep_grid();
+  ResponseArray ups{};
+  ResponseArray wps{};
+  const Clock::time_point t0 = Clock::now();
+  for (auto _ : state) evaluate<V>(t, grid, ups, wps);
+  set_counters(state, nlayer, SOFT, std::chrono::duration<double>(Clock::now() - t0).count());
+}
+
+template <bool SOFT>
+void run_psv_sweep(benchmark::State& state) {
+  const int nlayer = static_cast<int>(state.range(0));
+  const LayerTable t = graded_model(nlayer, SOFT);
+  std::vector<float> grid = sweep_grid();
+  std::vector<cfloat> u(grid.size());
+  std::vector<cfloat> w(grid.size());
+  static PsvSweepWork work;
+  const Clock::time_point t0 = Clock::now();
+  for (auto _ : state) {
+    psv_sweep(t, 1, 20.0f, grid, u, w, work);
+    benchmark::DoNotOptimize(u.data());
+    benchmark::DoNotOptimize(w.data());
+    benchmark::ClobberMemory();
+  }
+  set_counters(state, nlayer, SOFT, std::chrono::duration<double>(Clock::now() - t0).count());
+}
+
+// The model of bench/time_runs.sh: 49 graded soft layers, VP = 2 VS, QP = 2 QS.
+LayerTable timing_model() {
+  LayerTable t;
+  t.NLAYER = 49;
+  t.IQF = 1;
+  for (int k = 0; k < 49; ++k) {
+    const float vs = static_cast<float>(150 + 12 * k + 40 * (k % 3));
+    const float qs = static_cast<float>(5 + 2 * k);
+    t.THICK[k] = 2.0f + 0.5f * static_cast<float>(k);
+    t.RHO[k] = 1.6f + 0.01f * static_cast<float>(k);
+    t.VSC[k] = {vs, 0.0f};
+    t.QS[k] = qs;
+    t.VPC[k] = {2.0f * vs, 0.0f};
+    t.QP[k] = 2.0f * qs;
+  }
+  t.RHO[49] = 2.5f;
+  t.VSC[49] = {2000.0f, 0.0f};
+  t.VPC[49] = {4000.0f, 0.0f};
+  return t;
+}
+
+constexpr int RUN_NF = 30000;
+
+std::vector<float> run_grid() {
+  std::vector<float> f(RUN_NF);
+  for (int i = 0; i < RUN_NF; ++i) f[i] = static_cast<float>(i) * 0.005f;
+  return f;
+}
+
+void BM_HASPSV_timing_run(benchmark::State& state) {
+  const LayerTable t = timing_model();
+  const std::vector<float> grid = run_grid();
   ResponseArray ups{};
   ResponseArray wps{};
   for (auto _ : state) {
     for (float f0 : grid) {
       float f = f0;
-      if constexpr (V == Variant::HASPSV_AUTO) {
-        HASPSV(t, 1, 90.0f, 20.0f, f, 1, ups, wps);
-      } else if constexpr (V == Variant::LITERAL) {
-        haspsv_solve(t, 1, 90.0f, 20.0f, f, 1, ups, wps, PsvSolve::LITERAL);
-      } else if constexpr (V == Variant::STABLE) {
-        haspsv_solve(t, 1, 90.0f, 20.0f, f, 1, ups, wps, PsvSolve::STABLE);
-      } else {
-        baseline_haspsv(t, 1, 90.0f, 20.0f, f, 1, ups, wps);
-      }
+      HASPSV(t, 2, 90.0f, 20.0f, f, 1, ups, wps);
       benchmark::DoNotOptimize(ups);
-      benchmark::DoNotOptimize(wps);
     }
   }
   state.counters["per_layer_freq"] = benchmark::Counter(
-      static_cast<double>(nlayer) * SWEEP,
-      benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+      49.0 * RUN_NF, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+}
+
+void BM_psv_sweep_timing_run(benchmark::State& state) {
+  const LayerTable t = timing_model();
+  std::vector<float> grid = run_grid();
+  std::vector<cfloat> u(grid.size());
+  std::vector<cfloat> w(grid.size());
+  static PsvSweepWork work;
+  int blocked = 0;
+  for (auto _ : state) {
+    blocked = psv_sweep(t, 2, 20.0f, grid, u, w, work);
+    benchmark::DoNotOptimize(u.data());
+    benchmark::ClobberMemory();
+  }
+  state.counters["per_layer_freq"] = benchmark::Counter(
+      49.0 * RUN_NF, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+  state.counters["block_share"] = static_cast<double>(blocked) / RUN_NF;
 }
 
 void layer_args(benchmark::internal::Benchmark* b) { b->Arg(1)->Arg(10)->Arg(49); }
@@ -230,6 +358,8 @@ void BM_literal_solve(benchmark::State& s) { run_sweep<Variant::LITERAL, false>(
 void BM_stable_solve(benchmark::State& s) { run_sweep<Variant::STABLE, false>(s); }
 void BM_stable_solve_soft(benchmark::State& s) { run_sweep<Variant::STABLE, true>(s); }
 void BM_baseline_haspsv(benchmark::State& s) { run_sweep<Variant::BASELINE, false>(s); }
+void BM_psv_sweep(benchmark::State& s) { run_psv_sweep<false>(s); }
+void BM_psv_sweep_soft(benchmark::State& s) { run_psv_sweep<true>(s); }
 
 BENCHMARK(BM_HASPSV)->Apply(layer_args);
 BENCHMARK(BM_HASPSV_soft)->Apply(layer_args);
@@ -237,6 +367,10 @@ BENCHMARK(BM_literal_solve)->Apply(layer_args);
 BENCHMARK(BM_stable_solve)->Apply(layer_args);
 BENCHMARK(BM_stable_solve_soft)->Apply(layer_args);
 BENCHMARK(BM_baseline_haspsv)->Apply(layer_args);
+BENCHMARK(BM_psv_sweep)->Apply(layer_args);
+BENCHMARK(BM_psv_sweep_soft)->Apply(layer_args);
+BENCHMARK(BM_HASPSV_timing_run)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_psv_sweep_timing_run)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 }  // namespace velmar

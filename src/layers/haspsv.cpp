@@ -328,9 +328,53 @@ cfloat halfspace_root(const LayerTable& t, int ITYPE, float theta) {
   return csqrt_branch(cfloat(1.0f) - ratio * ratio);
 }
 
-// A sum of the layers' |Re x_b - Re x_a| above this keeps the literal solve
-// from float accuracy: exp(12) * 2^-52 is about 4e-11.
-constexpr double LITERAL_MAX_DX = 12.0;
+// Rows 3 and 4 of the half-space matrix K = E G (E(3,3) = Fh, E(4,4) = -i Fh)
+// at angular frequency omega, traction columns multiplied by the traction
+// scale s, which is returned with the horizontal wavenumber k: {k, (s, 0)}.
+// Every entry is a product of three wavenumbers and Fh (~ 1/omega^3), so K
+// does not depend on omega; k and s are proportional to it.
+std::array<Cx, 2> halfspace_rows(const LayerTable& table, int ITYPE, float theta, double omega,
+                                 std::array<Cx, 4>& K3, std::array<Cx, 4>& K4) {
+  const double sin_t = double(std::sin(theta));
+  const double cos_t = double(std::cos(theta));
+  const int N = table.NLAYER;
+  // Half-space, undamped, velocities as stored.
+  const Cx beta_h = to_cx(table.VSC[N]);
+  const Cx alpha_h = to_cx(table.VPC[N]);
+  const double rho_h = table.RHO[N];
+  const Cx mu_h = rho_h * (beta_h * beta_h);
+  const Cx k = div(Cx{omega * sin_t, 0.0}, ITYPE == 2 ? beta_h : alpha_h);
+  const Cx k2 = k * k;
+  const Cx c = to_cx(halfspace_root(table, ITYPE, theta));
+  Cx nu_ah;
+  Cx nu_bh;
+  if (ITYPE == 2) {
+    nu_bh = mul_minus_i(div(Cx{omega * cos_t, 0.0}, beta_h));
+    nu_ah = mul_minus_i(div(omega * c, alpha_h));
+  } else {
+    nu_ah = mul_minus_i(div(Cx{omega * cos_t, 0.0}, alpha_h));
+    nu_bh = mul_minus_i(div(omega * c, beta_h));
+  }
+  double s = rho_h * std::sqrt(norm2(beta_h)) * omega;
+  if (!(s > 0.0 && std::isfinite(s))) s = 1.0;
+
+  const Cx gam_h = nu_bh * nu_bh + k2;
+  const Cx Fh = div(beta_h, 2.0 * omega * (mu_h * (alpha_h * (nu_ah * nu_bh))));
+  const Cx nn = nu_bh * nu_ah;
+  const std::array<Cx, 4> G3 = {2.0 * (nn * (k * (mu_h * beta_h))), gam_h * (nu_bh * (mu_h * beta_h)),
+                                nu_bh * (k * beta_h), nn * beta_h};
+  const std::array<Cx, 4> G4 = {-(gam_h * (nu_ah * (mu_h * alpha_h))),
+                                -(2.0 * (nn * (k * (mu_h * alpha_h)))), -(nn * alpha_h),
+                                -(nu_ah * (k * alpha_h))};
+  const Cx Fh4 = mul_minus_i(Fh);
+  for (int j = 0; j < 4; ++j) {
+    const double sc = j < 2 ? 1.0 : s;
+    K3[j] = sc * (Fh * G3[j]);
+    K4[j] = sc * (Fh4 * G4[j]);
+  }
+  return {k, Cx{s, 0.0}};
+}
+
 // A layer whose exponents differ by more than this is crossed with its matrix
 // split (layer_split); below it a plain product loses at most
 // exp(5) * 2^-52 ~ 3e-14, and |x| of the faster wave is at least 5, far from
@@ -402,6 +446,26 @@ std::array<Cx, 2> surface_coefficients(const std::array<Cx, 4>& K3, const std::a
   return {div(b[1][1], det), div(-b[1][0], det)};
 }
 
+// Surface state (u, w/i) of the literal solve into column 0 of W, times
+// exp(lw): Y is the two surface solutions carried to the half-space, times
+// exp(-lg).
+void literal_surface(const std::array<Cx, 4>& K3, const std::array<Cx, 4>& K4, const Mat42& Y,
+                     double lg, int ITYPE, Mat42& W, double& lw) {
+  // The coefficients of Y are exp(-lg) times those of the true solutions.
+  const std::array<Cx, 2> a = surface_coefficients(K3, K4, Y, ITYPE);
+  W = Mat42{};
+  W[0] = a[0];
+  W[2] = a[1];
+  lw = -lg;
+  if (lg < 600.0) {  // fold the scale in where exp(lg) is representable
+    const double g = std::exp(-lg);
+    W[0] = g * W[0];
+    W[2] = g * W[2];
+    lw = 0.0;
+  }
+  rescale(W, lw);
+}
+
 }  // namespace
 
 float psv_halfspace_root(const LayerTable& table, int ITYPE, float ANGLE) {
@@ -418,48 +482,14 @@ void haspsv_solve(const LayerTable& table, int ITYPE, float ANGAZ, float ANGLE, 
   if (F == 0.0f) F = 1.0e-6f;
   const float theta = pi * ANGLE / 180.0f;
   const double omega = double(F * 2.0f * pi);
-  const double sin_t = double(std::sin(theta));
-  const double cos_t = double(std::cos(theta));
   const int N = table.NLAYER;
 
-  // Half-space, undamped, velocities as stored.
-  const Cx beta_h = to_cx(table.VSC[N]);
-  const Cx alpha_h = to_cx(table.VPC[N]);
-  const double rho_h = table.RHO[N];
-  const Cx mu_h = rho_h * (beta_h * beta_h);
-  const Cx k = div(Cx{omega * sin_t, 0.0}, ITYPE == 2 ? beta_h : alpha_h);
-  const Cx k2 = k * k;
-  const Cx c = to_cx(halfspace_root(table, ITYPE, theta));
-  Cx nu_ah;
-  Cx nu_bh;
-  if (ITYPE == 2) {
-    nu_bh = mul_minus_i(div(Cx{omega * cos_t, 0.0}, beta_h));
-    nu_ah = mul_minus_i(div(omega * c, alpha_h));
-  } else {
-    nu_ah = mul_minus_i(div(Cx{omega * cos_t, 0.0}, alpha_h));
-    nu_bh = mul_minus_i(div(omega * c, beta_h));
-  }
-  double s = rho_h * std::sqrt(norm2(beta_h)) * omega;
-  if (!(s > 0.0 && std::isfinite(s))) s = 1.0;
-
-  // Rows 3 and 4 of K = E G (E(3,3) = Fh, E(4,4) = -i Fh), traction columns
-  // times s.
-  const Cx gam_h = nu_bh * nu_bh + k2;
-  const Cx Fh = div(beta_h, 2.0 * omega * (mu_h * (alpha_h * (nu_ah * nu_bh))));
-  const Cx nn = nu_bh * nu_ah;
-  const std::array<Cx, 4> G3 = {2.0 * (nn * (k * (mu_h * beta_h))), gam_h * (nu_bh * (mu_h * beta_h)),
-                                nu_bh * (k * beta_h), nn * beta_h};
-  const std::array<Cx, 4> G4 = {-(gam_h * (nu_ah * (mu_h * alpha_h))),
-                                -(2.0 * (nn * (k * (mu_h * alpha_h)))), -(nn * alpha_h),
-                                -(nu_ah * (k * alpha_h))};
   std::array<Cx, 4> K3;
   std::array<Cx, 4> K4;
-  const Cx Fh4 = mul_minus_i(Fh);
-  for (int j = 0; j < 4; ++j) {
-    const double sc = j < 2 ? 1.0 : s;
-    K3[j] = sc * (Fh * G3[j]);
-    K4[j] = sc * (Fh4 * G4[j]);
-  }
+  const std::array<Cx, 2> kr = halfspace_rows(table, ITYPE, theta, omega, K3, K4);
+  const Cx k = kr[0];
+  const Cx k2 = k * k;
+  const double s = kr[1].re;
 
   // Layer matrices, kept for the propagation and the profile.
   std::array<LayerWaves, MAX_LAYERS> waves;
@@ -476,7 +506,7 @@ void haspsv_solve(const LayerTable& table, int ITYPE, float ANGAZ, float ANGLE, 
     dX_total += dX[m];
   }
   const bool stable =
-      solve == PsvSolve::STABLE || (solve == PsvSolve::AUTO && dX_total > LITERAL_MAX_DX);
+      solve == PsvSolve::STABLE || (solve == PsvSolve::AUTO && dX_total > PSV_LITERAL_MAX_DX);
   for (int m = 0; m < N; ++m) {
     if (stable && dX[m] > SPLIT_DX) continue;  // crossed with layer_split
     sigma[m] = layer_matrix(waves[m], k, k2, double(table.THICK[m]), s, A[m], e0[m]);
@@ -493,20 +523,9 @@ void haspsv_solve(const LayerTable& table, int ITYPE, float ANGAZ, float ANGLE, 
       lg += sigma[m];
       rescale(Y, lg);
     }
-    // Y is the surface solutions times exp(-lg), so the coefficients are
-    // exp(-lg) times those of the true solutions.
-    const std::array<Cx, 2> a = surface_coefficients(K3, K4, Y, ITYPE);
     Mat42 W{};  // one column used: (u, w/i, 0, 0) at the current depth
-    W[0] = a[0];
-    W[2] = a[1];
-    double lw = -lg;
-    if (lg < 600.0) {  // fold the scale in where exp(lg) is representable
-      const double g = std::exp(-lg);
-      W[0] = g * W[0];
-      W[2] = g * W[2];
-      lw = 0.0;
-    }
-    rescale(W, lw);
+    double lw = 0.0;
+    literal_surface(K3, K4, Y, lg, ITYPE, W, lw);
     UPS[0] = store(W[0], lw, s_az);
     WPS[0] = store(mul_i(W[2]), lw, s_az);
     if (IPROF == 0) return;
@@ -616,6 +635,42 @@ void haspsv_solve(const LayerTable& table, int ITYPE, float ANGAZ, float ANGLE, 
       WPS[m] = store(mul_i(q[2] * cv[0] + q[3] * cv[2]), lc, s_az);
     }
   }
+}
+
+void psv_unit_model(const LayerTable& table, int ITYPE, float ANGLE, float F, PsvUnitModel& unit) {
+  const float pi = 4.0f * std::atan(1.0f);
+  const float theta = pi * ANGLE / 180.0f;
+  std::array<Cx, 4> K3;
+  std::array<Cx, 4> K4;
+  const std::array<Cx, 2> kr = halfspace_rows(table, ITYPE, theta, 1.0, K3, K4);
+  unit.p = {kr[0].re, kr[0].im};
+  unit.s1 = kr[1].re;
+  for (int j = 0; j < 4; ++j) {
+    unit.K3[j] = {K3[j].re, K3[j].im};
+    unit.K4[j] = {K4[j].re, K4[j].im};
+  }
+  const Cx k2 = kr[0] * kr[0];
+  for (int m = 0; m < table.NLAYER; ++m) {
+    const LayerWaves L = layer_waves(table, m, F, 1.0, k2);
+    unit.layers[m] = {{L.mu.re, L.mu.im}, {L.nu_a.re, L.nu_a.im}, {L.nu_b.re, L.nu_b.im}, {L.gam.re, L.gam.im}};
+  }
+}
+
+void psv_literal_finish(const PsvUnitModel& unit, int ITYPE, const std::array<cdouble, 8>& Y, double lg,
+                        float s_az, cfloat& u, cfloat& w) {
+  std::array<Cx, 4> K3;
+  std::array<Cx, 4> K4;
+  for (int j = 0; j < 4; ++j) {
+    K3[j] = to_cx(unit.K3[j]);
+    K4[j] = to_cx(unit.K4[j]);
+  }
+  Mat42 Yc;
+  for (int j = 0; j < 8; ++j) Yc[j] = to_cx(Y[j]);
+  Mat42 W;
+  double lw = 0.0;
+  literal_surface(K3, K4, Yc, lg, ITYPE, W, lw);
+  u = store(W[0], lw, s_az);
+  w = store(mul_i(W[2]), lw, s_az);
 }
 
 void HASPSV(const LayerTable& table, int ITYPE, float ANGAZ, float ANGLE, float& F, int IPROF,

@@ -2,6 +2,8 @@
 // solve, for the tests and the benchmark. HASPSV calls it with AUTO.
 #pragma once
 
+#include <array>
+
 #include "layers/layer_table.hpp"
 
 namespace velmar {
@@ -21,8 +23,42 @@ namespace velmar {
 //            float result, STABLE elsewhere.
 enum class PsvSolve { AUTO, LITERAL, STABLE };
 
+// AUTO takes the literal solve up to this sum of the layers' |X_S - X_P|:
+// exp(12) * 2^-52 is about 4e-11.
+constexpr double PSV_LITERAL_MAX_DX = 12.0;
+
 // HASPSV with the solve chosen by the caller; arguments as for HASPSV.
 void haspsv_solve(const LayerTable& table, int ITYPE, float ANGAZ, float ANGLE, float& F,
                   int IPROF, ResponseArray& UPS, ResponseArray& WPS, PsvSolve solve);
+
+// The response's quantities at angular frequency omega = 1. Every wavenumber
+// is proportional to omega (k = omega p, nu = omega q), and with the traction
+// scale proportional to omega as well the half-space rows do not depend on it;
+// where the damping does not depend on the frequency (IQF != 2) these serve
+// every frequency of a run.
+struct PsvUnitLayer {
+  cdouble mu;   // damped shear modulus
+  cdouble qa;   // nu_a / omega, nu_b / omega (principal roots)
+  cdouble qb;
+  cdouble gam;  // (nu_b^2 + k^2) / omega^2
+};
+struct PsvUnitModel {
+  cdouble p;   // k / omega
+  double s1;   // traction scale / omega
+  std::array<cdouble, 4> K3;  // half-space rows: up-going P and S amplitudes
+  std::array<cdouble, 4> K4;  // of a (scaled) state at the top of the half-space
+  std::array<PsvUnitLayer, MAX_ENTRIES - 1> layers;
+};
+
+// The unit-frequency quantities of the model for an incident wave ITYPE at
+// ANGLE degrees; F only enters the damping when IQF = 2.
+void psv_unit_model(const LayerTable& table, int ITYPE, float ANGLE, float F, PsvUnitModel& unit);
+
+// Surface displacements of the literal solve, as HASPSV rounds them (s_az
+// the projection factor): Y (row-major 4x2) holds the two zero-traction
+// surface solutions carried to the top of the half-space, divided by exp(lg),
+// with tractions divided by the traction scale.
+void psv_literal_finish(const PsvUnitModel& unit, int ITYPE, const std::array<cdouble, 8>& Y, double lg,
+                        float s_az, cfloat& u, cfloat& w);
 
 }  // namespace velmar

@@ -1,0 +1,363 @@
+// psv_sweep.cpp: the P-SV surface response over a frequency grid, a block of
+// frequencies at a time (see psv_sweep.hpp).
+#include "layers/psv_sweep.hpp"
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstdint>
+
+#include "layers/haspsv.hpp"
+#include "layers/psv_solve.hpp"
+
+namespace velmar {
+namespace {
+
+// --- elementary functions for the block loop ---------------------------------
+// Plain arithmetic on doubles (no calls, no branches), so that the compiler can
+// run them over the block in vector registers. Each is accurate to a few units
+// of 1e-16 within the range stated; the caller keeps its arguments there.
+
+constexpr double ROUND_MAGIC = 0x1.8p52;  // adding it rounds |x| < 2^51 to an integer
+constexpr double LOG2_E = 1.4426950408889634074;
+// ln 2 and pi/2 split so that n times the leading part is exact for |n| < 2^20.
+constexpr double LN2_HI = 0x1.62e42feep-1;
+constexpr double LN2_LO = 0x1.a39ef35793c76p-33;
+constexpr double PIO2_1 = 0x1.921fb544p0;
+constexpr double PIO2_2 = 0x1.0b4611a6p-34;
+constexpr double PIO2_3 = 0x1.3198a2e037073p-69;
+constexpr double TWO_OVER_PI = 0.63661977236758134308;
+
+// 1/n! for the Taylor polynomials; the largest term left out is below 1e-16
+// of the result on each function's reduced range.
+constexpr double inv_factorial(int n) {
+  double f = 1.0;
+  for (int k = 2; k <= n; ++k) f *= k;
+  return 1.0 / f;
+}
+
+// The integer n held in the low bits of x + ROUND_MAGIC (two's complement).
+inline std::uint64_t magic_bits(double t) {
+  return std::bit_cast<std::uint64_t>(t) - std::bit_cast<std::uint64_t>(ROUND_MAGIC);
+}
+
+// exp(x) - 1 for 0 <= x <= 700: x = n ln2 + r, |r| <= ln2/2, e^r - 1 by its
+// Taylor series to r^13, then 2^n (e^r - 1) + (2^n - 1), which keeps the
+// relative accuracy for small x.
+inline double expm1_poly(double x) {
+  const double t = x * LOG2_E + ROUND_MAGIC;
+  const double n = t - ROUND_MAGIC;
+  const double r = (x - n * LN2_HI) - n * LN2_LO;
+  double p = inv_factorial(13);
+#pragma GCC unroll 16
+  for (int k = 12; k >= 1; --k) p = p * r + inv_factorial(k);
+  const double scale = std::bit_cast<double>((magic_bits(t) + 1023u) << 52);
+  return scale * (p * r) + (scale - 1.0);
+}
+
+// sin(x) and cos(x) for |x| <= 2^20: x = n pi/2 + r, |r| <= pi/4, Taylor to
+// r^17 and r^18, then the quadrant n mod 4 swaps and negates.
+inline void sincos_poly(double x, double& s, double& c) {
+  const double t = x * TWO_OVER_PI + ROUND_MAGIC;
+  const double n = t - ROUND_MAGIC;
+  const double r = ((x - n * PIO2_1) - n * PIO2_2) - n * PIO2_3;
+  const double r2 = r * r;
+  double ps = inv_factorial(17);
+  double pc = -inv_factorial(18);
+#pragma GCC unroll 16
+  for (int k = 15; k >= 1; k -= 2) {
+    const double sign = (k % 4 == 1) ? 1.0 : -1.0;  // of r^k in sin, of r^(k+1) in cos the opposite
+    ps = ps * r2 + sign * inv_factorial(k);
+    pc = pc * r2 - sign * inv_factorial(k + 1);
+  }
+  ps *= r;
+  pc = pc * r2 + 1.0;  // the loop ends with the r^2 term's -1/2
+  const std::uint64_t q = magic_bits(t);
+  const std::uint64_t swap = 0u - (q & 1u);
+  const std::uint64_t bs = std::bit_cast<std::uint64_t>(ps);
+  const std::uint64_t bc = std::bit_cast<std::uint64_t>(pc);
+  const std::uint64_t sin_bits = ((bs & ~swap) | (bc & swap)) ^ ((q & 2u) << 62);
+  const std::uint64_t cos_bits = ((bc & ~swap) | (bs & swap)) ^ (((q + 1u) & 2u) << 62);
+  s = std::bit_cast<double>(sin_bits);
+  c = std::bit_cast<double>(cos_bits);
+}
+
+// Largest layer half-exponent Re(y) and phase |Im(y)| the polynomials take;
+// a frequency beyond them goes to HASPSV.
+constexpr double MAX_GROWTH = 700.0;
+constexpr double MAX_PHASE = 0x1p20;
+// Range of the sum of squares of the two solutions kept without rescaling.
+constexpr double NORM_HIGH = 0x1p800;
+constexpr double NORM_LOW = 0x1p-800;
+
+using cd = cdouble;
+
+// Layer constants from the unit-frequency quantities: the layer matrix (tractions
+// scaled by s = s1 omega, divided by exp(sigma)) is
+//   row 0: a11, a12, A13, A14      a11 = e0 + c0 Sa + c1 Sb, a22 = e0 + c1 Sa + c0 Sb
+//   row 1: a21, a22, -A14, A24     a12 = c2 Ha + c3 Hb,      a21 = c4 Ha + c5 Hb
+//   row 2: A31, A32, a11, -a21     A13 = c6 Ha + c7 Hb,      A24 = c8 Ha + c9 Hb
+//   row 3: -A32, A42, -a12, a22    A14 = c10 (Sa - Sb),      A31 = c11 Ha + c12 Hb
+//                                  A32 = c13 (Sa - Sb),      A42 = c14 Ha + c15 Hb
+// with S = sinh^2(x/2), H = sinh(x) of each wave and e0 = exp(-sigma). Returns
+// false where a coefficient is not finite (a vanishing vertical wavenumber).
+bool layer_constants(const PsvUnitModel& u, const PsvUnitLayer& L, double h, double rho,
+                     PsvSweepLayer& out) {
+  const cd p = u.p;
+  const cd p2 = p * p;
+  const double r = 1.0 / rho;
+  const double s1 = u.s1;
+  const cd mu = L.mu;
+  const cd mu2 = mu * mu;
+  const cd G = L.gam;
+  const cd qa = L.qa;
+  const cd qb = L.qb;
+  if (std::norm(qa) < 1e-200 || std::norm(qb) < 1e-200) return false;
+  const cd iqa = 1.0 / qa;
+  const cd iqb = 1.0 / qb;
+  const cd c[16] = {4.0 * r * (mu * p2),
+                    -2.0 * r * (mu * G),
+                    r * (mu * p * G * iqa),
+                    -2.0 * r * (mu * p * qb),
+                    -2.0 * r * (mu * p * qa),
+                    r * (mu * p * G * iqb),
+                    (s1 * r) * (p2 * iqa),
+                    -(s1 * r) * qb,
+                    -(s1 * r) * qa,
+                    (s1 * r) * (p2 * iqb),
+                    (2.0 * s1 * r) * p,
+                    (4.0 * r / s1) * (mu2 * p2 * qa),
+                    -(r / s1) * (mu2 * G * G * iqb),
+                    (4.0 * r / s1) * (mu2 * G * p),
+                    -(r / s1) * (mu2 * G * G * iqa),
+                    (4.0 * r / s1) * (mu2 * p2 * qb)};
+  for (int j = 0; j < 16; ++j) {
+    if (!std::isfinite(c[j].real()) || !std::isfinite(c[j].imag())) return false;
+    out.c_re[j] = c[j].real();
+    out.c_im[j] = c[j].imag();
+  }
+  out.ya_re = 0.5 * h * qa.real();
+  out.ya_im = 0.5 * h * qa.imag();
+  out.yb_re = 0.5 * h * qb.real();
+  out.yb_im = 0.5 * h * qb.imag();
+  out.dx = h * std::abs(qb.real() - qa.real());
+  return true;
+}
+
+// Hyperbolic terms of one layer across the block, each divided by
+// exp(sigma), sigma = 2 max(Re y_a, Re y_b): S = sinh^2(y), H = sinh(2y) of
+// each wave, and e0 = exp(-sigma).
+struct BlockTerms {
+  PsvBlockArray Sa_re, Sa_im, Sb_re, Sb_im, Ha_re, Ha_im, Hb_re, Hb_im, e0, sigma, bad;
+};
+
+void block_terms(const PsvSweepLayer& L, const PsvBlockArray& om, BlockTerms& t) {
+  // No conditional expressions over computed values here: the compiler would
+  // branch on them and not vectorise the loop. A lane out of the polynomials'
+  // range computes garbage and is marked bad.
+  for (int j = 0; j < PSV_BLOCK; ++j) {
+    const double o = om[j];
+    const double yra = o * L.ya_re;
+    const double yia = o * L.ya_im;
+    const double yrb = o * L.yb_re;
+    const double yib = o * L.yb_im;
+    const bool out_of_range = (yra > MAX_GROWTH) | (yrb > MAX_GROWTH) | (std::abs(yia) > MAX_PHASE) |
+                              (std::abs(yib) > MAX_PHASE);
+    // With t = e^x - 1: sinh x = t (t + 2) / (2 (t + 1)), cosh x = 1 + t^2 / (2 (t + 1)),
+    // both without cancellation; g = exp(-sigma/2) = min(e^-yra, e^-yrb).
+    const double ta = expm1_poly(yra);
+    const double tb = expm1_poly(yrb);
+    const double iEa = 1.0 / (ta + 1.0);
+    const double iEb = 1.0 / (tb + 1.0);
+    const double g = 0.5 * ((iEa + iEb) - std::abs(iEa - iEb));
+    const double gta = g * ta;  // below 1, as g <= e^-yra
+    const double gtb = g * tb;
+    const double sha = 0.5 * gta * ((ta + 2.0) * iEa);
+    const double shb = 0.5 * gtb * ((tb + 2.0) * iEb);
+    const double cha = g + 0.5 * gta * (ta * iEa);
+    const double chb = g + 0.5 * gtb * (tb * iEb);
+    double sna = 0.0;
+    double csa = 0.0;
+    double snb = 0.0;
+    double csb = 0.0;
+    sincos_poly(yia, sna, csa);
+    sincos_poly(yib, snb, csb);
+    // sinh(y) = sinh(yr) cos(yi) + i cosh(yr) sin(yi), cosh(y) likewise.
+    const double sa_re = sha * csa, sa_im = cha * sna, ca_re = cha * csa, ca_im = sha * sna;
+    const double sb_re = shb * csb, sb_im = chb * snb, cb_re = chb * csb, cb_im = shb * snb;
+    t.Sa_re[j] = sa_re * sa_re - sa_im * sa_im;
+    t.Sa_im[j] = 2.0 * (sa_re * sa_im);
+    t.Sb_re[j] = sb_re * sb_re - sb_im * sb_im;
+    t.Sb_im[j] = 2.0 * (sb_re * sb_im);
+    t.Ha_re[j] = 2.0 * (sa_re * ca_re - sa_im * ca_im);
+    t.Ha_im[j] = 2.0 * (sa_re * ca_im + sa_im * ca_re);
+    t.Hb_re[j] = 2.0 * (sb_re * cb_re - sb_im * cb_im);
+    t.Hb_im[j] = 2.0 * (sb_re * cb_im + sb_im * cb_re);
+    t.e0[j] = g * g;
+    t.sigma[j] = (yra + yrb) + std::abs(yra - yrb);  // 2 max(yra, yrb)
+    t.bad[j] = out_of_range ? 1.0 : 0.0;
+  }
+}
+
+// One layer across the block: Y <- A Y / exp(sigma), lg += sigma. flag = 1
+// marks a lane whose Y left [NORM_LOW, NORM_HIGH], bad > 0 one whose exponent
+// left the polynomials' range (it stays set).
+void block_layer(const PsvSweepLayer& L, PsvSweepWork& w) {
+  BlockTerms t;
+  block_terms(L, w.omega, t);
+  // Local copies: the compiler then knows that the stores to Y leave them be.
+  const std::array<double, 16> cr = L.c_re;
+  const std::array<double, 16> ci = L.c_im;
+  for (int j = 0; j < PSV_BLOCK; ++j) {
+    const double Sa_re = t.Sa_re[j], Sa_im = t.Sa_im[j], Sb_re = t.Sb_re[j], Sb_im = t.Sb_im[j];
+    const double Ha_re = t.Ha_re[j], Ha_im = t.Ha_im[j], Hb_re = t.Hb_re[j], Hb_im = t.Hb_im[j];
+    const double Sd_re = Sa_re - Sb_re, Sd_im = Sa_im - Sb_im;
+    const double e0 = t.e0[j];
+    // Real and imaginary parts of coefficient k times (a_re, a_im).
+    auto cmul_re = [&](int k, double a_re, double a_im) { return cr[k] * a_re - ci[k] * a_im; };
+    auto cmul_im = [&](int k, double a_re, double a_im) { return cr[k] * a_im + ci[k] * a_re; };
+    const double a11_re = e0 + cmul_re(0, Sa_re, Sa_im) + cmul_re(1, Sb_re, Sb_im);
+    const double a11_im = cmul_im(0, Sa_re, Sa_im) + cmul_im(1, Sb_re, Sb_im);
+    const double a22_re = e0 + cmul_re(1, Sa_re, Sa_im) + cmul_re(0, Sb_re, Sb_im);
+    const double a22_im = cmul_im(1, Sa_re, Sa_im) + cmul_im(0, Sb_re, Sb_im);
+    double m_re[8];
+    double m_im[8];
+    // a12, a21, A13, A24, A31, A42 from Ha and Hb.
+    const int pairs[6] = {2, 4, 6, 8, 11, 14};
+#pragma GCC unroll 16
+    for (int e = 0; e < 6; ++e) {
+      const int k = pairs[e];
+      m_re[e] = cmul_re(k, Ha_re, Ha_im) + cmul_re(k + 1, Hb_re, Hb_im);
+      m_im[e] = cmul_im(k, Ha_re, Ha_im) + cmul_im(k + 1, Hb_re, Hb_im);
+    }
+    m_re[6] = cmul_re(10, Sd_re, Sd_im);  // A14
+    m_im[6] = cmul_im(10, Sd_re, Sd_im);
+    m_re[7] = cmul_re(13, Sd_re, Sd_im);  // A32
+    m_im[7] = cmul_im(13, Sd_re, Sd_im);
+    // Row-major matrix entries with their signs.
+    const double A_re[16] = {a11_re,   m_re[0], m_re[2], m_re[6],  m_re[1],  a22_re,   -m_re[6], m_re[3],
+                             m_re[4],  m_re[7], a11_re,  -m_re[1], -m_re[7], m_re[5],  -m_re[0], a22_re};
+    const double A_im[16] = {a11_im,   m_im[0], m_im[2], m_im[6],  m_im[1],  a22_im,   -m_im[6], m_im[3],
+                             m_im[4],  m_im[7], a11_im,  -m_im[1], -m_im[7], m_im[5],  -m_im[0], a22_im};
+    double y_re[8];
+    double y_im[8];
+#pragma GCC unroll 16
+    for (int e = 0; e < 8; ++e) {
+      y_re[e] = w.y_re[e][j];
+      y_im[e] = w.y_im[e][j];
+    }
+    double norm = 0.0;
+#pragma GCC unroll 16
+    for (int r = 0; r < 4; ++r) {
+#pragma GCC unroll 16
+      for (int c = 0; c < 2; ++c) {
+        double sr = 0.0;
+        double si = 0.0;
+#pragma GCC unroll 16
+        for (int m = 0; m < 4; ++m) {
+          sr += A_re[4 * r + m] * y_re[2 * m + c] - A_im[4 * r + m] * y_im[2 * m + c];
+          si += A_re[4 * r + m] * y_im[2 * m + c] + A_im[4 * r + m] * y_re[2 * m + c];
+        }
+        w.y_re[2 * r + c][j] = sr;
+        w.y_im[2 * r + c][j] = si;
+        norm += sr * sr + si * si;
+      }
+    }
+    w.lg[j] += t.sigma[j];
+    w.flag[j] = ((norm < NORM_HIGH) & (norm > NORM_LOW)) ? 0.0 : 1.0;
+    w.bad[j] += t.bad[j];
+  }
+}
+
+// Brings lane j's Y back near 1 by a power of two, the factor going into lg.
+void rescale_lane(PsvSweepWork& w, int j) {
+  double big = 0.0;
+  for (int e = 0; e < 8; ++e) big = std::max({big, std::abs(w.y_re[e][j]), std::abs(w.y_im[e][j])});
+  if (big == 0.0 || !std::isfinite(big)) return;
+  const int ex = std::ilogb(big);
+  const double f = std::ldexp(1.0, -ex);
+  for (int e = 0; e < 8; ++e) {
+    w.y_re[e][j] *= f;
+    w.y_im[e][j] *= f;
+  }
+  w.lg[j] += ex * std::log(2.0);
+}
+
+}  // namespace
+
+int psv_sweep(const LayerTable& table, int ITYPE, float ANGLE, std::span<float> F,
+               std::span<cfloat> U, std::span<cfloat> W, PsvSweepWork& work) {
+  const float pi = 4.0f * std::atan(1.0f);
+  const float s_az = std::sin(pi * 90.0f / 180.0f);
+  const int N = table.NLAYER;
+  const int NF = static_cast<int>(F.size());
+
+  auto by_haspsv = [&](int i) {
+    HASPSV(table, ITYPE, 90.0f, ANGLE, F[i], 0, work.ups, work.wps);
+    U[i] = work.ups[0];
+    W[i] = work.wps[0];
+  };
+
+  bool fast = table.IQF != 2;
+  PsvUnitModel unit;
+  double dx_total = 0.0;
+  if (fast) {
+    psv_unit_model(table, ITYPE, ANGLE, 1.0f, unit);
+    fast = unit.s1 > 0.0 && std::isfinite(unit.s1);
+    for (int m = 0; m < N && fast; ++m) {
+      fast = layer_constants(unit, unit.layers[m], double(table.THICK[m]), double(table.RHO[m]),
+                             work.layers[m]);
+      dx_total += work.layers[m].dx;
+    }
+  }
+  if (!fast) {
+    for (int i = 0; i < NF; ++i) by_haspsv(i);
+    return 0;
+  }
+  int blocked = 0;
+
+  int i = 0;
+  while (i < NF) {
+    // Gather up to PSV_BLOCK frequencies for the literal solve.
+    int n = 0;
+    for (; i < NF && n < PSV_BLOCK; ++i) {
+      if (F[i] == 0.0f) F[i] = 1.0e-6f;
+      const double omega = double(F[i] * 2.0f * pi);
+      if (!(omega > 0.0 && omega * dx_total <= PSV_LITERAL_MAX_DX)) {
+        by_haspsv(i);
+        continue;
+      }
+      work.index[n] = i;
+      work.omega[n] = omega;
+      ++n;
+    }
+    if (n == 0) continue;
+    for (int j = n; j < PSV_BLOCK; ++j) work.omega[j] = work.omega[0];
+    for (auto& y : work.y_re) y.fill(0.0);
+    for (auto& y : work.y_im) y.fill(0.0);
+    work.y_re[0].fill(1.0);  // (1, 0, 0, 0) and (0, 1, 0, 0)
+    work.y_re[3].fill(1.0);
+    work.lg.fill(0.0);
+    work.bad.fill(0.0);
+    for (int m = 0; m < N; ++m) {
+      block_layer(work.layers[m], work);
+      for (int j = 0; j < n; ++j) {
+        if (work.flag[j] != 0.0) rescale_lane(work, j);
+      }
+    }
+    for (int j = 0; j < n; ++j) {
+      const int at = work.index[j];
+      if (work.bad[j] != 0.0) {
+        by_haspsv(at);
+        continue;
+      }
+      std::array<cdouble, 8> Y;
+      for (int e = 0; e < 8; ++e) Y[e] = {work.y_re[e][j], work.y_im[e][j]};
+      psv_literal_finish(unit, ITYPE, Y, work.lg[j], s_az, U[at], W[at]);
+      ++blocked;
+    }
+  }
+  return blocked;
+}
+
+}  // namespace velmar

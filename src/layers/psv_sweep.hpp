@@ -1,0 +1,70 @@
+// psv_sweep.hpp: the P-SV surface response over a whole frequency grid.
+//
+// Glossary (per layer n; unit quantities from psv_unit_model, see psv_solve.hpp):
+//   y_a, y_b  half the layer exponents per unit angular frequency,
+//             h nu / 2 = omega * y (Re y >= 0)
+//   coef      the layer matrix as 16 complex coefficients of the four
+//             hyperbolic terms sinh^2(x/2) and sinh(x) of the two waves; with
+//             tractions scaled by a traction scale proportional to omega none
+//             of them depends on the frequency
+//   dx        h |Re q_b - Re q_a|: a frequency's sum of omega * dx decides
+//             between the literal and the stable solve, as in HASPSV
+// Block scratch (PSV_BLOCK frequencies side by side, one array per real
+// quantity, so that the compiler runs the layer loop over the block in vector
+// registers):
+//   omega     angular frequency 2*pi*F, formed in float as HASPSV forms it
+//   y_re/im   the two surface solutions (row-major 4x2) at the current depth,
+//             divided by exp(lg)
+#pragma once
+
+#include <array>
+#include <span>
+
+#include "layers/layer_table.hpp"
+
+namespace velmar {
+
+constexpr int PSV_BLOCK = 16;  // frequencies evaluated side by side
+
+using PsvBlockArray = std::array<double, PSV_BLOCK>;
+
+// Layer constants of one run (complex values as separate real and imaginary
+// parts).
+struct PsvSweepLayer {
+  double ya_re, ya_im, yb_re, yb_im;
+  std::array<double, 16> c_re, c_im;
+  double dx;
+};
+
+// Storage of psv_sweep, owned by the caller; nothing in it carries meaning
+// from one call to the next.
+struct PsvSweepWork {
+  std::array<PsvSweepLayer, MAX_ENTRIES - 1> layers{};
+  std::array<int, PSV_BLOCK> index{};  // grid index of each lane
+  PsvBlockArray omega{}, lg{}, flag{}, bad{};
+  std::array<PsvBlockArray, 8> y_re{}, y_im{};
+  ResponseArray ups{}, wps{};  // for the frequencies handed to HASPSV
+};
+
+// UPS(1) and WPS(1) of HASPSV(table, ITYPE, 90.0, ANGLE, F[i], 1, IPROF) for
+// every i, the same response to single-precision agreement. An exact 0.0 in F
+// is replaced by 1.0e-6 in place, as HASPSV does. Where the damping does not
+// depend on the frequency (IQF != 2) and the literal solve is accurate (the
+// sum of the layers' |X_S - X_P| small), PSV_BLOCK frequencies are evaluated
+// at a time from layer constants formed once per call, with exponentials,
+// sines and cosines from polynomials accurate to about 1e-16; every other
+// frequency (IQF = 2, the stable-solve regime, a layer exponent beyond the
+// polynomials' range, a layer with a vanishing vertical wavenumber) is handed
+// to HASPSV itself.
+//
+// @param[in]    table  the model (read only), as for HASPSV
+// @param[in]    ITYPE  1 = incident P wave, 2 = incident SV wave
+// @param[in]    ANGLE  incidence angle in the half-space, degrees
+// @param[inout] F      the frequencies; exact zeros become 1.0e-6
+// @param[out]   U, W   horizontal and vertical surface displacement, F.size() entries
+// @param        work   scratch
+// @return              how many frequencies the block path evaluated (the rest went to HASPSV)
+int psv_sweep(const LayerTable& table, int ITYPE, float ANGLE, std::span<float> F,
+               std::span<cfloat> U, std::span<cfloat> W, PsvSweepWork& work);
+
+}  // namespace velmar
