@@ -93,6 +93,15 @@ void expect_close(const std::vector<float>& got, const std::vector<double>& want
 
 std::vector<float> constant(std::size_t n, float v) { return std::vector<float>(n, v); }
 
+// The record filtered by the flat response value + 0i at every filled frequency.
+std::vector<float> filter_flat(const std::vector<float>& x, float value, int iconv) {
+  const int N = static_cast<int>(x.size());
+  Convolution c(x, N);
+  c.set_response(constant(x.size() / 2, value), constant(x.size() / 2, 0.0f));
+  c.run(iconv);
+  return c.record();
+}
+
 // The record without its component at half the sampling frequency:
 // x_j - (-1)^j (1/N) sum_m (-1)^m x_m.
 std::vector<double> without_nyquist(const std::vector<float>& x, double factor) {
@@ -126,36 +135,26 @@ TEST(CONVOL, RandomResponseMatchesDirectFilterInBothModes) {
 TEST(CONVOL, UnitResponseRemovesOnlyTheHalfSamplingComponent) {
   const int N = 2000;
   const std::vector<float> x = test::random_floats(N, 61u);
-  Convolution c(x, N);
-  c.set_response(constant(N / 2, 1.0f), constant(N / 2, 0.0f));
-  c.run(1);
-  expect_close(c.record(), without_nyquist(x, 1.0), 1.0, N);
+  expect_close(filter_flat(x, 1.0f, 1), without_nyquist(x, 1.0), 1.0, N);
 
   std::vector<float> alt(N);
   for (int j = 0; j < N; ++j) alt[static_cast<std::size_t>(j)] = j % 2 ? -1.0f : 1.0f;
-  Convolution a(alt, N);
-  a.set_response(constant(N / 2, 1.0f), constant(N / 2, 0.0f));
-  a.run(1);
-  expect_close(a.record(), std::vector<double>(N, 0.0), 1.0, N);
+  expect_close(filter_flat(alt, 1.0f, 1), std::vector<double>(N, 0.0), 1.0, N);
 }
 
 TEST(CONVOL, ZeroResponseGivesZerosInBothModes) {
   const int N = 360;
   for (int iconv : {1, 2}) {
-    Convolution c(test::random_floats(N, 71u), N);
-    c.set_response(constant(N / 2, 0.0f), constant(N / 2, 0.0f));
-    c.run(iconv);
-    for (float v : c.record()) ASSERT_EQ(std::abs(v), 0.0f) << "ICONV=" << iconv;
+    for (float v : filter_flat(test::random_floats(N, 71u), 0.0f, iconv)) {
+      ASSERT_EQ(std::abs(v), 0.0f) << "ICONV=" << iconv;
+    }
   }
 }
 
 TEST(CONVOL, DivisionByTwoHalvesTheRecord) {
   const int N = 4000;
   const std::vector<float> x = test::random_floats(N, 81u);
-  Convolution c(x, N);
-  c.set_response(constant(N / 2, 2.0f), constant(N / 2, 0.0f));
-  c.run(2);
-  expect_close(c.record(), without_nyquist(x, 0.5), 0.5, N);
+  expect_close(filter_flat(x, 2.0f, 2), without_nyquist(x, 0.5), 0.5, N);
 }
 
 // Bin 0 is used as given: its imaginary part multiplies the imaginary part
@@ -232,10 +231,7 @@ TEST(CONVOL, CompletesTheResponseAndTouchesNothingBeyondN) {
 TEST(CONVOL, ConsecutiveCallsMayUseDifferentLengths) {
   for (int N : {64, 30, 64}) {
     const std::vector<float> x = test::random_floats(static_cast<std::size_t>(N), 121u);
-    Convolution c(x, N);
-    c.set_response(constant(static_cast<std::size_t>(N / 2), 1.0f), constant(static_cast<std::size_t>(N / 2), 0.0f));
-    c.run(1);
-    expect_close(c.record(), without_nyquist(x, 1.0), 1.0, N);
+    expect_close(filter_flat(x, 1.0f, 1), without_nyquist(x, 1.0), 1.0, N);
   }
 }
 

@@ -15,7 +15,8 @@ namespace velmar::test {
 
 using CLD = std::complex<long double>;
 
-constexpr float EPS = std::numeric_limits<float>::epsilon();
+// Float epsilon as a double: tolerances are computed and compared in double.
+constexpr double EPS = std::numeric_limits<float>::epsilon();
 
 // True when n >= 1 has no prime factor other than 2, 3 and 5 (trial division).
 inline bool is_235(long long n) {
