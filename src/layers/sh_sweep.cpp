@@ -82,15 +82,14 @@ inline SinCos sincos_poly(double x) {
 constexpr double INV_LN2 = 1.44269504088896338700e+00;
 constexpr double LN2_HI = 6.93147180369123816490e-01;
 constexpr double LN2_LO = 1.90821492927058770002e-10;
-// e^x - 1 is -1 to double precision below this.
-constexpr double EXPM1_FLOOR = -700.0;
+// Arguments of half_exp_poly are kept at or above this (e^-700 is already
+// negligible beside 1, and 2^k stays a normal double).
+constexpr double EXP_FLOOR = -700.0;
 
-// e^x - 1 for EXPM1_FLOOR <= x <= 0, accurate relative to its value also for
-// tiny x: x = k ln 2 + r, |r| <= ln2/2, e^x - 1 = 2^k (e^r - 1) + (2^k - 1),
-// where the second term is exactly 0 for k = 0. e^r - 1 is its Taylor series
-// to r^11 (first omitted term under 2e-14 relative), evaluated by Estrin's
-// scheme.
-inline double expm1_poly(double x) {
+// e^x / 2 for EXP_FLOOR <= x <= 0: x = k ln 2 + r with |r| <= ln2/2, e^r from
+// its Taylor series to r^11 (first omitted term under 2e-14 relative) by
+// Estrin's scheme, and 2^(k-1) built in the exponent bits.
+inline double half_exp_poly(double x) {
   const double t = x * INV_LN2 + ROUND_MAGIC;
   const double k = t - ROUND_MAGIC;
   const double r = (x - k * LN2_HI) - k * LN2_LO;
@@ -101,10 +100,9 @@ inline double expm1_poly(double x) {
   const double r8 = r4 * r4;
   const double q = (((F2 + r * F3) + r2 * (F4 + r * F5)) + r4 * ((F6 + r * F7) + r2 * (F8 + r * F9))) +
                    r8 * (F10 + r * F11);
-  const double p = r + r2 * q;
   const std::uint64_t ki = bits_of(t) - bits_of(ROUND_MAGIC);  // k mod 2^64
-  const double scale = from_bits((ki + 1023) << 52);
-  return scale * p + (scale - 1.0);
+  const double half_scale = from_bits((ki + 1022) << 52);     // 2^(k-1)
+  return half_scale + half_scale * (r + r2 * q);
 }
 
 // --- the scalar step: special cases, one lane -----------------------------
@@ -202,19 +200,22 @@ struct LayerConstants {
   double zc_re, zc_im, rho_re, rho_im;
 };
 
-// Below this b = |Im z| the floor of e^{-2b} - 1 is never reached.
-constexpr double EXPM1_SAFE_B = -0.5 * EXPM1_FLOOR;
+// Below this b = Im z the floor of half_exp_poly is never reached.
+constexpr double EXP_SAFE_B = -0.5 * EXP_FLOOR;
 
 // Carries a block's columns across one layer: (u, s) with s the stress in
 // units of mu nu of the layer above, log-scale log_c; the new s is in units
-// of this layer's mu nu. In those units the layer step needs no division:
-//   s <- rho s;  u' = cos z u + sin z s;  s' = cos z s - sin z u
-// (cos z and sin z divided by e^{|Im z|}, which goes to the log-scale).
+// of this layer's mu nu. In those units the layer matrix is
+// [cos z, sin z; -sin z, cos z], which the waves w = u -+ i s diagonalise:
+// w+ is multiplied by e^{iz} (the wave decaying downwards) and w- by
+// e^{-iz}. With Im z = b >= 0 and the growth e^b moved to the log-scale:
+//   s <- rho s;  w+ <- e^{-2b} e^{i Re z} w+;  w- <- e^{-i Re z} w-;
+//   u = (w+ + w-) / 2,  s = i (w+ - w-) / 2.
 // PerFrequency: z and rho of each lane come from the arrays lx, lzi, lrr, lri
 // (IQF = 2); otherwise z = omega zc and rho are the constants k. Clamp: some
-// lane may have 2b beyond the floor of expm1_poly. Returns whether a column
-// left the rescaling bounds (or is NaN) in some lane. All arrays are distinct
-// (restrict), so the loop vectorises.
+// lane may have 2b beyond EXP_FLOOR. Returns whether a column left the
+// rescaling bounds in some lane. All arrays are distinct (restrict), so the
+// loop vectorises.
 template <bool PerFrequency, bool Clamp>
 bool layer_kernel(const LayerConstants& k, const double* __restrict omega, const double* __restrict lx,
                   const double* __restrict lzi, const double* __restrict lrr, const double* __restrict lri,
@@ -224,34 +225,32 @@ bool layer_kernel(const LayerConstants& k, const double* __restrict omega, const
   const double zc_re = k.zc_re, zc_im = k.zc_im;
   std::uint64_t out_of_range = 0;
   for (int i = 0; i < SH_BLOCK; ++i) {
-    double x, zi, rr, ri;
+    double x, b, rr, ri;
     if constexpr (PerFrequency) {
-      x = lx[i], zi = lzi[i], rr = lrr[i], ri = lri[i];
+      x = lx[i], b = lzi[i], rr = lrr[i], ri = lri[i];
     } else {
-      x = omega[i] * zc_re, zi = omega[i] * zc_im, rr = k.rho_re, ri = k.rho_im;
+      x = omega[i] * zc_re, b = omega[i] * zc_im, rr = k.rho_re, ri = k.rho_im;
     }
-    const double b = std::abs(zi);
-    double em;
+    double half_e;  // e^{-2b} / 2
     if constexpr (Clamp) {
       // max(-2b, FLOOR) = -2b + max(g, 0) with g = 2b + FLOOR, and
       // max(g, 0) = 0.5 g + 0.5 |g| is exactly 0 for g <= 0 (a select here
       // would keep the loop from being vectorised).
-      const double g = 2.0 * b + EXPM1_FLOOR;
-      em = expm1_poly(-2.0 * b + (0.5 * g + 0.5 * std::abs(g)));
+      const double g = 2.0 * b + EXP_FLOOR;
+      half_e = half_exp_poly(-2.0 * b + (0.5 * g + 0.5 * std::abs(g)));
     } else {
-      em = expm1_poly(-2.0 * b);
+      half_e = half_exp_poly(-2.0 * b);
     }
-    const double ch = 1.0 + 0.5 * em;
-    const double sh = std::copysign(-0.5 * em, zi);
     const SinCos sc = sincos_poly(x);
-    const double cr = sc.c * ch, ci = -sc.s * sh;
-    const double sn_r = sc.s * ch, sn_i = sc.c * sh;
-    const double u_r = ur[i], u_i = ui[i];
+    const double pr = half_e * sc.c, pi = half_e * sc.s;  // e^{-2b} e^{ix} / 2
+    const double mr = 0.5 * sc.c, mi = -0.5 * sc.s;       // e^{-ix} / 2
     const double s_r = sr[i] * rr - si[i] * ri, s_i = sr[i] * ri + si[i] * rr;
-    const double nur = (cr * u_r - ci * u_i) + (sn_r * s_r - sn_i * s_i);
-    const double nui = (cr * u_i + ci * u_r) + (sn_r * s_i + sn_i * s_r);
-    const double nsr = (cr * s_r - ci * s_i) - (sn_r * u_r - sn_i * u_i);
-    const double nsi = (cr * s_i + ci * s_r) - (sn_r * u_i + sn_i * u_r);
+    const double wpr = ur[i] + s_i, wpi = ui[i] - s_r;  // u - i s
+    const double wmr = ur[i] - s_i, wmi = ui[i] + s_r;  // u + i s
+    const double ar = pr * wpr - pi * wpi, ai = pr * wpi + pi * wpr;
+    const double br = mr * wmr - mi * wmi, bi = mr * wmi + mi * wmr;
+    const double nur = ar + br, nui = ai + bi;
+    const double nsr = bi - ai, nsi = ar - br;
     ur2[i] = nur, ui2[i] = nui, sr2[i] = nsr, si2[i] = nsi;
     log_c[i] += b;
     // A negative margin sets the sign bit: collected without a branch.
@@ -268,7 +267,8 @@ using Kernel = decltype(&layer_kernel<false, false>);
 // ratio (rr, ri) = mu nu of layer n-1 over that of layer n (slot 1 holds 1
 // before the first layer). Returns whether a phase is beyond SINCOS_LIMIT.
 bool prepare_lanes(ShSweepWork& w, const LayerTable& table, int n, cdouble kx1_sq) {
-  const double qs = w.qs[n], h = table.THICK[n], rho = table.RHO[n];
+  // The layer matrix is even in z, so |THICK| gives Im z >= 0 whatever the sign.
+  const double qs = w.qs[n], h = std::abs(table.THICK[n]), rho = table.RHO[n];
   const double vr = w.vs_re[n], vi = w.vs_im[n], ir = w.ivs_re[n], ii = w.ivs_im[n];
   const double* __restrict fhz = w.fhz.data();
   const double* __restrict omega = w.omega.data();
@@ -338,7 +338,8 @@ void sh_sweep(const LayerTable& table, float ANGLE, int LOUT, int ISGNT, std::sp
     }
     const LayerWave c = layer_wave(table, n, 1.0, 1.0, kx1_sq);
     const cdouble mc = cmul(c.mu, c.nu);
-    const cdouble zc = c.nu * static_cast<double>(table.THICK[n]);
+    // The layer matrix is even in z: |THICK| keeps Im z >= 0 whatever its sign.
+    const cdouble zc = c.nu * std::abs(static_cast<double>(table.THICK[n]));
     const cdouble rho = n == 0 ? cdouble{1.0, 0.0} : cdiv(cdouble{w.mc_re[n - 1], w.mc_im[n - 1]}, mc);
     w.zc_re[n] = zc.real(), w.zc_im[n] = zc.imag();
     w.mc_re[n] = mc.real(), w.mc_im[n] = mc.imag();
@@ -375,7 +376,7 @@ void sh_sweep(const LayerTable& table, float ANGLE, int LOUT, int ISGNT, std::sp
         huge_phase = prepare_lanes(w, table, n, kx1_sq);
       } else {
         huge_phase = !(omega_max * std::abs(w.zc_re[n]) <= SINCOS_LIMIT);
-        clamp = !(omega_max * std::abs(w.zc_im[n]) <= EXPM1_SAFE_B);
+        clamp = !(omega_max * w.zc_im[n] <= EXP_SAFE_B);
       }
       const int next = 1 - cur;
       const LayerConstants k{w.zc_re[n], w.zc_im[n], w.rho_re[n], w.rho_im[n]};
