@@ -375,11 +375,7 @@ std::array<Cx, 2> halfspace_rows(const LayerTable& table, int ITYPE, float theta
   return {k, Cx{s, 0.0}};
 }
 
-// A layer whose exponents differ by more than this is crossed with its matrix
-// split (layer_split); below it a plain product loses at most
-// exp(5) * 2^-52 ~ 3e-14, and |x| of the faster wave is at least 5, far from
-// the zero of nu where the split's terms would grow like 1/nu.
-constexpr double SPLIT_DX = 5.0;
+constexpr double SPLIT_DX = PSV_SPLIT_DX;
 constexpr int MAX_LAYERS = MAX_ENTRIES - 1;
 
 // One layer of the stable propagation: A Q = Q' R diag(exp(lg1), exp(lg2))
@@ -671,6 +667,25 @@ void psv_literal_finish(const PsvUnitModel& unit, int ITYPE, const std::array<cd
   literal_surface(K3, K4, Yc, lg, ITYPE, W, lw);
   u = store(W[0], lw, s_az);
   w = store(mul_i(W[2]), lw, s_az);
+}
+
+std::array<cdouble, 2> psv_surface_coefficients(const PsvUnitModel& unit, int ITYPE,
+                                                const std::array<cdouble, 8>& Y) {
+  std::array<Cx, 4> K3;
+  std::array<Cx, 4> K4;
+  for (int j = 0; j < 4; ++j) {
+    K3[j] = to_cx(unit.K3[j]);
+    K4[j] = to_cx(unit.K4[j]);
+  }
+  Mat42 Yc;
+  for (int j = 0; j < 8; ++j) Yc[j] = to_cx(Y[j]);
+  const std::array<Cx, 2> a = surface_coefficients(K3, K4, Yc, ITYPE);
+  return {cdouble(a[0].re, a[0].im), cdouble(a[1].re, a[1].im)};
+}
+
+void psv_store_surface(cdouble u, cdouble w_over_i, double lg, float s_az, cfloat& U, cfloat& W) {
+  U = store(to_cx(u), lg, s_az);
+  W = store(mul_i(to_cx(w_over_i)), lg, s_az);
 }
 
 void HASPSV(const LayerTable& table, int ITYPE, float ANGAZ, float ANGLE, float& F, int IPROF,

@@ -27,6 +27,12 @@ enum class PsvSolve { AUTO, LITERAL, STABLE };
 // exp(12) * 2^-52 is about 4e-11.
 constexpr double PSV_LITERAL_MAX_DX = 12.0;
 
+// The stable solve crosses a layer whose |X_S - X_P| exceeds this with its
+// matrix split into the faster wave's part and the rest; below it a plain
+// product loses at most exp(5) * 2^-52 ~ 3e-14, and |x| of the faster wave is
+// at least 5, far from the zero of nu where the split's terms would grow like 1/nu.
+constexpr double PSV_SPLIT_DX = 5.0;
+
 // HASPSV with the solve chosen by the caller; arguments as for HASPSV.
 void haspsv_solve(const LayerTable& table, int ITYPE, float ANGAZ, float ANGLE, float& F,
                   int IPROF, ResponseArray& UPS, ResponseArray& WPS, PsvSolve solve);
@@ -60,5 +66,15 @@ void psv_unit_model(const LayerTable& table, int ITYPE, float ANGLE, float F, Ps
 // with tractions divided by the traction scale.
 void psv_literal_finish(const PsvUnitModel& unit, int ITYPE, const std::array<cdouble, 8>& Y, double lg,
                         float s_az, cfloat& u, cfloat& w);
+
+// The stable solve's coefficients of the surface solution in the basis Y
+// (row-major 4x2) at the top of the half-space: the solution of (K Y) c = t,
+// t = (1, 0) for an incident P wave, (0, 1) for SV.
+std::array<cdouble, 2> psv_surface_coefficients(const PsvUnitModel& unit, int ITYPE,
+                                                const std::array<cdouble, 8>& Y);
+
+// Rounds the surface state (u, w/i) times exp(lg) and s_az to float as HASPSV
+// does (saturating at the float range).
+void psv_store_surface(cdouble u, cdouble w_over_i, double lg, float s_az, cfloat& U, cfloat& W);
 
 }  // namespace velmar

@@ -89,6 +89,14 @@ constexpr double MAX_PHASE = 0x1p20;
 // Range of the sum of squares of the two solutions kept without rescaling.
 constexpr double NORM_HIGH = 0x1p800;
 constexpr double NORM_LOW = 0x1p-800;
+// The stable solve: column norms whose squares stay in this range are formed
+// directly (the slower solution may be far smaller than the other, but an
+// orthonormal basis times a layer matrix stays near 1), and a layer's growth
+// exp(sigma) is folded into R up to this exponent; a lane beyond either goes
+// to HASPSV.
+constexpr double NORM_SOLVE_HIGH = 0x1p900;
+constexpr double NORM_SOLVE_LOW = 0x1p-900;
+constexpr double MAX_FOLDED_GROWTH = 600.0;
 
 using cd = cdouble;
 
@@ -151,7 +159,7 @@ struct BlockTerms {
   PsvBlockArray Sa_re, Sa_im, Sb_re, Sb_im, Ha_re, Ha_im, Hb_re, Hb_im, e0, sigma, bad;
 };
 
-void block_terms(const PsvSweepLayer& L, const PsvBlockArray& om, BlockTerms& t) {
+[[gnu::target_clones("avx512f", "avx2", "default")]] void block_terms(const PsvSweepLayer& L, const PsvBlockArray& om, BlockTerms& t) {
   // No conditional expressions over computed values here: the compiler would
   // branch on them and not vectorise the loop. A lane out of the polynomials'
   // range computes garbage and is marked bad.
@@ -202,7 +210,7 @@ void block_terms(const PsvSweepLayer& L, const PsvBlockArray& om, BlockTerms& t)
 // One layer across the block: Y <- A Y / exp(sigma), lg += sigma. flag = 1
 // marks a lane whose Y left [NORM_LOW, NORM_HIGH], bad > 0 one whose exponent
 // left the polynomials' range (it stays set).
-void block_layer(const PsvSweepLayer& L, PsvSweepWork& w) {
+[[gnu::target_clones("avx512f", "avx2", "default")]] void block_layer(const PsvSweepLayer& L, PsvSweepWork& w) {
   BlockTerms t;
   block_terms(L, w.omega, t);
   // Local copies: the compiler then knows that the stores to Y leave them be.
@@ -264,6 +272,8 @@ void block_layer(const PsvSweepLayer& L, PsvSweepWork& w) {
       }
     }
     w.lg[j] += t.sigma[j];
+    w.e0[j] = t.e0[j];
+    w.sigma[j] = t.sigma[j];
     w.flag[j] = ((norm < NORM_HIGH) & (norm > NORM_LOW)) ? 0.0 : 1.0;
     w.bad[j] += t.bad[j];
   }
@@ -281,6 +291,109 @@ void rescale_lane(PsvSweepWork& w, int j) {
     w.y_im[e][j] *= f;
   }
   w.lg[j] += ex * std::log(2.0);
+}
+
+// The stable solve's step after block_layer: orthonormalises the two
+// columns of Y (Gram-Schmidt, the projection repeated once) and records
+// A Y_old = Y_new R with the layer's growth exp(sigma) folded into R. A lane
+// whose sigma or column norms leave the safe range is marked bad.
+[[gnu::target_clones("avx512f", "avx2", "default")]] void block_orthonormalise(PsvSweepStep& st,
+                                                                                PsvSweepWork& w) {
+  for (int j = 0; j < PSV_BLOCK; ++j) {
+    double y_re[8];
+    double y_im[8];
+#pragma GCC unroll 16
+    for (int e = 0; e < 8; ++e) {
+      y_re[e] = w.y_re[e][j];
+      y_im[e] = w.y_im[e][j];
+    }
+    double n1 = 0.0;
+#pragma GCC unroll 16
+    for (int r = 0; r < 4; ++r) n1 += y_re[2 * r] * y_re[2 * r] + y_im[2 * r] * y_im[2 * r];
+    const double r11 = std::sqrt(n1);
+    const double i1 = 1.0 / r11;
+#pragma GCC unroll 16
+    for (int r = 0; r < 4; ++r) {
+      y_re[2 * r] *= i1;
+      y_im[2 * r] *= i1;
+    }
+    double r12_re = 0.0;
+    double r12_im = 0.0;
+#pragma GCC unroll 16
+    for (int pass = 0; pass < 2; ++pass) {
+      double p_re = 0.0;
+      double p_im = 0.0;
+#pragma GCC unroll 16
+      for (int r = 0; r < 4; ++r) {  // conj(column 0) . column 1
+        p_re += y_re[2 * r] * y_re[2 * r + 1] + y_im[2 * r] * y_im[2 * r + 1];
+        p_im += y_re[2 * r] * y_im[2 * r + 1] - y_im[2 * r] * y_re[2 * r + 1];
+      }
+#pragma GCC unroll 16
+      for (int r = 0; r < 4; ++r) {
+        y_re[2 * r + 1] -= p_re * y_re[2 * r] - p_im * y_im[2 * r];
+        y_im[2 * r + 1] -= p_re * y_im[2 * r] + p_im * y_re[2 * r];
+      }
+      r12_re += p_re;
+      r12_im += p_im;
+    }
+    double n2 = 0.0;
+#pragma GCC unroll 16
+    for (int r = 0; r < 4; ++r) n2 += y_re[2 * r + 1] * y_re[2 * r + 1] + y_im[2 * r + 1] * y_im[2 * r + 1];
+    const double r22 = std::sqrt(n2);
+    const double i2 = 1.0 / r22;
+#pragma GCC unroll 16
+    for (int r = 0; r < 4; ++r) {
+      y_re[2 * r + 1] *= i2;
+      y_im[2 * r + 1] *= i2;
+    }
+#pragma GCC unroll 16
+    for (int e = 0; e < 8; ++e) {
+      w.y_re[e][j] = y_re[e];
+      w.y_im[e][j] = y_im[e];
+    }
+    const double grow = 1.0 / w.e0[j];
+    st.r11[j] = r11 * grow;
+    st.r12_re[j] = r12_re * grow;
+    st.r12_im[j] = r12_im * grow;
+    st.r22[j] = r22 * grow;
+    const bool unsafe = !((n1 > NORM_SOLVE_LOW) & (n1 < NORM_SOLVE_HIGH) & (n2 > NORM_SOLVE_LOW) &
+                          (n2 < NORM_SOLVE_HIGH) & (w.sigma[j] < MAX_FOLDED_GROWTH));
+    w.bad[j] += unsafe ? 1.0 : 0.0;
+  }
+}
+
+// Lane j of the stable solve: the coefficients of the surface solution at the
+// top of the half-space, carried back up through every layer's R (c = R^-1 c'),
+// and stored as the surface displacements.
+void stable_finish(const PsvUnitModel& unit, int ITYPE, int N, float s_az, PsvSweepWork& w, int j,
+                   cfloat& U, cfloat& W) {
+  std::array<cdouble, 8> Y;
+  for (int e = 0; e < 8; ++e) Y[e] = {w.y_re[e][j], w.y_im[e][j]};
+  const std::array<cdouble, 2> c = psv_surface_coefficients(unit, ITYPE, Y);
+  double c1_re = c[0].real(), c1_im = c[0].imag(), c2_re = c[1].real(), c2_im = c[1].imag();
+  double lc = 0.0;
+  for (int m = N - 1; m >= 0; --m) {
+    const PsvSweepStep& st = w.steps[m];
+    const double i22 = 1.0 / st.r22[j];
+    const double i11 = 1.0 / st.r11[j];
+    const double d2_re = i22 * c2_re;
+    const double d2_im = i22 * c2_im;
+    c1_re = i11 * (c1_re - (st.r12_re[j] * d2_re - st.r12_im[j] * d2_im));
+    c1_im = i11 * (c1_im - (st.r12_re[j] * d2_im + st.r12_im[j] * d2_re));
+    c2_re = d2_re;
+    c2_im = d2_im;
+    const double n = c1_re * c1_re + c1_im * c1_im + c2_re * c2_re + c2_im * c2_im;
+    if (!(n < NORM_HIGH && n > NORM_LOW) && n != 0.0 && std::isfinite(n)) {
+      const int ex = std::ilogb(std::max({std::abs(c1_re), std::abs(c1_im), std::abs(c2_re), std::abs(c2_im)}));
+      const double f = std::ldexp(1.0, -ex);
+      c1_re *= f;
+      c1_im *= f;
+      c2_re *= f;
+      c2_im *= f;
+      lc += ex * std::log(2.0);
+    }
+  }
+  psv_store_surface({c1_re, c1_im}, {c2_re, c2_im}, lc, s_az, U, W);
 }
 
 }  // namespace
@@ -314,25 +427,17 @@ int psv_sweep(const LayerTable& table, int ITYPE, float ANGLE, std::span<float> 
     for (int i = 0; i < NF; ++i) by_haspsv(i);
     return 0;
   }
-  int blocked = 0;
+  double dx_max = 0.0;
+  for (int m = 0; m < N; ++m) dx_max = std::max(dx_max, work.layers[m].dx);
 
-  int i = 0;
-  while (i < NF) {
-    // Gather up to PSV_BLOCK frequencies for the literal solve.
-    int n = 0;
-    for (; i < NF && n < PSV_BLOCK; ++i) {
-      if (F[i] == 0.0f) F[i] = 1.0e-6f;
-      const double omega = double(F[i] * 2.0f * pi);
-      if (!(omega > 0.0 && omega * dx_total <= PSV_LITERAL_MAX_DX)) {
-        by_haspsv(i);
-        continue;
-      }
-      work.index[n] = i;
-      work.omega[n] = omega;
-      ++n;
+  int blocked = 0;
+  // Evaluates the n waiting frequencies of one kind as a block.
+  auto run_block = [&](int kind, int n) {
+    const bool stable = kind == 1;
+    for (int j = 0; j < PSV_BLOCK; ++j) {
+      work.index[j] = work.wait_index[kind][j];
+      work.omega[j] = work.wait_omega[kind][j < n ? j : 0];
     }
-    if (n == 0) continue;
-    for (int j = n; j < PSV_BLOCK; ++j) work.omega[j] = work.omega[0];
     for (auto& y : work.y_re) y.fill(0.0);
     for (auto& y : work.y_im) y.fill(0.0);
     work.y_re[0].fill(1.0);  // (1, 0, 0, 0) and (0, 1, 0, 0)
@@ -341,6 +446,10 @@ int psv_sweep(const LayerTable& table, int ITYPE, float ANGLE, std::span<float> 
     work.bad.fill(0.0);
     for (int m = 0; m < N; ++m) {
       block_layer(work.layers[m], work);
+      if (stable) {
+        block_orthonormalise(work.steps[m], work);
+        continue;
+      }
       for (int j = 0; j < n; ++j) {
         if (work.flag[j] != 0.0) rescale_lane(work, j);
       }
@@ -351,11 +460,43 @@ int psv_sweep(const LayerTable& table, int ITYPE, float ANGLE, std::span<float> 
         by_haspsv(at);
         continue;
       }
-      std::array<cdouble, 8> Y;
-      for (int e = 0; e < 8; ++e) Y[e] = {work.y_re[e][j], work.y_im[e][j]};
-      psv_literal_finish(unit, ITYPE, Y, work.lg[j], s_az, U[at], W[at]);
+      if (stable) {
+        stable_finish(unit, ITYPE, N, s_az, work, j, U[at], W[at]);
+      } else {
+        std::array<cdouble, 8> Y;
+        for (int e = 0; e < 8; ++e) Y[e] = {work.y_re[e][j], work.y_im[e][j]};
+        psv_literal_finish(unit, ITYPE, Y, work.lg[j], s_az, U[at], W[at]);
+      }
       ++blocked;
     }
+  };
+
+  // Each frequency goes to the literal block, the stable block (no layer
+  // that HASPSV would split) or HASPSV itself; a full block is evaluated.
+  std::array<int, 2> waiting{0, 0};
+  for (int i = 0; i < NF; ++i) {
+    if (F[i] == 0.0f) F[i] = 1.0e-6f;
+    const double omega = double(F[i] * 2.0f * pi);
+    int kind = -1;
+    if (omega > 0.0 && omega * dx_total <= PSV_LITERAL_MAX_DX) {
+      kind = 0;
+    } else if (omega > 0.0 && omega * dx_max <= PSV_SPLIT_DX) {
+      kind = 1;
+    }
+    if (kind < 0) {
+      by_haspsv(i);
+      continue;
+    }
+    int& n = waiting[kind];
+    work.wait_index[kind][n] = i;
+    work.wait_omega[kind][n] = omega;
+    if (++n == PSV_BLOCK) {
+      run_block(kind, n);
+      n = 0;
+    }
+  }
+  for (int kind = 0; kind < 2; ++kind) {
+    if (waiting[kind] > 0) run_block(kind, waiting[kind]);
   }
   return blocked;
 }

@@ -36,12 +36,22 @@ struct PsvSweepLayer {
   double dx;
 };
 
+// One layer's step of the stable solve across the block: A Y = Y' R, R upper
+// triangular.
+struct PsvSweepStep {
+  PsvBlockArray r11, r12_re, r12_im, r22;
+};
+
 // Storage of psv_sweep, owned by the caller; nothing in it carries meaning
 // from one call to the next.
 struct PsvSweepWork {
   std::array<PsvSweepLayer, MAX_ENTRIES - 1> layers{};
+  // Frequencies waiting for a block: [0] literal solve, [1] stable solve.
+  std::array<std::array<int, PSV_BLOCK>, 2> wait_index{};
+  std::array<PsvBlockArray, 2> wait_omega{};
   std::array<int, PSV_BLOCK> index{};  // grid index of each lane
-  PsvBlockArray omega{}, lg{}, flag{}, bad{};
+  PsvBlockArray omega{}, lg{}, flag{}, bad{}, e0{}, sigma{};
+  std::array<PsvSweepStep, MAX_ENTRIES - 1> steps{};
   std::array<PsvBlockArray, 8> y_re{}, y_im{};
   ResponseArray ups{}, wps{};  // for the frequencies handed to HASPSV
 };
