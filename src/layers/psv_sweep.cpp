@@ -293,12 +293,21 @@ void rescale_lane(PsvSweepWork& w, int j) {
   w.lg[j] += ex * std::log(2.0);
 }
 
-// The stable solve's step after block_layer: orthonormalises the two
-// columns of Y (Gram-Schmidt, the projection repeated once) and records
-// A Y_old = Y_new R with the layer's growth exp(sigma) folded into R. A lane
-// whose sigma or column norms leave the safe range is marked bad.
-[[gnu::target_clones("avx512f", "avx2", "default")]] void block_orthonormalise(PsvSweepStep& st,
-                                                                                PsvSweepWork& w) {
+// A power of two s near 1/sqrt(n) for n > 0 (s^2 n in [1, 4)), and 1/s.
+inline void pow2_scale(double n, double& s, double& inv_s) {
+  const std::uint64_t biased = std::bit_cast<std::uint64_t>(n) >> 52;
+  const std::uint64_t s_biased = 1535u - ((biased + 1u) >> 1);
+  s = std::bit_cast<double>(s_biased << 52);
+  inv_s = std::bit_cast<double>((2046u - s_biased) << 52);
+}
+
+// The stable solve's step after block_layer: makes the two columns of Y
+// orthogonal (Gram-Schmidt, the projection repeated once) and brings each to
+// a length in [1, 2) by a power of two (exact, and no square root, so the
+// loop vectorises), recording A Y_old = Y_new R with the layer's growth
+// exp(sigma) folded into R. A lane whose sigma or column norms leave the safe
+// range is marked bad.
+[[gnu::target_clones("avx512f", "avx2", "default")]] void block_orthogonalise(PsvSweepWork& w) {
   for (int j = 0; j < PSV_BLOCK; ++j) {
     double y_re[8];
     double y_im[8];
@@ -310,13 +319,15 @@ void rescale_lane(PsvSweepWork& w, int j) {
     double n1 = 0.0;
 #pragma GCC unroll 16
     for (int r = 0; r < 4; ++r) n1 += y_re[2 * r] * y_re[2 * r] + y_im[2 * r] * y_im[2 * r];
-    const double r11 = std::sqrt(n1);
-    const double i1 = 1.0 / r11;
+    double s1 = 0.0;
+    double r11 = 0.0;
+    pow2_scale(n1, s1, r11);
 #pragma GCC unroll 16
     for (int r = 0; r < 4; ++r) {
-      y_re[2 * r] *= i1;
-      y_im[2 * r] *= i1;
+      y_re[2 * r] *= s1;
+      y_im[2 * r] *= s1;
     }
+    const double inv_q = 1.0 / ((n1 * s1) * s1);  // 1 / |column 0|^2
     double r12_re = 0.0;
     double r12_im = 0.0;
 #pragma GCC unroll 16
@@ -328,6 +339,8 @@ void rescale_lane(PsvSweepWork& w, int j) {
         p_re += y_re[2 * r] * y_re[2 * r + 1] + y_im[2 * r] * y_im[2 * r + 1];
         p_im += y_re[2 * r] * y_im[2 * r + 1] - y_im[2 * r] * y_re[2 * r + 1];
       }
+      p_re *= inv_q;
+      p_im *= inv_q;
 #pragma GCC unroll 16
       for (int r = 0; r < 4; ++r) {
         y_re[2 * r + 1] -= p_re * y_re[2 * r] - p_im * y_im[2 * r];
@@ -339,12 +352,13 @@ void rescale_lane(PsvSweepWork& w, int j) {
     double n2 = 0.0;
 #pragma GCC unroll 16
     for (int r = 0; r < 4; ++r) n2 += y_re[2 * r + 1] * y_re[2 * r + 1] + y_im[2 * r + 1] * y_im[2 * r + 1];
-    const double r22 = std::sqrt(n2);
-    const double i2 = 1.0 / r22;
+    double s2 = 0.0;
+    double r22 = 0.0;
+    pow2_scale(n2, s2, r22);
 #pragma GCC unroll 16
     for (int r = 0; r < 4; ++r) {
-      y_re[2 * r + 1] *= i2;
-      y_im[2 * r + 1] *= i2;
+      y_re[2 * r + 1] *= s2;
+      y_im[2 * r + 1] *= s2;
     }
 #pragma GCC unroll 16
     for (int e = 0; e < 8; ++e) {
@@ -352,10 +366,10 @@ void rescale_lane(PsvSweepWork& w, int j) {
       w.y_im[e][j] = y_im[e];
     }
     const double grow = 1.0 / w.e0[j];
-    st.r11[j] = r11 * grow;
-    st.r12_re[j] = r12_re * grow;
-    st.r12_im[j] = r12_im * grow;
-    st.r22[j] = r22 * grow;
+    w.r11[j] = r11 * grow;
+    w.r12_re[j] = r12_re * grow;
+    w.r12_im[j] = r12_im * grow;
+    w.r22[j] = r22 * grow;
     const bool unsafe = !((n1 > NORM_SOLVE_LOW) & (n1 < NORM_SOLVE_HIGH) & (n2 > NORM_SOLVE_LOW) &
                           (n2 < NORM_SOLVE_HIGH) & (w.sigma[j] < MAX_FOLDED_GROWTH));
     w.bad[j] += unsafe ? 1.0 : 0.0;
@@ -447,7 +461,8 @@ int psv_sweep(const LayerTable& table, int ITYPE, float ANGLE, std::span<float> 
     for (int m = 0; m < N; ++m) {
       block_layer(work.layers[m], work);
       if (stable) {
-        block_orthonormalise(work.steps[m], work);
+        block_orthogonalise(work);
+        work.steps[m] = {work.r11, work.r12_re, work.r12_im, work.r22};
         continue;
       }
       for (int j = 0; j < n; ++j) {

@@ -51,6 +51,7 @@ struct PsvSweepWork {
   std::array<PsvBlockArray, 2> wait_omega{};
   std::array<int, PSV_BLOCK> index{};  // grid index of each lane
   PsvBlockArray omega{}, lg{}, flag{}, bad{}, e0{}, sigma{};
+  PsvBlockArray r11{}, r12_re{}, r12_im{}, r22{};  // the current layer's step
   std::array<PsvSweepStep, MAX_ENTRIES - 1> steps{};
   std::array<PsvBlockArray, 8> y_re{}, y_im{};
   ResponseArray ups{}, wps{};  // for the frequencies handed to HASPSV
