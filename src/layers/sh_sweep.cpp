@@ -6,13 +6,16 @@
 // mu nu are omega times layer constants, formed once. The layer loop then
 // runs over a block of SH_BLOCK frequencies held side by side: each lane
 // carries its own (displacement, stress) column from the surface down, in
-// double precision with the exponential growth e^{|Im z|} summed apart as a
-// log-scale, exactly as HASSH does. The elementary functions are inline
+// double precision with the exponential growth e^{Im z} summed apart as a
+// log-scale, as HASSH does. The stress is carried in units of the layer's
+// mu nu, and the step is taken on the down- and up-going waves, for which it
+// is diagonal (see layer_kernel). The elementary functions are inline
 // polynomials in plain real arithmetic, so the whole step of one layer is
-// straight-line code the compiler vectorises across the block; lanes that
-// need a special case (tiny phase, huge phase, column out of range, anything
-// non-finite) are flagged and redone one at a time with the library
-// functions.
+// straight-line code the compiler vectorises across the block. Lanes that
+// need a special case are redone with HASSH's scalar step and the library
+// functions: a layer where a column leaves the rescaling bounds or a phase
+// exceeds the sine's reduction range, and a whole frequency whose result is
+// not finite (a zero wavenumber, say).
 #include "layers/sh_sweep.hpp"
 
 #include <algorithm>

@@ -52,13 +52,13 @@ struct ShSweepWork {
 // with ANGAZ = 0, evaluated for SH_BLOCK frequencies at a time. An exact 0.0
 // in F is replaced by 1.0e-6 in place, as HASSH does. Layer quantities that do
 // not depend on the frequency are formed once per call; the exponential, sine
-// and cosine of the layer phases come from polynomials accurate to about 1e-16
-// (library functions for phases beyond 2^19 pi/2, where the reduction would lose
-// digits), and the rare layer that needs HASSH's special cases (phase under
-// 0.1, where sin(z)/(mu nu) is taken from its series; a column leaving the
-// safe double range, rescaled by a power of two) is redone one frequency at a
-// time. Precision and range as HASSH: double precision, exponential growth
-// carried as a log-scale, rounded to float once per value.
+// and cosine of the layer phases come from polynomials accurate to about 1e-14
+// (library functions for phases beyond 2^19 pi/2, where the reduction would
+// lose digits), and the rare layer or frequency that needs HASSH's special
+// cases (a column leaving the safe double range, rescaled by a power of two;
+// a zero wavenumber) is redone with HASSH's scalar step. Precision and range
+// as HASSH: double precision, exponential growth carried as a log-scale,
+// rounded to float once per value.
 //
 // @param[in]    table  the model (read only), as for HASSH; 0 <= NLAYER <= 49
 // @param[in]    ANGLE  incidence angle in the half-space, degrees

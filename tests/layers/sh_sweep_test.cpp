@@ -26,9 +26,9 @@ using namespace reference::models;
 // float once: they may differ by the rounding of each component, half a unit
 // each way, so one unit of the value's size; twice that leaves room for
 // double-level differences magnified at nodes of a deep profile.
-constexpr double SWEEP_TOL = 2.0 * std::numeric_limits<float>::epsilon();
+constexpr double SWEEP_TOL = 2.0 * static_cast<double>(std::numeric_limits<float>::epsilon());
 // Values below the normal float range are judged on this absolute scale.
-constexpr double SIZE_FLOOR = std::numeric_limits<float>::min();
+constexpr double SIZE_FLOOR = static_cast<double>(std::numeric_limits<float>::min());
 
 struct Case {
   std::string name;
@@ -98,12 +98,11 @@ TEST(ShSweep, PlusTimeFactorAndBlockEdges) {
   }
 }
 
-// The special cases of the layer loop: phases under 0.1 (the series for
-// sin(z)/(mu nu); every sweep starts at 1e-6 Hz), phases beyond the
-// polynomial sine's range (a thick, nearly elastic layer), a column leaving
-// the safe double range (impedances alternating by 1e8, quarter-wave
-// layers), and a critical layer (ks = kx: nu = 0 at every frequency with an
-// undamped layer).
+// The special cases of the layer loop: phases beyond the polynomial sine's
+// range (a thick, nearly elastic layer), a column leaving the safe double
+// range (impedances alternating by 1e8, quarter-wave layers), and a zero
+// vertical wavenumber (an undamped layer as fast as the half-space at grazing
+// incidence, ks = kx exactly: the whole frequency is redone).
 TEST(ShSweep, SpecialCasesAgreeWithHassh) {
   const std::array<LayerEntry, 3> thick = {{
       {2.0e5f, 2.0f, 100.0f, 1.0e7f, 0.0f, 0.0f},
@@ -116,16 +115,17 @@ TEST(ShSweep, SpecialCasesAgreeWithHassh) {
                                   : LayerEntry{25.0e4f, 1.0e4f, 1.0e6f, 1.0e4f, 0.0f, 0.0f});
   }
   contrast.push_back({0.0f, 2.0f, 3000.0f, 0.0f, 0.0f, 0.0f});
-  // sin(30 deg) / 1000 = 1 / 2000: the first layer is critical.
+  // QS = infinity gives d = 0; sin(90 degrees) is 1.0f, so kx = w / 1000.
+  const float undamped = std::numeric_limits<float>::infinity();
   const std::array<LayerEntry, 3> critical = {{
-      {40.0f, 2.0f, 2000.0f, 1.0e30f, 0.0f, 0.0f},
       {40.0f, 2.0f, 400.0f, 10.0f, 0.0f, 0.0f},
+      {40.0f, 2.0f, 1000.0f, undamped, 0.0f, 0.0f},
       {0.0f, 2.5f, 1000.0f, 0.0f, 0.0f, 0.0f},
   }};
   for (int iqf : {1, 2}) {
     const Case cases[] = {{"thick", reference::make_table(thick, iqf), 10.0f},
                           {"contrast", reference::make_table(contrast, iqf), 0.0f},
-                          {"critical", reference::make_table(critical, iqf), 30.0f}};
+                          {"critical", reference::make_table(critical, iqf), 90.0f}};
     for (const Case& c : cases) {
       compare_sweep(c, 1, -1, grid(1.0f, 200));
       compare_sweep(c, c.table.NLAYER, -1, grid(1.0f, 200));
