@@ -6,7 +6,7 @@
 // signal file is written there as sig.txt; the name sig.txt in the deck (the
 // seeds write it on their signal-file line) is replaced by that file's path.
 // The working folder is left alone, so inputs given by relative path still
-// reproduce. Decks mentioning dev, proc, sys or run are skipped, so that a
+// reproduce. Decks holding dev/, proc/, sys/ or run/ are skipped, so that a
 // signal file name never points at a device or pipe that would block.
 //
 // The run takes the steps run_deck takes, with one addition: a model whose
@@ -15,7 +15,9 @@
 // input well under a second in this instrumented build. It checks:
 //   - every stop is a one-line refusal (status 2) or a limit stop (status 1);
 //   - a complete run leaves only finite values in the arrays it writes out
-//     (the output file would otherwise show a non-finite result as asterisks).
+//     (the output file would otherwise show a non-finite result as asterisks);
+//   - every line of a time history is made of well-formed E12.3 fields (a
+//     finite float always fits one, its decimal exponent lying within -45..39).
 #include <unistd.h>
 
 #include <cmath>
@@ -53,6 +55,36 @@ void check_finite(const float* v, int n, std::string_view what) {
   }
 }
 
+// An E12.3 field: blanks, an optional minus, then 0.ddd, E, a sign and two digits.
+bool is_e12_3(std::string_view f) {
+  const std::size_t lead = f.find_first_not_of(' ');
+  if (lead == std::string_view::npos) return false;
+  std::string_view v = f.substr(lead);
+  if (v.front() == '-') v.remove_prefix(1);
+  static constexpr std::string_view SHAPE = "0.dddE+dd";
+  if (v.size() != SHAPE.size()) return false;
+  for (std::size_t i = 0; i < v.size(); ++i) {
+    const bool digit = v[i] >= '0' && v[i] <= '9';
+    const bool ok = SHAPE[i] == 'd' ? digit : SHAPE[i] == '+' ? (v[i] == '+' || v[i] == '-') : v[i] == SHAPE[i];
+    if (!ok) return false;
+  }
+  return true;
+}
+
+// The lines after the header of a signal run's output: up to eight E12.3 fields each.
+void check_histories(const std::string& text) {
+  std::size_t p = text.find('\n') + 1;
+  while (p < text.size()) {
+    const std::size_t end = text.find('\n', p);
+    const std::string_view line(text.data() + p, end - p);
+    if (line.empty() || line.size() > 96 || line.size() % 12 != 0) fail("history line of a wrong width", line);
+    for (std::size_t f = 0; f < line.size(); f += 12) {
+      if (!is_e12_3(line.substr(f, 12))) fail("malformed E12.3 field", line);
+    }
+    p = end + 1;
+  }
+}
+
 void run(const std::string& deck_text) {
   RunState& s = fresh_state();
   std::istringstream deck(deck_text);
@@ -74,7 +106,9 @@ void run(const std::string& deck_text) {
     check_finite(s.RESA.data(), s.NF, "RESA");
     check_finite(s.RESB.data(), s.NF, "RESB");
   }
-  out.replace_content(format_output(s));
+  const std::string text = format_output(s);
+  if (s.ISIG == 1) check_histories(text);
+  out.replace_content(text);
 }
 
 }  // namespace
@@ -102,7 +136,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string input(reinterpret_cast<const char*>(data), size);
   const std::size_t cut = input.find('\xff');
   std::string body = input.substr(0, cut);
-  for (const char* word : {"dev", "proc", "sys", "run"}) {
+  for (const char* word : {"dev/", "proc/", "sys/", "run/"}) {
     if (body.find(word) != std::string::npos) return 0;
   }
   const std::string sig_path = (work_dir() / "sig.txt").string();

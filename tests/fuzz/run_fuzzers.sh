@@ -27,7 +27,7 @@ seeds=$build/seeds
 rm -rf "$seeds"
 mkdir -p "$seeds/group" "$seeds/run"
 for deck in "$root"/examples/*.deck "$root"/tests/data/corpus/*.deck; do
-  base=$(basename "$deck" .deck)
+  base=$(basename "$(dirname "$deck")")_$(basename "$deck" .deck)
   # run: the deck without its first line; a signal deck names sig.txt and carries its record after 0xff.
   signal=$(awk 'NR > 1 && /^[^0-9. -]/ { print; exit }' "$deck")
   {
