@@ -26,6 +26,7 @@
 #include <numbers>
 
 #include "layers/complex_ops.hpp"
+#include "layers/hassh.hpp"
 
 namespace velmar {
 namespace {
@@ -108,11 +109,8 @@ inline double half_exp_poly(double x) {
   return half_scale + half_scale * (r + r2 * q);
 }
 
-// --- the scalar step: special cases, one lane -----------------------------
+// --- helpers ---------------------------------------------------------------
 
-// Below this |Re z| + |Im z|, sin(z)/(mu nu) comes from the series of sin(z)/z
-// (as in HASSH: no 0/0 at nu = 0).
-constexpr double SINC_SERIES_LIMIT = 0.1;
 // Column bounds outside which a lane is brought back near 1 by a power of two.
 constexpr double RESCALE_HIGH = 0x1p+400;
 constexpr double RESCALE_LOW = 0x1p-400;
@@ -142,41 +140,14 @@ LayerWave layer_wave(const LayerTable& t, int n, double f, double omega, cdouble
   return {cmul(v, v) * static_cast<double>(t.RHO[n]), decaying_root(cmul(ks, ks) - kx2)};
 }
 
-// One layer for one lane from the table, with the library functions: the
-// column (u, t, log) is carried across layer n.
-void scalar_step(const LayerTable& tab, int n, double f, double omega, cdouble kx2, cdouble& u,
-                 cdouble& t, double& log_c) {
-  const LayerWave w = layer_wave(tab, n, f, omega, kx2);
-  const double h = tab.THICK[n];
-  const cdouble z = w.nu * h;
-  const double b = std::abs(z.imag());
-  const double em = std::expm1(-2.0 * b);
-  const double ch = 1.0 + 0.5 * em;
-  const double sh = std::copysign(-0.5 * em, z.imag());
-  const double sa = std::sin(z.real());
-  const double ca = std::cos(z.real());
-  const cdouble cos_s{ca * ch, -sa * sh};
-  const cdouble sin_s{sa * ch, ca * sh};
-  const cdouble mn = cmul(w.mu, w.nu);
-  cdouble a12;
-  if (std::abs(z.real()) + b < SINC_SERIES_LIMIT) {
-    const cdouble z2 = cmul(z, z);
-    cdouble s{1.0 / 362880.0, 0.0};
-    for (double c : {-1.0 / 5040.0, 1.0 / 120.0, -1.0 / 6.0, 1.0}) s = cmul(s, z2) + c;
-    a12 = cdiv(s * (h * std::exp(-b)), w.mu);
-  } else {
-    a12 = cdiv(sin_s, mn);
-  }
-  const cdouble nu_next = cmul(cos_s, u) + cmul(a12, t);
-  t = cmul(cos_s, t) - cmul(cmul(mn, sin_s), u);
-  u = nu_next;
-  log_c += b;
-  const double big = std::max({std::abs(u.real()), std::abs(u.imag()), std::abs(t.real()), std::abs(t.imag())});
-  if (big <= RESCALE_HIGH && (big >= RESCALE_LOW || big == 0.0)) return;
-  if (!std::isfinite(big)) return;
+// Brings the column (u, s) of lane i back near 1 by 2^-e, 2^e the size of
+// its larger part, when that size has left the rescaling bounds; e ln 2 goes
+// to the log-scale. Zero and non-finite columns are left alone.
+void rescale_lane(double& ur, double& ui, double& sr, double& si, double& log_c) {
+  const double big = std::max({std::abs(ur), std::abs(ui), std::abs(sr), std::abs(si)});
+  if ((big <= RESCALE_HIGH && big >= RESCALE_LOW) || big == 0.0 || !std::isfinite(big)) return;
   const int e = std::ilogb(big);
-  u = {std::ldexp(u.real(), -e), std::ldexp(u.imag(), -e)};
-  t = {std::ldexp(t.real(), -e), std::ldexp(t.imag(), -e)};
+  ur = std::ldexp(ur, -e), ui = std::ldexp(ui, -e), sr = std::ldexp(sr, -e), si = std::ldexp(si, -e);
   log_c += e * std::numbers::ln2;
 }
 
@@ -366,11 +337,7 @@ void sh_sweep(const LayerTable& table, float ANGLE, int LOUT, int ISGNT, std::sp
       w.log_c[i] = 0.0;
       w.mn_re[1][i] = 1.0, w.mn_im[1][i] = 0.0;
     }
-    // mu nu of layer n at lane i, the unit of the carried stress.
-    const auto mu_nu = [&](int n, int i) {
-      if (per_frequency) return cdouble{w.mn_re[n % 2][i], w.mn_im[n % 2][i]};
-      return cdouble{w.mc_re[n], w.mc_im[n]} * w.omega[i];
-    };
+    w.by_hassh.fill(false);
     int cur = 0;
     for (int n = 0; n < N; ++n) {
       bool huge_phase = false;
@@ -390,48 +357,42 @@ void sh_sweep(const LayerTable& table, float ANGLE, int LOUT, int ISGNT, std::sp
           kernel(k, w.omega.data(), w.x.data(), w.zi.data(), w.rr.data(), w.ri.data(), w.cu_re[cur].data(),
                  w.cu_im[cur].data(), w.cs_re[cur].data(), w.cs_im[cur].data(), w.cu_re[next].data(),
                  w.cu_im[next].data(), w.cs_re[next].data(), w.cs_im[next].data(), w.log_c.data());
-      if (out_of_range || huge_phase) {
-        // The lanes that need it again, one at a time with the library
-        // functions, from the column that entered the layer.
-        for (int i = 0; i < SH_BLOCK; ++i) {
-          const double x = per_frequency ? w.x[i] : w.omega[i] * w.zc_re[n];
-          const double zi = per_frequency ? w.zi[i] : w.omega[i] * w.zc_im[n];
-          const double big = std::max({std::abs(w.cu_re[next][i]), std::abs(w.cu_im[next][i]),
-                                       std::abs(w.cs_re[next][i]), std::abs(w.cs_im[next][i])});
-          if (std::abs(x) <= SINCOS_LIMIT && big <= RESCALE_HIGH && big >= RESCALE_LOW) continue;
-          const double om = w.omega[i];
-          cdouble u{w.cu_re[cur][i], w.cu_im[cur][i]};
-          cdouble t{w.cs_re[cur][i], w.cs_im[cur][i]};
-          if (n > 0) t *= mu_nu(n - 1, i);
-          double lg = w.log_c[i] - std::abs(zi);
-          scalar_step(table, n, w.fhz[i], om, kx1_sq * (om * om), u, t, lg);
-          t /= mu_nu(n, i);
-          w.cu_re[next][i] = u.real(), w.cu_im[next][i] = u.imag();
-          w.cs_re[next][i] = t.real(), w.cs_im[next][i] = t.imag();
-          w.log_c[i] = lg;
+      cur = next;
+      if (out_of_range) {
+        for (std::size_t i = 0; i < SH_BLOCK; ++i) {
+          rescale_lane(w.cu_re[cur][i], w.cu_im[cur][i], w.cs_re[cur][i], w.cs_im[cur][i], w.log_c[i]);
         }
       }
-      cur = next;
+      if (huge_phase) {
+        // Phases beyond the polynomial sine's reduction: HASSH evaluates
+        // those frequencies.
+        for (std::size_t i = 0; i < SH_BLOCK; ++i) {
+          const double x = per_frequency ? w.x[i] : w.omega[i] * w.zc_re[n];
+          if (!(std::abs(x) <= SINCOS_LIMIT)) w.by_hassh[i] = true;
+        }
+      }
       if (n == kept) w.ku_re = w.cu_re[cur], w.ku_im = w.cu_im[cur], w.k_log = w.log_c;
     }
 
     // Radiation condition and the reported value, one lane at a time.
     for (std::size_t i = 0; i < lanes; ++i) {
       const double om = w.omega[i];
-      cdouble cu{w.cu_re[cur][i], w.cu_im[cur][i]};
+      const cdouble cu{w.cu_re[cur][i], w.cu_im[cur][i]};
       cdouble ct{w.cs_re[cur][i], w.cs_im[cur][i]};
-      if (N > 0) ct *= mu_nu(N - 1, static_cast<int>(i));
-      if (!std::isfinite(cu.real() + cu.imag() + ct.real() + ct.imag() + w.log_c[i])) {
-        // Something non-finite on the way (a zero wavenumber, values beyond
-        // the polynomials' range): the whole lane again with the library
-        // functions.
-        cu = {1.0, 0.0}, ct = {0.0, 0.0};
-        double lg = 0.0;
-        for (int n = 0; n < N; ++n) {
-          scalar_step(table, n, w.fhz[i], om, kx1_sq * (om * om), cu, ct, lg);
-          if (n == kept) w.ku_re[i] = cu.real(), w.ku_im[i] = cu.imag(), w.k_log[i] = lg;
-        }
-        w.log_c[i] = lg;
+      // The stress in units of mu nu of the last layer, back to a stress.
+      if (N > 0) {
+        ct *= per_frequency ? cdouble{w.mn_re[(N - 1) % 2][i], w.mn_im[(N - 1) % 2][i]}
+                            : cdouble{w.mc_re[N - 1], w.mc_im[N - 1]} * om;
+      }
+      if (w.by_hassh[i] || !std::isfinite(cu.real() + cu.imag() + ct.real() + ct.imag() + w.log_c[i])) {
+        // A huge phase, or something non-finite on the way (a zero vertical
+        // wavenumber): HASSH itself at this frequency.
+        float f = F[start + i];
+        HASSH(table, 0.0f, ANGLE, f, ISGNT, LOUT == 1 ? 0 : 1, w.ush, w.tsh);
+        const cfloat v = w.ush[static_cast<std::size_t>(LOUT - 1)];
+        RE[start + i] = v.real();
+        IM[start + i] = v.imag();
+        continue;
       }
       const cdouble kz = cdiv(cdouble{om, 0.0}, vh) * static_cast<double>(cos_t);
       const cdouble r = cdiv(cdiv(cdouble{-ct.imag(), ct.real()}, muh), kz);

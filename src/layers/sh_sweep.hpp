@@ -45,6 +45,9 @@ struct ShSweepWork {
   // IQF = 2, per lane: phase, mu nu of this and the layer above, their ratio.
   ShBlockArray x{}, zi{}, rr{}, ri{};
   std::array<ShBlockArray, 2> mn_re{}, mn_im{};
+  // Lanes left to HASSH, and its result arrays.
+  std::array<bool, SH_BLOCK> by_hassh{};
+  ResponseArray ush{}, tsh{};
 };
 
 // USH(LOUT) of HASSH(table, 0.0, ANGLE, F[i], ISGNT, IPROF) for every i, with
@@ -54,11 +57,11 @@ struct ShSweepWork {
 // not depend on the frequency are formed once per call; the exponential, sine
 // and cosine of the layer phases come from polynomials accurate to about 1e-14
 // (library functions for phases beyond 2^19 pi/2, where the reduction would
-// lose digits), and the rare layer or frequency that needs HASSH's special
-// cases (a column leaving the safe double range, rescaled by a power of two;
-// a zero wavenumber) is redone with HASSH's scalar step. Precision and range
-// as HASSH: double precision, exponential growth carried as a log-scale,
-// rounded to float once per value.
+// lose digits: such frequencies, and any whose evaluation meets a non-finite
+// value such as a zero vertical wavenumber, are left to HASSH itself).
+// Precision and range as HASSH: double precision, exponential growth carried
+// as a log-scale (a column leaving the safe double range is rescaled by a
+// power of two), rounded to float once per value.
 //
 // @param[in]    table  the model (read only), as for HASSH; 0 <= NLAYER <= 49
 // @param[in]    ANGLE  incidence angle in the half-space, degrees

@@ -100,7 +100,8 @@ TEST(ShSweep, PlusTimeFactorAndBlockEdges) {
 
 // The special cases of the layer loop: phases beyond the polynomial sine's
 // range (a thick, nearly elastic layer), a column leaving the safe double
-// range (impedances alternating by 1e8, quarter-wave layers), and a zero
+// range (impedances alternating by 1e18, quarter-wave layers at every odd
+// frequency of the grid: without rescaling the column passes 1e308), and a zero
 // vertical wavenumber (an undamped layer as fast as the half-space at grazing
 // incidence, ks = kx exactly: the whole frequency is redone).
 TEST(ShSweep, SpecialCasesAgreeWithHassh) {
@@ -111,8 +112,8 @@ TEST(ShSweep, SpecialCasesAgreeWithHassh) {
   }};
   std::vector<LayerEntry> contrast;
   for (int k = 0; k < 49; ++k) {
-    contrast.push_back(k % 2 == 0 ? LayerEntry{25.0f, 1.0e-4f, 100.0f, 1.0e4f, 0.0f, 0.0f}
-                                  : LayerEntry{25.0e4f, 1.0e4f, 1.0e6f, 1.0e4f, 0.0f, 0.0f});
+    contrast.push_back(k % 2 == 0 ? LayerEntry{2.5f, 1.0e-6f, 10.0f, 1.0e4f, 0.0f, 0.0f}
+                                  : LayerEntry{2.5e6f, 1.0e6f, 1.0e7f, 1.0e4f, 0.0f, 0.0f});
   }
   contrast.push_back({0.0f, 2.0f, 3000.0f, 0.0f, 0.0f, 0.0f});
   // QS = infinity gives d = 0; sin(90 degrees) is 1.0f, so kx = w / 1000.
