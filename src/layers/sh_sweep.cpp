@@ -298,6 +298,10 @@ void sh_sweep(const LayerTable& table, float ANGLE, int LOUT, int ISGNT, std::sp
   const cdouble kx1 = cdiv(cdouble{1.0, 0.0}, vh) * static_cast<double>(sin_t);
   const cdouble kx1_sq = cmul(kx1, kx1);
   const cdouble muh = cmul(vh, vh) * static_cast<double>(table.RHO[N]);
+  // 1 / (muh kz1), kz1 = cos(theta) / VSC_h the vertical wavenumber of the
+  // half-space per unit omega.
+  const cdouble kz1 = cdiv(cdouble{1.0, 0.0}, vh) * static_cast<double>(cos_t);
+  const cdouble radiation = cdiv(cdouble{1.0, 0.0}, cmul(muh, kz1));
   const bool per_frequency = table.IQF == 2;
 
   // Layer constants. With a constant quality factor nu = omega c, so
@@ -376,15 +380,9 @@ void sh_sweep(const LayerTable& table, float ANGLE, int LOUT, int ISGNT, std::sp
 
     // Radiation condition and the reported value, one lane at a time.
     for (std::size_t i = 0; i < lanes; ++i) {
-      const double om = w.omega[i];
       const cdouble cu{w.cu_re[cur][i], w.cu_im[cur][i]};
-      cdouble ct{w.cs_re[cur][i], w.cs_im[cur][i]};
-      // The stress in units of mu nu of the last layer, back to a stress.
-      if (N > 0) {
-        ct *= per_frequency ? cdouble{w.mn_re[(N - 1) % 2][i], w.mn_im[(N - 1) % 2][i]}
-                            : cdouble{w.mc_re[N - 1], w.mc_im[N - 1]} * om;
-      }
-      if (w.by_hassh[i] || !std::isfinite(cu.real() + cu.imag() + ct.real() + ct.imag() + w.log_c[i])) {
+      const cdouble cs{w.cs_re[cur][i], w.cs_im[cur][i]};
+      if (w.by_hassh[i] || !std::isfinite(cu.real() + cu.imag() + cs.real() + cs.imag() + w.log_c[i])) {
         // A huge phase, or something non-finite on the way (a zero vertical
         // wavenumber): HASSH itself at this frequency.
         float f = F[start + i];
@@ -394,8 +392,13 @@ void sh_sweep(const LayerTable& table, float ANGLE, int LOUT, int ISGNT, std::sp
         IM[start + i] = v.imag();
         continue;
       }
-      const cdouble kz = cdiv(cdouble{om, 0.0}, vh) * static_cast<double>(cos_t);
-      const cdouble r = cdiv(cdiv(cdouble{-ct.imag(), ct.real()}, muh), kz);
+      // r = i t / (muh kz) with t = mu nu s and kz = omega kz1: omega cancels
+      // under a constant quality factor.
+      const cdouble mn_over_omega =
+          N == 0 ? cdouble{0.0, 0.0}
+          : per_frequency ? cdouble{w.mn_re[(N - 1) % 2][i], w.mn_im[(N - 1) % 2][i]} / w.omega[i]
+                          : cdouble{w.mc_re[N - 1], w.mc_im[N - 1]};
+      const cdouble r = cmul(cdouble{-cs.imag(), cs.real()}, cmul(mn_over_omega, radiation));
       cdouble u0 = cdiv(cdouble{2.0, 0.0}, cu + r);
       double lg = -w.log_c[i];
       if (kept >= 0) {
