@@ -63,7 +63,7 @@ struct PsvSweepWork {
 // depend on the frequency (IQF != 2) and the literal solve is accurate (the
 // sum of the layers' |X_S - X_P| small), PSV_BLOCK frequencies are evaluated
 // at a time from layer constants formed once per call, with exponentials,
-// sines and cosines from polynomials accurate to about 1e-16; every other
+// sines and cosines from polynomials accurate to 1e-14 or better; every other
 // frequency (IQF = 2, the stable-solve regime, a layer exponent beyond the
 // polynomials' range, a layer with a vanishing vertical wavenumber) is handed
 // to HASPSV itself.
