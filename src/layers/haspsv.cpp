@@ -427,7 +427,7 @@ Step orthonormalise(Mat42& Y) {
 // Solves B c = t for the 2x2 B = K Y; t = (1, 0) for an incident P wave, (0, 1)
 // for SV. (u, w/i) at the surface is Y c.
 std::array<Cx, 2> surface_coefficients(const std::array<Cx, 4>& K3, const std::array<Cx, 4>& K4,
-                                       const Mat42& Y, int ITYPE) {
+                                       const Mat42& Y, int ITYPE, bool guard = false) {
   Cx b[2][2];
   for (int c = 0; c < 2; ++c) {
     b[0][c] = K3[0] * Y[c];
@@ -437,7 +437,18 @@ std::array<Cx, 2> surface_coefficients(const std::array<Cx, 4>& K3, const std::a
       b[1][c] = b[1][c] + K4[m] * Y[2 * m + c];
     }
   }
-  const Cx det = b[0][0] * b[1][1] - b[0][1] * b[1][0];
+  const Cx p = b[0][0] * b[1][1];
+  const Cx q = b[0][1] * b[1][0];
+  const Cx det = p - q;
+  // Where the two products cancel to less than this share of their size the
+  // determinant has lost more digits than the float results can spare: the
+  // coefficients come back as NaN (when the caller guards), which sends it to
+  // the stable solve.
+  constexpr double MIN_DET_SHARE = 1.0e-8;
+  if (guard && !(std::hypot(det.re, det.im) >= MIN_DET_SHARE * (std::hypot(p.re, p.im) + std::hypot(q.re, q.im)))) {
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    return {Cx{nan, nan}, Cx{nan, nan}};
+  }
   if (ITYPE == 2) return {div(-b[0][1], det), div(b[0][0], det)};
   return {div(b[1][1], det), div(-b[1][0], det)};
 }
@@ -446,9 +457,9 @@ std::array<Cx, 2> surface_coefficients(const std::array<Cx, 4>& K3, const std::a
 // exp(lw): Y is the two surface solutions carried to the half-space, times
 // exp(-lg).
 void literal_surface(const std::array<Cx, 4>& K3, const std::array<Cx, 4>& K4, const Mat42& Y,
-                     double lg, int ITYPE, Mat42& W, double& lw) {
+                     double lg, int ITYPE, Mat42& W, double& lw, bool guard = false) {
   // The coefficients of Y are exp(-lg) times those of the true solutions.
-  const std::array<Cx, 2> a = surface_coefficients(K3, K4, Y, ITYPE);
+  const std::array<Cx, 2> a = surface_coefficients(K3, K4, Y, ITYPE, guard);
   W = Mat42{};
   W[0] = a[0];
   W[2] = a[1];
@@ -501,7 +512,7 @@ void haspsv_solve(const LayerTable& table, int ITYPE, float ANGAZ, float ANGLE, 
     dX[m] = double(table.THICK[m]) * std::abs(waves[m].nu_b.re - waves[m].nu_a.re);
     dX_total += dX[m];
   }
-  const bool stable =
+  bool stable =
       solve == PsvSolve::STABLE || (solve == PsvSolve::AUTO && dX_total > PSV_LITERAL_MAX_DX);
   for (int m = 0; m < N; ++m) {
     if (stable && dX[m] > SPLIT_DX) continue;  // crossed with layer_split
@@ -512,16 +523,25 @@ void haspsv_solve(const LayerTable& table, int ITYPE, float ANGAZ, float ANGLE, 
   Y[0] = {1.0, 0.0};
   Y[3] = {1.0, 0.0};
 
+  Mat42 Ylit = Y;
+  double lg_literal = 0.0;
+  Mat42 W{};  // one column used: (u, w/i, 0, 0) at the current depth
+  double lw = 0.0;
   if (!stable) {
-    double lg = 0.0;
     for (int m = 0; m < N; ++m) {
-      apply(A[m], Y);
-      lg += sigma[m];
-      rescale(Y, lg);
+      apply(A[m], Ylit);
+      lg_literal += sigma[m];
+      rescale(Ylit, lg_literal);
     }
-    Mat42 W{};  // one column used: (u, w/i, 0, 0) at the current depth
-    double lw = 0.0;
-    literal_surface(K3, K4, Y, lg, ITYPE, W, lw);
+    literal_surface(K3, K4, Ylit, lg_literal, ITYPE, W, lw, true);
+    // The exponent estimate cannot foresee every breakdown of the literal
+    // solve (a vanishing or non-finite determinant in stacks of extreme
+    // impedance contrast): a non-finite surface state takes the stable solve,
+    // for which every layer matrix is already built.
+    const auto finite = [](const Cx& z) { return std::isfinite(z.re) && std::isfinite(z.im); };
+    stable = !(finite(W[0]) && finite(W[2]) && std::isfinite(lw));
+  }
+  if (!stable) {
     UPS[0] = store(W[0], lw, s_az);
     WPS[0] = store(mul_i(W[2]), lw, s_az);
     if (IPROF == 0) return;
@@ -652,34 +672,41 @@ void psv_unit_model(const LayerTable& table, int ITYPE, float ANGLE, float F, Ps
   }
 }
 
-void psv_literal_finish(const PsvUnitModel& unit, int ITYPE, const std::array<cdouble, 8>& Y, double lg,
-                        float s_az, cfloat& u, cfloat& w) {
+namespace {
+
+// The half-space rows of the unit model and a 4x2 basis in this file's type.
+struct UnitRows {
   std::array<Cx, 4> K3;
   std::array<Cx, 4> K4;
+  Mat42 Y;
+};
+
+UnitRows unit_rows(const PsvUnitModel& unit, const std::array<cdouble, 8>& Y) {
+  UnitRows r;
   for (int j = 0; j < 4; ++j) {
-    K3[j] = to_cx(unit.K3[j]);
-    K4[j] = to_cx(unit.K4[j]);
+    r.K3[j] = to_cx(unit.K3[j]);
+    r.K4[j] = to_cx(unit.K4[j]);
   }
-  Mat42 Yc;
-  for (int j = 0; j < 8; ++j) Yc[j] = to_cx(Y[j]);
+  for (int j = 0; j < 8; ++j) r.Y[j] = to_cx(Y[j]);
+  return r;
+}
+
+}  // namespace
+
+void psv_literal_finish(const PsvUnitModel& unit, int ITYPE, const std::array<cdouble, 8>& Y, double lg,
+                        float s_az, cfloat& u, cfloat& w) {
+  const UnitRows r = unit_rows(unit, Y);
   Mat42 W;
   double lw = 0.0;
-  literal_surface(K3, K4, Yc, lg, ITYPE, W, lw);
+  literal_surface(r.K3, r.K4, r.Y, lg, ITYPE, W, lw);
   u = store(W[0], lw, s_az);
   w = store(mul_i(W[2]), lw, s_az);
 }
 
 std::array<cdouble, 2> psv_surface_coefficients(const PsvUnitModel& unit, int ITYPE,
                                                 const std::array<cdouble, 8>& Y) {
-  std::array<Cx, 4> K3;
-  std::array<Cx, 4> K4;
-  for (int j = 0; j < 4; ++j) {
-    K3[j] = to_cx(unit.K3[j]);
-    K4[j] = to_cx(unit.K4[j]);
-  }
-  Mat42 Yc;
-  for (int j = 0; j < 8; ++j) Yc[j] = to_cx(Y[j]);
-  const std::array<Cx, 2> a = surface_coefficients(K3, K4, Yc, ITYPE);
+  const UnitRows r = unit_rows(unit, Y);
+  const std::array<Cx, 2> a = surface_coefficients(r.K3, r.K4, r.Y, ITYPE);
   return {cdouble(a[0].re, a[0].im), cdouble(a[1].re, a[1].im)};
 }
 

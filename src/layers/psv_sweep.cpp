@@ -154,6 +154,23 @@ bool layer_constants(const PsvUnitModel& u, const PsvUnitLayer& L, double h, dou
   return true;
 }
 
+// Lane j of the two solutions Y (row-major 4x2), out of and into the block.
+inline void load_lane(const PsvSweepWork& w, int j, double* y_re, double* y_im) {
+#pragma GCC unroll 16
+  for (int e = 0; e < 8; ++e) {
+    y_re[e] = w.y_re[e][j];
+    y_im[e] = w.y_im[e][j];
+  }
+}
+
+inline void store_lane(PsvSweepWork& w, int j, const double* y_re, const double* y_im) {
+#pragma GCC unroll 16
+  for (int e = 0; e < 8; ++e) {
+    w.y_re[e][j] = y_re[e];
+    w.y_im[e][j] = y_im[e];
+  }
+}
+
 // Hyperbolic terms of one layer across the block, each divided by
 // exp(sigma), sigma = 2 max(Re y_a, Re y_b): S = sinh^2(y), H = sinh(2y) of
 // each wave, and e0 = exp(-sigma).
@@ -251,11 +268,7 @@ struct BlockTerms {
                              m_im[4],  m_im[7], a11_im,  -m_im[1], -m_im[7], m_im[5],  -m_im[0], a22_im};
     double y_re[8];
     double y_im[8];
-#pragma GCC unroll 16
-    for (int e = 0; e < 8; ++e) {
-      y_re[e] = w.y_re[e][j];
-      y_im[e] = w.y_im[e][j];
-    }
+    load_lane(w, j, y_re, y_im);
     double norm = 0.0;
 #pragma GCC unroll 16
     for (int r = 0; r < 4; ++r) {
@@ -313,11 +326,7 @@ inline void pow2_scale(double n, double& s, double& inv_s) {
   for (int j = 0; j < PSV_BLOCK; ++j) {
     double y_re[8];
     double y_im[8];
-#pragma GCC unroll 16
-    for (int e = 0; e < 8; ++e) {
-      y_re[e] = w.y_re[e][j];
-      y_im[e] = w.y_im[e][j];
-    }
+    load_lane(w, j, y_re, y_im);
     double n1 = 0.0;
 #pragma GCC unroll 16
     for (int r = 0; r < 4; ++r) n1 += y_re[2 * r] * y_re[2 * r] + y_im[2 * r] * y_im[2 * r];
@@ -362,11 +371,7 @@ inline void pow2_scale(double n, double& s, double& inv_s) {
       y_re[2 * r + 1] *= s2;
       y_im[2 * r + 1] *= s2;
     }
-#pragma GCC unroll 16
-    for (int e = 0; e < 8; ++e) {
-      w.y_re[e][j] = y_re[e];
-      w.y_im[e][j] = y_im[e];
-    }
+    store_lane(w, j, y_re, y_im);
     const double grow = 1.0 / w.e0[j];
     w.r11[j] = r11 * grow;
     w.r12_re[j] = r12_re * grow;

@@ -145,15 +145,12 @@ TEST(PsvSweep, AgreesWithHaspsvOnRandomValidModels) {
   for (int trial = 0; trial < 60; ++trial) {
     const int n = 1 + int(48.0 * U(gen));
     std::vector<LayerEntry> entries(n + 1);
-    for (LayerEntry& x : entries) {
-      const double thick_share = U(gen);
-      x.thick = float(1.0 + 3000.0 * thick_share * thick_share);
-      x.rho = uf(1.5, 1.0);
-      x.vs = uf(50.0, 1500.0);
-      x.qs = uf(0.5, 60.0);
-      x.vp = x.vs * uf(1.5, 15.0);
-      x.qp = uf(5.0, 200.0);
-    }
+    std::generate(entries.begin(), entries.end(), [&] {  // braced lists evaluate left to right
+      const double share = U(gen);
+      const float vs = uf(50.0, 1500.0);
+      return LayerEntry{float(1.0 + 3000.0 * share * share), uf(1.5, 1.0), vs, uf(0.5, 60.0), vs * uf(1.5, 15.0),
+                        uf(5.0, 200.0)};
+    });
     entries[n].vs = std::max(entries[n].vs, 800.0f);
     entries[n].vp = std::max(entries[n].vp, 1.7f * entries[n].vs);
     const LayerTable t = reference::make_table(entries, U(gen) < 0.3 ? 2 : 1);
