@@ -430,3 +430,31 @@ TEST(HASPSV, SoftBasinVerticalResponseMatchesQuotedValues) {
 
 }  // namespace
 }  // namespace velmar
+
+namespace velmar {
+namespace {
+
+// A stack of extreme impedance contrasts (shear velocities of 1 to 2 m/s among
+// layers of hundreds, densities up to 99) over a very slow half-space: the
+// attenuation exponents stay small, yet the literal solve's determinant
+// cancels (to NaN at 7 Hz). HASPSV must see the cancellation itself and take
+// the stable solve.
+TEST(HASPSV, ExtremeContrastStackTakesTheStableSolveWhereTheDeterminantCancels) {
+  static constexpr std::array<LayerEntry, 9> STACK = {{
+      {2.0f, 6.0f, 1.88f, 550.4f, 36.0f, 73.0f},
+      {32.0f, 1.94f, 734.0f, 48.9f, 1550.0f, 7.0f},
+      {0.9f, 34.0f, 1.97f, 8015.0f, 3701.6f, 106.9f},
+      {36.0f, 99.0f, 87.0f, 58.2f, 1746.0f, 116.4f},
+      {38.0f, 2.0f, 943.0f, 63.2f, 1894.7f, 126.3f},
+      {24.0f, 1.86f, 496.0f, 3.1f, 1550.0f, 66.1f},
+      {2.0f, 6.0f, 1.0f, 36.7f, 1550.0f, 73.4f},
+      {30.0f, 1.92f, 669.4f, 44.6f, 1550.0f, 89.0f},
+      {0.9f, 34.0f, 1.97f, 801.9f, 53.5f, 3.0f},
+  }};
+  const LayerTable t = reference::make_table(STACK);
+  PsvTally tally;
+  for (float f : {4.57f, 5.31f, 6.05f, 6.79f, 7.0f, 7.16f}) compare_psv_at(t, 1, 20.0f, f, tally);
+}
+
+}  // namespace
+}  // namespace velmar
