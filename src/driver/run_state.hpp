@@ -38,7 +38,7 @@ struct RunState {
 
   int ITYPE = 0;
   float ANGLE = 0.0f;
-  int LOUT = 1;
+  int LOUT = 0;
   int ISIG = 0;
   int NSKIP = 0;
   float DT = 0.0f;

@@ -28,7 +28,7 @@ using cdouble = std::complex<double>;
 
 struct LayerTable {
   int NLAYER = 0;
-  int IQF = 1;
+  int IQF = 0;
   std::array<float, MAX_ENTRIES> THICK{};
   std::array<float, MAX_ENTRIES> RHO{};
   std::array<cfloat, MAX_ENTRIES> VSC{};
