@@ -194,7 +194,7 @@ constexpr double EXP_SAFE_B = -0.5 * EXP_FLOOR;
 // rescaling bounds in some lane. All arrays are distinct (restrict), so the
 // loop vectorises.
 template <bool PerFrequency, bool Clamp>
-bool layer_kernel(const LayerConstants& k, const double* __restrict omega, const double* __restrict lx,
+[[gnu::always_inline]] inline bool layer_kernel(const LayerConstants& k, const double* __restrict omega, const double* __restrict lx,
                   const double* __restrict lzi, const double* __restrict lrr, const double* __restrict lri,
                   const double* __restrict ur, const double* __restrict ui, const double* __restrict sr,
                   const double* __restrict si, double* __restrict ur2, double* __restrict ui2,
@@ -237,13 +237,36 @@ bool layer_kernel(const LayerConstants& k, const double* __restrict omega, const
   return (out_of_range >> 63) != 0;
 }
 
-using Kernel = decltype(&layer_kernel<false, false>);
+// The variants of layer_kernel the sweep uses.
+enum class KernelKind { FIXED, FIXED_CLAMPED, PER_FREQUENCY };
+
+// layer_kernel compiled once per instruction set and chosen at run time
+// (AVX-512, AVX2, or the SSE2 baseline of x86-64). Every copy performs the
+// same IEEE operations lane by lane (no contraction into fused operations),
+// so all give the same results bit for bit.
+[[gnu::target_clones("avx512f", "avx2", "default")]] bool run_kernel(
+    KernelKind kind, const LayerConstants& k, const double* __restrict omega, const double* __restrict lx,
+    const double* __restrict lzi, const double* __restrict lrr, const double* __restrict lri,
+    const double* __restrict ur, const double* __restrict ui, const double* __restrict sr,
+    const double* __restrict si, double* __restrict ur2, double* __restrict ui2, double* __restrict sr2,
+    double* __restrict si2, double* __restrict log_c) {
+  switch (kind) {
+    case KernelKind::FIXED:
+      return layer_kernel<false, false>(k, omega, lx, lzi, lrr, lri, ur, ui, sr, si, ur2, ui2, sr2, si2, log_c);
+    case KernelKind::FIXED_CLAMPED:
+      return layer_kernel<false, true>(k, omega, lx, lzi, lrr, lri, ur, ui, sr, si, ur2, ui2, sr2, si2, log_c);
+    case KernelKind::PER_FREQUENCY:
+      break;
+  }
+  return layer_kernel<true, true>(k, omega, lx, lzi, lrr, lri, ur, ui, sr, si, ur2, ui2, sr2, si2, log_c);
+}
 
 // IQF = 2: the damping of layer n depends on the frequency, so nu, z and mu nu
 // are formed lane by lane: x + i zi = nu h, mu nu into slot n % 2 and the
 // ratio (rr, ri) = mu nu of layer n-1 over that of layer n (slot 1 holds 1
 // before the first layer). Returns whether a phase is beyond SINCOS_LIMIT.
-bool prepare_lanes(ShSweepWork& w, const LayerTable& table, int n, cdouble kx1_sq) {
+[[gnu::target_clones("avx512f", "avx2", "default")]] bool prepare_lanes(ShSweepWork& w, const LayerTable& table,
+                                                                         int n, cdouble kx1_sq) {
   // The layer matrix is even in z, so |THICK| gives Im z >= 0 whatever the sign.
   const double qs = w.qs[n], h = std::abs(table.THICK[n]), rho = table.RHO[n];
   const double vr = w.vs_re[n], vi = w.vs_im[n], ir = w.ivs_re[n], ii = w.ivs_im[n];
@@ -357,13 +380,14 @@ void sh_sweep(const LayerTable& table, float ANGLE, int LOUT, int ISGNT, std::sp
       }
       const int next = 1 - cur;
       const LayerConstants k{w.zc_re[n], w.zc_im[n], w.rho_re[n], w.rho_im[n]};
-      const Kernel kernel = per_frequency ? layer_kernel<true, true>
-                            : clamp       ? layer_kernel<false, true>
-                                          : layer_kernel<false, false>;
+      const KernelKind kind = per_frequency ? KernelKind::PER_FREQUENCY
+                              : clamp       ? KernelKind::FIXED_CLAMPED
+                                            : KernelKind::FIXED;
       const bool out_of_range =
-          kernel(k, w.omega.data(), w.x.data(), w.zi.data(), w.rr.data(), w.ri.data(), w.cu_re[cur].data(),
-                 w.cu_im[cur].data(), w.cs_re[cur].data(), w.cs_im[cur].data(), w.cu_re[next].data(),
-                 w.cu_im[next].data(), w.cs_re[next].data(), w.cs_im[next].data(), w.log_c.data());
+          run_kernel(kind, k, w.omega.data(), w.x.data(), w.zi.data(), w.rr.data(), w.ri.data(),
+                     w.cu_re[cur].data(), w.cu_im[cur].data(), w.cs_re[cur].data(), w.cs_im[cur].data(),
+                     w.cu_re[next].data(), w.cu_im[next].data(), w.cs_re[next].data(), w.cs_im[next].data(),
+                     w.log_c.data());
       cur = next;
       if (out_of_range) {
         for (std::size_t i = 0; i < SH_BLOCK; ++i) {

@@ -61,7 +61,9 @@ struct ShSweepWork {
 // value such as a zero vertical wavenumber, are left to HASSH itself).
 // Precision and range as HASSH: double precision, exponential growth carried
 // as a log-scale (a column leaving the safe double range is rescaled by a
-// power of two), rounded to float once per value.
+// power of two), rounded to float once per value. The block loops exist in
+// SSE2 (the x86-64 baseline), AVX2 and AVX-512 forms, chosen at run time;
+// all give the same results bit for bit.
 //
 // @param[in]    table  the model (read only), as for HASSH; 0 <= NLAYER <= 49
 // @param[in]    ANGLE  incidence angle in the half-space, degrees
