@@ -665,11 +665,13 @@ void psv_unit_model(const LayerTable& table, int ITYPE, float ANGLE, float F, Ps
     unit.K3[j] = {K3[j].re, K3[j].im};
     unit.K4[j] = {K4[j].re, K4[j].im};
   }
-  const Cx k2 = kr[0] * kr[0];
-  for (int m = 0; m < table.NLAYER; ++m) {
-    const LayerWaves L = layer_waves(table, m, F, 1.0, k2);
-    unit.layers[m] = {{L.mu.re, L.mu.im}, {L.nu_a.re, L.nu_a.im}, {L.nu_b.re, L.nu_b.im}, {L.gam.re, L.gam.im}};
-  }
+  for (int m = 0; m < table.NLAYER; ++m) unit.layers[m] = psv_unit_layer(table, m, F, unit.p);
+}
+
+PsvUnitLayer psv_unit_layer(const LayerTable& table, int m, float F, cdouble p) {
+  const Cx k = to_cx(p);
+  const LayerWaves L = layer_waves(table, m, F, 1.0, k * k);
+  return {{L.mu.re, L.mu.im}, {L.nu_a.re, L.nu_a.im}, {L.nu_b.re, L.nu_b.im}, {L.gam.re, L.gam.im}};
 }
 
 namespace {

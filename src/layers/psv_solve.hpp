@@ -60,6 +60,10 @@ struct PsvUnitModel {
 // ANGLE degrees; F only enters the damping when IQF = 2.
 void psv_unit_model(const LayerTable& table, int ITYPE, float ANGLE, float F, PsvUnitModel& unit);
 
+// Layer m's entry of the unit model at frequency F (which enters only the
+// damping of IQF = 2), for the horizontal slowness p = k / omega.
+PsvUnitLayer psv_unit_layer(const LayerTable& table, int m, float F, cdouble p);
+
 // Surface displacements of the literal solve, as HASPSV rounds them (s_az
 // the projection factor): Y (row-major 4x2) holds the two zero-traction
 // surface solutions carried to the top of the half-space, divided by exp(lg),

@@ -100,7 +100,15 @@ constexpr double NORM_SOLVE_HIGH = 0x1p900;
 constexpr double NORM_SOLVE_LOW = 0x1p-900;
 constexpr double MAX_FOLDED_GROWTH = 600.0;
 
-using cd = cdouble;
+// Complex double with inline arithmetic (std::complex's product calls a
+// library routine that handles infinities; none occur here).
+struct Z {
+  double re;
+  double im;
+};
+inline Z operator*(Z a, Z b) { return {a.re * b.re - a.im * b.im, a.re * b.im + a.im * b.re}; }
+inline Z operator*(double s, Z a) { return {s * a.re, s * a.im}; }
+inline Z z(cdouble v) { return {v.real(), v.imag()}; }
 
 // Layer constants from the unit-frequency quantities: the layer matrix (tractions
 // scaled by s = s1 omega, divided by exp(sigma)) is
@@ -113,44 +121,48 @@ using cd = cdouble;
 // false where a coefficient is not finite (a vanishing vertical wavenumber).
 bool layer_constants(const PsvUnitModel& u, const PsvUnitLayer& L, double h, double rho,
                      PsvSweepLayer& out) {
-  const cd p = u.p;
-  const cd p2 = p * p;
+  const Z p = z(u.p);
+  const Z p2 = p * p;
   const double r = 1.0 / rho;
   const double s1 = u.s1;
-  const cd mu = L.mu;
-  const cd mu2 = mu * mu;
-  const cd G = L.gam;
-  const cd qa = L.qa;
-  const cd qb = L.qb;
-  if (std::norm(qa) < 1e-200 || std::norm(qb) < 1e-200) return false;
-  const cd iqa = 1.0 / qa;
-  const cd iqb = 1.0 / qb;
-  const cd c[16] = {4.0 * r * (mu * p2),
-                    -2.0 * r * (mu * G),
-                    r * (mu * p * G * iqa),
-                    -2.0 * r * (mu * p * qb),
-                    -2.0 * r * (mu * p * qa),
-                    r * (mu * p * G * iqb),
-                    (s1 * r) * (p2 * iqa),
-                    -(s1 * r) * qb,
-                    -(s1 * r) * qa,
-                    (s1 * r) * (p2 * iqb),
-                    (2.0 * s1 * r) * p,
-                    (4.0 * r / s1) * (mu2 * p2 * qa),
-                    -(r / s1) * (mu2 * G * G * iqb),
-                    (4.0 * r / s1) * (mu2 * G * p),
-                    -(r / s1) * (mu2 * G * G * iqa),
-                    (4.0 * r / s1) * (mu2 * p2 * qb)};
+  const Z mu = z(L.mu);
+  const Z mu2 = mu * mu;
+  const Z G = z(L.gam);
+  const Z qa = z(L.qa);
+  const Z qb = z(L.qb);
+  const double na = qa.re * qa.re + qa.im * qa.im;
+  const double nb = qb.re * qb.re + qb.im * qb.im;
+  if (na < 1e-200 || nb < 1e-200) return false;
+  const Z iqa{qa.re / na, -qa.im / na};
+  const Z iqb{qb.re / nb, -qb.im / nb};
+  const Z mp = mu * p;
+  const Z mG2 = mu2 * (G * G);
+  const Z c[16] = {(4.0 * r) * (mu * p2),
+                   (-2.0 * r) * (mu * G),
+                   r * (mp * (G * iqa)),
+                   (-2.0 * r) * (mp * qb),
+                   (-2.0 * r) * (mp * qa),
+                   r * (mp * (G * iqb)),
+                   (s1 * r) * (p2 * iqa),
+                   -(s1 * r) * qb,
+                   -(s1 * r) * qa,
+                   (s1 * r) * (p2 * iqb),
+                   (2.0 * s1 * r) * p,
+                   (4.0 * r / s1) * (mu2 * (p2 * qa)),
+                   -(r / s1) * (mG2 * iqb),
+                   (4.0 * r / s1) * (mu2 * (G * p)),
+                   -(r / s1) * (mG2 * iqa),
+                   (4.0 * r / s1) * (mu2 * (p2 * qb))};
   for (int j = 0; j < 16; ++j) {
-    if (!std::isfinite(c[j].real()) || !std::isfinite(c[j].imag())) return false;
-    out.c_re[j] = c[j].real();
-    out.c_im[j] = c[j].imag();
+    if (!std::isfinite(c[j].re) || !std::isfinite(c[j].im)) return false;
+    out.c_re[j] = c[j].re;
+    out.c_im[j] = c[j].im;
   }
-  out.ya_re = 0.5 * h * qa.real();
-  out.ya_im = 0.5 * h * qa.imag();
-  out.yb_re = 0.5 * h * qb.real();
-  out.yb_im = 0.5 * h * qb.imag();
-  out.dx = h * std::abs(qb.real() - qa.real());
+  out.ya_re = 0.5 * h * qa.re;
+  out.ya_im = 0.5 * h * qa.im;
+  out.yb_re = 0.5 * h * qb.re;
+  out.yb_im = 0.5 * h * qb.im;
+  out.dx = h * std::abs(qb.re - qa.re);
   return true;
 }
 
@@ -178,16 +190,20 @@ struct BlockTerms {
   PsvBlockArray Sa_re, Sa_im, Sb_re, Sb_im, Ha_re, Ha_im, Hb_re, Hb_im, e0, sigma, bad;
 };
 
-[[gnu::target_clones("avx512f", "avx2", "default")]] void block_terms(const PsvSweepLayer& L, const PsvBlockArray& om, BlockTerms& t) {
+// PER_LANE: the layer constants of each lane stand in w.lane; otherwise L
+// holds those of every lane.
+template <bool PER_LANE>
+[[gnu::always_inline]] inline void block_terms(const PsvSweepLayer& L, const PsvSweepWork& w, BlockTerms& t) {
+  const double ya_re = L.ya_re, ya_im = L.ya_im, yb_re = L.yb_re, yb_im = L.yb_im;
   // No conditional expressions over computed values here: the compiler would
   // branch on them and not vectorise the loop. A lane out of the polynomials'
   // range computes garbage and is marked bad.
   for (int j = 0; j < PSV_BLOCK; ++j) {
-    const double o = om[j];
-    const double yra = o * L.ya_re;
-    const double yia = o * L.ya_im;
-    const double yrb = o * L.yb_re;
-    const double yib = o * L.yb_im;
+    const double o = w.omega[j];
+    const double yra = o * (PER_LANE ? w.lane.ya_re[j] : ya_re);
+    const double yia = o * (PER_LANE ? w.lane.ya_im[j] : ya_im);
+    const double yrb = o * (PER_LANE ? w.lane.yb_re[j] : yb_re);
+    const double yib = o * (PER_LANE ? w.lane.yb_im[j] : yb_im);
     const bool out_of_range = (yra > MAX_GROWTH) | (yrb > MAX_GROWTH) | (std::abs(yia) > MAX_PHASE) |
                               (std::abs(yib) > MAX_PHASE);
     // With t = e^x - 1: sinh x = t (t + 2) / (2 (t + 1)), cosh x = 1 + t^2 / (2 (t + 1)),
@@ -229,13 +245,21 @@ struct BlockTerms {
 // One layer across the block: Y <- A Y / exp(sigma), lg += sigma. flag = 1
 // marks a lane whose Y left [NORM_LOW, NORM_HIGH], bad > 0 one whose exponent
 // left the polynomials' range (it stays set).
-[[gnu::target_clones("avx512f", "avx2", "default")]] void block_layer(const PsvSweepLayer& L, PsvSweepWork& w) {
+template <bool PER_LANE>
+[[gnu::always_inline]] inline void block_layer(const PsvSweepLayer& L, PsvSweepWork& w) {
   BlockTerms t;
-  block_terms(L, w.omega, t);
+  block_terms<PER_LANE>(L, w, t);
   // Local copies: the compiler then knows that the stores to Y leave them be.
-  const std::array<double, 16> cr = L.c_re;
-  const std::array<double, 16> ci = L.c_im;
+  std::array<double, 16> cr = L.c_re;
+  std::array<double, 16> ci = L.c_im;
   for (int j = 0; j < PSV_BLOCK; ++j) {
+    if constexpr (PER_LANE) {
+#pragma GCC unroll 16
+      for (int k = 0; k < 16; ++k) {
+        cr[k] = w.lane.c_re[k][j];
+        ci[k] = w.lane.c_im[k][j];
+      }
+    }
     const double Sa_re = t.Sa_re[j], Sa_im = t.Sa_im[j], Sb_re = t.Sb_re[j], Sb_im = t.Sb_im[j];
     const double Ha_re = t.Ha_re[j], Ha_im = t.Ha_im[j], Hb_re = t.Hb_re[j], Hb_im = t.Hb_im[j];
     const double Sd_re = Sa_re - Sb_re, Sd_im = Sa_im - Sb_im;
@@ -292,6 +316,17 @@ struct BlockTerms {
     w.flag[j] = ((norm < NORM_HIGH) & (norm > NORM_LOW)) ? 0.0 : 1.0;
     w.bad[j] += t.bad[j];
   }
+}
+
+// The two instances, each compiled for AVX-512, AVX2 and the SSE2 baseline
+// and chosen at run time.
+[[gnu::target_clones("avx512f", "avx2", "default")]] void block_layer_shared(const PsvSweepLayer& L,
+                                                                              PsvSweepWork& w) {
+  block_layer<false>(L, w);
+}
+
+[[gnu::target_clones("avx512f", "avx2", "default")]] void block_layer_per_lane(PsvSweepWork& w) {
+  block_layer<true>(w.layers[0], w);
 }
 
 // Brings lane j's Y back near 1 by a power of two, the factor going into lg.
@@ -432,24 +467,46 @@ int psv_sweep(const LayerTable& table, int ITYPE, float ANGLE, std::span<float> 
     W[i] = work.wps[0];
   };
 
-  bool fast = table.IQF != 2;
+  // With a frequency-independent damping law the layer constants serve the
+  // whole grid; with IQF = 2 they are formed per frequency as each block is
+  // evaluated.
+  const bool per_frequency = table.IQF == 2;
   PsvUnitModel unit;
+  psv_unit_model(table, ITYPE, ANGLE, 1.0f, unit);
+  bool fast = unit.s1 > 0.0 && std::isfinite(unit.s1);
   double dx_total = 0.0;
-  if (fast) {
-    psv_unit_model(table, ITYPE, ANGLE, 1.0f, unit);
-    fast = unit.s1 > 0.0 && std::isfinite(unit.s1);
-    for (int m = 0; m < N && fast; ++m) {
-      fast = layer_constants(unit, unit.layers[m], double(table.THICK[m]), double(table.RHO[m]),
-                             work.layers[m]);
-      dx_total += work.layers[m].dx;
-    }
+  double dx_max = 0.0;
+  for (int m = 0; m < N && fast && !per_frequency; ++m) {
+    fast = layer_constants(unit, unit.layers[m], double(table.THICK[m]), double(table.RHO[m]), work.layers[m]);
+    dx_total += work.layers[m].dx;
+    dx_max = std::max(dx_max, work.layers[m].dx);
   }
   if (!fast) {
     for (int i = 0; i < NF; ++i) by_haspsv(i);
     return 0;
   }
-  double dx_max = 0.0;
-  for (int m = 0; m < N; ++m) dx_max = std::max(dx_max, work.layers[m].dx);
+
+  // IQF = 2: layer m's constants at each lane's frequency; a lane whose
+  // constants are not finite, or whose layer HASPSV would split, is marked bad.
+  auto fill_lanes = [&](int m, int n) {
+    PsvLaneLayer& lane = work.lane;
+    for (int j = 0; j < PSV_BLOCK; ++j) {
+      PsvSweepLayer L{};
+      const float f = F[work.index[j < n ? j : 0]];
+      const bool ok =
+          layer_constants(unit, psv_unit_layer(table, m, f, unit.p), double(table.THICK[m]), double(table.RHO[m]), L);
+      if (!ok || work.omega[j] * L.dx > PSV_SPLIT_DX) work.bad[j] = 1.0;
+      if (!ok) L = PsvSweepLayer{};
+      lane.ya_re[j] = L.ya_re;
+      lane.ya_im[j] = L.ya_im;
+      lane.yb_re[j] = L.yb_re;
+      lane.yb_im[j] = L.yb_im;
+      for (int k = 0; k < 16; ++k) {
+        lane.c_re[k][j] = L.c_re[k];
+        lane.c_im[k][j] = L.c_im[k];
+      }
+    }
+  };
 
   int blocked = 0;
   // Evaluates the n waiting frequencies of one kind as a block.
@@ -466,7 +523,12 @@ int psv_sweep(const LayerTable& table, int ITYPE, float ANGLE, std::span<float> 
     work.lg.fill(0.0);
     work.bad.fill(0.0);
     for (int m = 0; m < N; ++m) {
-      block_layer(work.layers[m], work);
+      if (per_frequency) {
+        fill_lanes(m, n);
+        block_layer_per_lane(work);
+      } else {
+        block_layer_shared(work.layers[m], work);
+      }
       if (stable) {
         block_orthogonalise(work);
         work.steps[m] = {work.r11, work.r12_re, work.r12_im, work.r22};
@@ -509,9 +571,13 @@ int psv_sweep(const LayerTable& table, int ITYPE, float ANGLE, std::span<float> 
     if (F[i] == 0.0f) F[i] = 1.0e-6f;
     const double omega = double(F[i] * 2.0f * pi);
     int kind = -1;
-    if (omega > 0.0 && omega * dx_total <= PSV_LITERAL_MAX_DX) {
+    if (!(omega > 0.0)) {
+      kind = -1;
+    } else if (per_frequency) {
+      kind = 1;  // the stable solve is accurate in both regimes
+    } else if (omega * dx_total <= PSV_LITERAL_MAX_DX) {
       kind = 0;
-    } else if (omega > 0.0 && omega * dx_max <= PSV_SPLIT_DX) {
+    } else if (omega * dx_max <= PSV_SPLIT_DX) {
       kind = 1;
     }
     if (kind < 0) {

@@ -36,6 +36,13 @@ struct PsvSweepLayer {
   double dx;
 };
 
+// The constants of one layer for each lane of a block (the same in every lane
+// unless the damping depends on the frequency).
+struct PsvLaneLayer {
+  PsvBlockArray ya_re, ya_im, yb_re, yb_im;
+  std::array<PsvBlockArray, 16> c_re, c_im;
+};
+
 // One layer's step of the stable solve across the block: A Y = Y' R, R upper
 // triangular.
 struct PsvSweepStep {
@@ -53,20 +60,24 @@ struct PsvSweepWork {
   PsvBlockArray omega{}, lg{}, flag{}, bad{}, e0{}, sigma{};
   PsvBlockArray r11{}, r12_re{}, r12_im{}, r22{};  // the current layer's step
   std::array<PsvSweepStep, MAX_ENTRIES - 1> steps{};
+  PsvLaneLayer lane{};  // the current layer
   std::array<PsvBlockArray, 8> y_re{}, y_im{};
   ResponseArray ups{}, wps{};  // for the frequencies handed to HASPSV
 };
 
 // UPS(1) and WPS(1) of HASPSV(table, ITYPE, 90.0, ANGLE, F[i], 1, IPROF) for
 // every i, the same response to single-precision agreement. An exact 0.0 in F
-// is replaced by 1.0e-6 in place, as HASPSV does. Where the damping does not
-// depend on the frequency (IQF != 2) and the literal solve is accurate (the
-// sum of the layers' |X_S - X_P| small), PSV_BLOCK frequencies are evaluated
-// at a time from layer constants formed once per call, with exponentials,
-// sines and cosines from polynomials accurate to 1e-14 or better; every other
-// frequency (IQF = 2, the stable-solve regime, a layer exponent beyond the
-// polynomials' range, a layer with a vanishing vertical wavenumber) is handed
-// to HASPSV itself.
+// is replaced by 1.0e-6 in place, as HASPSV does. PSV_BLOCK frequencies are
+// evaluated at a time, with exponentials, sines and cosines from polynomials
+// accurate to 1e-14 or better, in the literal solve where HASPSV would take it
+// and otherwise in the stable one. Where the damping does not depend on the
+// frequency (IQF != 2) the layer constants are formed once per call; with
+// IQF = 2 per frequency (and always the stable solve, accurate in both
+// regimes). A frequency with a layer that HASPSV would cross with its matrix
+// split, a layer exponent beyond the polynomials' range, a vanishing vertical
+// wavenumber or a non-positive frequency is handed to HASPSV itself. The
+// block loops are compiled for AVX-512, AVX2 and the SSE2 baseline and the
+// one the processor supports is chosen at run time; all give the same results.
 //
 // @param[in]    table  the model (read only), as for HASPSV
 // @param[in]    ITYPE  1 = incident P wave, 2 = incident SV wave

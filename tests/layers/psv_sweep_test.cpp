@@ -129,8 +129,8 @@ TEST(PsvSweep, AgreesWithHaspsvAndReferenceOnReferenceModels) {
       }
     }
   }
-  // Both paths are exercised.
-  EXPECT_GT(blocked, 5000);
+  // Both paths are exercised (23753 and 9931 frequencies when written).
+  EXPECT_GT(blocked, 15000);
   EXPECT_GT(handed_on, 5000);
 }
 
