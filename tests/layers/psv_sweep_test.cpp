@@ -163,5 +163,33 @@ TEST(PsvSweep, AgreesWithHaspsvOnRandomValidModels) {
   }
 }
 
+// Frequencies wait in two queues (literal and stable solve) and are evaluated
+// in blocks; each lane is computed on its own, so a value must not depend on
+// where in the grid, or in which block, its frequency stands. The grid mixes
+// both regimes, a zero and a negative frequency (handed to HASPSV), and has
+// no whole number of blocks; single-frequency and empty grids too.
+TEST(PsvSweep, ValuesDoNotDependOnGridOrderOrLength) {
+  const LayerTable t = reference::make_table(SOFT_PROFILE);
+  std::vector<float> f = {0.0f, -2.5f};
+  for (int i = 1; i < 100; ++i) f.push_back(0.37f * static_cast<float>(i));
+  std::vector<float> shuffled = f;
+  std::shuffle(shuffled.begin(), shuffled.end(), std::mt19937(5));
+  const Sweep a = run_sweep(t, 1, 30.0f, f);
+  const Sweep b = run_sweep(t, 1, 30.0f, shuffled);
+  expect_matches_haspsv(t, 1, 30.0f, a);
+  for (std::size_t k = 0; k < f.size(); ++k) {
+    const std::size_t at = static_cast<std::size_t>(std::find(a.f.begin(), a.f.end(), b.f[k]) - a.f.begin());
+    ASSERT_LT(at, a.f.size());
+    EXPECT_EQ(b.u[k], a.u[at]) << "f " << b.f[k];
+    EXPECT_EQ(b.w[k], a.w[at]) << "f " << b.f[k];
+  }
+  for (std::size_t at : {0u, 1u, 2u, 57u, 100u}) {
+    const Sweep one = run_sweep(t, 1, 30.0f, {f[at]});
+    EXPECT_EQ(one.u[0], a.u[at]) << "f " << f[at];
+    EXPECT_EQ(one.w[0], a.w[at]) << "f " << f[at];
+  }
+  EXPECT_EQ(run_sweep(t, 1, 30.0f, {}).blocked, 0);
+}
+
 }  // namespace
 }  // namespace velmar
