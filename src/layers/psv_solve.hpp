@@ -1,5 +1,7 @@
 // psv_solve.hpp: the P-SV response with an explicit choice of the free-surface
-// solve, for the tests and the benchmark. HASPSV calls it with AUTO.
+// solve, for the tests and the benchmark (HASPSV calls it with AUTO), and the
+// pieces of HASPSV that psv_sweep shares: the quantities at unit angular
+// frequency and the surface solve.
 #pragma once
 
 #include <array>
