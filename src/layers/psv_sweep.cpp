@@ -99,6 +99,9 @@ constexpr double NORM_LOW = 0x1p-800;
 constexpr double NORM_SOLVE_HIGH = 0x1p900;
 constexpr double NORM_SOLVE_LOW = 0x1p-900;
 constexpr double MAX_FOLDED_GROWTH = 600.0;
+// |q|^2 of a layer below which 1/q (and the coefficients with it) could
+// overflow; such a layer is left to HASPSV, which forms sinh(x)/nu without it.
+constexpr double MIN_NORM_Q = 1e-200;
 
 // Complex double with inline arithmetic (std::complex's product calls a
 // library routine that handles infinities; none occur here).
@@ -132,7 +135,7 @@ bool layer_constants(const PsvUnitModel& u, const PsvUnitLayer& L, double h, dou
   const Z qb = z(L.qb);
   const double na = qa.re * qa.re + qa.im * qa.im;
   const double nb = qb.re * qb.re + qb.im * qb.im;
-  if (na < 1e-200 || nb < 1e-200) return false;
+  if (na < MIN_NORM_Q || nb < MIN_NORM_Q) return false;
   const Z iqa{qa.re / na, -qa.im / na};
   const Z iqb{qb.re / nb, -qb.im / nb};
   const Z mp = mu * p;

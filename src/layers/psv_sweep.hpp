@@ -6,7 +6,7 @@
 //   coef      the layer matrix as 16 complex coefficients of the four
 //             hyperbolic terms sinh^2(x/2) and sinh(x) of the two waves; with
 //             tractions scaled by a traction scale proportional to omega none
-//             of them depends on the frequency
+//             of them depends on the frequency (unless the damping does, IQF = 2)
 //   dx        h |Re q_b - Re q_a|: a frequency's sum of omega * dx decides
 //             between the literal and the stable solve, as in HASPSV
 // Block scratch (PSV_BLOCK frequencies side by side, one array per real
@@ -28,8 +28,8 @@ constexpr int PSV_BLOCK = 16;  // frequencies evaluated side by side
 
 using PsvBlockArray = std::array<double, PSV_BLOCK>;
 
-// Layer constants of one run (complex values as separate real and imaginary
-// parts).
+// Layer constants of one run, or with IQF = 2 of one frequency (complex
+// values as separate real and imaginary parts).
 struct PsvSweepLayer {
   double ya_re, ya_im, yb_re, yb_im;
   std::array<double, 16> c_re, c_im;
@@ -52,7 +52,7 @@ struct PsvSweepStep {
 // Storage of psv_sweep, owned by the caller; nothing in it carries meaning
 // from one call to the next.
 struct PsvSweepWork {
-  std::array<PsvSweepLayer, MAX_ENTRIES - 1> layers{};
+  std::array<PsvSweepLayer, MAX_ENTRIES - 1> layers{};  // element m: table entry m+1
   // Frequencies waiting for a block: [0] literal solve, [1] stable solve.
   std::array<std::array<int, PSV_BLOCK>, 2> wait_index{};
   std::array<PsvBlockArray, 2> wait_omega{};
