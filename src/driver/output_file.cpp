@@ -35,6 +35,11 @@ void OutputFile::open(const std::string& name, const LineSource& deck, int line)
   name_ = name;
   std::error_code ec;
   if (fs::is_directory(name, ec)) deck.fail(line, "the output file name names a folder", name);
+  // A deck redirected from a file that names itself as the output: a complete
+  // run would replace the deck with its results.
+  if (fs::equivalent("/dev/stdin", name, ec)) {
+    deck.fail(line, "the output file is the deck on standard input (the run would overwrite it)", name);
+  }
   errno = 0;
   if (!fs::exists(name, ec)) {
     // Create it without touching anything else: append mode never truncates.
