@@ -583,6 +583,24 @@ TEST(OutputPath, AFileSizeLimitLeavesTheOldContentWhole) {
   EXPECT_EQ(read_file(d / "out.txt"), PRECIOUS);
 }
 
+TEST(OutputPath, TheDeckItself) {
+  // The deck on standard input names its own file as the output: refused,
+  // and the deck keeps every byte.
+  ScratchDir d;
+  const std::string deck = with_line(SH_TRANSFER, 1, "./run.deck");
+  write_file(d / "run.deck", deck);
+  const std::string cmd = "cd '" + d.path().string() + "' && '" + std::string(VELMAR_EXE) +
+                          "' < run.deck > .stdout 2> .stderr";
+  const int raw = std::system(cmd.c_str());
+  ASSERT_TRUE(WIFEXITED(raw));
+  EXPECT_EQ(WEXITSTATUS(raw), 2);
+  EXPECT_EQ(read_file(d / ".stdout"), "");
+  EXPECT_EQ(read_file(d / ".stderr"),
+            "standard input:1: the output file is the deck on standard input (the run would overwrite it): "
+            "'./run.deck'\n");
+  EXPECT_EQ(read_file(d / "run.deck"), deck);
+}
+
 TEST(OutputPath, TheSignalFileUnderAnyOfItsNames) {
   const std::string err = "standard input:7: the signal file is the output file (the run would overwrite the record): ";
   auto folder = [](const ScratchDir& d) {
