@@ -44,6 +44,13 @@ for deck in "$root"/examples/*.deck "$root"/tests/data/corpus/*.deck; do
   { printf '\002\377'; tail -n +3 "$deck"; } >"$seeds/group/${base}_ints"
 done
 
+# The run target keeps its files in a folder of its own under TMPDIR; keep
+# those inside the build folder, and remove them at the end.
+export TMPDIR=$build/fuzz-tmp
+rm -rf "$TMPDIR"
+mkdir -p "$TMPDIR"
+trap 'rm -rf "$TMPDIR"' EXIT
+
 per=$(( total / ${#targets[@]} ))
 [ "$per" -ge 1 ] || per=1
 status=0
