@@ -695,16 +695,6 @@ UnitRows unit_rows(const PsvUnitModel& unit, const std::array<cdouble, 8>& Y) {
 
 }  // namespace
 
-void psv_literal_finish(const PsvUnitModel& unit, int ITYPE, const std::array<cdouble, 8>& Y, double lg,
-                        float s_az, cfloat& u, cfloat& w) {
-  const UnitRows r = unit_rows(unit, Y);
-  Mat42 W;
-  double lw = 0.0;
-  literal_surface(r.K3, r.K4, r.Y, lg, ITYPE, W, lw);
-  u = store(W[0], lw, s_az);
-  w = store(mul_i(W[2]), lw, s_az);
-}
-
 std::array<cdouble, 2> psv_surface_coefficients(const PsvUnitModel& unit, int ITYPE,
                                                 const std::array<cdouble, 8>& Y) {
   const UnitRows r = unit_rows(unit, Y);

@@ -66,13 +66,6 @@ void psv_unit_model(const LayerTable& table, int ITYPE, float ANGLE, float F, Ps
 // damping of IQF = 2), for the horizontal slowness p = k / omega.
 PsvUnitLayer psv_unit_layer(const LayerTable& table, int m, float F, cdouble p);
 
-// Surface displacements of the literal solve, as HASPSV rounds them (s_az
-// the projection factor): Y (row-major 4x2) holds the two zero-traction
-// surface solutions carried to the top of the half-space, divided by exp(lg),
-// with tractions divided by the traction scale.
-void psv_literal_finish(const PsvUnitModel& unit, int ITYPE, const std::array<cdouble, 8>& Y, double lg,
-                        float s_az, cfloat& u, cfloat& w);
-
 // The stable solve's coefficients of the surface solution in the basis Y
 // (row-major 4x2) at the top of the half-space: the solution of (K Y) c = t,
 // t = (1, 0) for an incident P wave, (0, 1) for SV.

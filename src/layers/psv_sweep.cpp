@@ -16,8 +16,7 @@ namespace {
 // --- elementary functions for the block loop ---------------------------------
 // Plain arithmetic on doubles (no calls, no branches), so that the compiler can
 // run them over the block in vector registers. Each is accurate to 1e-14 or
-// better within the range stated (float results need 1e-7 after the literal
-// solve's worst cancellation of exp(12)); the caller marks a lane whose
+// better within the range stated (float results need 1e-7); the caller marks a lane whose
 // arguments leave that range.
 
 constexpr double ROUND_MAGIC = 0x1.8p52;  // adding it rounds |x| < 2^51 to an integer
@@ -88,7 +87,8 @@ inline void sincos_poly(double x, double& s, double& c) {
 // a frequency beyond them goes to HASPSV.
 constexpr double MAX_GROWTH = 700.0;
 constexpr double MAX_PHASE = 0x1p20;
-// Range of the sum of squares of the two solutions kept without rescaling.
+// Range of a coefficient vector's sum of squares kept without rescaling in
+// the back-substitution.
 constexpr double NORM_HIGH = 0x1p800;
 constexpr double NORM_LOW = 0x1p-800;
 // The stable solve: column norms whose squares stay in this range are formed
@@ -102,6 +102,10 @@ constexpr double MAX_FOLDED_GROWTH = 600.0;
 // |q|^2 of a layer below which 1/q (and the coefficients with it) could
 // overflow; such a layer is left to HASPSV, which forms sinh(x)/nu without it.
 constexpr double MIN_NORM_Q = 1e-200;
+// |z|^2 range in which HASPSV's square root forms |z| directly (outside it,
+// scaled; such a lane goes to HASPSV).
+constexpr double SQRT_SAFE_LOW = 0x1p-900;
+constexpr double SQRT_SAFE_HIGH = 0x1p900;
 
 // Complex double with inline arithmetic (std::complex's product calls a
 // library routine that handles infinities; none occur here).
@@ -245,8 +249,8 @@ template <bool PER_LANE>
   }
 }
 
-// One layer across the block: Y <- A Y / exp(sigma), lg += sigma. flag = 1
-// marks a lane whose Y left [NORM_LOW, NORM_HIGH], bad > 0 one whose exponent
+// One layer across the block: Y <- A Y / exp(sigma), keeping e0 = exp(-sigma)
+// and sigma for the orthogonalisation; bad > 0 marks a lane whose exponent
 // left the polynomials' range (it stays set).
 template <bool PER_LANE>
 [[gnu::always_inline]] inline void block_layer(const PsvSweepLayer& L, PsvSweepWork& w) {
@@ -296,7 +300,6 @@ template <bool PER_LANE>
     double y_re[8];
     double y_im[8];
     load_lane(w, j, y_re, y_im);
-    double norm = 0.0;
 #pragma GCC unroll 16
     for (int r = 0; r < 4; ++r) {
 #pragma GCC unroll 16
@@ -310,13 +313,10 @@ template <bool PER_LANE>
         }
         w.y_re[2 * r + c][j] = sr;
         w.y_im[2 * r + c][j] = si;
-        norm += sr * sr + si * si;
       }
     }
-    w.lg[j] += t.sigma[j];
     w.e0[j] = t.e0[j];
     w.sigma[j] = t.sigma[j];
-    w.flag[j] = ((norm < NORM_HIGH) & (norm > NORM_LOW)) ? 0.0 : 1.0;
     w.bad[j] += t.bad[j];
   }
 }
@@ -332,18 +332,132 @@ template <bool PER_LANE>
   block_layer<true>(w.layers[0], w);
 }
 
-// Brings lane j's Y back near 1 by a power of two, the factor going into lg.
-void rescale_lane(PsvSweepWork& w, int j) {
-  double big = 0.0;
-  for (int e = 0; e < 8; ++e) big = std::max({big, std::abs(w.y_re[e][j]), std::abs(w.y_im[e][j])});
-  if (big == 0.0 || !std::isfinite(big)) return;
-  const int ex = std::ilogb(big);
-  const double f = std::ldexp(1.0, -ex);
-  for (int e = 0; e < 8; ++e) {
-    w.y_re[e][j] *= f;
-    w.y_im[e][j] *= f;
+// Run constants of one layer for lane_constants (IQF = 2).
+struct DampedLayer {
+  double vs_re, vs_im, vp_re, vp_im;  // stored velocities
+  double rs, rp;                      // 1 / |VS|^2, 1 / |VP|^2
+  double qs, qp, rho, h;
+  double p_re, p_im, s1;              // k / omega, traction scale / omega
+};
+
+// Square root of every lane of v (a separate loop: the library square root
+// keeps the loops around it from being vectorised).
+inline void lane_sqrt(PsvBlockArray& v) {
+  for (double& x : v) x = std::sqrt(x);
+}
+
+// IQF = 2: layer m's constants at each lane's frequency into w.lane, the same
+// quantities as psv_unit_layer and layer_constants form one frequency at a
+// time, with the principal square root rule of HASPSV. A lane whose constants
+// leave the safe range, or whose layer HASPSV would split, is marked bad.
+[[gnu::target_clones("avx512f", "avx2", "default")]] void lane_constants(const DampedLayer& L,
+                                                                          const PsvBlockArray& f,
+                                                                          PsvSweepWork& w) {
+  PsvBlockArray za_re, za_im, zb_re, zb_im, ra, rb, ua, ub;
+  PsvBlockArray mu_re, mu_im;
+  const double p2_re = L.p_re * L.p_re - L.p_im * L.p_im;
+  const double p2_im = 2.0 * (L.p_re * L.p_im);
+  for (int j = 0; j < PSV_BLOCK; ++j) {
+    // Damping 1 + i 0.5/(Q F): slownesses (1 + i d) / V and the damped shear
+    // velocity V (1 - i d) / (1 + d^2).
+    const double dS = 0.5 / (L.qs * f[j]);
+    const double dP = 0.5 / (L.qp * f[j]);
+    const double cs_re = L.rs * L.vs_re, cs_im = -(L.rs * L.vs_im);
+    const double cp_re = L.rp * L.vp_re, cp_im = -(L.rp * L.vp_im);
+    const double sb_re = cs_re - dS * cs_im, sb_im = cs_im + dS * cs_re;
+    const double sa_re = cp_re - dP * cp_im, sa_im = cp_im + dP * cp_re;
+    const double rE = 1.0 / (1.0 + dS * dS);
+    const double b_re = rE * (L.vs_re + dS * L.vs_im), b_im = rE * (L.vs_im - dS * L.vs_re);
+    const double rb_re = L.rho * b_re, rb_im = L.rho * b_im;
+    mu_re[j] = b_re * rb_re - b_im * rb_im;
+    mu_im[j] = b_re * rb_im + b_im * rb_re;
+    za_re[j] = p2_re - (sa_re * sa_re - sa_im * sa_im);
+    za_im[j] = p2_im - 2.0 * (sa_re * sa_im);
+    zb_re[j] = p2_re - (sb_re * sb_re - sb_im * sb_im);
+    zb_im[j] = p2_im - 2.0 * (sb_re * sb_im);
+    ra[j] = za_re[j] * za_re[j] + za_im[j] * za_im[j];
+    rb[j] = zb_re[j] * zb_re[j] + zb_im[j] * zb_im[j];
   }
-  w.lg[j] += ex * std::log(2.0);
+  PsvBlockArray norm_a = ra;
+  PsvBlockArray norm_b = rb;
+  lane_sqrt(ra);
+  lane_sqrt(rb);
+  for (int j = 0; j < PSV_BLOCK; ++j) {
+    ua[j] = 0.5 * (ra[j] + std::abs(za_re[j]));
+    ub[j] = 0.5 * (rb[j] + std::abs(zb_re[j]));
+  }
+  lane_sqrt(ua);
+  lane_sqrt(ub);
+  // sqrt(z) = (u, y / 2u) for Re z >= 0; (|y| / 2u, +-u) otherwise, with the
+  // sign of Im z and + for Im z = 0 of either sign. Selected by bit masks.
+  auto root = [](double x, double y, double u, double& q_re, double& q_im) {
+    const double v = y / (2.0 * u);
+    const std::uint64_t neg_x = x < 0.0 ? ~std::uint64_t{0} : std::uint64_t{0};
+    const std::uint64_t neg_y = y < 0.0 ? std::uint64_t{1} : std::uint64_t{0};
+    const std::uint64_t bu = std::bit_cast<std::uint64_t>(u);
+    const std::uint64_t bv_abs = std::bit_cast<std::uint64_t>(v) & ~(std::uint64_t{1} << 63);
+    q_re = std::bit_cast<double>((bu & ~neg_x) | (bv_abs & neg_x));
+    const std::uint64_t im_neg = bu | (neg_y << 63);
+    q_im = std::bit_cast<double>((std::bit_cast<std::uint64_t>(v) & ~neg_x) | (im_neg & neg_x));
+  };
+  PsvBlockArray qa_re, qa_im, qb_re, qb_im, mark;
+  for (int j = 0; j < PSV_BLOCK; ++j) {
+    root(za_re[j], za_im[j], ua[j], qa_re[j], qa_im[j]);
+    root(zb_re[j], zb_im[j], ub[j], qb_re[j], qb_im[j]);
+    const double dx = L.h * std::abs(qb_re[j] - qa_re[j]);
+    const double na = qa_re[j] * qa_re[j] + qa_im[j] * qa_im[j];
+    const double nb = qb_re[j] * qb_re[j] + qb_im[j] * qb_im[j];
+    const bool ok = (na >= MIN_NORM_Q) & (nb >= MIN_NORM_Q) & (norm_a[j] > SQRT_SAFE_LOW) &
+                    (norm_a[j] < SQRT_SAFE_HIGH) & (norm_b[j] > SQRT_SAFE_LOW) & (norm_b[j] < SQRT_SAFE_HIGH) &
+                    (w.omega[j] * dx <= PSV_SPLIT_DX);
+    mark[j] = ok ? 0.0 : 1.0;
+  }
+  const Z p{L.p_re, L.p_im};
+  const Z p2{p2_re, p2_im};
+  const double r = 1.0 / L.rho;
+  const double s1 = L.s1;
+  for (int j = 0; j < PSV_BLOCK; ++j) {
+    const Z qa{qa_re[j], qa_im[j]};
+    const Z qb{qb_re[j], qb_im[j]};
+    const Z mu{mu_re[j], mu_im[j]};
+    const Z mu2 = mu * mu;
+    const Z qb2 = qb * qb;
+    const Z G{qb2.re + p2_re, qb2.im + p2_im};
+    const double na = qa.re * qa.re + qa.im * qa.im;
+    const double nb = qb.re * qb.re + qb.im * qb.im;
+    const Z iqa{qa.re / na, -qa.im / na};
+    const Z iqb{qb.re / nb, -qb.im / nb};
+    const Z mp = mu * p;
+    const Z mG2 = mu2 * (G * G);
+    const Z c[16] = {(4.0 * r) * (mu * p2),
+                     (-2.0 * r) * (mu * G),
+                     r * (mp * (G * iqa)),
+                     (-2.0 * r) * (mp * qb),
+                     (-2.0 * r) * (mp * qa),
+                     r * (mp * (G * iqb)),
+                     (s1 * r) * (p2 * iqa),
+                     -(s1 * r) * qb,
+                     -(s1 * r) * qa,
+                     (s1 * r) * (p2 * iqb),
+                     (2.0 * s1 * r) * p,
+                     (4.0 * r / s1) * (mu2 * (p2 * qa)),
+                     -(r / s1) * (mG2 * iqb),
+                     (4.0 * r / s1) * (mu2 * (G * p)),
+                     -(r / s1) * (mG2 * iqa),
+                     (4.0 * r / s1) * (mu2 * (p2 * qb))};
+    double garbage = 0.0;  // NaN if any coefficient is not finite
+#pragma GCC unroll 16
+    for (int k = 0; k < 16; ++k) {
+      w.lane.c_re[k][j] = c[k].re;
+      w.lane.c_im[k][j] = c[k].im;
+      garbage += (c[k].re - c[k].re) + (c[k].im - c[k].im);
+    }
+    w.lane.ya_re[j] = 0.5 * L.h * qa.re;
+    w.lane.ya_im[j] = 0.5 * L.h * qa.im;
+    w.lane.yb_re[j] = 0.5 * L.h * qb.re;
+    w.lane.yb_im[j] = 0.5 * L.h * qb.im;
+    w.bad[j] += mark[j] + garbage;  // NaN marks bad too
+  }
 }
 
 // A power of two s near 1/sqrt(n) for n > 0 (s^2 n in [1, 4)), and 1/s.
@@ -477,11 +591,9 @@ int psv_sweep(const LayerTable& table, int ITYPE, float ANGLE, std::span<float> 
   PsvUnitModel unit;
   psv_unit_model(table, ITYPE, ANGLE, 1.0f, unit);
   bool fast = unit.s1 > 0.0 && std::isfinite(unit.s1);
-  double dx_total = 0.0;
   double dx_max = 0.0;
   for (int m = 0; m < N && fast && !per_frequency; ++m) {
     fast = layer_constants(unit, unit.layers[m], double(table.THICK[m]), double(table.RHO[m]), work.layers[m]);
-    dx_total += work.layers[m].dx;
     dx_max = std::max(dx_max, work.layers[m].dx);
   }
   if (!fast) {
@@ -489,41 +601,27 @@ int psv_sweep(const LayerTable& table, int ITYPE, float ANGLE, std::span<float> 
     return 0;
   }
 
-  // IQF = 2: layer m's constants at each lane's frequency; a lane whose
-  // constants are not finite, or whose layer HASPSV would split, is marked bad.
+  // IQF = 2: layer m's constants at each lane's frequency.
   auto fill_lanes = [&](int m, int n) {
-    PsvLaneLayer& lane = work.lane;
-    for (int j = 0; j < PSV_BLOCK; ++j) {
-      PsvSweepLayer L{};
-      const float f = F[work.index[j < n ? j : 0]];
-      const bool ok =
-          layer_constants(unit, psv_unit_layer(table, m, f, unit.p), double(table.THICK[m]), double(table.RHO[m]), L);
-      if (!ok || work.omega[j] * L.dx > PSV_SPLIT_DX) work.bad[j] = 1.0;
-      if (!ok) L = PsvSweepLayer{};
-      lane.ya_re[j] = L.ya_re;
-      lane.ya_im[j] = L.ya_im;
-      lane.yb_re[j] = L.yb_re;
-      lane.yb_im[j] = L.yb_im;
-      for (int k = 0; k < 16; ++k) {
-        lane.c_re[k][j] = L.c_re[k];
-        lane.c_im[k][j] = L.c_im[k];
-      }
-    }
+    const cdouble vs = table.VSC[m];
+    const cdouble vp = table.VPC[m];
+    const DampedLayer L{vs.real(), vs.imag(), vp.real(), vp.imag(), 1.0 / std::norm(vs), 1.0 / std::norm(vp),
+                        double(table.QS[m]), double(table.QP[m]), double(table.RHO[m]), double(table.THICK[m]),
+                        unit.p.real(), unit.p.imag(), unit.s1};
+    PsvBlockArray f;
+    for (int j = 0; j < PSV_BLOCK; ++j) f[j] = double(F[work.index[j < n ? j : 0]]);
+    lane_constants(L, f, work);
   };
 
   int blocked = 0;
-  // Evaluates the n waiting frequencies of one kind as a block.
-  auto run_block = [&](int kind, int n) {
-    const bool stable = kind == 1;
-    for (int j = 0; j < PSV_BLOCK; ++j) {
-      work.index[j] = work.wait_index[kind][j];
-      work.omega[j] = work.wait_omega[kind][j < n ? j : 0];
-    }
+  // Evaluates the n waiting frequencies as a block.
+  auto run_block = [&](int n) {
+    for (int j = 0; j < PSV_BLOCK; ++j) work.omega[j] = work.wait_omega[j < n ? j : 0];
+    work.index = work.wait_index;
     for (auto& y : work.y_re) y.fill(0.0);
     for (auto& y : work.y_im) y.fill(0.0);
     work.y_re[0].fill(1.0);  // (1, 0, 0, 0) and (0, 1, 0, 0)
     work.y_re[3].fill(1.0);
-    work.lg.fill(0.0);
     work.bad.fill(0.0);
     for (int m = 0; m < N; ++m) {
       if (per_frequency) {
@@ -532,72 +630,41 @@ int psv_sweep(const LayerTable& table, int ITYPE, float ANGLE, std::span<float> 
       } else {
         block_layer_shared(work.layers[m], work);
       }
-      if (stable) {
-        block_orthogonalise(work);
-        work.steps[m] = {work.r11, work.r12_re, work.r12_im, work.r22};
-        continue;
-      }
-      for (int j = 0; j < n; ++j) {
-        if (work.flag[j] != 0.0) rescale_lane(work, j);
-      }
+      block_orthogonalise(work);
+      work.steps[m] = {work.r11, work.r12_re, work.r12_im, work.r22};
     }
     for (int j = 0; j < n; ++j) {
       const int at = work.index[j];
-      if (work.bad[j] != 0.0) {
-        by_haspsv(at);
-        continue;
-      }
-      if (stable) {
-        stable_finish(unit, ITYPE, N, s_az, work, j, U[at], W[at]);
-      } else {
-        std::array<cdouble, 8> Y;
-        for (int e = 0; e < 8; ++e) Y[e] = {work.y_re[e][j], work.y_im[e][j]};
-        psv_literal_finish(unit, ITYPE, Y, work.lg[j], s_az, U[at], W[at]);
-      }
-      // A 2x2 surface system singular to double precision (both solutions
-      // grown onto one direction; the surface value then underflows) gives
-      // 0/0 here: HASPSV, whose rounding differs, decides such a case.
+      if (work.bad[j] == 0.0) stable_finish(unit, ITYPE, N, s_az, work, j, U[at], W[at]);
       const bool finite = std::isfinite(U[at].real()) && std::isfinite(U[at].imag()) &&
                           std::isfinite(W[at].real()) && std::isfinite(W[at].imag());
-      if (!finite) {
+      if (work.bad[j] != 0.0 || !finite) {
         by_haspsv(at);
-        continue;
+      } else {
+        ++blocked;
       }
-      ++blocked;
     }
   };
 
-  // Each frequency goes to the literal block, the stable block (no layer
-  // that HASPSV would split) or HASPSV itself; a full block is evaluated.
-  std::array<int, 2> waiting{0, 0};
+  // The stable solve throughout: it is accurate where HASPSV takes the literal
+  // one too. A frequency with a layer that HASPSV would split, and any
+  // non-positive one, goes to HASPSV; full blocks are evaluated as they fill.
+  int waiting = 0;
   for (int i = 0; i < NF; ++i) {
     if (F[i] == 0.0f) F[i] = 1.0e-6f;
     const double omega = double(F[i] * 2.0f * pi);
-    int kind = -1;
-    if (!(omega > 0.0)) {
-      kind = -1;
-    } else if (per_frequency) {
-      kind = 1;  // the stable solve is accurate in both regimes
-    } else if (omega * dx_total <= PSV_LITERAL_MAX_DX) {
-      kind = 0;
-    } else if (omega * dx_max <= PSV_SPLIT_DX) {
-      kind = 1;
-    }
-    if (kind < 0) {
+    if (!(omega > 0.0 && (per_frequency || omega * dx_max <= PSV_SPLIT_DX))) {
       by_haspsv(i);
       continue;
     }
-    int& n = waiting[kind];
-    work.wait_index[kind][n] = i;
-    work.wait_omega[kind][n] = omega;
-    if (++n == PSV_BLOCK) {
-      run_block(kind, n);
-      n = 0;
+    work.wait_index[waiting] = i;
+    work.wait_omega[waiting] = omega;
+    if (++waiting == PSV_BLOCK) {
+      run_block(waiting);
+      waiting = 0;
     }
   }
-  for (int kind = 0; kind < 2; ++kind) {
-    if (waiting[kind] > 0) run_block(kind, waiting[kind]);
-  }
+  if (waiting > 0) run_block(waiting);
   return blocked;
 }
 

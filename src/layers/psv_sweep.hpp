@@ -7,14 +7,15 @@
 //             hyperbolic terms sinh^2(x/2) and sinh(x) of the two waves; with
 //             tractions scaled by a traction scale proportional to omega none
 //             of them depends on the frequency (unless the damping does, IQF = 2)
-//   dx        h |Re q_b - Re q_a|: a frequency's sum of omega * dx decides
-//             between the literal and the stable solve, as in HASPSV
+//   dx        h |Re q_b - Re q_a|: HASPSV's stable solve splits a layer's
+//             matrix where omega * dx exceeds PSV_SPLIT_DX
 // Block scratch (PSV_BLOCK frequencies side by side, one array per real
 // quantity, so that the compiler runs the layer loop over the block in vector
 // registers):
 //   omega     angular frequency 2*pi*F, formed in float as HASPSV forms it
-//   y_re/im   the two surface solutions (row-major 4x2) at the current depth,
-//             divided by exp(lg)
+//   y_re/im   an orthogonal basis (row-major 4x2) of the two zero-traction
+//             surface solutions carried to the current depth
+//   steps     each layer's R of A Y = Y' R, for the way back up
 #pragma once
 
 #include <array>
@@ -53,11 +54,10 @@ struct PsvSweepStep {
 // from one call to the next.
 struct PsvSweepWork {
   std::array<PsvSweepLayer, MAX_ENTRIES - 1> layers{};  // element m: table entry m+1
-  // Frequencies waiting for a block: [0] literal solve, [1] stable solve.
-  std::array<std::array<int, PSV_BLOCK>, 2> wait_index{};
-  std::array<PsvBlockArray, 2> wait_omega{};
+  std::array<int, PSV_BLOCK> wait_index{};  // frequencies waiting for a block
+  PsvBlockArray wait_omega{};
   std::array<int, PSV_BLOCK> index{};  // grid index of each lane
-  PsvBlockArray omega{}, lg{}, flag{}, bad{}, e0{}, sigma{};
+  PsvBlockArray omega{}, bad{}, e0{}, sigma{};
   PsvBlockArray r11{}, r12_re{}, r12_im{}, r22{};  // the current layer's step
   std::array<PsvSweepStep, MAX_ENTRIES - 1> steps{};
   PsvLaneLayer lane{};  // the current layer
@@ -69,11 +69,10 @@ struct PsvSweepWork {
 // every i, the same response to single-precision agreement. An exact 0.0 in F
 // is replaced by 1.0e-6 in place, as HASPSV does. PSV_BLOCK frequencies are
 // evaluated at a time, with exponentials, sines and cosines from polynomials
-// accurate to 1e-14 or better, in the literal solve where HASPSV would take it
-// and otherwise in the stable one. Where the damping does not depend on the
+// accurate to 1e-14 or better, always by the stable solve (accurate where
+// HASPSV takes the literal one too). Where the damping does not depend on the
 // frequency (IQF != 2) the layer constants are formed once per call; with
-// IQF = 2 per frequency (and always the stable solve, accurate in both
-// regimes). A frequency with a layer that HASPSV would cross with its matrix
+// IQF = 2 per frequency. A frequency with a layer that HASPSV would cross with its matrix
 // split, a layer exponent beyond the polynomials' range, a vanishing vertical
 // wavenumber or a non-positive frequency is handed to HASPSV itself. The
 // block loops are compiled for AVX-512, AVX2 and the SSE2 baseline and the
