@@ -190,8 +190,14 @@ void read_run_input(LineSource& deck, RunState& s, OutputFile& out) {
 
   // 4. The layer table.
   read_layers(deck, s);
-  if (s.ITYPE == 2 && psv_halfspace_root(s.table, s.ITYPE, s.ANGLE) == 0.0f) {
-    refuse(deck, g2[1], "is the critical angle of the half-space for an SV wave (the response is undefined there)");
+  if (s.ITYPE > 0) {
+    const float c = psv_halfspace_root(s.table, s.ITYPE, s.ANGLE);
+    if (s.ITYPE == 2 && c == 0.0f) {
+      refuse(deck, g2[1], "is the critical angle of the half-space for an SV wave (the response is undefined there)");
+    }
+    if (!std::isfinite(c)) {
+      refuse(deck, g2[1], "gives no computable response with the half-space's ratio of VP to VS");
+    }
   }
 
   // 5. Run kind.

@@ -125,7 +125,11 @@ void field_e(std::string& out, float v, int w, int d) {
   char sci[64];
   const std::size_t n = rounded(sci, sizeof sci, std::fabs(v), std::chars_format::scientific, d - 1);
   const char* e = std::find(sci, sci + n, 'e');
-  int exp10 = std::atoi(e + 1) + 1;
+  // The digits are not NUL-terminated: the exponent is parsed within [e+1, sci+n).
+  const char* exp_begin = (e + 1 < sci + n && e[1] == '+') ? e + 2 : e + 1;
+  int exp10 = 0;
+  std::from_chars(exp_begin, sci + n, exp10);
+  exp10 += 1;
   std::string digits;
   for (const char* p = sci; p < e; ++p) if (*p != '.') digits += *p;
   if (v == 0.0f) exp10 = 0;

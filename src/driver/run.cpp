@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <span>
+#include <string>
 
 #include "common/run_stop.hpp"
 #include "driver/deck.hpp"
@@ -87,20 +90,48 @@ void response_loop_psv_both(RunState& s) {
   }
 }
 
+// The last guard before anything is written: a value that is not finite
+// stops the run (status 2) instead of reaching the output file.
+void require_finite_response(const RunState& s, std::span<const float> re, std::span<const float> im) {
+  for (std::size_t i = 0; i < static_cast<std::size_t>(s.NF); ++i) {
+    if (!std::isfinite(re[i]) || !std::isfinite(im[i])) {
+      char f[32];
+      std::snprintf(f, sizeof f, "%g", static_cast<double>(s.FREQ[i]));
+      throw RunStop(EXIT_INPUT, {},
+                    "standard input: the model's response is not finite at frequency " + std::string(f) +
+                        " (values beyond the range the program can compute): '" + f + "'\n");
+    }
+  }
+}
+
+void require_finite_record(std::span<const float> x) {
+  for (std::size_t j = 0; j < x.size(); ++j) {
+    if (!std::isfinite(x[j])) {
+      throw RunStop(EXIT_INPUT, {},
+                    "standard input: the filtered record overflows at sample " + std::to_string(j + 1) +
+                        " (the response or the samples are too large): '" + std::to_string(j + 1) + "'\n");
+    }
+  }
+}
+
 void compute(RunState& s) {
   const bool signal = (s.ISIG == 1);
   if (s.ITYPE == 0) {
     s.IPROF = (s.LOUT == 1) ? 0 : 1;
     response_loop_sh(s, !signal);
+    require_finite_response(s, s.RESA, s.RESB);
     if (signal) CONVOL(s.SIG, s.SIGIM, s.RESA, s.RESB, s.TRIG, s.WORK, s.LFAC, s.NFFT, s.ICONV);
   } else if (s.ITYPE > 0) {
     if (!signal) {
       response_loop_psv(s, true, false);
+      require_finite_response(s, s.RESA, s.RESB);
     } else {
       // A copy of the record through the vertical response, then the record
       // itself through the horizontal one. Both responses come from one
       // evaluation per frequency (a second evaluation would give the same).
       response_loop_psv_both(s);
+      require_finite_response(s, s.RESA, s.RESB);
+      require_finite_response(s, s.RESC, s.RESD);
       std::copy(s.SIG.begin(), s.SIG.begin() + s.NFFT, s.SIG2.begin());
       CONVOL(s.SIG2, s.SIGIM, s.RESA, s.RESB, s.TRIG, s.WORK, s.LFAC, s.NFFT, s.ICONV);
       const auto nf = static_cast<std::ptrdiff_t>(s.NF);
@@ -112,6 +143,10 @@ void compute(RunState& s) {
 }
 
 std::string format_output(const RunState& s) {
+  if (s.ISIG == 1) {
+    require_finite_record(std::span<const float>(s.SIG).first(static_cast<std::size_t>(s.NFFT)));
+    require_finite_record(std::span<const float>(s.SIG2).first(static_cast<std::size_t>(s.NFFT)));
+  }
   std::string text;
   if (s.ISIG != 1) {
     static constexpr FieldSpec ROW[] = {{'F', 3, 10, 4}};

@@ -16,7 +16,11 @@ class TestSink final : public GroupSink {
   explicit TestSink(std::string kinds, double init = -777.0)
       : kinds_(std::move(kinds)), v_(kinds_.size(), init) {}
   ValueKind kind(int i) const override { return kinds_[static_cast<std::size_t>(i)] == 'i' ? ValueKind::Int : ValueKind::Float; }
-  std::string name(int i) const override { return "V" + std::to_string(i + 1); }
+  std::string name(int i) const override {
+    std::string n = std::to_string(i + 1);
+    n.insert(n.begin(), 'V');
+    return n;
+  }
   void put_int(int i, std::int32_t v, const ValueAt&) override { v_[static_cast<std::size_t>(i)] = v; }
   void put_float(int i, float v, const ValueAt&) override { v_[static_cast<std::size_t>(i)] = v; }
   const std::vector<double>& values() const { return v_; }
@@ -26,6 +30,13 @@ class TestSink final : public GroupSink {
   std::string kinds_;
   std::vector<double> v_;
 };
+
+// One deck line holding `t`.
+std::string line_of(const char* t) {
+  std::string s(t);
+  s.push_back('\n');
+  return s;
+}
 
 struct Scan {
   std::vector<double> values;
@@ -96,7 +107,7 @@ TEST(FreeFormatGroup, GroupsRunOverLinesAndStopAtTheLastValue) {
 
 TEST(FreeFormatGroup, ExponentLettersAndForms) {
   for (const char* t : {"1.5D2", "1.5e2", "1.5E+2", "1.5d+02", "1.5q2", "1.5Q2", "150", "+150.", "15e1", ".15e3"}) {
-    EXPECT_EQ(scan(std::string(t) + "\n", "f").values[0], 150.0) << t;
+    EXPECT_EQ(scan(line_of(t), "f").values[0], 150.0) << t;
   }
   EXPECT_EQ(scan("-.5\n", "f").values[0], -0.5);
   EXPECT_EQ(scan("1e-50\n", "f").values[0], 0.0);  // underflow becomes the nearest float
@@ -109,7 +120,7 @@ TEST(FreeFormatGroup, MalformedValuesNameLineAndText) {
   EXPECT_EQ(error_of("99999999999\n", "i"), "deck:1: integer out of range for V1: '99999999999'\n");
   EXPECT_EQ(error_of("1e400\n", "f"), "deck:1: number too large for a 32-bit float for V1: '1e400'\n");
   for (const char* t : {"NaN", "Inf", "1.e", "--3", "3..4", ".", "+", "1e", "1.5x", "0x10", "'a'"}) {
-    EXPECT_NE(error_of(std::string(t) + "\n", "f").find("not a number"), std::string::npos) << t;
+    EXPECT_NE(error_of(line_of(t), "f").find("not a number"), std::string::npos) << t;
   }
   EXPECT_NE(error_of("0*5\n", "f").find("repeat count of zero"), std::string::npos);
   EXPECT_NE(error_of("x*5\n", "f").find("bad repeat count"), std::string::npos);
@@ -131,7 +142,10 @@ TEST(TextLine, WholeLineLessTrailingBlanks) {
 
 TEST(QuoteText, ShowsControlBytesAndCutsLongText) {
   EXPECT_EQ(quote_text(std::string("a\0b", 3)), "'a\\x00b'");
-  EXPECT_EQ(quote_text(std::string(100, 'x')), "'" + std::string(40, 'x') + "...'");
+  std::string cut(1, '\'');
+  cut.append(40, 'x');
+  cut += "...'";
+  EXPECT_EQ(quote_text(std::string(100, 'x')), cut);
 }
 
 }  // namespace
