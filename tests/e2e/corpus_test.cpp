@@ -634,9 +634,8 @@ TEST(OutputPath, TheSignalFileUnderAnyOfItsNames) {
 // Accepted P-SV decks whose response comes out as NaN, written as asterisks:
 // a P wave through eight layers (some with very slow shear waves) over a slow
 // half-space, at 7 Hz; an SV wave on a bare half-space with VP/VS = 1e20, at
-// every frequency. Disabled until the P-SV response is fixed: run them with
-// --gtest_also_run_disabled_tests. Either deck may instead be refused (status 2).
-TEST(Findings, DISABLED_PsvResponseIsFiniteOrTheDeckRefused) {
+// every frequency. Either deck may instead be refused (status 2).
+TEST(Findings, PsvResponseIsFiniteOrTheDeckRefused) {
   for (const char* name : {"haspsv_nan_at_7hz.deck", "haspsv_nan_huge_vp_over_vs.deck"}) {
     ScratchDir d;
     const RunResult r = run_velmar(d.path(), read_file(fs::path(VELMAR_TEST_DATA) / "findings" / name));
