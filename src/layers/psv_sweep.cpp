@@ -126,40 +126,45 @@ inline Z z(cdouble v) { return {v.real(), v.imag()}; }
 //                                  A32 = c13 (Sa - Sb),      A42 = c14 Ha + c15 Hb
 // with S = sinh^2(x/2), H = sinh(x) of each wave and e0 = exp(-sigma). Returns
 // false where a coefficient is not finite (a vanishing vertical wavenumber).
-bool layer_constants(const PsvUnitModel& u, const PsvUnitLayer& L, double h, double rho,
-                     PsvSweepLayer& out) {
-  const Z p = z(u.p);
+// The 16 coefficients from the unit quantities: horizontal slowness p,
+// 1 / rho, traction scale s1, damped shear modulus mu, vertical slownesses qa
+// and qb (|q| > 0).
+[[gnu::always_inline]] inline void matrix_coefficients(Z p, double r, double s1, Z mu, Z qa, Z qb, Z (&c)[16]) {
   const Z p2 = p * p;
-  const double r = 1.0 / rho;
-  const double s1 = u.s1;
-  const Z mu = z(L.mu);
+  const Z qb2 = qb * qb;
+  const Z G{qb2.re + p2.re, qb2.im + p2.im};  // (nu_b^2 + k^2) / omega^2
   const Z mu2 = mu * mu;
-  const Z G = z(L.gam);
-  const Z qa = z(L.qa);
-  const Z qb = z(L.qb);
   const double na = qa.re * qa.re + qa.im * qa.im;
   const double nb = qb.re * qb.re + qb.im * qb.im;
-  if (na < MIN_NORM_Q || nb < MIN_NORM_Q) return false;
   const Z iqa{qa.re / na, -qa.im / na};
   const Z iqb{qb.re / nb, -qb.im / nb};
   const Z mp = mu * p;
   const Z mG2 = mu2 * (G * G);
-  const Z c[16] = {(4.0 * r) * (mu * p2),
-                   (-2.0 * r) * (mu * G),
-                   r * (mp * (G * iqa)),
-                   (-2.0 * r) * (mp * qb),
-                   (-2.0 * r) * (mp * qa),
-                   r * (mp * (G * iqb)),
-                   (s1 * r) * (p2 * iqa),
-                   -(s1 * r) * qb,
-                   -(s1 * r) * qa,
-                   (s1 * r) * (p2 * iqb),
-                   (2.0 * s1 * r) * p,
-                   (4.0 * r / s1) * (mu2 * (p2 * qa)),
-                   -(r / s1) * (mG2 * iqb),
-                   (4.0 * r / s1) * (mu2 * (G * p)),
-                   -(r / s1) * (mG2 * iqa),
-                   (4.0 * r / s1) * (mu2 * (p2 * qb))};
+  c[0] = (4.0 * r) * (mu * p2);
+  c[1] = (-2.0 * r) * (mu * G);
+  c[2] = r * (mp * (G * iqa));
+  c[3] = (-2.0 * r) * (mp * qb);
+  c[4] = (-2.0 * r) * (mp * qa);
+  c[5] = r * (mp * (G * iqb));
+  c[6] = (s1 * r) * (p2 * iqa);
+  c[7] = -(s1 * r) * qb;
+  c[8] = -(s1 * r) * qa;
+  c[9] = (s1 * r) * (p2 * iqb);
+  c[10] = (2.0 * s1 * r) * p;
+  c[11] = (4.0 * r / s1) * (mu2 * (p2 * qa));
+  c[12] = -(r / s1) * (mG2 * iqb);
+  c[13] = (4.0 * r / s1) * (mu2 * (G * p));
+  c[14] = -(r / s1) * (mG2 * iqa);
+  c[15] = (4.0 * r / s1) * (mu2 * (p2 * qb));
+}
+
+bool layer_constants(const PsvUnitModel& u, const PsvUnitLayer& L, double h, double rho,
+                     PsvSweepLayer& out) {
+  const Z qa = z(L.qa);
+  const Z qb = z(L.qb);
+  if (std::norm(L.qa) < MIN_NORM_Q || std::norm(L.qb) < MIN_NORM_Q) return false;
+  Z c[16];
+  matrix_coefficients(z(u.p), 1.0 / rho, u.s1, z(L.mu), qa, qb, c);
   for (int j = 0; j < 16; ++j) {
     if (!std::isfinite(c[j].re) || !std::isfinite(c[j].im)) return false;
     out.c_re[j] = c[j].re;
@@ -413,38 +418,12 @@ inline void lane_sqrt(PsvBlockArray& v) {
     mark[j] = ok ? 0.0 : 1.0;
   }
   const Z p{L.p_re, L.p_im};
-  const Z p2{p2_re, p2_im};
   const double r = 1.0 / L.rho;
-  const double s1 = L.s1;
   for (int j = 0; j < PSV_BLOCK; ++j) {
     const Z qa{qa_re[j], qa_im[j]};
     const Z qb{qb_re[j], qb_im[j]};
-    const Z mu{mu_re[j], mu_im[j]};
-    const Z mu2 = mu * mu;
-    const Z qb2 = qb * qb;
-    const Z G{qb2.re + p2_re, qb2.im + p2_im};
-    const double na = qa.re * qa.re + qa.im * qa.im;
-    const double nb = qb.re * qb.re + qb.im * qb.im;
-    const Z iqa{qa.re / na, -qa.im / na};
-    const Z iqb{qb.re / nb, -qb.im / nb};
-    const Z mp = mu * p;
-    const Z mG2 = mu2 * (G * G);
-    const Z c[16] = {(4.0 * r) * (mu * p2),
-                     (-2.0 * r) * (mu * G),
-                     r * (mp * (G * iqa)),
-                     (-2.0 * r) * (mp * qb),
-                     (-2.0 * r) * (mp * qa),
-                     r * (mp * (G * iqb)),
-                     (s1 * r) * (p2 * iqa),
-                     -(s1 * r) * qb,
-                     -(s1 * r) * qa,
-                     (s1 * r) * (p2 * iqb),
-                     (2.0 * s1 * r) * p,
-                     (4.0 * r / s1) * (mu2 * (p2 * qa)),
-                     -(r / s1) * (mG2 * iqb),
-                     (4.0 * r / s1) * (mu2 * (G * p)),
-                     -(r / s1) * (mG2 * iqa),
-                     (4.0 * r / s1) * (mu2 * (p2 * qb))};
+    Z c[16];
+    matrix_coefficients(p, r, L.s1, Z{mu_re[j], mu_im[j]}, qa, qb, c);
     double garbage = 0.0;  // NaN if any coefficient is not finite
 #pragma GCC unroll 16
     for (int k = 0; k < 16; ++k) {
