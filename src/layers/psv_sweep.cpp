@@ -462,7 +462,7 @@ inline void pow2_scale(double n, double& s, double& inv_s) {
 #pragma GCC unroll 16
     for (int r = 0; r < 4; ++r) n1 += y_re[2 * r] * y_re[2 * r] + y_im[2 * r] * y_im[2 * r];
     double s1 = 0.0;
-    double r11 = 0.0;
+    double r11 = 0.0;  // 1 / s1
     pow2_scale(n1, s1, r11);
 #pragma GCC unroll 16
     for (int r = 0; r < 4; ++r) {
@@ -495,7 +495,7 @@ inline void pow2_scale(double n, double& s, double& inv_s) {
 #pragma GCC unroll 16
     for (int r = 0; r < 4; ++r) n2 += y_re[2 * r + 1] * y_re[2 * r + 1] + y_im[2 * r + 1] * y_im[2 * r + 1];
     double s2 = 0.0;
-    double r22 = 0.0;
+    double r22 = 0.0;  // 1 / s2
     pow2_scale(n2, s2, r22);
 #pragma GCC unroll 16
     for (int r = 0; r < 4; ++r) {
@@ -503,49 +503,50 @@ inline void pow2_scale(double n, double& s, double& inv_s) {
       y_im[2 * r + 1] *= s2;
     }
     store_lane(w, j, y_re, y_im);
-    const double grow = 1.0 / w.e0[j];
-    w.r11[j] = r11 * grow;
-    w.r12_re[j] = r12_re * grow;
-    w.r12_im[j] = r12_im * grow;
-    w.r22[j] = r22 * grow;
+    // With the growth, R = [[r11, r12], [0, r22]] / e0, r11 = 1/s1, r22 = 1/s2:
+    // its inverse needs no division.
+    w.step.i11[j] = s1 * w.e0[j];
+    w.step.i22[j] = s2 * w.e0[j];
+    w.step.b12_re[j] = r12_re * s1;
+    w.step.b12_im[j] = r12_im * s1;
     const bool unsafe = !((n1 > NORM_SOLVE_LOW) & (n1 < NORM_SOLVE_HIGH) & (n2 > NORM_SOLVE_LOW) &
                           (n2 < NORM_SOLVE_HIGH) & (w.sigma[j] < MAX_FOLDED_GROWTH));
     w.bad[j] += unsafe ? 1.0 : 0.0;
   }
 }
 
-// Lane j of the stable solve: the coefficients of the surface solution at the
-// top of the half-space, carried back up through every layer's R (c = R^-1 c'),
-// and stored as the surface displacements.
-void stable_finish(const PsvUnitModel& unit, int ITYPE, int N, float s_az, PsvSweepWork& w, int j,
-                   cfloat& U, cfloat& W) {
-  std::array<cdouble, 8> Y;
-  for (int e = 0; e < 8; ++e) Y[e] = {w.y_re[e][j], w.y_im[e][j]};
-  const std::array<cdouble, 2> c = psv_surface_coefficients(unit, ITYPE, Y);
-  double c1_re = c[0].real(), c1_im = c[0].imag(), c2_re = c[1].real(), c2_im = c[1].imag();
-  double lc = 0.0;
-  for (int m = N - 1; m >= 0; --m) {
-    const PsvSweepStep& st = w.steps[m];
-    const double i22 = 1.0 / st.r22[j];
-    const double i11 = 1.0 / st.r11[j];
-    const double d2_re = i22 * c2_re;
-    const double d2_im = i22 * c2_im;
-    c1_re = i11 * (c1_re - (st.r12_re[j] * d2_re - st.r12_im[j] * d2_im));
-    c1_im = i11 * (c1_im - (st.r12_re[j] * d2_im + st.r12_im[j] * d2_re));
-    c2_re = d2_re;
-    c2_im = d2_im;
-    const double n = c1_re * c1_re + c1_im * c1_im + c2_re * c2_re + c2_im * c2_im;
-    if (!(n < NORM_HIGH && n > NORM_LOW) && n != 0.0 && std::isfinite(n)) {
-      const int ex = std::ilogb(std::max({std::abs(c1_re), std::abs(c1_im), std::abs(c2_re), std::abs(c2_im)}));
-      const double f = std::ldexp(1.0, -ex);
-      c1_re *= f;
-      c1_im *= f;
-      c2_re *= f;
-      c2_im *= f;
-      lc += ex * std::log(2.0);
-    }
+using BackState = PsvSweepBack;
+
+// One layer back up: c = R^-1 c' (R from block_orthogonalise); flag marks a
+// lane whose coefficients left [NORM_LOW, NORM_HIGH].
+void back_step(const PsvSweepStep& st, BackState& b) {
+  for (int j = 0; j < PSV_BLOCK; ++j) {
+    const double d2_re = st.i22[j] * b.c2_re[j];
+    const double d2_im = st.i22[j] * b.c2_im[j];
+    const double c1_re = st.i11[j] * b.c1_re[j] - (st.b12_re[j] * d2_re - st.b12_im[j] * d2_im);
+    const double c1_im = st.i11[j] * b.c1_im[j] - (st.b12_re[j] * d2_im + st.b12_im[j] * d2_re);
+    b.c1_re[j] = c1_re;
+    b.c1_im[j] = c1_im;
+    b.c2_re[j] = d2_re;
+    b.c2_im[j] = d2_im;
+    const double n = c1_re * c1_re + c1_im * c1_im + d2_re * d2_re + d2_im * d2_im;
+    b.flag[j] = ((n < NORM_HIGH) & (n > NORM_LOW)) ? 0.0 : 1.0;
   }
-  psv_store_surface({c1_re, c1_im}, {c2_re, c2_im}, lc, s_az, U, W);
+}
+
+// Brings lane j's coefficients back near 1 by a power of two, the factor
+// going into lc (nothing to do for zero or non-finite ones).
+void rescale_back(BackState& b, int j) {
+  const double big =
+      std::max({std::abs(b.c1_re[j]), std::abs(b.c1_im[j]), std::abs(b.c2_re[j]), std::abs(b.c2_im[j])});
+  if (big == 0.0 || !std::isfinite(big)) return;
+  const int ex = std::ilogb(big);
+  const double f = std::ldexp(1.0, -ex);
+  b.c1_re[j] *= f;
+  b.c1_im[j] *= f;
+  b.c2_re[j] *= f;
+  b.c2_im[j] *= f;
+  b.lc[j] += ex * std::log(2.0);
 }
 
 }  // namespace
@@ -610,11 +611,33 @@ int psv_sweep(const LayerTable& table, int ITYPE, float ANGLE, std::span<float> 
         block_layer_shared(work.layers[m], work);
       }
       block_orthogonalise(work);
-      work.steps[m] = {work.r11, work.r12_re, work.r12_im, work.r22};
+      work.steps[m] = work.step;
+    }
+    // The surface solution's coefficients at the top of the half-space, then
+    // back up through every layer.
+    BackState& b = work.back;
+    b = BackState{};
+    for (int j = 0; j < n; ++j) {
+      if (work.bad[j] != 0.0) continue;
+      std::array<cdouble, 8> Y;
+      for (int e = 0; e < 8; ++e) Y[e] = {work.y_re[e][j], work.y_im[e][j]};
+      const std::array<cdouble, 2> c = psv_surface_coefficients(unit, ITYPE, Y);
+      b.c1_re[j] = c[0].real();
+      b.c1_im[j] = c[0].imag();
+      b.c2_re[j] = c[1].real();
+      b.c2_im[j] = c[1].imag();
+    }
+    for (int m = N - 1; m >= 0; --m) {
+      back_step(work.steps[m], b);
+      for (int j = 0; j < n; ++j) {
+        if (b.flag[j] != 0.0) rescale_back(b, j);
+      }
     }
     for (int j = 0; j < n; ++j) {
       const int at = work.index[j];
-      if (work.bad[j] == 0.0) stable_finish(unit, ITYPE, N, s_az, work, j, U[at], W[at]);
+      if (work.bad[j] == 0.0) {
+        psv_store_surface({b.c1_re[j], b.c1_im[j]}, {b.c2_re[j], b.c2_im[j]}, b.lc[j], s_az, U[at], W[at]);
+      }
       const bool finite = std::isfinite(U[at].real()) && std::isfinite(U[at].imag()) &&
                           std::isfinite(W[at].real()) && std::isfinite(W[at].imag());
       if (work.bad[j] != 0.0 || !finite) {

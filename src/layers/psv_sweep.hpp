@@ -45,9 +45,15 @@ struct PsvLaneLayer {
 };
 
 // One layer's step of the stable solve across the block: A Y = Y' R, R upper
-// triangular.
+// triangular, kept as what its inverse needs: 1/R(1,1), 1/R(2,2) and
+// R(1,2)/R(1,1).
 struct PsvSweepStep {
-  PsvBlockArray r11, r12_re, r12_im, r22;
+  PsvBlockArray i11, i22, b12_re, b12_im;
+};
+
+// The surface solution's coefficients on the way back up, times exp(lc).
+struct PsvSweepBack {
+  PsvBlockArray c1_re, c1_im, c2_re, c2_im, lc, flag;
 };
 
 // Storage of psv_sweep, owned by the caller; nothing in it carries meaning
@@ -58,7 +64,8 @@ struct PsvSweepWork {
   PsvBlockArray wait_omega{};
   std::array<int, PSV_BLOCK> index{};  // grid index of each lane
   PsvBlockArray omega{}, bad{}, e0{}, sigma{};
-  PsvBlockArray r11{}, r12_re{}, r12_im{}, r22{};  // the current layer's step
+  PsvSweepStep step{};  // the current layer's
+  PsvSweepBack back{};
   std::array<PsvSweepStep, MAX_ENTRIES - 1> steps{};
   PsvLaneLayer lane{};  // the current layer
   std::array<PsvBlockArray, 8> y_re{}, y_im{};
