@@ -519,7 +519,7 @@ using BackState = PsvSweepBack;
 
 // One layer back up: c = R^-1 c' (R from block_orthogonalise); flag marks a
 // lane whose coefficients left [NORM_LOW, NORM_HIGH].
-void back_step(const PsvSweepStep& st, BackState& b) {
+[[gnu::target_clones("avx512f", "avx2", "default")]] void back_step(const PsvSweepStep& st, BackState& b) {
   for (int j = 0; j < PSV_BLOCK; ++j) {
     const double d2_re = st.i22[j] * b.c2_re[j];
     const double d2_im = st.i22[j] * b.c2_im[j];
