@@ -79,9 +79,10 @@ struct PsvSweepWork {
 // accurate to 1e-14 or better, always by the stable solve (accurate where
 // HASPSV takes the literal one too). Where the damping does not depend on the
 // frequency (IQF != 2) the layer constants are formed once per call; with
-// IQF = 2 per frequency. A frequency with a layer that HASPSV would cross with its matrix
-// split, a layer exponent beyond the polynomials' range, a vanishing vertical
-// wavenumber or a non-positive frequency is handed to HASPSV itself. The
+// IQF = 2 per frequency. A frequency with a layer that HASPSV would cross with
+// its matrix split, a layer exponent beyond the polynomials' range, a
+// vanishing vertical wavenumber, a non-finite result or a non-positive
+// frequency is handed to HASPSV itself. The
 // block loops are compiled for AVX-512, AVX2 and the SSE2 baseline and the
 // one the processor supports is chosen at run time; all give the same results.
 //
