@@ -11,8 +11,7 @@
 #include "driver/fields.hpp"
 #include "driver/output_file.hpp"
 #include "driver/text_input.hpp"
-#include "layers/haspsv.hpp"
-#include "layers/hassh.hpp"
+#include "layers/psv_sweep.hpp"
 #include "layers/sh_sweep.hpp"
 #include "signal/convol.hpp"
 #include "signal/nearfft.hpp"
@@ -66,27 +65,26 @@ void response_loop_sh(RunState& s, bool amplitude) {
   }
 }
 
-void response_loop_psv(RunState& s, bool amplitude, bool vertical) {
+void response_loop_psv(RunState& s) {
+  // UPS(1) and WPS(1) of HASPSV at every grid frequency, from the sweep that
+  // evaluates the whole grid at once (F = 0 replaced in FREQ as HASPSV does).
+  const auto nf = static_cast<std::size_t>(s.NF);
+  psv_sweep(s.table, s.ITYPE, s.ANGLE, std::span<float>(s.FREQ).first(nf), std::span<cfloat>(s.USURF).first(nf),
+            std::span<cfloat>(s.WSURF).first(nf), s.psv_work);
+}
+
+void psv_amplitudes(RunState& s) {
   for (std::size_t i = 0; i < static_cast<std::size_t>(s.NF); ++i) {
-    HASPSV(s.table, s.ITYPE, 90.0f, s.ANGLE, s.FREQ[i], 1, s.UPS, s.WPS);
-    if (amplitude) {
-      s.RESA[i] = half_modulus(s.UPS[0]);
-      s.RESB[i] = half_modulus(s.WPS[0]);
-    } else {
-      const cfloat u = vertical ? s.WPS[0] : s.UPS[0];
-      s.RESA[i] = u.real();
-      s.RESB[i] = u.imag();
-    }
+    s.RESA[i] = half_modulus(s.USURF[i]);
+    s.RESB[i] = half_modulus(s.WSURF[i]);
   }
 }
 
-void response_loop_psv_both(RunState& s) {
+void psv_component(RunState& s, bool vertical) {
+  const ComplexGrid& u = vertical ? s.WSURF : s.USURF;
   for (std::size_t i = 0; i < static_cast<std::size_t>(s.NF); ++i) {
-    HASPSV(s.table, s.ITYPE, 90.0f, s.ANGLE, s.FREQ[i], 1, s.UPS, s.WPS);
-    s.RESA[i] = s.WPS[0].real();
-    s.RESB[i] = s.WPS[0].imag();
-    s.RESC[i] = s.UPS[0].real();
-    s.RESD[i] = s.UPS[0].imag();
+    s.RESA[i] = u[i].real();
+    s.RESB[i] = u[i].imag();
   }
 }
 
@@ -117,26 +115,24 @@ void require_finite_record(std::span<const float> x) {
 void compute(RunState& s) {
   const bool signal = (s.ISIG == 1);
   if (s.ITYPE == 0) {
-    s.IPROF = (s.LOUT == 1) ? 0 : 1;
     response_loop_sh(s, !signal);
     require_finite_response(s, s.RESA, s.RESB);
     if (signal) CONVOL(s.SIG, s.SIGIM, s.RESA, s.RESB, s.TRIG, s.WORK, s.LFAC, s.NFFT, s.ICONV);
   } else if (s.ITYPE > 0) {
+    response_loop_psv(s);
     if (!signal) {
-      response_loop_psv(s, true, false);
+      psv_amplitudes(s);
       require_finite_response(s, s.RESA, s.RESB);
     } else {
       // A copy of the record through the vertical response, then the record
       // itself through the horizontal one. Both responses come from one
       // evaluation per frequency (a second evaluation would give the same).
-      response_loop_psv_both(s);
+      psv_component(s, true);
       require_finite_response(s, s.RESA, s.RESB);
-      require_finite_response(s, s.RESC, s.RESD);
       std::copy(s.SIG.begin(), s.SIG.begin() + s.NFFT, s.SIG2.begin());
       CONVOL(s.SIG2, s.SIGIM, s.RESA, s.RESB, s.TRIG, s.WORK, s.LFAC, s.NFFT, s.ICONV);
-      const auto nf = static_cast<std::ptrdiff_t>(s.NF);
-      std::copy(s.RESC.begin(), s.RESC.begin() + nf, s.RESA.begin());
-      std::copy(s.RESD.begin(), s.RESD.begin() + nf, s.RESB.begin());
+      psv_component(s, false);
+      require_finite_response(s, s.RESA, s.RESB);
       CONVOL(s.SIG, s.SIGIM, s.RESA, s.RESB, s.TRIG, s.WORK, s.LFAC, s.NFFT, s.ICONV);
     }
   }

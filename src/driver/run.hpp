@@ -16,8 +16,9 @@ void run_deck(std::istream& deck, const std::string& deck_name, RunState& s);
 void prepare_signal(RunState& s);          // taper, halve, transform length, zero-extend, grid
 void set_grid(RunState& s);                 // FREQ from FMIN, DF, NF
 void response_loop_sh(RunState& s, bool amplitude);
-void response_loop_psv(RunState& s, bool amplitude, bool vertical);
-void response_loop_psv_both(RunState& s);  // vertical to RESA/RESB, horizontal to RESC/RESD
+void response_loop_psv(RunState& s);            // surface responses to USURF, WSURF
+void psv_amplitudes(RunState& s);               // RESA, RESB = |USURF|/2, |WSURF|/2
+void psv_component(RunState& s, bool vertical); // RESA, RESB = WSURF (vertical) or USURF
 void compute(RunState& s);                  // the loops and filtering of the run's kind
 std::string format_output(const RunState& s);
 

@@ -22,6 +22,7 @@
 #include <string>
 
 #include "layers/layer_table.hpp"
+#include "layers/psv_sweep.hpp"
 #include "layers/sh_sweep.hpp"
 #include "signal/fft_setup.hpp"
 
@@ -31,6 +32,8 @@ constexpr int MAXPT = 60000;      // signal arrays and the largest transform len
 constexpr int MAX_SAMPLES = 30000;  // samples read from the signal file
 constexpr int MAX_FREQ = 30000;     // frequency grid points
 constexpr float TAPER_FRACTION = 0.05f;
+
+using ComplexGrid = std::array<cfloat, MAX_FREQ>;
 
 struct RunState {
   std::string output_name;
@@ -50,17 +53,15 @@ struct RunState {
   float DF = 0.0f;
   int NF = 0;
   int NFFT = 0;
-  int IPROF = 0;
 
   LayerTable table;
 
   std::array<float, MAX_FREQ> FREQ{};
   std::array<float, MAXPT> RESA{};
   std::array<float, MAXPT> RESB{};
-  // The horizontal P-SV response of a signal run, kept while the vertical one
-  // is being used: both come from the same evaluation at each frequency.
-  std::array<float, MAX_FREQ> RESC{};
-  std::array<float, MAX_FREQ> RESD{};
+  // P-SV surface responses UPS(1), WPS(1) at every grid frequency.
+  ComplexGrid USURF{};
+  ComplexGrid WSURF{};
   std::array<float, MAXPT> SIG{};
   std::array<float, MAXPT> SIG2{};
   std::array<float, MAXPT> SIGIM{};
@@ -75,6 +76,8 @@ struct RunState {
 
   // Scratch of the SH response loop (sh_sweep).
   ShSweepWork sh_work;
+  // Scratch of the P-SV response loop (psv_sweep).
+  PsvSweepWork psv_work;
 };
 
 }  // namespace velmar
