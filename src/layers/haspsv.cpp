@@ -134,6 +134,7 @@ void rescale(Mat42& Y, double& lg) {
   if (n == 0.0 || (n < 0x1p800 && n > 0x1p-800)) return;
   double big = 0.0;
   for (const Cx& y : Y) big = std::max({big, std::abs(y.re), std::abs(y.im)});
+  if (big == 0.0 || !std::isfinite(big)) return;  // nothing a power of two can bring back
   const int e = std::ilogb(big);
   for (Cx& y : Y) y = std::ldexp(1.0, -e) * y;
   lg += e * std::log(2.0);

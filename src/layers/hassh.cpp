@@ -73,6 +73,7 @@ constexpr double LN2 = std::numbers::ln2;
 inline void keep_in_range(cdouble& u, cdouble& t, double& log_scale) {
   const double big = std::max(cmax(u), cmax(t));
   if (big <= RESCALE_HIGH && (big >= RESCALE_LOW || big == 0.0)) return;
+  if (!std::isfinite(big)) return;  // nothing a power of two can bring back
   const int e = std::ilogb(big);
   u = {std::ldexp(u.real(), -e), std::ldexp(u.imag(), -e)};
   t = {std::ldexp(t.real(), -e), std::ldexp(t.imag(), -e)};
