@@ -69,13 +69,19 @@ std::size_t rounded(char* buf, std::size_t cap, float a, std::chars_format fmt, 
       if (overflow) digits.insert(digits.begin(), '1');
       const std::size_t il = int_len + (overflow ? 1 : 0);
       mant = digits.substr(0, il);
-      if (d > 0) mant += '.' + digits.substr(il);
+      if (d > 0) {
+        mant += '.';
+        mant.append(digits, il, std::string::npos);
+      }
       std::string exp_part(e, xe);
       if (overflow && fmt == std::chars_format::scientific) {
         // 9.99|5e+k became 10.00e+k: renormalise to 1.000e+(k+1).
         const int k = std::atoi(exp_part.c_str() + 1) + 1;
-        mant = "1";
-        if (d > 0) mant += '.' + std::string(static_cast<std::size_t>(d), '0');
+        mant.assign(1, '1');
+        if (d > 0) {
+          mant += '.';
+          mant.append(static_cast<std::size_t>(d), '0');
+        }
         char eb[16];
         std::snprintf(eb, sizeof eb, "e%+03d", k);
         exp_part = eb;
@@ -149,10 +155,10 @@ void field_e(std::string& out, float v, int w, int d) {
   right_aligned(out, buf, k, w);
 }
 
-void field_lines(std::string& out, std::span<const FieldSpec> layout, std::span<const float> values) {
+void field_lines(std::string& out, std::span<const FieldLayout> layout, std::span<const float> values) {
   std::size_t i = 0;
   while (i < values.size()) {
-    for (const FieldSpec& f : layout) {
+    for (const FieldLayout& f : layout) {
       for (int r = 0; r < f.repeat && i < values.size(); ++r, ++i) {
         const float v = values[i];
         if (f.kind == 'I') {

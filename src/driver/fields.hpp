@@ -21,7 +21,7 @@ void field_f(std::string& out, float v, int w, int d);
 void field_e(std::string& out, float v, int w, int d);
 
 // One field descriptor of a layout: `repeat` fields of kind 'I', 'F' or 'E'.
-struct FieldSpec {
+struct FieldLayout {
   char kind;
   int repeat;
   int w;
@@ -32,7 +32,7 @@ struct FieldSpec {
 // start on each line; when it is used up and values remain, the line ends and
 // a new one starts. Every line ends with '\n'. Integer fields take the value
 // converted to an integer. An empty value list writes nothing.
-void field_lines(std::string& out, std::span<const FieldSpec> layout,
+void field_lines(std::string& out, std::span<const FieldLayout> layout,
                  std::span<const float> values);
 
 }  // namespace velmar

@@ -145,7 +145,7 @@ std::string format_output(const RunState& s) {
   }
   std::string text;
   if (s.ISIG != 1) {
-    static constexpr FieldSpec ROW[] = {{'F', 3, 10, 4}};
+    static constexpr FieldLayout ROW[] = {{'F', 3, 10, 4}};
     text.reserve(static_cast<std::size_t>(s.NF) * 31);
     for (std::size_t i = 0; i < static_cast<std::size_t>(s.NF); ++i) {
       const float row[3] = {s.FREQ[i], s.RESA[i], s.RESB[i]};
@@ -153,8 +153,8 @@ std::string format_output(const RunState& s) {
     }
     return text;
   }
-  static constexpr FieldSpec HEADER[] = {{'I', 1, 10, 0}, {'F', 1, 10, 3}};
-  static constexpr FieldSpec HISTORY[] = {{'E', 8, 12, 3}};
+  static constexpr FieldLayout HEADER[] = {{'I', 1, 10, 0}, {'F', 1, 10, 3}};
+  static constexpr FieldLayout HISTORY[] = {{'E', 8, 12, 3}};
   const std::size_t n = static_cast<std::size_t>(s.NFFT);
   text.reserve(32 + 2 * (n * 12 + n / 8 + 1));
   const float header[2] = {static_cast<float>(s.NFFT), s.DT};

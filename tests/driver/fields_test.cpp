@@ -65,12 +65,12 @@ TEST(FieldI, ExactStrings) {
 TEST(FieldLines, LayoutIsReusedOnNewLines) {
   std::vector<float> v(20, 1.0f);
   std::string out;
-  static constexpr FieldSpec EIGHT[] = {{'E', 8, 12, 3}};
+  static constexpr FieldLayout EIGHT[] = {{'E', 8, 12, 3}};
   field_lines(out, EIGHT, v);
   ASSERT_EQ(out.size(), 20u * 12u + 3u);
   EXPECT_EQ(out.find('\n'), 96u);
   EXPECT_EQ(out.rfind('\n', out.size() - 2), 2u * 97u - 1u);
-  static constexpr FieldSpec HEADER[] = {{'I', 1, 10, 0}, {'F', 1, 10, 3}};
+  static constexpr FieldLayout HEADER[] = {{'I', 1, 10, 0}, {'F', 1, 10, 3}};
   std::string h;
   const float hv[2] = {4000.0f, 0.01f};
   field_lines(h, HEADER, hv);

@@ -20,7 +20,7 @@
 namespace velmar {
 namespace {
 
-using reference::EntrySpec;
+using reference::LayerEntry;
 using namespace reference::models;
 using ld = long double;
 using cld = std::complex<long double>;
@@ -187,7 +187,7 @@ TEST(HASPSV, FrequencyProportionalQualityEqualsConstantQualityTimesF) {
 TEST(HASPSV, FrequencyProportionalQualityRaisesPeaksAboveOneAndLowersThemBelow) {
   // Quarter-wave S resonance at 5 Hz (10 m) and at 0.5 Hz (100 m), QS = 10.
   for (const float thick : {10.0f, 100.0f}) {
-    const std::array<EntrySpec, 2> layer = {{{thick, 1.8f, 200.0f, 10.0f, 400.0f, 10.0f},
+    const std::array<LayerEntry, 2> layer = {{{thick, 1.8f, 200.0f, 10.0f, 400.0f, 10.0f},
                                              {0.0f, 2.2f, 800.0f, 0.0f, 1600.0f, 0.0f}}};
     const float f0 = 200.0f / (4.0f * thick);
     const Out q1 = run(reference::make_table(layer, 1), 2, 0.0f, f0);
@@ -326,7 +326,7 @@ struct RefCase {
 // 1 km and 3 km of soil with Q of 2 and 1 for S: exp(Re h nu_b) reaches
 // e^12000 at 100 Hz, far beyond the double range, and the P exponent is a
 // hundred times smaller.
-constexpr std::array<EntrySpec, 4> EXTREME = {{
+constexpr std::array<LayerEntry, 4> EXTREME = {{
     {1000.0f, 1.8f, 100.0f, 2.0f, 1700.0f, 100.0f},
     {3000.0f, 1.9f, 60.0f, 1.0f, 1500.0f, 30.0f},
     {5.0f, 2.0f, 300.0f, 10.0f, 1800.0f, 50.0f},
@@ -400,8 +400,8 @@ TEST(HASPSV, AgreesWithReferenceOnRandomValidModels) {
   ld worst = 0.0L;
   for (int trial = 0; trial < 200; ++trial) {
     const int n = 1 + int(48.0 * U(gen));
-    std::vector<EntrySpec> entries(n + 1);
-    for (EntrySpec& x : entries) {
+    std::vector<LayerEntry> entries(n + 1);
+    for (LayerEntry& x : entries) {
       const double thick_share = U(gen);
       x.thick = float(1.0 + 3000.0 * thick_share * thick_share);
       x.rho = uf(1.5, 1.0);

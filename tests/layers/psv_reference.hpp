@@ -65,9 +65,6 @@ struct LayerEntry {
   float qp;
 };
 
-// Former name, still used by haspsv_test.cpp; to be removed once it moves.
-using EntrySpec = LayerEntry;
-
 template <typename Entries>
 LayerTable make_table(const Entries& entries, int iqf = 1) {
   LayerTable t;
