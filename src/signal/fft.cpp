@@ -254,18 +254,21 @@ void run_pass(const float* ure, const float* uim, float* vre, float* vim,
 // local strip, the butterflies of the whole chunk (consecutive in the input)
 // run in one vectorised loop into local strips, and a last loop puts each
 // result in its place. The arithmetic of every butterfly is that of
-// run_block. ONE marks l = 1, where the P results of a block are consecutive.
+// run_block. LFIX fixes l at compile time (0: l taken from g): with l = 1 the
+// P results of a block are consecutive; with l = 4 and unit steps each result
+// q of a block is a run of four consecutive elements, moved as one vector
+// (with l known only at run time these runs became scalar stores 4 l apart).
 // SMALL_L = 6 was the faster side of the measured cross-over (l = 4, 5 gain,
 // l = 6 loses).
 constexpr Index SMALL_L = 6;
 constexpr Index CHUNK = 64;  // butterflies per chunk at most; a chunk holds whole blocks
 
-template <int P, int SGN, bool UNIT, bool ONE>
+template <int P, int SGN, bool UNIT, int LFIX>
 void run_small_pass(const float* __restrict__ ure, const float* __restrict__ uim,
                     float* __restrict__ vre, float* __restrict__ vim,
                     const float* __restrict__ trig, const PassGeometry& g, const Rotations K) {
   using Strip = std::array<float, CHUNK>;
-  const Index l = ONE ? 1 : g.lprod;
+  const Index l = LFIX > 0 ? LFIX : g.lprod;
   const Index iu = UNIT ? 1 : g.incue;
   const Index iv = UNIT ? 1 : g.incve;
   const Index istr = g.istr;
@@ -311,12 +314,24 @@ void run_small_pass(const float* __restrict__ ure, const float* __restrict__ uim
       float* out_r = vr + k0 * P * l * iv;
       float* out_i = vi + k0 * P * l * iv;
       const Index block_step = P * l * iv;
-      if constexpr (ONE) {
+      if constexpr (LFIX == 1) {
         // One butterfly per block: its P results are consecutive.
         for (Index kk = 0; kk < nbk; ++kk) {
           for (int q = 0; q < P; ++q) {
             out_r[(kk * P + q) * iv] = yr[q][static_cast<std::size_t>(kk)];
             out_i[(kk * P + q) * iv] = yi[q][static_cast<std::size_t>(kk)];
+          }
+        }
+        continue;
+      } else if constexpr (LFIX > 1 && UNIT) {
+        // Result q of block kk: LFIX consecutive elements at kk P l + q l.
+        for (Index kk = 0; kk < nbk; ++kk) {
+          for (int q = 0; q < P; ++q) {
+            for (Index b = 0; b < LFIX; ++b) {
+              const std::size_t m = static_cast<std::size_t>(kk * LFIX + b);
+              out_r[kk * block_step + q * LFIX + b] = yr[q][m];
+              out_i[kk * block_step + q * LFIX + b] = yi[q][m];
+            }
           }
         }
         continue;
@@ -336,32 +351,31 @@ void run_small_pass(const float* __restrict__ ure, const float* __restrict__ uim
   }
 }
 
+template <int P, int SGN>
+void run_small(const float* ure, const float* uim, float* vre, float* vim, const float* trig,
+               const PassGeometry& g, const Rotations& K, bool unit, int lfix) {
+  if (!unit) {
+    run_small_pass<P, SGN, false, 0>(ure, uim, vre, vim, trig, g, K);
+  } else if (lfix == 1) {
+    run_small_pass<P, SGN, true, 1>(ure, uim, vre, vim, trig, g, K);
+  } else if (lfix == 4) {
+    run_small_pass<P, SGN, true, 4>(ure, uim, vre, vim, trig, g, K);
+  } else {
+    run_small_pass<P, SGN, true, 0>(ure, uim, vre, vim, trig, g, K);
+  }
+}
+
 template <int P>
 void dispatch(const float* ure, const float* uim, float* vre, float* vim, const float* trig,
               const PassGeometry& g, int ISGN, const Rotations& K) {
   const bool unit = g.incue == 1 && g.incve == 1;
   if (g.lprod < SMALL_L) {
-    const bool one = g.lprod == 1;
+    // l = 1 and l = 4 (with unit steps) have their own instances; see run_small_pass.
+    const int lfix = g.lprod == 1 ? 1 : (g.lprod == 4 && unit ? 4 : 0);
     if (ISGN < 0) {
-      if (unit) {
-        if (one) {
-          run_small_pass<P, -1, true, true>(ure, uim, vre, vim, trig, g, K);
-        } else {
-          run_small_pass<P, -1, true, false>(ure, uim, vre, vim, trig, g, K);
-        }
-      } else {
-        run_small_pass<P, -1, false, false>(ure, uim, vre, vim, trig, g, K);
-      }
+      run_small<P, -1>(ure, uim, vre, vim, trig, g, K, unit, lfix);
     } else {
-      if (unit) {
-        if (one) {
-          run_small_pass<P, 1, true, true>(ure, uim, vre, vim, trig, g, K);
-        } else {
-          run_small_pass<P, 1, true, false>(ure, uim, vre, vim, trig, g, K);
-        }
-      } else {
-        run_small_pass<P, 1, false, false>(ure, uim, vre, vim, trig, g, K);
-      }
+      run_small<P, 1>(ure, uim, vre, vim, trig, g, K, unit, lfix);
     }
     return;
   }
