@@ -394,11 +394,58 @@ void dispatch(const float* ure, const float* uim, float* vre, float* vim, const 
   }
 }
 
-}  // namespace
+// The last pass of an odd pass count, in place in the data arrays. The last
+// pass has one block (l = N/P), so butterfly b reads its operands from
+// b + q l and writes result q to b + q l: the very places it read, and no
+// other butterfly's. Doing it in place saves the pass into WORK and the copy
+// back; the butterflies are those of the pass into WORK (block 0: no
+// twiddles), so the results are the same floats. The real and imaginary
+// arrays may not be told apart from each other by the compiler, hence ivdep:
+// every butterfly loads all it needs before it stores.
+template <int P, int SGN, bool UNIT>
+void run_last_in_place(float* xr, float* xi, Index l, Index inc, Index jump, Index ntr,
+                       const Rotations K) {
+  const Index iu = UNIT ? 1 : inc;
+  const Index qstr = l * iu;
+  for (Index t = 0; t < ntr; ++t) {
+    float* r = xr + t * jump;
+    float* i = xi + t * jump;
+#pragma GCC ivdep
+    for (Index b = 0; b < l; ++b) {
+      Lane<P> ar, ai, yr, yi;
+      for (int q = 0; q < P; ++q) {
+        ar[q] = r[b * iu + q * qstr];
+        ai[q] = i[b * iu + q * qstr];
+      }
+      butterfly<SGN>(ar, ai, yr, yi, K);
+      for (int q = 0; q < P; ++q) {
+        r[b * iu + q * qstr] = yr[q];
+        i[b * iu + q * qstr] = yi[q];
+      }
+    }
+  }
+}
 
-void VPASS(std::span<const float> URE, std::span<const float> UIM, std::span<float> VRE,
-           std::span<float> VIM, std::span<const float> TRIG, int IRAD, int LPROD, int N,
-           int INCUE, int INCVE, int INCUT, int INCVT, int NTR, int ISGN) {
+template <int P>
+void last_in_place(float* xr, float* xi, Index l, Index inc, Index jump, Index ntr, int ISGN,
+                   const Rotations& K) {
+  if (ISGN < 0) {
+    if (inc == 1) {
+      run_last_in_place<P, -1, true>(xr, xi, l, inc, jump, ntr, K);
+    } else {
+      run_last_in_place<P, -1, false>(xr, xi, l, inc, jump, ntr, K);
+    }
+  } else {
+    if (inc == 1) {
+      run_last_in_place<P, 1, true>(xr, xi, l, inc, jump, ntr, K);
+    } else {
+      run_last_in_place<P, 1, false>(xr, xi, l, inc, jump, ntr, K);
+    }
+  }
+}
+
+// The five rotation constants, formed on first use and kept for the run.
+const Rotations& rotations() {
   static const Rotations K = [] {
     Rotations r{};
     r.SIN60 = std::sin(1.0471976f);
@@ -408,9 +455,23 @@ void VPASS(std::span<const float> URE, std::span<const float> UIM, std::span<flo
     r.S36R72 = r.SIN36 / r.SIN72;
     return r;
   }();
+  return K;
+}
+
+// A pass exists for radices 2 to 6 only; any other stops the run before any arithmetic.
+void check_radix(int IRAD) {
   if (IRAD < 2 || IRAD > 6) {
     throw RunStop(EXIT_RADIX, message_line("radix one encountered") + "999\n");
   }
+}
+
+}  // namespace
+
+void VPASS(std::span<const float> URE, std::span<const float> UIM, std::span<float> VRE,
+           std::span<float> VIM, std::span<const float> TRIG, int IRAD, int LPROD, int N,
+           int INCUE, int INCVE, int INCUT, int INCVT, int NTR, int ISGN) {
+  const Rotations& K = rotations();
+  check_radix(IRAD);
   const Index MSUB = N / IRAD;
   PassGeometry g{};
   g.lprod = LPROD;
@@ -447,6 +508,21 @@ void CFFT9X(std::span<float> XRE, std::span<float> XIM, std::span<float> WORK,
   int LPROD = 1;
   for (int i = 1; i <= NF; ++i) {
     const int f = LFAC[static_cast<std::size_t>(i)];
+    if (i == NF && !in_work && static_cast<Index>(LPROD) * f == N) {
+      // The last pass of an odd count: in place instead of into WORK and back.
+      check_radix(f);
+      float* xr = XRE.data();
+      float* xi = XIM.data();
+      const Rotations& K = rotations();
+      switch (f) {
+        case 2: last_in_place<2>(xr, xi, LPROD, INC, JUMP, NTR, ISGN, K); break;
+        case 3: last_in_place<3>(xr, xi, LPROD, INC, JUMP, NTR, ISGN, K); break;
+        case 4: last_in_place<4>(xr, xi, LPROD, INC, JUMP, NTR, ISGN, K); break;
+        case 5: last_in_place<5>(xr, xi, LPROD, INC, JUMP, NTR, ISGN, K); break;
+        default: last_in_place<6>(xr, xi, LPROD, INC, JUMP, NTR, ISGN, K); break;
+      }
+      return;
+    }
     if (!in_work) {
       VPASS(XRE, XIM, wre, wim, TRIG, f, LPROD, N, INC, 1, JUMP, N2, NTR, ISGN);
     } else {

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <numbers>
+#include <span>
 #include <vector>
 
 #include "common/run_stop.hpp"
@@ -59,7 +60,7 @@ TEST_P(CFFT9XLength, MatchesDirectSumForBothSigns) {
 }
 
 // Every radix and both ends of the pass sequence: an odd pass count ends with
-// the copy back from WORK (6; 120 = 6,5,4), an even one in the data arrays
+// its last pass in place (6; 120 = 6,5,4), an even one in the data arrays
 // (8 = 4,2; 36 = 6,6). Plus lengths nobody listed (2160 = 6,6,6,5,2, 3000,
 // 4000, 4096, 5000).
 INSTANTIATE_TEST_SUITE_P(Lengths, CFFT9XLength,
@@ -204,6 +205,77 @@ TEST(CFFT9X, StridedAndMultipleTransformsMatchContiguousBitForBit) {
         ASSERT_EQ(sim[3 * j + 1], b_im[j]);
         ASSERT_EQ(sre[3 * j + 2], SENTINEL);
         ASSERT_EQ(sim[3 * j + 2], SENTINEL);
+      }
+    }
+  }
+}
+
+// An odd pass count ends with its last pass done in place in the data arrays
+// rather than into WORK and copied back. Reference: the passes chained by
+// hand through VPASS, alternating between the data and WORK, then the copy
+// back element by element. The two must agree bit for bit, contiguous and
+// strided (INC = 3, two interleaved transforms), and leave the gaps alone.
+// Lengths: 6 (one pass), 120 = 6,5,4, 2160 = 6,6,6,5,2, 8192 = 4^6,2.
+TEST(CFFT9X, InPlaceLastPassMatchesPassIntoWorkAndCopyBack) {
+  const float SENTINEL = -777.0f;
+  for (int N : {6, 120, 2160, 8192}) {
+    const Plan p(N);
+    ASSERT_EQ(p.LFAC[0] % 2, 1) << "N=" << N << " needs an odd pass count";
+    const std::size_t n = static_cast<std::size_t>(N);
+    for (int sign : {1, -1}) {
+      for (int INC : {1, 3}) {
+        const int NTR = INC == 1 ? 1 : 2;
+        const int JUMP = INC == 1 ? N : 1;
+        // Element j of transform t, and the element count with two spare at the end.
+        const auto at = [&](std::size_t j, int t) {
+          return j * static_cast<std::size_t>(INC) + static_cast<std::size_t>(t * JUMP);
+        };
+        const std::size_t len = n * static_cast<std::size_t>(INC) + 2;
+        std::vector<float> re(len, SENTINEL), im(len, SENTINEL);
+        for (int t = 0; t < NTR; ++t) {
+          const unsigned seed = 41u + 2u * static_cast<unsigned>(t);
+          const std::vector<float> r = test::random_floats(n, seed);
+          const std::vector<float> i = test::random_floats(n, seed + 1u);
+          for (std::size_t j = 0; j < n; ++j) {
+            re[at(j, t)] = r[j];
+            im[at(j, t)] = i[j];
+          }
+        }
+        const std::vector<float> in_re = re;
+
+        std::vector<float> ref_re = re, ref_im = im;
+        std::vector<float> work(2 * n * static_cast<std::size_t>(NTR));
+        const std::span<float> wre(work), wim = std::span<float>(work).subspan(n);
+        bool in_work = false;
+        int LPROD = 1;
+        for (int k = 1; k <= p.LFAC[0]; ++k) {
+          const int f = p.LFAC[static_cast<std::size_t>(k)];
+          if (!in_work) {
+            VPASS(ref_re, ref_im, wre, wim, p.TRIG, f, LPROD, N, INC, 1, JUMP, 2 * N, NTR, sign);
+          } else {
+            VPASS(wre, wim, ref_re, ref_im, p.TRIG, f, LPROD, N, 1, INC, 2 * N, JUMP, NTR, sign);
+          }
+          in_work = !in_work;
+          LPROD *= f;
+        }
+        ASSERT_TRUE(in_work);
+        for (int t = 0; t < NTR; ++t) {
+          for (std::size_t j = 0; j < n; ++j) {
+            ref_re[at(j, t)] = work[2 * n * static_cast<std::size_t>(t) + j];
+            ref_im[at(j, t)] = work[2 * n * static_cast<std::size_t>(t) + n + j];
+          }
+        }
+
+        CFFT9X(re, im, work, p.TRIG, p.LFAC, INC, JUMP, N, NTR, sign);
+        for (std::size_t j = 0; j < len; ++j) {
+          ASSERT_EQ(re[j], ref_re[j]) << "N=" << N << " sign=" << sign << " INC=" << INC << " j=" << j;
+          ASSERT_EQ(im[j], ref_im[j]) << "N=" << N << " sign=" << sign << " INC=" << INC << " j=" << j;
+          // The gaps and the spare end keep their sentinel; the data changed.
+          if (in_re[j] == SENTINEL) {
+            ASSERT_EQ(re[j], SENTINEL) << "j=" << j;
+          }
+        }
+        ASSERT_NE(re, in_re);
       }
     }
   }
