@@ -23,8 +23,10 @@ namespace velmar {
 // A transform with ISGN = +1 followed by one with ISGN = -1 returns N times the
 // input; scaling is the caller's. Element j of transform t is
 // XRE[j*INC + t*JUMP] + i XIM[j*INC + t*JUMP]; no other element is touched.
-// The passes alternate between the data and WORK; after an odd number of
-// passes the result is copied back. N = 1 (no factors) leaves the data as they are.
+// The passes alternate between the data and WORK; with an odd number of passes
+// the last one (a single block, whose butterflies write exactly the places they
+// read) runs in place in the data, so the result always ends there without a
+// copy. N = 1 (no factors) leaves the data as they are.
 // @param[inout] XRE, XIM  real and imaginary parts, replaced by the transform
 // @param[out]   WORK      scratch, at least 2*N*NTR values; meaningless on return
 // @param[in]    TRIG      trig table for this N (2N values)
