@@ -28,6 +28,7 @@
 #include <map>
 #include <vector>
 
+#include "bench_models.hpp"
 #include "layers/complex_ops.hpp"
 #include "layers/haspsv.hpp"
 #include "layers/psv_solve.hpp"
@@ -36,35 +37,21 @@
 namespace velmar {
 namespace {
 
-constexpr int SWEEP = 256;
-constexpr float F_MAX = 50.0f;
+using bench::SWEEP;
+using bench::sweep;
 
 // Stiffening with depth, moderately damped; soft = ten times softer S waves
 // with Q of 5, where exp(X_S - X_P) leaves the literal solve above a few Hz.
 LayerTable graded_model(int nlayer, bool soft) {
-  LayerTable t;
-  t.NLAYER = nlayer;
-  t.IQF = 1;
+  LayerTable t = bench::graded_base(nlayer, soft ? 0.3f : 1.0f);
   for (int k = 0; k < nlayer; ++k) {
     const float x = static_cast<float>(k);
-    t.THICK[k] = 2.0f + 0.5f * x;
-    t.RHO[k] = 1.6f + 0.01f * x;
-    const float vs = 150.0f + 12.0f * x + 40.0f * static_cast<float>(k % 3);
-    t.VSC[k] = {soft ? 0.3f * vs : vs, 0.0f};
     t.QS[k] = soft ? 5.0f : 10.0f + 2.0f * x;
     t.VPC[k] = {1500.0f + 20.0f * x, 0.0f};
     t.QP[k] = 50.0f + 4.0f * x;
   }
-  t.RHO[nlayer] = 2.5f;
-  t.VSC[nlayer] = {2000.0f, 0.0f};
   t.VPC[nlayer] = {4000.0f, 0.0f};
   return t;
-}
-
-std::array<float, SWEEP> sweep() {
-  std::array<float, SWEEP> f{};
-  for (int i = 0; i < SWEEP; ++i) f[i] = static_cast<float>(i) * (F_MAX / SWEEP);
-  return f;
 }
 
 using C = std::complex<double>;

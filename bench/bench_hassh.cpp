@@ -23,6 +23,7 @@
 #include <map>
 #include <utility>
 
+#include "bench_models.hpp"
 #include "layers/complex_ops.hpp"
 #include "layers/hassh.hpp"
 #include "layers/sh_sweep.hpp"
@@ -30,29 +31,13 @@
 namespace velmar {
 namespace {
 
-constexpr int SWEEP = 256;
-constexpr float F_MAX = 50.0f;
+using bench::SWEEP;
+using bench::sweep;
 
 LayerTable graded_model(int nlayer) {
-  LayerTable t;
-  t.NLAYER = nlayer;
-  t.IQF = 1;
-  for (int k = 0; k < nlayer; ++k) {
-    const float x = static_cast<float>(k);
-    t.THICK[k] = 2.0f + 0.5f * x;
-    t.RHO[k] = 1.6f + 0.01f * x;
-    t.VSC[k] = {150.0f + 12.0f * x + 40.0f * static_cast<float>(k % 3), 0.0f};
-    t.QS[k] = 5.0f + 2.0f * x;
-  }
-  t.RHO[nlayer] = 2.5f;
-  t.VSC[nlayer] = {2000.0f, 0.0f};
+  LayerTable t = bench::graded_base(nlayer);
+  for (int k = 0; k < nlayer; ++k) t.QS[k] = 5.0f + 2.0f * static_cast<float>(k);
   return t;
-}
-
-std::array<float, SWEEP> sweep() {
-  std::array<float, SWEEP> f{};
-  for (int i = 0; i < SWEEP; ++i) f[i] = static_cast<float>(i) * (F_MAX / SWEEP);
-  return f;
 }
 
 // The layer-matrix method written directly with std::complex<double>.

@@ -69,11 +69,6 @@ struct RunState {
   std::array<float, 2 * MAXPT> WORK{};
   std::array<int, MAX_FACTORS> LFAC{};
 
-  ResponseArray USH{};
-  ResponseArray TSH{};
-  ResponseArray UPS{};
-  ResponseArray WPS{};
-
   // Scratch of the SH response loop (sh_sweep).
   ShSweepWork sh_work;
   // Scratch of the P-SV response loop (psv_sweep).
