@@ -1,0 +1,15 @@
+// velmar.hpp: the VELMAR library, seismic response of horizontally layered
+// ground. Include this one header.
+#pragma once
+
+#include "velmar/errors.hpp"
+#include "velmar/motion.hpp"
+#include "velmar/profile.hpp"
+#include "velmar/response.hpp"
+
+namespace velmar {
+
+// The library's version, "major.minor.patch".
+const char* version();
+
+}  // namespace velmar
