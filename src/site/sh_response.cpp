@@ -1,0 +1,340 @@
+// sh_response.cpp: the SH response at any depths (see sh_response.hpp).
+//
+// The frequencies go through the layers a block at a time, side by side in
+// arrays, so that the compiler runs each layer's step over the block in
+// vector registers. Each lane carries the column (u, s) from the surface down:
+// u the displacement per unit surface displacement and s the stress in units
+// of M nu of the current entry, with the growth e^{Im z} moved into a
+// log-scale. In those units the layer matrix is [cos z, sin z; -sin z, cos z],
+// which is diagonal on the waves u -+ i s: one is multiplied by e^{iz}, the
+// other by e^{-iz}; with Im z = b >= 0 and e^b taken out, the factors are
+// e^{-2b} e^{i Re z} and e^{-i Re z}, never above 1. Crossing into entry n
+// first turns s into entry n's units (the ratio rho_n = M nu of the entry
+// above over that of entry n; omega cancels).
+#include "site/sh_response.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <numbers>
+
+#include "layers/poly_math.hpp"
+
+namespace velmar {
+namespace {
+
+using poly::bits_of;
+using poly::EXP_FLOOR;
+using poly::half_exp_poly;
+using poly::SINCOS_LIMIT;
+using poly::sincos_poly;
+
+constexpr std::size_t BLOCK = 32;  // frequencies side by side
+
+// A lane whose column leaves these bounds is brought back near 1 by a power of two.
+constexpr double RESCALE_HIGH = 0x1p+400;
+constexpr double RESCALE_LOW = 0x1p-400;
+
+// The root with Im >= 0 (Re >= 0 on the real axis): the wave that decays downwards.
+cdouble decaying_sqrt(cdouble q) {
+  cdouble r = std::sqrt(q);
+  if (r.imag() < 0.0 || (r.imag() == 0.0 && r.real() < 0.0)) r = -r;
+  return r;
+}
+
+// Per-entry constants at unit angular frequency.
+struct Entry {
+  cdouble c;    // vertical slowness
+  cdouble mc;   // M c: M nu / omega
+  cdouble rho;  // mc of the entry above / mc of this one (1 for the top entry)
+  cdouble M;    // complex modulus
+  double h;     // thickness (0 for the half-space)
+};
+
+// One requested depth: entry, distance below the entry's top, output index.
+struct Target {
+  std::size_t entry;
+  double dz;
+  std::size_t out;
+};
+
+// The block's columns: two slots for the layer loop, one per target.
+struct Columns {
+  double* ur;
+  double* ui;
+  double* sr;
+  double* si;
+};
+
+// Carries the columns `in` of a block across a thickness whose phase is
+// omega * (zr + i zi), after turning s into this entry's units by (rr, ri);
+// results to `out`, growth added to lg. Returns whether a column left the
+// rescaling bounds in some lane.
+[[gnu::always_inline]] inline bool step_block(double zr, double zi, double rr, double ri,
+                                              const double* __restrict om, const double* __restrict ur,
+                                              const double* __restrict ui, const double* __restrict sr,
+                                              const double* __restrict si, double* __restrict ur2,
+                                              double* __restrict ui2, double* __restrict sr2,
+                                              double* __restrict si2, double* __restrict lg) {
+  std::uint64_t out_of_range = 0;
+  for (std::size_t i = 0; i < BLOCK; ++i) {
+    const double x = om[i] * zr;
+    const double b = om[i] * zi;
+    // max(-2b, EXP_FLOOR) without a select: 0.5 g + 0.5 |g| = max(g, 0).
+    const double g = 2.0 * b + EXP_FLOOR;
+    const double half_e = half_exp_poly(-2.0 * b + (0.5 * g + 0.5 * std::abs(g)));
+    const poly::SinCos sc = sincos_poly(x);
+    const double pr = half_e * sc.c, pi = half_e * sc.s;  // e^{-2b} e^{ix} / 2
+    const double mr = 0.5 * sc.c, mi = -0.5 * sc.s;       // e^{-ix} / 2
+    const double s_r = sr[i] * rr - si[i] * ri, s_i = sr[i] * ri + si[i] * rr;
+    const double wpr = ur[i] + s_i, wpi = ui[i] - s_r;  // u - i s
+    const double wmr = ur[i] - s_i, wmi = ui[i] + s_r;  // u + i s
+    const double ar = pr * wpr - pi * wpi, ai = pr * wpi + pi * wpr;
+    const double br = mr * wmr - mi * wmi, bi = mr * wmi + mi * wmr;
+    const double nur = ar + br, nui = ai + bi;
+    const double nsr = bi - ai, nsi = ar - br;
+    ur2[i] = nur, ui2[i] = nui, sr2[i] = nsr, si2[i] = nsi;
+    lg[i] += b;
+    const double big = std::max(std::max(std::abs(nur), std::abs(nui)), std::max(std::abs(nsr), std::abs(nsi)));
+    // A negative margin sets the sign bit: collected without a branch.
+    out_of_range |= bits_of(RESCALE_HIGH - big) | bits_of(big - RESCALE_LOW);
+  }
+  return (out_of_range >> 63) != 0;
+}
+
+#if defined(__x86_64__) && defined(__ELF__) && defined(__GNUC__)
+#define VELMAR_SH_CLONES [[gnu::target_clones("avx512f", "avx2", "default")]]
+#else
+#define VELMAR_SH_CLONES
+#endif
+
+VELMAR_SH_CLONES bool step_block_dispatch(double zr, double zi, double rr, double ri, const double* om,
+                                          Columns in, Columns out, double* lg) {
+  return step_block(zr, zi, rr, ri, om, in.ur, in.ui, in.sr, in.si, out.ur, out.ui, out.sr, out.si, lg);
+}
+
+// Brings lane i of `c` back near 1 when it has left the bounds.
+void rescale_lane(Columns c, double* lg, std::size_t i) {
+  const double big = std::max({std::abs(c.ur[i]), std::abs(c.ui[i]), std::abs(c.sr[i]), std::abs(c.si[i])});
+  if ((big <= RESCALE_HIGH && big >= RESCALE_LOW) || big == 0.0 || !std::isfinite(big)) return;
+  const int e = std::ilogb(big);
+  c.ur[i] = std::ldexp(c.ur[i], -e), c.ui[i] = std::ldexp(c.ui[i], -e);
+  c.sr[i] = std::ldexp(c.sr[i], -e), c.si[i] = std::ldexp(c.si[i], -e);
+  lg[i] += e * std::numbers::ln2;
+}
+
+bool finite(cdouble z) { return std::isfinite(z.real()) && std::isfinite(z.imag()); }
+
+// mantissa * e^{lg}, with the exponential formed so that neither factor overflows.
+cdouble scaled(cdouble m, double lg) {
+  if (m == cdouble{}) return m;
+  if (std::abs(lg) < 700.0) return m * std::exp(lg);
+  const double big = std::max(std::abs(m.real()), std::abs(m.imag()));
+  return (m / big) * std::exp(lg + std::log(big));
+}
+
+// Writes u, strain and stress of one target from its state (u, tau) at
+// angular frequency omega.
+struct Outputs {
+  std::span<cdouble> u, strain, stress;
+  std::size_t nf;
+};
+
+void put(const Outputs& o, std::size_t out, std::size_t i, cdouble u, cdouble tau, const Entry& e,
+         bool conjugate) {
+  const std::size_t k = out * o.nf + i;
+  const cdouble strain = tau / e.M;
+  o.u[k] = conjugate ? std::conj(u) : u;
+  if (!o.strain.empty()) o.strain[k] = conjugate ? std::conj(strain) : strain;
+  if (!o.stress.empty()) o.stress[k] = conjugate ? std::conj(tau) : tau;
+}
+
+// One frequency with the library functions, the state carried as (u, tau)
+// with the layer matrix written with sin(z)/z where z is small (no 0/0 at a
+// zero vertical wavenumber). Serves the lanes the block cannot.
+void scalar_frequency(const std::vector<Entry>& E, const std::vector<Target>& T, double omega,
+                      const Outputs& o, std::size_t i, bool conjugate) {
+  const std::size_t N = E.size() - 1;
+  if (omega == 0.0) {
+    for (const Target& t : T) put(o, t.out, i, cdouble{2.0, 0.0}, cdouble{}, E[t.entry], conjugate);
+    return;
+  }
+  // Matrix of thickness h in entry e, divided by e^{|Im z|}; returns |Im z|.
+  struct Mat {
+    cdouble a11, a12, a21;
+    double lg;
+  };
+  const auto matrix = [omega](const Entry& e, double h) {
+    const cdouble nu = omega * e.c;
+    const cdouble z = nu * h;
+    const double b = std::abs(z.imag());
+    const double em = std::expm1(-2.0 * b);
+    const double ch = 1.0 + 0.5 * em;
+    const double sh = std::copysign(-0.5 * em, z.imag());
+    const double sa = std::sin(z.real()), ca = std::cos(z.real());
+    const cdouble cos_s{ca * ch, -sa * sh};
+    const cdouble sin_s{sa * ch, ca * sh};
+    const cdouble mnu = e.M * nu;
+    Mat m{cos_s, {}, -mnu * sin_s, b};
+    if (std::abs(z) < 0.1) {
+      // sin(z)/(M nu) = h sinc(z) / M, with sinc from its series.
+      const cdouble z2 = z * z;
+      cdouble s{1.0 / 362880.0, 0.0};
+      for (double c : {-1.0 / 5040.0, 1.0 / 120.0, -1.0 / 6.0, 1.0}) s = s * z2 + c;
+      m.a12 = s * (h * std::exp(-b)) / e.M;
+    } else {
+      m.a12 = sin_s / mnu;
+    }
+    return m;
+  };
+  // Surface state per unit surface displacement, down to every target and
+  // to the half-space.
+  std::size_t next = 0;
+  cdouble u{1.0, 0.0}, tau{};
+  double lg = 0.0;
+  thread_local std::vector<cdouble> tu, tt;
+  thread_local std::vector<double> tl;
+  tu.resize(T.size()), tt.resize(T.size()), tl.resize(T.size());
+  for (std::size_t n = 0; n <= N; ++n) {
+    for (; next < T.size() && T[next].entry == n; ++next) {
+      const Mat m = matrix(E[n], T[next].dz);
+      tu[next] = m.a11 * u + m.a12 * tau;
+      tt[next] = m.a21 * u + m.a11 * tau;
+      tl[next] = lg + m.lg;
+    }
+    if (n == N) break;
+    const Mat m = matrix(E[n], E[n].h);
+    const cdouble u2 = m.a11 * u + m.a12 * tau;
+    tau = m.a21 * u + m.a11 * tau;
+    u = u2;
+    lg += m.lg;
+    const double big = std::max({std::abs(u.real()), std::abs(u.imag()), std::abs(tau.real()), std::abs(tau.imag())});
+    if (big > RESCALE_HIGH || (big < RESCALE_LOW && big > 0.0)) {
+      const int e = std::ilogb(big);
+      u = {std::ldexp(u.real(), -e), std::ldexp(u.imag(), -e)};
+      tau = {std::ldexp(tau.real(), -e), std::ldexp(tau.imag(), -e)};
+      lg += e * std::numbers::ln2;
+    }
+  }
+  // Twice the incident amplitude per unit surface displacement.
+  const cdouble mnu_h = E[N].M * (omega * E[N].c);
+  const cdouble u0 = 2.0 / (u + cdouble{0.0, 1.0} * tau / mnu_h);
+  for (std::size_t k = 0; k < T.size(); ++k) {
+    const double l = tl[k] - lg;
+    put(o, T[k].out, i, scaled(u0 * tu[k], l), scaled(u0 * tt[k], l), E[T[k].entry], conjugate);
+  }
+}
+
+}  // namespace
+
+void sh_response(const ShMedium& medium, double angle_deg, std::span<const double> freqs,
+                 std::span<const double> depths, std::span<cdouble> u, std::span<cdouble> strain,
+                 std::span<cdouble> stress) {
+  const std::size_t N = medium.thickness.size();
+  const std::size_t nf = freqs.size();
+  const double theta = angle_deg * std::numbers::pi / 180.0;
+  const cdouble s_h = medium.slowness[N];
+  const cdouble p = std::sin(theta) * s_h;
+
+  std::vector<Entry> E(N + 1);
+  for (std::size_t n = 0; n <= N; ++n) {
+    Entry& e = E[n];
+    e.c = n == N ? std::cos(theta) * s_h : decaying_sqrt(medium.slowness[n] * medium.slowness[n] - p * p);
+    e.M = medium.modulus[n];
+    e.mc = e.M * e.c;
+    e.rho = n == 0 ? cdouble{1.0, 0.0} : E[n - 1].mc / e.mc;
+    e.h = n == N ? 0.0 : medium.thickness[n];
+  }
+  // Targets sorted by depth.
+  std::vector<double> tops(N + 1, 0.0);
+  for (std::size_t n = 1; n <= N; ++n) tops[n] = tops[n - 1] + medium.thickness[n - 1];
+  std::vector<Target> T(depths.size());
+  for (std::size_t d = 0; d < depths.size(); ++d) {
+    const auto it = std::upper_bound(tops.begin(), tops.end(), depths[d]);
+    const std::size_t n = it == tops.begin() ? 0 : static_cast<std::size_t>(it - tops.begin()) - 1;
+    T[d] = {n, depths[d] - tops[n], d};
+  }
+  std::stable_sort(T.begin(), T.end(), [](const Target& a, const Target& b) {
+    return a.entry != b.entry ? a.entry < b.entry : a.dz < b.dz;
+  });
+  const Outputs out{u, strain, stress, nf};
+  // A zero vertical slowness makes the units of s singular: such a profile
+  // goes through the scalar evaluation entirely.
+  bool block_ok = true;
+  for (const Entry& e : E) block_ok = block_ok && finite(e.rho) && e.mc != cdouble{};
+
+  // Scratch, sized once: lane arrays for 2 slots and every target.
+  const std::size_t nt = T.size();
+  std::vector<double> store((4 * (2 + nt) + 2 + nt) * BLOCK, 0.0);
+  const auto lane_array = [&](std::size_t k) { return store.data() + k * BLOCK; };
+  const auto slot = [&](std::size_t s) {
+    return Columns{lane_array(4 * s), lane_array(4 * s + 1), lane_array(4 * s + 2), lane_array(4 * s + 3)};
+  };
+  double* om = lane_array(4 * (2 + nt));
+  double* lg = lane_array(4 * (2 + nt) + 1);
+  const auto target_lg = [&](std::size_t k) { return lane_array(4 * (2 + nt) + 2 + k); };
+  std::vector<char> scalar(BLOCK);
+
+  for (std::size_t start = 0; start < nf; start += BLOCK) {
+    const std::size_t lanes = std::min(BLOCK, nf - start);
+    double om_max = 0.0;
+    for (std::size_t i = 0; i < BLOCK; ++i) {
+      // Lanes past the end repeat the last frequency.
+      const double f = freqs[start + std::min(i, lanes - 1)];
+      om[i] = 2.0 * std::numbers::pi * std::abs(f);
+      om_max = std::max(om_max, om[i]);
+      Columns c = slot(0);
+      c.ur[i] = 1.0, c.ui[i] = 0.0, c.sr[i] = 0.0, c.si[i] = 0.0;
+      lg[i] = 0.0;
+      scalar[i] = !block_ok || !std::isfinite(om[i]);
+    }
+    std::size_t cur = 0, next = 0;
+    const auto cross = [&](const Entry& e, double h, Columns to, double* l) {
+      if (!(om_max * std::abs(e.c.real()) * h <= SINCOS_LIMIT)) {
+        for (std::size_t i = 0; i < BLOCK; ++i) {
+          if (!(om[i] * std::abs(e.c.real()) * h <= SINCOS_LIMIT)) scalar[i] = 1;
+        }
+      }
+      if (step_block_dispatch(e.c.real() * h, e.c.imag() * h, e.rho.real(), e.rho.imag(), om, slot(cur), to, l)) {
+        for (std::size_t i = 0; i < BLOCK; ++i) rescale_lane(to, l, i);
+      }
+    };
+    if (block_ok) {
+      for (std::size_t n = 0; n <= N; ++n) {
+        for (; next < nt && T[next].entry == n; ++next) {
+          double* l = target_lg(next);
+          std::copy(lg, lg + BLOCK, l);
+          cross(E[n], T[next].dz, slot(2 + next), l);
+        }
+        if (n == N) break;
+        cross(E[n], E[n].h, slot(1 - cur), lg);
+        cur = 1 - cur;
+      }
+    }
+    for (std::size_t i = 0; i < lanes; ++i) {
+      const double f = freqs[start + i];
+      const bool conjugate = f < 0.0;
+      const Columns c = slot(cur);
+      const cdouble cu{c.ur[i], c.ui[i]};
+      const cdouble cs{c.sr[i], c.si[i]};
+      // Twice the incident amplitude per unit surface displacement, with the
+      // stress turned into the half-space's units: cu + i rho_h cs.
+      const cdouble u0 = 2.0 / (cu + cdouble{0.0, 1.0} * (E[N].rho * cs));
+      bool ok = !scalar[i] && finite(u0) && std::isfinite(lg[i]);
+      for (std::size_t k = 0; ok && k < nt; ++k) {
+        const Columns t = slot(2 + k);
+        const Entry& e = E[T[k].entry];
+        const double l = target_lg(k)[i] - lg[i];
+        const cdouble um = scaled(u0 * cdouble{t.ur[i], t.ui[i]}, l);
+        // tau = M nu s = omega mc s
+        const cdouble tau = scaled(u0 * cdouble{t.sr[i], t.si[i]}, l) * (om[i] * e.mc);
+        ok = finite(um) && finite(tau);
+        if (ok) put(out, T[k].out, start + i, um, tau, e, conjugate);
+      }
+      if (!ok) scalar_frequency(E, T, om[i], out, start + i, conjugate);
+    }
+  }
+}
+
+}  // namespace velmar
