@@ -1,0 +1,187 @@
+#include "deck_model.hpp"
+
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+
+#include "common/run_stop.hpp"
+#include "driver/deck.hpp"
+#include "driver/output_file.hpp"
+#include "driver/run.hpp"
+#include "driver/run_state.hpp"
+#include "driver/text_input.hpp"
+#include "velmar/errors.hpp"
+
+namespace velmar {
+
+namespace {
+
+// The whole deck file as text; FileError when it cannot be read.
+std::string deck_text(const std::string& path) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  if (fs::is_directory(path, ec)) throw FileError("deck '" + path + "' is a folder, not a file");
+  std::ifstream in(path, std::ios::in | std::ios::binary);
+  if (!in) throw FileError("deck '" + path + "' cannot be opened (missing or unreadable)");
+  std::ostringstream text;
+  text << in.rdbuf();
+  if (in.bad()) throw FileError("deck '" + path + "' cannot be read");
+  return std::move(text).str();
+}
+
+// The output file name on the deck's first line, as the console reads it
+// (the whole line less trailing blanks); empty when the deck is empty.
+std::string first_line(const std::string& text, const std::string& path) {
+  if (text.empty()) return {};
+  std::istringstream in(text);
+  LineSource src(in, path);
+  return read_text_line(src, "the output file name");
+}
+
+// A name the console's reader refuses before it opens anything.
+bool refused_name(const std::string& name) {
+  const bool blank = name.find_first_not_of(" \t") == std::string::npos;
+  const bool control = std::any_of(name.begin(), name.end(), [](char c) {
+    const auto u = static_cast<unsigned char>(c);
+    return u < 0x20 || u == 0x7f;
+  });
+  return blank || control;
+}
+
+// An empty file of our own, removed when the object goes: the console's
+// reader opens the output file it reads on line 1, and reading a deck must
+// neither create nor open the file the deck names.
+class ScratchFile {
+ public:
+  ScratchFile() {
+    std::error_code ec;
+    std::string dir = std::filesystem::temp_directory_path(ec).string();
+    if (ec || dir.empty()) dir = "/tmp";
+    std::string pattern = dir + "/velmar-deck-XXXXXX";
+    const int fd = ::mkstemp(pattern.data());
+    if (fd < 0) throw FileError("cannot create a scratch file in '" + dir + "' to read a deck");
+    ::close(fd);
+    name_ = pattern;
+  }
+  ~ScratchFile() {
+    std::error_code ec;
+    std::filesystem::remove(name_, ec);
+  }
+  ScratchFile(const ScratchFile&) = delete;
+  ScratchFile& operator=(const ScratchFile&) = delete;
+  const std::string& name() const { return name_; }
+
+ private:
+  std::string name_;
+};
+
+std::vector<double> widen(std::span<const float> x) { return {x.begin(), x.end()}; }
+
+// The profile the console computes with, or nothing when the library
+// refuses the table (a Q of 0.5 or below is a damping ratio of 1 or more).
+std::optional<Profile> console_profile(const DeckModel& m) {
+  if (m.ITYPE < 0) return std::nullopt;
+  const std::size_t n = m.VS.size();
+  std::vector<double> thick = m.THICK, qs = m.QS, vp = m.VP, qp = m.QP;
+  // The console's half-space is elastic and has no thickness.
+  thick[n - 1] = 0.0;
+  qs[n - 1] = 0.0;
+  qp[n - 1] = 0.0;
+  bool p_valid = true;
+  for (std::size_t e = 0; e < n; ++e) {
+    if (!(vp[e] > m.VS[e]) || (e + 1 < n && !(qp[e] > 0.0))) p_valid = false;
+  }
+  if (!p_valid) {
+    vp.clear();
+    qp.clear();
+  }
+  try {
+    return Profile::from_quality(thick, m.RHO, m.VS, qs, vp, qp);
+  } catch (const InvalidArgument&) {
+    return std::nullopt;
+  }
+}
+
+}  // namespace
+
+DeckModel read_deck_file(const std::string& path, const std::string& units) {
+  std::string text = deck_text(path);
+  const std::string out_name = first_line(text, path);
+  ScratchFile scratch;
+  if (!refused_name(out_name)) {
+    // Line 1 becomes the scratch file's name; line numbers stay the same.
+    const std::size_t end = text.find('\n');
+    std::string rest = end == std::string::npos ? std::string{} : text.substr(end);
+    text = scratch.name() + rest;
+  }
+  auto s = std::make_unique<RunState>();
+  {
+    std::istringstream in(text);
+    LineSource src(in, path);
+    OutputFile out;
+    read_run_input(src, *s, out);
+  }
+
+  DeckModel m;
+  m.output_name = out_name;
+  m.ITYPE = s->ITYPE;
+  m.ANGLE = s->ANGLE;
+  m.LOUT = s->LOUT;
+  m.IQF = s->table.IQF;
+  m.ISIG = s->ISIG;
+  const LayerTable& t = s->table;
+  const auto n = static_cast<std::size_t>(t.NLAYER) + 1;  // entries, the half-space last
+  m.THICK = widen(std::span<const float>(t.THICK).first(n));
+  m.RHO = widen(std::span<const float>(t.RHO).first(n));
+  m.QS = widen(std::span<const float>(t.QS).first(n));
+  m.QP = widen(std::span<const float>(t.QP).first(n));
+  for (std::size_t e = 0; e < n; ++e) {
+    m.VS.push_back(t.VSC[e].real());
+    m.VP.push_back(t.VPC[e].real());
+  }
+  m.profile = console_profile(m);
+  if (m.ITYPE == 0 && m.profile) m.depth = m.profile->top_depth(static_cast<std::size_t>(m.LOUT - 1));
+
+  if (m.ISIG == 1) {
+    m.signal_name = s->signal_name;
+    m.NSKIP = s->NSKIP;
+    m.NPT = s->NPT;
+    m.IHALF = s->IHALF;
+    m.ICONV = s->ICONV;
+    Record r;
+    r.accel = widen(std::span<const float>(s->SIG).first(static_cast<std::size_t>(s->NPT)));
+    r.dt = s->DT;
+    r.units = units;
+    r.name = s->signal_name;
+    check_record(r);
+    m.record = std::move(r);
+  } else {
+    m.FMIN = s->FMIN;
+    m.FMAX = s->FMAX;
+    m.DF = s->DF;
+    set_grid(*s);
+    m.freqs = widen(std::span<const float>(s->FREQ).first(static_cast<std::size_t>(s->NF)));
+  }
+  return m;
+}
+
+std::string run_deck_file(const std::string& path, RunState& s) {
+  const std::string text = deck_text(path);
+  const std::string out_name = first_line(text, path);
+  std::error_code ec;
+  if (!refused_name(out_name) && std::filesystem::equivalent(path, out_name, ec)) {
+    throw RunStop(EXIT_INPUT, {},
+                  path + ":1: the output file is the deck itself (the run would overwrite it): '" +
+                      quote_text(out_name) + "'\n");
+  }
+  std::istringstream in(text);
+  run_deck(in, path, s);
+  return s.output_name;
+}
+
+}  // namespace velmar

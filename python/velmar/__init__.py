@@ -1,0 +1,31 @@
+"""VELMAR: seismic response of horizontally layered ground.
+
+Plane SH, P and SV waves through horizontal viscoelastic layers over a
+half-space. The computing is done by the VELMAR C++ library; this package
+arranges arrays and checks arguments.
+
+Conventions
+-----------
+- Responses are per unit displacement of the wave incident from the
+  half-space: a bare half-space gives 2 at its surface (outcrop = 2 x
+  incident).
+- Time factor exp(-i w t); depth and vertical displacement positive down.
+- Damping ratio xi and quality factor Q: Q = 1 / (2 xi).
+- Units: m, t/m3, m/s, Hz, s; accelerations in g (or "m/s2", "cm/s2");
+  stress in kPa, strain as a ratio.
+"""
+
+from . import _velmar
+from ._deck import Deck, read_deck, run_deck
+from ._profile import MODULUS_LAWS, Profile
+from ._record import UNITS, Record, read_record
+from ._response import (COMPONENTS, INPUTS, QUANTITIES, WAVES, Response, propagate, response,
+                        transfer)
+
+__version__ = _velmar.__version__
+
+__all__ = [
+    "Profile", "Record", "Deck", "Response",
+    "transfer", "response", "propagate", "read_record", "read_deck", "run_deck",
+    "WAVES", "COMPONENTS", "INPUTS", "QUANTITIES", "MODULUS_LAWS", "UNITS",
+]

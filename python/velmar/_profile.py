@@ -1,0 +1,262 @@
+"""The layered profile: layers over a half-space, top down."""
+
+from __future__ import annotations
+
+from typing import Any, Optional, Sequence
+
+import numpy as np
+
+from . import _checks
+from . import _velmar
+
+ArrayLike = Any  # a sequence of numbers or a numpy array
+
+#: Names of the complex-modulus (damping) laws, for ``modulus=``.
+MODULUS_LAWS = ("velmar", "seed", "kramer", "dormieux")
+
+
+def _readonly(a: np.ndarray) -> np.ndarray:
+    a = np.array(a, dtype=np.float64)
+    a.setflags(write=False)
+    return a
+
+
+def _entry_array(name: str, value: ArrayLike, n_entries: int, *, halfspace_default: Optional[float],
+                 allow_inf: bool = False) -> np.ndarray:
+    """One column of the profile, checked for length.
+
+    An array one shorter than the table (layers only) is accepted when
+    `halfspace_default` is given, and that value is appended for the
+    half-space.
+    """
+    a = _checks.float_array(name, value, allow_inf=allow_inf)
+    if halfspace_default is not None and a.size == n_entries - 1:
+        return np.append(a, halfspace_default)
+    if a.size != n_entries:
+        more = f" or {n_entries - 1} (layers only)" if halfspace_default is not None else ""
+        raise ValueError(f"{name} must have {n_entries} entries (one per layer and the half-space, "
+                         f"as vs has){more}, got {a.size}")
+    return a
+
+
+def _checked_quality(name: str, value: ArrayLike, n_entries: int) -> np.ndarray:
+    """Quality factors: 0 or above, +infinity allowed (both 0 and infinity mean elastic)."""
+    q = _entry_array(name, value, n_entries, halfspace_default=0.0, allow_inf=True)
+    _checks.first_bad(name, q, (q == 0.0) | (q > 0.5),
+                      "must be 0 or infinity (elastic) or above 0.5 (a damping ratio below 1)")
+    return q
+
+
+class Profile:
+    """Horizontal viscoelastic layers over a half-space.
+
+    Every array runs top down and has one entry per layer plus a last entry
+    for the half-space.
+
+    Parameters
+    ----------
+    thickness : array_like
+        Layer thickness, m. The half-space entry is not used (it may be
+        left out: an array one shorter than `vs` is accepted).
+    density : array_like
+        Mass density, t/m3 (moduli and stresses then come out in kPa).
+    vs : array_like
+        Shear-wave velocity, m/s, above 0.
+    damping : array_like, optional
+        Damping ratio of shear waves (0.05 = 5 %), in [0, 1). An alternative
+        to `qs`; give one or neither (neither: elastic everywhere). An array
+        one shorter than `vs` leaves the half-space elastic.
+    qs : array_like, optional
+        Quality factor of shear waves, Q = 1 / (2 damping). 0 or infinity
+        means elastic. An alternative to `damping`.
+    vp : array_like, optional
+        P-wave velocity, m/s, above `vs` in every entry. Needed for the P and
+        SV waves only.
+    qp : array_like, optional
+        Quality factor of P waves (0 or infinity: elastic). Without it (and
+        without `damping_p`) P waves take the shear damping.
+    damping_p : array_like, optional
+        Damping ratio of P waves, an alternative to `qp`.
+    modulus : str, optional
+        The complex-modulus law used for this profile when a call gives none:
+        ``"velmar"``, ``"seed"``, ``"kramer"`` or ``"dormieux"``. None means
+        the library's default law, ``"velmar"``.
+
+    Raises
+    ------
+    ValueError
+        Arrays of different lengths, a value that is not finite, a thickness,
+        density or velocity not above 0, a damping ratio outside [0, 1), a
+        negative Q, `vp` not above `vs`, both `damping` and `qs` (or both
+        `damping_p` and `qp`) given, `qp` without `vp`, an unknown `modulus`.
+
+    Notes
+    -----
+    A damped half-space is used when its damping is above 0; 0, an infinite
+    Q or an absent value means an elastic half-space.
+
+    Examples
+    --------
+    >>> p = Profile(thickness=[10.0, 0.0], density=[1.8, 2.2], vs=[200.0, 1000.0],
+    ...             damping=[0.05, 0.0])
+    >>> p.layers
+    1
+    """
+
+    def __init__(self, thickness: ArrayLike, density: ArrayLike, vs: ArrayLike,
+                 damping: Optional[ArrayLike] = None, qs: Optional[ArrayLike] = None,
+                 vp: Optional[ArrayLike] = None, qp: Optional[ArrayLike] = None,
+                 damping_p: Optional[ArrayLike] = None, modulus: Optional[str] = None) -> None:
+        if damping is not None and qs is not None:
+            raise ValueError("give damping or qs, not both (damping = 1 / (2 qs))")
+        if damping_p is not None and qp is not None:
+            raise ValueError("give damping_p or qp, not both (damping_p = 1 / (2 qp))")
+        if vp is None and (qp is not None or damping_p is not None):
+            raise ValueError("qp and damping_p need vp, got vp=None")
+        vs_a = _checks.float_array("vs", vs)
+        if vs_a.size < 1:
+            raise ValueError("vs must have at least one entry (the half-space), got 0")
+        n = vs_a.size
+        _checks.first_bad("vs", vs_a, vs_a > 0.0, "must be above 0")
+        th = _entry_array("thickness", thickness, n, halfspace_default=0.0)
+        _checks.first_bad("thickness", th[:-1], th[:-1] > 0.0, "must be above 0")
+        rho = _entry_array("density", density, n, halfspace_default=None)
+        _checks.first_bad("density", rho, rho > 0.0, "must be above 0")
+
+        by_quality = qs is not None or qp is not None
+        if qs is not None:
+            shear = _checked_quality("qs", qs, n)
+        elif damping is not None:
+            shear = _entry_array("damping", damping, n, halfspace_default=0.0)
+            _checks.first_bad("damping", shear, (shear >= 0.0) & (shear < 1.0), "must lie in [0, 1)")
+        else:
+            shear = np.zeros(n)
+        vp_a = np.empty(0)
+        p_damp = np.empty(0)
+        if vp is not None:
+            vp_a = _entry_array("vp", vp, n, halfspace_default=None)
+            _checks.first_bad("vp", vp_a, vp_a > vs_a, "must exceed vs (a solid's P velocity exceeds its S velocity)")
+            if qp is not None:
+                p_damp = _checked_quality("qp", qp, n)
+            elif damping_p is not None:
+                p_damp = _entry_array("damping_p", damping_p, n, halfspace_default=0.0)
+                _checks.first_bad("damping_p", p_damp, (p_damp >= 0.0) & (p_damp < 1.0), "must lie in [0, 1)")
+        self._modulus = _checks.optional_choice("modulus", modulus, MODULUS_LAWS)
+
+        if by_quality:
+            # Q to damping ratio in the library (0 or infinity: elastic); a
+            # given damping ratio is converted back to Q there too.
+            q_shear = shear if qs is not None else _damping_to_quality(shear)
+            q_p = p_damp if qp is not None else (_damping_to_quality(p_damp) if p_damp.size else p_damp)
+            self._core = _velmar.Profile.from_quality(th, rho, vs_a, q_shear, vp_a, q_p)
+        else:
+            self._core = _velmar.Profile(th, rho, vs_a, shear, vp_a, p_damp)
+
+    @classmethod
+    def _from_core(cls, core: "_velmar.Profile", modulus: Optional[str] = None) -> "Profile":
+        p = cls.__new__(cls)
+        p._core = core
+        p._modulus = modulus
+        return p
+
+    # --- the table, as read-only numpy arrays -------------------------------------------------
+    @property
+    def thickness(self) -> np.ndarray:
+        """Layer thickness, m (the half-space entry is not used)."""
+        return _readonly(self._core.thickness)
+
+    @property
+    def density(self) -> np.ndarray:
+        """Mass density, t/m3."""
+        return _readonly(self._core.density)
+
+    @property
+    def vs(self) -> np.ndarray:
+        """Shear-wave velocity, m/s."""
+        return _readonly(self._core.vs)
+
+    @property
+    def damping(self) -> np.ndarray:
+        """Damping ratio of shear waves (a plain ratio; 0 = elastic)."""
+        return _readonly(self._core.damping_s)
+
+    @property
+    def qs(self) -> np.ndarray:
+        """Quality factor of shear waves, 1 / (2 damping); infinity where elastic."""
+        return _readonly(_damping_to_quality(self._core.damping_s))
+
+    @property
+    def vp(self) -> Optional[np.ndarray]:
+        """P-wave velocity, m/s, or None when the profile has none."""
+        return _readonly(self._core.vp) if self._core.has_p else None
+
+    @property
+    def damping_p(self) -> Optional[np.ndarray]:
+        """Damping ratio of P waves, or None without `vp`."""
+        if not self._core.has_p:
+            return None
+        d = self._core.damping_p
+        return _readonly(d if len(d) else self._core.damping_s)
+
+    @property
+    def qp(self) -> Optional[np.ndarray]:
+        """Quality factor of P waves (infinity where elastic), or None without `vp`."""
+        d = self.damping_p
+        return None if d is None else _readonly(_damping_to_quality(d))
+
+    @property
+    def modulus(self) -> Optional[str]:
+        """The profile's complex-modulus law, or None for the library's default."""
+        return self._modulus
+
+    @property
+    def layers(self) -> int:
+        """Number of layers above the half-space."""
+        return int(self._core.layers)
+
+    @property
+    def depth(self) -> np.ndarray:
+        """Depth of the top of every entry, m: 0 for the top layer, the last is the half-space's."""
+        return _readonly(self._core.top_depths)
+
+    def __repr__(self) -> str:
+        return _profile_repr(self)
+
+
+def _damping_to_quality(d: np.ndarray) -> np.ndarray:
+    d = np.asarray(d, dtype=np.float64)
+    with np.errstate(divide="ignore"):
+        return np.where(d > 0.0, 0.5 / np.where(d > 0.0, d, 1.0), np.inf)
+
+
+def _profile_repr(p: Profile) -> str:
+    """A table of the profile: every entry for short profiles, the first and
+    last rows of long ones."""
+    cols = [("thickness", "m", p.thickness), ("density", "t/m3", p.density), ("vs", "m/s", p.vs),
+            ("damping", "", p.damping)]
+    if p.vp is not None:
+        cols += [("vp", "m/s", p.vp), ("damping_p", "", p.damping_p)]
+    n = p.layers
+    law = p.modulus if p.modulus is not None else "default"
+    head = (f"velmar.Profile: {n} layer{'s' if n != 1 else ''} over a half-space at "
+            f"{p.depth[-1]:g} m, modulus {law}")
+    names = ["entry"] + [f"{c[0]} {c[1]}".strip() for c in cols]
+    rows = list(range(n + 1))
+    if n + 1 > 12:
+        rows = rows[:6] + [None] + rows[-4:]
+    table = [names]
+    for r in rows:
+        if r is None:
+            table.append(["..."] + ["" for _ in cols])
+            continue
+        label = "half-space" if r == n else str(r)
+        cells = []
+        for name, _, arr in cols:
+            if name == "thickness" and r == n:
+                cells.append("-")
+            else:
+                cells.append(f"{arr[r]:.6g}")
+        table.append([label] + cells)
+    widths = [max(len(row[k]) for row in table) for k in range(len(names))]
+    lines = [head] + ["  " + "  ".join(c.rjust(w) for c, w in zip(row, widths)) for row in table]
+    return "\n".join(lines)
