@@ -1,0 +1,33 @@
+// fft_double.hpp: a double-precision complex FFT of power-of-two length, for
+// the library's record filtering (records of any length, padded).
+#pragma once
+
+#include <complex>
+#include <cstddef>
+#include <span>
+#include <vector>
+
+namespace velmar {
+
+// Radix-2 decimation in time, in place, after a bit-reversal permutation.
+// The twiddle factors exp(2 pi i k / n) are formed once per plan with the
+// library sine and cosine (no recurrence, so no error grows with n).
+class FftPlan {
+ public:
+  // n: a power of two, at least 1. Throws std::invalid_argument otherwise.
+  explicit FftPlan(std::size_t n);
+  std::size_t size() const { return n_; }
+  // Unnormalised DFT in place: X_k = sum_j x_j exp(sign * 2 pi i j k / n),
+  // sign +1 or -1; a transform with +1 then one with -1 returns n x.
+  // x.size() must be size().
+  void transform(std::span<std::complex<double>> x, int sign) const;
+
+ private:
+  std::size_t n_;
+  std::vector<std::complex<double>> twiddle_;  // exp(2 pi i k / n), k < n/2
+};
+
+// The smallest power of two not below n (1 for n <= 1).
+std::size_t next_power_of_two(std::size_t n);
+
+}  // namespace velmar

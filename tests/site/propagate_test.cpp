@@ -1,0 +1,213 @@
+// Records filtered through a profile: input conventions, quantities and
+// their units, deconvolution, reading record files.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <numbers>
+
+#include "velmar/velmar.hpp"
+
+namespace velmar {
+namespace {
+
+namespace fs = std::filesystem;
+
+Profile site() {
+  return Profile({8, 12, 0}, {1.8, 2.0, 2.3}, {180, 350, 900}, {0.04, 0.03, 0.0});
+}
+
+// A tapered sine of `cycles` cycles at f Hz, sampled every dt.
+Record tone(double f, double dt, std::size_t n, std::string units = "g") {
+  Record r;
+  r.dt = dt;
+  r.units = std::move(units);
+  r.accel.resize(n);
+  for (std::size_t j = 0; j < n; ++j) {
+    const double t = static_cast<double>(j) * dt;
+    const double env = std::sin(std::numbers::pi * static_cast<double>(j) / static_cast<double>(n - 1));
+    r.accel[j] = env * env * std::sin(2 * std::numbers::pi * f * t);
+  }
+  return r;
+}
+
+double peak(const std::vector<double>& v, std::size_t from, std::size_t to) {
+  double m = 0.0;
+  for (std::size_t j = from; j < to; ++j) m = std::max(m, std::abs(v[j]));
+  return m;
+}
+
+TEST(Propagate, SteadyToneIsScaledByHalfTheTransferModulusForAnOutcropInput) {
+  const double f = 2.0, dt = 0.005;
+  const Record r = tone(f, dt, 8000);
+  PropagateOptions o;
+  const std::vector<double> y = propagate(r, site(), o);
+  const double h = std::abs(transfer(site(), std::vector<double>{f}, WaveSetup{})[0]);
+  // Near the middle of the record the envelope is flat to a few 1e-4.
+  EXPECT_NEAR(peak(y, 3800, 4200) / peak(r.accel, 3800, 4200), h / 2, 2e-3 * h);
+  o.input = InputMotion::INCIDENT;
+  const std::vector<double> yi = propagate(r, site(), o);
+  for (std::size_t j = 0; j < y.size(); j += 97) EXPECT_NEAR(yi[j], 2 * y[j], 1e-12);
+  o.scale = 3.0;
+  const std::vector<double> ys = propagate(r, site(), o);
+  for (std::size_t j = 0; j < y.size(); j += 97) EXPECT_NEAR(ys[j], 6 * y[j], 1e-11);
+}
+
+TEST(Propagate, VelocityAndDisplacementOfAToneInSIUnits) {
+  const double f = 1.5, dt = 0.01;
+  const Record r = tone(f, dt, 6000, "cm/s2");
+  const Profile bare({0}, {2.3}, {900}, {0.0});  // outcrop in, surface out: the record itself
+  PropagateOptions o;
+  const double w = 2 * std::numbers::pi * f;
+  const double a = peak(r.accel, 2900, 3100) * 0.01;  // m/s2
+  o.quantity = Quantity::ACCELERATION;
+  EXPECT_NEAR(peak(propagate(r, bare, o), 2900, 3100), a * 100, 1e-9);
+  o.quantity = Quantity::VELOCITY;
+  EXPECT_NEAR(peak(propagate(r, bare, o), 2900, 3100), a / w, 1e-3 * a / w);
+  o.quantity = Quantity::DISPLACEMENT;
+  EXPECT_NEAR(peak(propagate(r, bare, o), 2900, 3100), a / (w * w), 1e-3 * a / (w * w));
+}
+
+TEST(Propagate, WithinInputDeconvolvedAndPropagatedBackReturnsTheRecord) {
+  const Record r = tone(1.2, 0.01, 3000);
+  PropagateOptions o;
+  o.input = InputMotion::WITHIN;
+  o.input_depth = 15.0;
+  o.depth = 15.0;
+  const std::vector<double> y = propagate(r, site(), o);
+  for (std::size_t j = 0; j < y.size(); j += 11) EXPECT_NEAR(y[j], r.accel[j], 1e-9);
+  // Surface from a within record, then back down to the same depth from the
+  // surface as a within record, returns it too.
+  o.depth = 0.0;
+  Record surface = r;
+  surface.accel = propagate(r, site(), o);
+  o.input_depth = 0.0;
+  o.depth = 15.0;
+  const std::vector<double> back = propagate(surface, site(), o);
+  for (std::size_t j = 500; j < 2500; j += 13) EXPECT_NEAR(back[j], r.accel[j], 2e-3);
+}
+
+TEST(Propagate, StrainAndStressHistoriesAreConsistent) {
+  const Record r = tone(3.0, 0.005, 4000);
+  PropagateOptions o;
+  o.depth = 4.0;
+  o.quantity = Quantity::STRAIN;
+  const std::vector<double> g = propagate(r, site(), o);
+  o.quantity = Quantity::STRESS;
+  const std::vector<double> t = propagate(r, site(), o);
+  // |tau| = |M*| |gamma| for a steady tone (the phase of M* is small).
+  const double G = 1.8 * 180 * 180;
+  EXPECT_NEAR(peak(t, 1800, 2200) / peak(g, 1800, 2200), G, 0.01 * G);
+  o.depth = 0.0;
+  o.quantity = Quantity::STRAIN;
+  for (double v : propagate(r, site(), o)) EXPECT_EQ(v, 0.0);
+}
+
+TEST(Propagate, RefusesBadInput) {
+  Record r = tone(1.0, 0.01, 100);
+  PropagateOptions o;
+  const auto message = [&](const Record& rec, const PropagateOptions& opt) {
+    try {
+      propagate(rec, site(), opt);
+    } catch (const InvalidArgument& e) {
+      return std::string(e.what());
+    }
+    return std::string("no exception");
+  };
+  Record nan = r;
+  nan.accel[7] = std::nan("");
+  EXPECT_NE(message(nan, o).find("accel[7]"), std::string::npos);
+  Record empty = r;
+  empty.accel.clear();
+  EXPECT_NE(message(empty, o).find("no samples"), std::string::npos);
+  Record zero_dt = r;
+  zero_dt.dt = 0.0;
+  EXPECT_NE(message(zero_dt, o).find("dt"), std::string::npos);
+  PropagateOptions deep = o;
+  deep.depth = -1.0;
+  EXPECT_NE(message(r, deep).find("depth"), std::string::npos);
+  PropagateOptions p_strain = o;
+  p_strain.setup.wave = Wave::P;
+  p_strain.quantity = Quantity::STRAIN;
+  EXPECT_NE(message(r, p_strain).find("SH"), std::string::npos);
+}
+
+class RecordFile : public ::testing::Test {
+ protected:
+  fs::path dir = fs::temp_directory_path() / ("velmar_record_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()));
+  void SetUp() override { fs::create_directories(dir); }
+  void TearDown() override { fs::remove_all(dir); }
+  std::string write(const std::string& name, const std::string& text) {
+    std::ofstream(dir / name) << text;
+    return (dir / name).string();
+  }
+};
+
+TEST_F(RecordFile, ReadsBothPeerHeaderStylesAndRefusesAWrongCount) {
+  const std::string head = "PEER NGA STRONG MOTION DATABASE RECORD\nEVENT, STATION, COMPONENT\n"
+                           "ACCELERATION TIME SERIES IN UNITS OF G\n";
+  const Record a = read_record(write("a.AT2", head + "NPTS=    5, DT=   .0050 SEC\n 1.0E-02 2.0E-02\n -3.0E-02 4.0E-02 5.0E-02\n"));
+  EXPECT_EQ(a.accel, (std::vector<double>{0.01, 0.02, -0.03, 0.04, 0.05}));
+  EXPECT_DOUBLE_EQ(a.dt, 0.005);
+  EXPECT_EQ(a.units, "g");
+  const Record b = read_record(write("b.AT2", head + "    3    0.0100    NPTS, DT\n .1 .2 .3\n"));
+  EXPECT_EQ(b.accel.size(), 3u);
+  EXPECT_DOUBLE_EQ(b.dt, 0.01);
+  EXPECT_THROW(read_record(write("c.AT2", head + "NPTS=    4, DT=   .0050 SEC\n .1 .2 .3\n")), FileError);
+}
+
+TEST_F(RecordFile, ColumnsWithAndWithoutTimes) {
+  const Record t = read_record(write("t.txt", "time accel\n0.00 0.1\n0.02 0.2\n0.04 -0.1\n"));
+  EXPECT_EQ(t.accel, (std::vector<double>{0.1, 0.2, -0.1}));
+  EXPECT_NEAR(t.dt, 0.02, 1e-15);
+  const std::string one = write("one.txt", "0.1\n0.2\n0.3\n");
+  EXPECT_THROW(read_record(one), FileError);  // no dt
+  const Record o = read_record(one, 0.01, "m/s2");
+  EXPECT_EQ(o.accel.size(), 3u);
+  EXPECT_EQ(o.units, "m/s2");
+  EXPECT_THROW(read_record((dir / "missing.txt").string()), FileError);
+  EXPECT_THROW(read_record(write("bad.txt", "0.1\n0.2 abc\n"), 0.01), FileError);
+  EXPECT_THROW(read_record(one, -1.0), InvalidArgument);
+}
+
+TEST(ProfileChecks, NameTheArgumentIndexAndValue) {
+  const auto message = [](auto make) {
+    try {
+      make();
+    } catch (const InvalidArgument& e) {
+      return std::string(e.what());
+    }
+    return std::string("no exception");
+  };
+  EXPECT_EQ(message([] { Profile({10, 0}, {1.8, 2}, {200, -120}, {0.05, 0}); }), "vs[1] must be above 0, got -120");
+  EXPECT_NE(message([] { Profile({10, 0}, {1.8}, {200, 400}, {0.05, 0}); }).find("density has 1 entries"), std::string::npos);
+  EXPECT_NE(message([] { Profile({0, 0}, {1.8, 2}, {200, 400}, {0.05, 0}); }).find("thickness[0]"), std::string::npos);
+  EXPECT_NE(message([] { Profile({10, 0}, {1.8, 2}, {200, std::nan("")}, {0.05, 0}); }).find("vs[1] must be a finite"), std::string::npos);
+  EXPECT_NE(message([] { Profile({10, 0}, {1.8, 2}, {200, 400}, {1.5, 0}); }).find("damping[0]"), std::string::npos);
+  EXPECT_NE(message([] { Profile({10, 0}, {1.8, 2}, {200, 400}, {0.05, 0}, {150, 800}); }).find("vp[0]"), std::string::npos);
+  EXPECT_NE(message([] { transfer(Profile({0}, {2}, {400}, {0}), std::vector<double>{1}, WaveSetup{Wave::SH, 90.0}); })
+                .find("angle"),
+            std::string::npos);
+  EXPECT_NE(message([] { damping_law_from_name("bogus"); }).find("'bogus'"), std::string::npos);
+  // Q = 1/(2 xi); 0 is elastic.
+  const Profile q = Profile::from_quality({10, 0}, {1.8, 2}, {200, 400}, {10, 0});
+  EXPECT_DOUBLE_EQ(q.damping_s()[0], 0.05);
+  EXPECT_EQ(q.damping_s()[1], 0.0);
+}
+
+TEST(DampingLaws, ComplexModuliAtTenPerCent) {
+  const double xi = 0.1;
+  const auto near = [](cdouble a, cdouble b) { return std::abs(a - b) < 1e-15; };
+  EXPECT_TRUE(near(complex_modulus(1.0, xi, DampingLaw::SEED), {1.0, -0.2}));
+  EXPECT_TRUE(near(complex_modulus(1.0, xi, DampingLaw::KRAMER), {0.99, -0.2}));
+  EXPECT_TRUE(near(complex_modulus(1.0, xi, DampingLaw::DORMIEUX), {std::sqrt(0.96), -0.2}));
+  // 1/(1 + 0.1 i)^2 = (0.99 - 0.2 i) / 1.0201
+  EXPECT_TRUE(near(complex_modulus(1.0, xi, DampingLaw::VELMAR), cdouble{0.99, -0.2} / 1.0201));
+  const cdouble v = complex_velocity(100.0, xi, DampingLaw::SEED);
+  EXPECT_LT(std::abs(v * v - 1e4 * cdouble{1.0, -0.2}), 1e-10);
+  EXPECT_THROW(complex_modulus(1.0, 0.6, DampingLaw::DORMIEUX), InvalidArgument);
+}
+
+}  // namespace
+}  // namespace velmar
