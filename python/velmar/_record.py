@@ -94,8 +94,8 @@ class Record:
     def __repr__(self) -> str:
         a = self._accel
         i = int(np.argmax(np.abs(a)))
-        label = f" {self._name!r}," if self._name else ""
-        return (f"velmar.Record({label} {a.size} samples at dt={self._dt:g} s "
+        label = f"{self._name!r}, " if self._name else ""
+        return (f"velmar.Record({label}{a.size} samples at dt={self._dt:g} s "
                 f"({self.duration:g} s), peak {a[i]:.6g} {self._units} at {i * self._dt:g} s)")
 
     def _core_args(self) -> tuple:
