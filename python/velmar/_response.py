@@ -37,6 +37,11 @@ def _setup(p: Profile, wave: str, angle: float, modulus: Optional[str], componen
     a = _checks.angle("angle", angle)
     law = _checks.optional_choice("modulus", modulus, MODULUS_LAWS) or p.modulus or "velmar"
     c = _checks.optional_choice("component", component, COMPONENTS)
+    if law == "dormieux":
+        # sqrt(1 - 4 xi^2) is real only up to xi = 0.5.
+        for name, d in (("damping", p.damping), ("damping_p", p.damping_p if w != "SH" else None)):
+            if d is not None:
+                _checks.first_bad(name, d, d <= 0.5, "must be at most 0.5 under modulus 'dormieux'")
     if w == "SH":
         if c == "vertical":
             raise ValueError("component must be None or 'horizontal' for an SH wave, got 'vertical'")
