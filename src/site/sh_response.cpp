@@ -155,8 +155,14 @@ void put(const Outputs& o, std::size_t out, std::size_t i, cdouble u, cdouble ta
 // One frequency with the library functions, the state carried as (u, tau)
 // with the layer matrix written with sin(z)/z where z is small (no 0/0 at a
 // zero vertical wavenumber). Serves the lanes the block cannot.
+// Scratch of scalar_frequency: the state at every target.
+struct TargetStates {
+  std::vector<cdouble> u, tau;
+  std::vector<double> lg;
+};
+
 void scalar_frequency(const std::vector<Entry>& E, const std::vector<Target>& T, double omega,
-                      const Outputs& o, std::size_t i, bool conjugate) {
+                      const Outputs& o, std::size_t i, bool conjugate, TargetStates& st) {
   const std::size_t N = E.size() - 1;
   if (omega == 0.0) {
     for (const Target& t : T) put(o, t.out, i, cdouble{2.0, 0.0}, cdouble{}, E[t.entry], conjugate);
@@ -195,9 +201,9 @@ void scalar_frequency(const std::vector<Entry>& E, const std::vector<Target>& T,
   std::size_t next = 0;
   cdouble u{1.0, 0.0}, tau{};
   double lg = 0.0;
-  thread_local std::vector<cdouble> tu, tt;
-  thread_local std::vector<double> tl;
-  tu.resize(T.size()), tt.resize(T.size()), tl.resize(T.size());
+  std::vector<cdouble>& tu = st.u;
+  std::vector<cdouble>& tt = st.tau;
+  std::vector<double>& tl = st.lg;
   for (std::size_t n = 0; n <= N; ++n) {
     for (; next < T.size() && T[next].entry == n; ++next) {
       const Mat m = matrix(E[n], T[next].dz);
@@ -277,6 +283,7 @@ void sh_response(const ShMedium& medium, double angle_deg, std::span<const doubl
   double* lg = lane_array(4 * (2 + nt) + 1);
   const auto target_lg = [&](std::size_t k) { return lane_array(4 * (2 + nt) + 2 + k); };
   std::vector<char> scalar(BLOCK);
+  TargetStates states{std::vector<cdouble>(nt), std::vector<cdouble>(nt), std::vector<double>(nt)};
 
   for (std::size_t start = 0; start < nf; start += BLOCK) {
     const std::size_t lanes = std::min(BLOCK, nf - start);
@@ -338,7 +345,7 @@ void sh_response(const ShMedium& medium, double angle_deg, std::span<const doubl
         ok = finite(um) && finite(tau);
         if (ok) put(out, T[k].out, start + i, um, tau, e, conjugate);
       }
-      if (!ok) scalar_frequency(E, T, om[i], out, start + i, conjugate);
+      if (!ok) scalar_frequency(E, T, om[i], out, start + i, conjugate, states);
     }
   }
 }
