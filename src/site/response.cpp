@@ -152,6 +152,19 @@ std::vector<cdouble> transfer(const Profile& profile, std::span<const double> fr
   if (setup.wave != Wave::SH && !motion) {
     throw InvalidArgument("strain and stress are computed for SH waves only");
   }
+  if (setup.wave == Wave::SH) {
+    // Only the series asked for.
+    check_setup(setup);
+    check_values("freqs", freqs, false);
+    std::vector<cdouble> u(freqs.size()), other;
+    if (!motion) other.resize(freqs.size());
+    const std::span<cdouble> none;
+    sh_response(sh_medium(profile, setup.law), setup.angle, freqs, std::span<const double>(&depth, 1), u,
+                quantity == Quantity::STRAIN ? std::span<cdouble>(other) : none,
+                quantity == Quantity::STRESS ? std::span<cdouble>(other) : none);
+    if (motion) return u;
+    return other;
+  }
   ResponseGrid g = response(profile, freqs, std::span<const double>(&depth, 1), setup);
   if (setup.wave == Wave::SH) {
     if (quantity == Quantity::STRAIN) return std::move(g.strain);

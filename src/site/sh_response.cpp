@@ -30,7 +30,7 @@ using poly::half_exp_poly;
 using poly::SINCOS_LIMIT;
 using poly::sincos_poly;
 
-constexpr std::size_t BLOCK = 32;  // frequencies side by side
+constexpr std::size_t BLOCK = 64;  // frequencies side by side
 
 // A lane whose column leaves these bounds is brought back near 1 by a power of two.
 constexpr double RESCALE_HIGH = 0x1p+400;
@@ -128,7 +128,7 @@ bool finite(cdouble z) { return std::isfinite(z.real()) && std::isfinite(z.imag(
 
 // mantissa * e^{lg}, with the exponential formed so that neither factor overflows.
 cdouble scaled(cdouble m, double lg) {
-  if (m == cdouble{}) return m;
+  if (lg == 0.0 || m == cdouble{}) return m;
   if (std::abs(lg) < 700.0) return m * std::exp(lg);
   const double big = std::max(std::abs(m.real()), std::abs(m.imag()));
   return (m / big) * std::exp(lg + std::log(big));
@@ -144,17 +144,25 @@ struct Outputs {
 void put(const Outputs& o, std::size_t out, std::size_t i, cdouble u, cdouble tau, const Entry& e,
          bool conjugate) {
   const std::size_t k = out * o.nf + i;
-  const cdouble strain = tau / e.M;
   o.u[k] = conjugate ? std::conj(u) : u;
-  if (!o.strain.empty()) o.strain[k] = conjugate ? std::conj(strain) : strain;
+  if (!o.strain.empty()) {
+    const cdouble strain = tau / e.M;
+    o.strain[k] = conjugate ? std::conj(strain) : strain;
+  }
   if (!o.stress.empty()) o.stress[k] = conjugate ? std::conj(tau) : tau;
 }
 
 // One frequency with the library functions, the state carried as (u, tau)
 // with the layer matrix written with sin(z)/z where z is small (no 0/0 at a
 // zero vertical wavenumber). Serves the lanes the block cannot.
+// Scratch of scalar_frequency: the state at every target.
+struct TargetStates {
+  std::vector<cdouble> u, tau;
+  std::vector<double> lg;
+};
+
 void scalar_frequency(const std::vector<Entry>& E, const std::vector<Target>& T, double omega,
-                      const Outputs& o, std::size_t i, bool conjugate) {
+                      const Outputs& o, std::size_t i, bool conjugate, TargetStates& st) {
   const std::size_t N = E.size() - 1;
   if (omega == 0.0) {
     for (const Target& t : T) put(o, t.out, i, cdouble{2.0, 0.0}, cdouble{}, E[t.entry], conjugate);
@@ -193,9 +201,9 @@ void scalar_frequency(const std::vector<Entry>& E, const std::vector<Target>& T,
   std::size_t next = 0;
   cdouble u{1.0, 0.0}, tau{};
   double lg = 0.0;
-  thread_local std::vector<cdouble> tu, tt;
-  thread_local std::vector<double> tl;
-  tu.resize(T.size()), tt.resize(T.size()), tl.resize(T.size());
+  std::vector<cdouble>& tu = st.u;
+  std::vector<cdouble>& tt = st.tau;
+  std::vector<double>& tl = st.lg;
   for (std::size_t n = 0; n <= N; ++n) {
     for (; next < T.size() && T[next].entry == n; ++next) {
       const Mat m = matrix(E[n], T[next].dz);
@@ -275,6 +283,7 @@ void sh_response(const ShMedium& medium, double angle_deg, std::span<const doubl
   double* lg = lane_array(4 * (2 + nt) + 1);
   const auto target_lg = [&](std::size_t k) { return lane_array(4 * (2 + nt) + 2 + k); };
   std::vector<char> scalar(BLOCK);
+  TargetStates states{std::vector<cdouble>(nt), std::vector<cdouble>(nt), std::vector<double>(nt)};
 
   for (std::size_t start = 0; start < nf; start += BLOCK) {
     const std::size_t lanes = std::min(BLOCK, nf - start);
@@ -319,20 +328,24 @@ void sh_response(const ShMedium& medium, double angle_deg, std::span<const doubl
       const cdouble cu{c.ur[i], c.ui[i]};
       const cdouble cs{c.sr[i], c.si[i]};
       // Twice the incident amplitude per unit surface displacement, with the
-      // stress turned into the half-space's units: cu + i rho_h cs.
-      const cdouble u0 = 2.0 / (cu + cdouble{0.0, 1.0} * (E[N].rho * cs));
+      // stress turned into the half-space's units: 2 / (cu + i rho_h cs).
+      const cdouble rs = E[N].rho * cs;
+      const double dr = cu.real() - rs.imag(), di = cu.imag() + rs.real();
+      const double inv = 2.0 / (dr * dr + di * di);
+      const cdouble u0{dr * inv, -di * inv};
       bool ok = !scalar[i] && finite(u0) && std::isfinite(lg[i]);
+      const bool want_tau = !strain.empty() || !stress.empty();
       for (std::size_t k = 0; ok && k < nt; ++k) {
         const Columns t = slot(2 + k);
         const Entry& e = E[T[k].entry];
         const double l = target_lg(k)[i] - lg[i];
         const cdouble um = scaled(u0 * cdouble{t.ur[i], t.ui[i]}, l);
         // tau = M nu s = omega mc s
-        const cdouble tau = scaled(u0 * cdouble{t.sr[i], t.si[i]}, l) * (om[i] * e.mc);
+        const cdouble tau = want_tau ? scaled(u0 * cdouble{t.sr[i], t.si[i]}, l) * (om[i] * e.mc) : cdouble{};
         ok = finite(um) && finite(tau);
         if (ok) put(out, T[k].out, start + i, um, tau, e, conjugate);
       }
-      if (!ok) scalar_frequency(E, T, om[i], out, start + i, conjugate);
+      if (!ok) scalar_frequency(E, T, om[i], out, start + i, conjugate, states);
     }
   }
 }
