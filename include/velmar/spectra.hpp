@@ -1,0 +1,68 @@
+// spectra.hpp: what engineers read off a motion: response spectra, Fourier
+// spectra and their smoothing, intensity measures, peaks with depth.
+//
+// Units: accelerations in the record's own units unless stated; periods in
+// s; frequencies in Hz; damping as a ratio (0.05 = 5 %).
+#pragma once
+
+#include <span>
+#include <vector>
+
+#include "velmar/motion.hpp"
+
+namespace velmar {
+
+// Peak responses of damped single-degree-of-freedom oscillators.
+struct ResponseSpectrum {
+  std::vector<double> periods;  // s
+  double damping = 0.05;
+  std::vector<double> sd;   // peak relative displacement, (record units) x s^2
+  std::vector<double> psv;  // omega SD, (record units) x s
+  std::vector<double> psa;  // omega^2 SD, record units
+};
+
+// The default period list: 100 periods log-spaced from 0.01 s to 10 s.
+std::vector<double> default_periods();
+
+// SD, PSV and PSA of `accel` (sampled every dt) for every period, with the
+// exact recursion for a record linear between samples, the oscillator at
+// rest at the start, the peak over the record's samples; with
+// free_vibration > 0 the record is followed by that many seconds of zeros
+// first. Throws InvalidArgument for an empty record, a non-finite sample,
+// dt <= 0, a period <= 0, damping outside [0, 1).
+ResponseSpectrum response_spectrum(std::span<const double> accel, double dt, std::span<const double> periods,
+                                   double damping = 0.05, double free_vibration = 0.0);
+
+// Fourier amplitude spectrum |X(f)| dt of a record at f = k / (N dt),
+// k = 0 .. N/2 (the record not padded); frequencies to `freqs`.
+std::vector<double> fourier_amplitude(std::span<const double> accel, double dt, std::vector<double>& freqs);
+
+// Konno-Ohmachi smoothing of `amplitude` (given at `freqs`, ascending) onto
+// `centres` (Hz > 0), window [sin(b log10(f/fc)) / (b log10(f/fc))]^4.
+std::vector<double> konno_ohmachi(std::span<const double> freqs, std::span<const double> amplitude,
+                                  std::span<const double> centres, double b = 40.0);
+
+struct IntensityMeasures {
+  double pga = 0.0;  // record units
+  double pgv = 0.0;  // m/s
+  double pgd = 0.0;  // m
+  double arias = 0.0;  // m/s (final value of the Arias intensity)
+  double d5_95 = 0.0;  // s, significant duration
+  double cav = 0.0;    // m/s, cumulative absolute velocity
+};
+
+// Cumulative Arias intensity pi/(2g) int a^2 dt, m/s, at every sample.
+std::vector<double> arias_intensity(const Record& record);
+IntensityMeasures intensity_measures(const Record& record);
+
+// Peaks with depth for a record propagated through a profile (SH): at the
+// middle of every layer and at every interface (surface included).
+struct PeakProfile {
+  std::vector<double> depth;     // m
+  std::vector<double> accel;     // record units
+  std::vector<double> strain;    // ratio
+  std::vector<double> stress;    // kPa
+};
+PeakProfile peak_profile(const Record& record, const Profile& profile, const PropagateOptions& options);
+
+}  // namespace velmar
