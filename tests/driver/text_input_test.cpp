@@ -40,7 +40,7 @@ std::string line_of(const char* t) {
 
 struct Scan {
   std::vector<double> values;
-  int lines_used;
+  std::int64_t lines_used;
   std::string next_line;  // the line the next read would see
 };
 

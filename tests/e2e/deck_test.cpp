@@ -17,7 +17,7 @@ TEST(LimitStops, LayerLimitPrintsItsLineAndStopsWithStatus1) {
   const RunResult r = run_velmar(d.path(), "out.txt\n0 0.0\n50 1 1\n");
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, " NUMERO MASSIMO STRATI =          49\n");
-  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.err, "limit: at most 49 layers (NLAYER = 50)\n");
   ASSERT_TRUE(fs::exists(d / "out.txt"));  // created when the deck named it, left empty
   EXPECT_EQ(fs::file_size(d / "out.txt"), 0u);
 }
@@ -30,7 +30,8 @@ TEST(LimitStops, SampleLimitHoldsForEveryCountThatFitsIn32Bits) {
     const RunResult r = run_velmar(d.path(), deck);
     EXPECT_EQ(r.status, 1) << npt;
     EXPECT_EQ(r.out, " NUMERO PUNTI MASSIMO =       30000\n") << npt;
-    EXPECT_EQ(r.err, "") << npt;  // the missing signal file is never opened
+    // The missing signal file is never opened.
+    EXPECT_EQ(r.err, "limit: at most 30000 samples (NPT = " + std::string(npt) + ")\n") << npt;
   }
 }
 
