@@ -83,6 +83,8 @@ void psv_component(RunState& s, bool vertical) {
   }
 }
 
+namespace {
+
 // A value the program cannot carry on with: not finite, or at the float
 // limit where a response routine saturates a result beyond the float range.
 bool beyond_float_range(float v) { return !(std::fabs(v) < std::numeric_limits<float>::max()); }
@@ -115,7 +117,8 @@ void require_finite_record(const RunState& s, std::span<const float> x) {
   }
 }
 
-void compute(RunState& s) {
+// The response loops, the guard on the responses and the filtering of the run's kind.
+void compute_responses(RunState& s) {
   const bool signal = (s.ISIG == 1);
   if (s.ITYPE == 0) {
     response_loop_sh(s, false);
@@ -141,6 +144,21 @@ void compute(RunState& s) {
       psv_component(s, false);
       CONVOL(s.SIG, s.SIGIM, s.RESA, s.RESB, s.TRIG, s.WORK, s.LFAC, s.NFFT, s.ICONV);
     }
+  }
+}
+
+}  // namespace
+
+void compute(RunState& s) {
+  try {
+    compute_responses(s);
+  } catch (const RunStop& stop) {
+    // The transform set-up's limit stop carries its exact line only; the
+    // English line for standard error is added here, where NFFT is known.
+    if (stop.status() != EXIT_LIMIT || !stop.err_text().empty()) throw;
+    throw RunStop(EXIT_LIMIT, stop.out_text(),
+                  "limit: a transform length whose prime factors are 2, 3 and 5 only (NFFT = " +
+                      std::to_string(s.NFFT) + ")\n");
   }
 }
 
@@ -176,16 +194,7 @@ void run_deck(std::istream& deck, const std::string& deck_name, RunState& s) {
   read_run_input(src, s, out);
   if (s.ISIG == 1) prepare_signal(s);
   set_grid(s);
-  try {
-    compute(s);
-  } catch (const RunStop& stop) {
-    // The transform set-up's limit stop prints its exact line only; the
-    // English line on standard error is added here, where NFFT is known.
-    if (stop.status() != EXIT_LIMIT || !stop.err_text().empty()) throw;
-    throw RunStop(EXIT_LIMIT, stop.out_text(),
-                  "limit: a transform length whose prime factors are 2, 3 and 5 only (NFFT = " +
-                      std::to_string(s.NFFT) + ")\n");
-  }
+  compute(s);
   out.replace_content(format_output(s));
 }
 
