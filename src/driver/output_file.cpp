@@ -33,10 +33,11 @@ constexpr std::size_t TEMP_PATH_CAPACITY = 4096;
 char temp_path[TEMP_PATH_CAPACITY];
 volatile std::sig_atomic_t temp_armed = 0;
 
-// Signals that end the process and first remove the temporary file, and
-// signals ignored while writing so that the write fails with EFBIG (past the
-// file-size limit) or EPIPE (a FIFO whose reader has gone) and gets a message.
-constexpr std::array<int, 3> ENDING_SIGNALS = {SIGINT, SIGTERM, SIGHUP};
+// Signals whose default action ends the process: while writing, they first
+// remove the temporary file. And signals ignored while writing, so that the
+// write fails with EFBIG (past the file-size limit) or EPIPE (a FIFO whose
+// reader has gone) and gets a message.
+constexpr std::array<int, 7> ENDING_SIGNALS = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGALRM, SIGUSR1, SIGUSR2};
 constexpr std::array<int, 2> IGNORED_SIGNALS = {SIGXFSZ, SIGPIPE};
 
 extern "C" void remove_temp_and_reraise(int sig) {

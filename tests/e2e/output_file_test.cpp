@@ -132,7 +132,7 @@ TEST_P(SignalDuringWrite, EndsTheRunAndLeavesEveryOldByte) {
   EXPECT_EQ(names_in(d.path()), std::vector<std::string>{"out.txt"});
 }
 
-INSTANTIATE_TEST_SUITE_P(Signals, SignalDuringWrite, ::testing::Values(SIGINT, SIGTERM, SIGHUP),
+INSTANTIATE_TEST_SUITE_P(Signals, SignalDuringWrite, ::testing::Values(SIGINT, SIGTERM, SIGHUP, SIGALRM, SIGUSR1),
                          [](const auto& info) { return std::string(sigabbrev_np(info.param)); });
 
 TEST(OutputFileFaults, TwoRunsOnOneFileLeaveOneWholeResult) {
