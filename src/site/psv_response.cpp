@@ -30,8 +30,7 @@ using namespace psv;
 
 // Below this w T (T the slowest travel time to the deepest point of
 // interest) the response differs from the static one by far less than double
-// rounding, and w^2, 1/w^2 could leave the double range: the static value is
-// returned.
+// rounding: the static value is returned exactly, at every depth.
 constexpr double STATIC_OMEGA_T = 1.0e-20;
 
 // exp(709) is about the largest double; a wave grown beyond it saturates.
@@ -72,14 +71,6 @@ void check_medium(const PsvMedium& m) {
     check_velocity("vp", i, m.vp[i]);
   }
 }
-
-// Frequency-independent quantities of one layer.
-struct LayerConst {
-  Cx mu;   // rho vs^2
-  Cx sa2;  // 1 / vp^2
-  Cx sb2;  // 1 / vs^2
-  double inv_rho = 0.0;
-};
 
 struct Segment {
   std::size_t layer = 0;
@@ -150,19 +141,24 @@ void psv_response(const PsvMedium& medium, bool incident_sv, double angle_deg, s
   }
   if (nf == 0 || nd == 0) return;
 
-  // Layer tops, and the frequency-independent constants.
+  // Every wavenumber is proportional to w and every layer enters only
+  // through w h: the layer waves and the half-space rows are formed once, at
+  // w = 1, and each frequency scales the thicknesses instead (no power of w
+  // is ever formed, so no frequency overflows them).
+  const HalfspaceRows rows = halfspace_rows(beta_h, alpha_h, rho_h, incident_sv, sin_t, cos_t, c, 1.0);
+  const Cx k = rows.k;
+  const Cx k2 = k * k;
   std::vector<double> tops(n + 1, 0.0);
-  std::vector<LayerConst> layers;
-  layers.resize(n);
+  std::vector<LayerWaves> waves;
+  waves.resize(n);
   double slowness = 1.0 / std::min(std::abs(medium.vs[n]), std::abs(medium.vp[n]));
   for (std::size_t m = 0; m < n; ++m) {
     tops[m + 1] = tops[m] + medium.thickness[m];
     const Cx vs = to_cx(medium.vs[m]);
-    const Cx vp = to_cx(medium.vp[m]);
     const double rho = medium.density[m];
     const Cx sb = div(Cx{1.0, 0.0}, vs);
-    const Cx sa = div(Cx{1.0, 0.0}, vp);
-    layers[m] = {vs * (rho * vs), sa * sa, sb * sb, 1.0 / rho};
+    const Cx sa = div(Cx{1.0, 0.0}, to_cx(medium.vp[m]));
+    waves[m] = layer_waves(vs * (rho * vs), sa * sa, sb * sb, 1.0 / rho, 1.0, k2);
     slowness = std::max({slowness, 1.0 / std::abs(medium.vs[m]), 1.0 / std::abs(medium.vp[m])});
   }
   const double H = tops[n];
@@ -198,6 +194,11 @@ void psv_response(const PsvMedium& medium, bool incident_sv, double angle_deg, s
     in_halfspace = true;
   }
   const double travel = std::max(H, zmax) * slowness;
+  for (std::size_t i = 0; i < nf; ++i) {
+    if (!std::isfinite(2.0 * std::numbers::pi * std::abs(freqs[i]) * travel)) {
+      invalid(at("freqs", i), freqs[i], "is too high: w times the travel time to the deepest point overflows");
+    }
+  }
 
   std::vector<Mat42> Q(nseg + 1);
   std::vector<Step> steps;
@@ -209,16 +210,10 @@ void psv_response(const PsvMedium& medium, bool incident_sv, double angle_deg, s
   Y0[0] = {1.0, 0.0};
   Y0[3] = {1.0, 0.0};
 
-  // The static limit: the bare half-space's surface values (its rows do not
-  // depend on the frequency).
-  Cx u0;
-  Cx w0;
-  {
-    const HalfspaceRows rows = halfspace_rows(beta_h, alpha_h, rho_h, incident_sv, sin_t, cos_t, c, 1.0);
-    const std::array<Cx, 2> a = surface_coefficients(rows.K3, rows.K4, Y0, incident_sv);
-    u0 = a[0];
-    w0 = mul_i(a[1]);
-  }
+  // The static limit: the bare half-space's surface values.
+  const std::array<Cx, 2> a0 = surface_coefficients(rows.K3, rows.K4, Y0, incident_sv);
+  const Cx u0 = a0[0];
+  const Cx w0 = mul_i(a0[1]);
 
   // Incident wave's displacement at the top of the half-space, and the
   // half-space's horizontal and vertical slownesses per unit w (for depths
@@ -244,24 +239,10 @@ void psv_response(const PsvMedium& medium, bool incident_sv, double angle_deg, s
       }
       continue;
     }
-    const HalfspaceRows rows = halfspace_rows(beta_h, alpha_h, rho_h, incident_sv, sin_t, cos_t, c, omega);
-    const Cx k = rows.k;
-    const Cx k2 = k * k;
-    const double w2 = omega * omega;
-    const double inv_w2 = 1.0 / w2;
-
     Mat42 Y = Y0;
     Q[0] = Y;
-    LayerWaves L;
-    std::size_t current = n;  // the layer whose waves L holds
     for (std::size_t j = 0; j < nseg; ++j) {
-      const Segment& sg = segs[j];
-      if (sg.layer != current) {
-        const LayerConst& lc = layers[sg.layer];
-        L = layer_waves(lc.mu, lc.sa2, lc.sb2, inv_w2 * lc.inv_rho, w2, k2);
-        current = sg.layer;
-      }
-      steps[j] = stable_step(L, k, k2, sg.h, rows.s, Y);
+      steps[j] = stable_step(waves[segs[j].layer], k, k2, omega * segs[j].h, rows.s, Y);
       Q[j + 1] = Y;
     }
 

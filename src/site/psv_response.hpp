@@ -51,10 +51,13 @@ struct PsvMedium {
 // which is exact (an interface between identical media changes nothing) and
 // keeps the stable solve's accuracy there. Below the top of the half-space
 // the field is the incident wave plus the two reflected ones, each with its
-// own exponential.
+// own exponential. Everything is evaluated at unit angular frequency with
+// every length scaled by w (the response depends on w only through w h and
+// w z), so no power of w is formed and no frequency overflows one; the layer
+// waves and the half-space rows are formed once per call.
 //
-// The static limit: where w T < 1e-20 (T the slowest travel time from the
-// surface to the deepest point asked for, including f = 0) every layer matrix
+// The static limit: where w T < 1e-20 (f = 0 included; T the slowest travel
+// time from the surface to the deepest point asked for) every layer matrix
 // is the identity to far below double rounding and the response is that of
 // the bare half-space, the same at every depth; it is returned exactly.
 // A negative frequency gives the complex conjugate of the response at |f|.

@@ -354,6 +354,28 @@ TEST(PsvResponse, ThickSoftStronglyDampedLayersStayFiniteAndAccurateAtHighFreque
   RecordProperty("worst_units", std::to_string(worst));
 }
 
+// No power of the frequency may overflow: far beyond any physical frequency
+// the response stays finite (a damped surface decays to 0), and a frequency
+// whose w T overflows is refused.
+TEST(PsvResponse, FiniteAtAnyRepresentableFrequency) {
+  for (const Model& m : {elastic_stack(), damped_halfspace()}) {
+    const std::vector<double> z = probe_depths(m);
+    for (bool sv : {false, true}) {
+      const Result r = run(m, sv, 20.0, {1.0e6, 1.0e20, 1.0e100, 1.0e200, 1.0e300}, z);
+      for (std::size_t e = 0; e < r.u.size(); ++e) {
+        EXPECT_TRUE(std::isfinite(r.u[e].real()) && std::isfinite(r.u[e].imag()) && std::isfinite(r.w[e].real()) &&
+                    std::isfinite(r.w[e].imag()))
+            << e;
+      }
+    }
+  }
+  std::vector<cdouble> U(1);
+  std::vector<cdouble> W(1);
+  EXPECT_THROW(psv_response(medium_of(soft_basin()), false, 0.0, std::vector<double>{1.0e307},
+                            std::vector<double>{0.0}, U, W),
+               InvalidArgument);
+}
+
 TEST(PsvResponse, NegativeFrequencyGivesTheConjugate) {
   const Model m = damped_halfspace();
   const std::vector<double> z = probe_depths(m);
