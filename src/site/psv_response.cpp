@@ -137,7 +137,7 @@ void psv_response(const PsvMedium& medium, bool incident_sv, double angle_deg, s
   if (!(std::isfinite(c.re) && std::isfinite(c.im)) || (c.re == 0.0 && c.im == 0.0)) {
     invalid("angle_deg", angle_deg,
             incident_sv ? "must not be the critical angle of the half-space for an SV wave"
-                        : "gives no half-space root for a P wave (VP equal to VS in the half-space)");
+                        : "gives a zero half-space root for a P wave (sin(angle) VS / VP = 1)");
   }
   if (nf == 0 || nd == 0) return;
 
