@@ -6,9 +6,8 @@
 // per layer and frequency; "vs_baseline" the baseline's time on the same
 // model and grid divided by this one's, measured in the same run.
 //
-// Variants: HASPSV itself with the full profile (IPROF = 1; per frequency the
-// literal solve where it is accurate, the stable one elsewhere), each solve
-// forced, psv_sweep (surface only, the whole grid in one call, as the driver
+// Variants: HASPSV itself with the full profile (IPROF = 1; the stable
+// solve), psv_sweep (surface only, the whole grid in one call, as the driver
 // needs it), on the graded model (benign) and on a soft model that needs the
 // stable solve at most frequencies; and the yardstick baseline_haspsv: the
 // layer-matrix steps written directly with std::complex<double> (eight
@@ -31,7 +30,6 @@
 #include "bench_models.hpp"
 #include "layers/complex_ops.hpp"
 #include "layers/haspsv.hpp"
-#include "layers/psv_solve.hpp"
 #include "layers/psv_sweep.hpp"
 
 namespace velmar {
@@ -41,7 +39,8 @@ using bench::SWEEP;
 using bench::sweep;
 
 // Stiffening with depth, moderately damped; soft = ten times softer S waves
-// with Q of 5, where exp(X_S - X_P) leaves the literal solve above a few Hz.
+// with Q of 5, where exp(X_S - X_P) is large enough above a few Hz that the
+// stable solve splits layers.
 LayerTable graded_model(int nlayer, bool soft) {
   LayerTable t = bench::graded_base(nlayer, soft ? 0.3f : 1.0f);
   for (int k = 0; k < nlayer; ++k) {
@@ -189,7 +188,7 @@ void baseline_haspsv(const LayerTable& table, int ITYPE, float ANGAZ, float ANGL
   }
 }
 
-enum class Variant { HASPSV_AUTO, LITERAL, STABLE, BASELINE };
+enum class Variant { HASPSV_AUTO, BASELINE };
 
 using Clock = std::chrono::steady_clock;
 
@@ -199,10 +198,6 @@ void evaluate(const LayerTable& t, const std::vector<float>& grid, ResponseArray
     float f = f0;
     if constexpr (V == Variant::HASPSV_AUTO) {
       HASPSV(t, 1, 90.0f, 20.0f, f, 1, ups, wps);
-    } else if constexpr (V == Variant::LITERAL) {
-      haspsv_solve(t, 1, 90.0f, 20.0f, f, 1, ups, wps, PsvSolve::LITERAL);
-    } else if constexpr (V == Variant::STABLE) {
-      haspsv_solve(t, 1, 90.0f, 20.0f, f, 1, ups, wps, PsvSolve::STABLE);
     } else {
       baseline_haspsv(t, 1, 90.0f, 20.0f, f, 1, ups, wps);
     }
@@ -344,18 +339,12 @@ void layer_args(benchmark::internal::Benchmark* b) { b->Arg(1)->Arg(10)->Arg(49)
 
 void BM_HASPSV(benchmark::State& s) { run_sweep<Variant::HASPSV_AUTO, false>(s); }
 void BM_HASPSV_soft(benchmark::State& s) { run_sweep<Variant::HASPSV_AUTO, true>(s); }
-void BM_literal_solve(benchmark::State& s) { run_sweep<Variant::LITERAL, false>(s); }
-void BM_stable_solve(benchmark::State& s) { run_sweep<Variant::STABLE, false>(s); }
-void BM_stable_solve_soft(benchmark::State& s) { run_sweep<Variant::STABLE, true>(s); }
 void BM_baseline_haspsv(benchmark::State& s) { run_sweep<Variant::BASELINE, false>(s); }
 void BM_psv_sweep(benchmark::State& s) { run_psv_sweep<false>(s); }
 void BM_psv_sweep_soft(benchmark::State& s) { run_psv_sweep<true>(s); }
 
 BENCHMARK(BM_HASPSV)->Apply(layer_args);
 BENCHMARK(BM_HASPSV_soft)->Apply(layer_args);
-BENCHMARK(BM_literal_solve)->Apply(layer_args);
-BENCHMARK(BM_stable_solve)->Apply(layer_args);
-BENCHMARK(BM_stable_solve_soft)->Apply(layer_args);
 BENCHMARK(BM_baseline_haspsv)->Apply(layer_args);
 BENCHMARK(BM_psv_sweep)->Apply(layer_args);
 BENCHMARK(BM_psv_sweep_soft)->Apply(layer_args);

@@ -24,9 +24,14 @@ namespace velmar {
 
 // Reads and checks the whole run input; opens the output file on the first
 // line. Sets the run parameters, the layer table, SIG[0..NPT) of a signal run
-// and, in a transfer-function run, FMIN, FMAX, DF and NF. Limit stops throw
+// and the frequency grid (FMIN, FMAX, DF, NF; NFFT of a signal run). Limit stops throw
 // RunStop with status 1, refused input with status 2.
 void read_run_input(LineSource& deck, RunState& s, OutputFile& out);
+
+// The grid of a signal run, derived once from NPT and DT: NFFT (checked
+// against the transform-length limit), FMIN = 0, FMAX = 1/(2 DT),
+// DF = 1/(NFFT DT) and NF = NFFT/2. Does not check that DT gives a finite grid.
+void set_signal_grid(RunState& s);
 
 // The transform-length limit: NFFT above MAXPT stops the run (status 1).
 void check_transform_length(int NFFT);

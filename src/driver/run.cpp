@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <limits>
 #include <span>
 #include <string>
 
@@ -14,7 +15,6 @@
 #include "layers/psv_sweep.hpp"
 #include "layers/sh_sweep.hpp"
 #include "signal/convol.hpp"
-#include "signal/nearfft.hpp"
 #include "signal/taper.hpp"
 
 namespace velmar {
@@ -35,15 +35,7 @@ void prepare_signal(RunState& s) {
   if (s.IHALF == 2) {
     for (int i = 0; i < s.NPT; ++i) s.SIG[static_cast<std::size_t>(i)] /= 2.0f;
   }
-  int n = 0;
-  NEARFFT(s.NPT, n);
-  s.NFFT = 2 * n;
-  check_transform_length(s.NFFT);
   std::fill(s.SIG.begin() + s.NPT, s.SIG.begin() + s.NFFT, 0.0f);
-  s.FMIN = 0.0f;
-  s.FMAX = 1.0f / (2.0f * s.DT);
-  s.DF = 1.0f / (static_cast<float>(s.NFFT) * s.DT);
-  s.NF = s.NFFT / 2;
 }
 
 void set_grid(RunState& s) {
@@ -58,8 +50,11 @@ void response_loop_sh(RunState& s, bool amplitude) {
   const auto nf = static_cast<std::size_t>(s.NF);
   sh_sweep(s.table, s.ANGLE, s.LOUT, -1, std::span<float>(s.FREQ).first(nf), std::span<float>(s.RESA).first(nf),
            std::span<float>(s.RESB).first(nf), s.sh_work);
-  if (!amplitude) return;
-  for (std::size_t i = 0; i < nf; ++i) {
+  if (amplitude) sh_amplitudes(s);
+}
+
+void sh_amplitudes(RunState& s) {
+  for (std::size_t i = 0; i < static_cast<std::size_t>(s.NF); ++i) {
     s.RESA[i] = half_modulus(cfloat(s.RESA[i], s.RESB[i]));
     s.RESB[i] = 0.0f;  // a transfer table's SH column 3 stays 0.0
   }
@@ -88,60 +83,89 @@ void psv_component(RunState& s, bool vertical) {
   }
 }
 
-// The last guard before anything is written: a value that is not finite
-// stops the run (status 2) instead of reaching the output file.
-void require_finite_response(const RunState& s, std::span<const float> re, std::span<const float> im) {
+namespace {
+
+// A value the program cannot carry on with: not finite, or at the float
+// limit where a response routine saturates a result beyond the float range.
+bool beyond_float_range(float v) { return !(std::fabs(v) < std::numeric_limits<float>::max()); }
+
+// The last guard on a response: a value beyond the float range stops the run
+// (status 2) instead of reaching the filter or the output file, for SH and
+// P-SV alike. response(i) is the complex response at FREQ[i], i < NF.
+template <class Response>
+void require_computable_response(const RunState& s, Response response) {
   for (std::size_t i = 0; i < static_cast<std::size_t>(s.NF); ++i) {
-    if (!std::isfinite(re[i]) || !std::isfinite(im[i])) {
+    const cfloat u = response(i);
+    if (beyond_float_range(u.real()) || beyond_float_range(u.imag())) {
       char f[32];
       std::snprintf(f, sizeof f, "%g", static_cast<double>(s.FREQ[i]));
-      throw RunStop(EXIT_INPUT, {},
-                    "standard input: the model's response is not finite at frequency " + std::string(f) +
-                        " (values beyond the range the program can compute): '" + f + "'\n");
+      fail_at(s.deck_name, s.grid_line,
+              "the model's response at frequency " + std::string(f) +
+                  " is beyond the range the program can compute (too large or not finite)",
+              f);
     }
   }
 }
 
-void require_finite_record(std::span<const float> x) {
+void require_finite_record(const RunState& s, std::span<const float> x) {
   for (std::size_t j = 0; j < x.size(); ++j) {
-    if (!std::isfinite(x[j])) {
-      throw RunStop(EXIT_INPUT, {},
-                    "standard input: the filtered record overflows at sample " + std::to_string(j + 1) +
-                        " (the response or the samples are too large): '" + std::to_string(j + 1) + "'\n");
+    if (beyond_float_range(x[j])) {
+      const std::string n = std::to_string(j + 1);
+      fail_at(s.deck_name, s.grid_line,
+              "the filtered record overflows at sample " + n + " (the response or the samples are too large)", n);
     }
   }
 }
 
-void compute(RunState& s) {
+// The response loops, the guard on the responses and the filtering of the run's kind.
+void compute_responses(RunState& s) {
   const bool signal = (s.ISIG == 1);
   if (s.ITYPE == 0) {
-    response_loop_sh(s, !signal);
-    require_finite_response(s, s.RESA, s.RESB);
-    if (signal) CONVOL(s.SIG, s.SIGIM, s.RESA, s.RESB, s.TRIG, s.WORK, s.LFAC, s.NFFT, s.ICONV);
+    response_loop_sh(s, false);
+    require_computable_response(s, [&s](std::size_t i) { return cfloat(s.RESA[i], s.RESB[i]); });
+    if (signal) {
+      CONVOL(s.SIG, s.SIGIM, s.RESA, s.RESB, s.TRIG, s.WORK, s.LFAC, s.NFFT, s.ICONV);
+    } else {
+      sh_amplitudes(s);
+    }
   } else if (s.ITYPE > 0) {
     response_loop_psv(s);
+    require_computable_response(s, [&s](std::size_t i) { return s.USURF[i]; });
+    require_computable_response(s, [&s](std::size_t i) { return s.WSURF[i]; });
     if (!signal) {
       psv_amplitudes(s);
-      require_finite_response(s, s.RESA, s.RESB);
     } else {
       // A copy of the record through the vertical response, then the record
       // itself through the horizontal one. Both responses come from one
       // evaluation per frequency (a second evaluation would give the same).
       psv_component(s, true);
-      require_finite_response(s, s.RESA, s.RESB);
       std::copy(s.SIG.begin(), s.SIG.begin() + s.NFFT, s.SIG2.begin());
       CONVOL(s.SIG2, s.SIGIM, s.RESA, s.RESB, s.TRIG, s.WORK, s.LFAC, s.NFFT, s.ICONV);
       psv_component(s, false);
-      require_finite_response(s, s.RESA, s.RESB);
       CONVOL(s.SIG, s.SIGIM, s.RESA, s.RESB, s.TRIG, s.WORK, s.LFAC, s.NFFT, s.ICONV);
     }
   }
 }
 
+}  // namespace
+
+void compute(RunState& s) {
+  try {
+    compute_responses(s);
+  } catch (const RunStop& stop) {
+    // The transform set-up's limit stop carries its exact line only; the
+    // English line for standard error is added here, where NFFT is known.
+    if (stop.status() != EXIT_LIMIT || !stop.err_text().empty()) throw;
+    throw RunStop(EXIT_LIMIT, stop.out_text(),
+                  "limit: a transform length whose prime factors are 2, 3 and 5 only (NFFT = " +
+                      std::to_string(s.NFFT) + ")\n");
+  }
+}
+
 std::string format_output(const RunState& s) {
   if (s.ISIG == 1) {
-    require_finite_record(std::span<const float>(s.SIG).first(static_cast<std::size_t>(s.NFFT)));
-    require_finite_record(std::span<const float>(s.SIG2).first(static_cast<std::size_t>(s.NFFT)));
+    require_finite_record(s, std::span<const float>(s.SIG).first(static_cast<std::size_t>(s.NFFT)));
+    require_finite_record(s, std::span<const float>(s.SIG2).first(static_cast<std::size_t>(s.NFFT)));
   }
   std::string text;
   if (s.ISIG != 1) {

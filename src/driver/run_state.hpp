@@ -19,6 +19,7 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
 #include <string>
 
 #include "layers/layer_table.hpp"
@@ -38,6 +39,10 @@ using ComplexGrid = std::array<cfloat, MAX_FREQ>;
 struct RunState {
   std::string output_name;
   std::string signal_name;
+  // Where the grid comes from, for messages about the response: the deck's
+  // name and the line of FMIN (transfer-function run) or DT (signal run).
+  std::string deck_name;
+  std::int64_t grid_line = 0;
 
   int ITYPE = 0;
   float ANGLE = 0.0f;

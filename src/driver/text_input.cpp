@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
+#include <system_error>
 
 #include "common/run_stop.hpp"
 
@@ -15,6 +16,8 @@ namespace {
 // record of 30000 samples written on one line is under 1 MB).
 constexpr std::size_t MAX_LINE = std::size_t{1} << 24;
 
+constexpr std::string_view UTF8_BOM = "\xEF\xBB\xBF";
+
 }  // namespace
 
 bool LineSource::next_line() {
@@ -22,7 +25,18 @@ bool LineSource::next_line() {
   // (a disk image, a device) is refused at MAX_LINE instead of filling memory.
   line_.clear();
   std::streambuf* buf = in_.rdbuf();
-  int c = buf ? buf->sbumpc() : EOF;
+  // The stream buffer reports a failed read (EBADF, EIO, EISDIR) by throwing;
+  // it becomes the input error of the line being read.
+  auto next_byte = [&]() -> int {
+    try {
+      return buf ? buf->sbumpc() : EOF;
+    } catch (const std::system_error& e) {
+      fail(number_ + 1, "cannot read the input (" + e.code().message() + ")", line_);
+    } catch (const std::exception&) {
+      fail(number_ + 1, "cannot read the input", line_);
+    }
+  };
+  int c = next_byte();
   if (c == EOF) {
     in_.setstate(std::ios::eofbit);
     return false;
@@ -31,19 +45,27 @@ bool LineSource::next_line() {
   while (c != EOF && c != '\n') {
     if (line_.size() == MAX_LINE) fail(number_, "line longer than " + std::to_string(MAX_LINE) + " bytes", line_);
     line_.push_back(static_cast<char>(c));
-    c = buf->sbumpc();
+    c = next_byte();
   }
   if (!line_.empty() && line_.back() == '\r') line_.pop_back();
+  // A byte-order mark some editors put at the start of a UTF-8 file is not
+  // text: left in, it would become part of a file name or a bad number.
+  if (number_ == 1 && line_.starts_with(UTF8_BOM)) line_.erase(0, UTF8_BOM.size());
   return true;
 }
 
-void LineSource::fail(int line, std::string_view what, std::string_view text) const {
-  std::string msg = name_ + ":" + std::to_string(line) + ": ";
+void fail_at(std::string_view source, std::int64_t line, std::string_view what, std::string_view text) {
+  std::string msg(source);
+  msg += ":" + std::to_string(line) + ": ";
   msg += what;
   msg += ": ";
   msg += quote_text(text);
   msg += '\n';
   throw RunStop(EXIT_INPUT, {}, msg);
+}
+
+void LineSource::fail(std::int64_t line, std::string_view what, std::string_view text) const {
+  fail_at(name_, line, what, text);
 }
 
 void LineSource::fail_at_end(std::string_view expected) const {

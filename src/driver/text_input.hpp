@@ -32,14 +32,18 @@ class LineSource {
   LineSource(std::istream& in, std::string name) : in_(in), name_(std::move(name)) {}
 
   // Reads the next line into line(); false at the end of the source.
-  // A trailing carriage return (CRLF line ends) is not part of the line.
+  // A trailing carriage return (CRLF line ends) is not part of the line, nor
+  // is a UTF-8 byte-order mark at the very start of the source. A read error
+  // of the stream (a closed standard input, a folder) throws the input error.
   bool next_line();
   const std::string& line() const { return line_; }
-  int line_number() const { return number_; }
+  // Lines are counted in 64 bits: a source of more than 2^31 lines still
+  // gets the right number in its messages.
+  std::int64_t line_number() const { return number_; }
   const std::string& name() const { return name_; }
 
   // Throws the input error for line `line`: "<name>:<line>: <what>: '<text>'".
-  [[noreturn]] void fail(int line, std::string_view what, std::string_view text) const;
+  [[noreturn]] void fail(std::int64_t line, std::string_view what, std::string_view text) const;
   // The same, for the end of the source met where `expected` was needed.
   [[noreturn]] void fail_at_end(std::string_view expected) const;
 
@@ -47,8 +51,12 @@ class LineSource {
   std::istream& in_;
   std::string name_;
   std::string line_;
-  int number_ = 0;
+  std::int64_t number_ = 0;
 };
+
+// Throws RunStop (status 2) with the one-line input error
+// "<source>:<line>: <what>: '<text>'", the text quoted by quote_text.
+[[noreturn]] void fail_at(std::string_view source, std::int64_t line, std::string_view what, std::string_view text);
 
 // Quoted form of an offending text for a message: at most 40 characters,
 // bytes outside printable ASCII shown as \xHH, so a message stays one line.
@@ -62,7 +70,7 @@ enum class ValueKind { Int, Float };
 
 // One value of a group as it was found: its line and its text (valid during the callback).
 struct ValueAt {
-  int line = 0;
+  std::int64_t line = 0;
   std::string_view text;
 };
 

@@ -1,19 +1,12 @@
-// haspsv.cpp: P-SV response of the layer stack (HASPSV).
+// haspsv.cpp: P-SV response of the layer stack (HASPSV) and the kernel of
+// the stable solve it shares with psv_sweep and the library's psv_response
+// (declared in layers/psv_solve.hpp, whose glossary the names here follow).
 //
-// Glossary (0-based: table entry m+1 is element m, the half-space element N):
+// Glossary of HASPSV (0-based: table entry m+1 is element m, the half-space
+// element N):
 //   N        NLAYER, number of layers
-//   k        horizontal wavenumber, common to all layers
-//   nu_a     vertical wavenumber of P waves in a layer, Re >= 0; nu_b of S waves
-//   x = h nu exponent of a layer: a wave grows by exp(Re x) across it
-//   sigma    growth factor of a layer matrix, exp(sigma) with sigma = max Re x,
-//            kept apart from the matrix so that neither overflows
-//   s        traction scale rho_h |VS_h| w: tractions are divided by it inside
-//            the propagation, so that all four state components are of one
-//            size (only the displacements leave the routine)
-//   Y        4x2, the two surface solutions with zero traction, (1,0,0,0)
-//            and (0,1,0,0), carried down the stack
-//   K        rows 3 and 4 of the half-space matrix E G: up-going P and S
-//            amplitudes of a state at the top of the half-space
+//   Q_m      the orthonormal basis Y at the top of table entry m+1, kept for
+//            the profile on the way back up
 #include "layers/haspsv.hpp"
 
 #include "layers/complex_ops.hpp"
@@ -23,31 +16,10 @@
 #include <array>
 #include <cmath>
 #include <limits>
+#include <vector>
 
 namespace velmar {
-namespace {
-
-// Complex double with inline arithmetic: GCC's std::complex product and
-// quotient call library routines that handle infinities; here no operand is
-// infinite, and these run in the hot loop.
-struct Cx {
-  double re = 0.0;
-  double im = 0.0;
-};
-
-constexpr Cx operator+(Cx a, Cx b) { return {a.re + b.re, a.im + b.im}; }
-constexpr Cx operator-(Cx a, Cx b) { return {a.re - b.re, a.im - b.im}; }
-constexpr Cx operator-(Cx a) { return {-a.re, -a.im}; }
-constexpr Cx operator*(Cx a, Cx b) { return {a.re * b.re - a.im * b.im, a.re * b.im + a.im * b.re}; }
-constexpr Cx operator*(double s, Cx a) { return {s * a.re, s * a.im}; }
-constexpr Cx mul_i(Cx a) { return {-a.im, a.re}; }
-constexpr Cx mul_minus_i(Cx a) { return {a.im, -a.re}; }
-constexpr double norm2(Cx a) { return a.re * a.re + a.im * a.im; }
-// conj(a) * b
-constexpr Cx conj_mul(Cx a, Cx b) { return {a.re * b.re + a.im * b.im, a.re * b.im - a.im * b.re}; }
-
-Cx to_cx(cfloat z) { return {double(z.real()), double(z.imag())}; }
-Cx to_cx(cdouble z) { return {z.real(), z.imag()}; }
+namespace psv {
 
 // a / b: through |b|^2 where that is safely inside the double range (always
 // so for the wavenumbers and velocities here), else by Smith's scaling.
@@ -74,42 +46,6 @@ Cx sqrt_branch(Cx z) {
   }
   const double t = std::sqrt(0.5 * (r - z.re));
   return {std::abs(z.im) / (2.0 * t), z.im < 0.0 ? -t : t};
-}
-
-// Rounds to float; a value beyond the float range saturates at the largest
-// float of its sign, so that an extreme but finite result stays finite.
-float to_float(double v) {
-  constexpr double FMAX = std::numeric_limits<float>::max();
-  return float(std::clamp(v, -FMAX, FMAX));
-}
-
-cfloat store(Cx v, double lg, float s_az) {
-  double re = v.re;
-  double im = v.im;
-  if (lg != 0.0) {
-    const double g = std::exp(lg);
-    re *= g;
-    im *= g;
-  }
-  constexpr double DMAX = std::numeric_limits<double>::max();
-  re = std::clamp(re, -DMAX, DMAX) * double(s_az);
-  im = std::clamp(im, -DMAX, DMAX) * double(s_az);
-  return {to_float(re), to_float(im)};
-}
-
-// Row-major 4x4 and 4x2 complex matrices; index (r, c) 0-based.
-using Mat4 = std::array<Cx, 16>;
-using Mat42 = std::array<Cx, 8>;
-
-// W <- A W for the first column of a 4x2 W.
-void apply_first(const Mat4& A, Mat42& W) {
-  std::array<Cx, 4> out;
-  for (int r = 0; r < 4; ++r) {
-    Cx sum = A[4 * r] * W[0];
-    for (int m = 1; m < 4; ++m) sum = sum + A[4 * r + m] * W[2 * m];
-    out[r] = sum;
-  }
-  for (int r = 0; r < 4; ++r) W[2 * r] = out[r];
 }
 
 // Y <- A Y for a 4x2 Y.
@@ -140,66 +76,7 @@ void rescale(Mat42& Y, double& lg) {
   lg += e * std::log(2.0);
 }
 
-// Wave quantities of one layer that do not depend on its thickness.
-struct LayerWaves {
-  Cx mu;    // shear modulus rho beta^2 of the damped velocity
-  Cx nu_a;  // vertical wavenumbers, principal roots
-  Cx nu_b;
-  Cx gam;   // nu_b^2 + k^2
-  Cx c1;    // mu c0
-  double c0 = 0.0;  // 1 / (w^2 rho)
-};
-
-LayerWaves layer_waves(const LayerTable& t, int m, float F, double omega, Cx k2) {
-  // Damping: V / (1 + i d), d = 0.5/Q, or 0.5/(Q F) for a quality factor
-  // proportional to frequency.
-  double dS = 0.5 / double(t.QS[m]);
-  double dP = 0.5 / double(t.QP[m]);
-  if (t.IQF == 2) {
-    dS = 0.5 / (double(t.QS[m]) * double(F));
-    dP = 0.5 / (double(t.QP[m]) * double(F));
-  }
-  const Cx vs = to_cx(t.VSC[m]);
-  const Cx vp = to_cx(t.VPC[m]);
-  const double rho = t.RHO[m];
-  const double w2 = omega * omega;
-  // The four reciprocals below, 1/|VS|^2, 1/|VP|^2, 1/(1 + dS^2) and
-  // 1/(w^2 rho), from one division of their product where that is in range.
-  const double nS = norm2(vs);
-  const double nP = norm2(vp);
-  const double eS = 1.0 + dS * dS;
-  const double wr = w2 * rho;
-  double rS = 0.0;
-  double rP = 0.0;
-  double rE = 0.0;
-  double c0 = 0.0;
-  const double prod = (nS * nP) * (eS * wr);
-  if (prod > 0x1p-900 && prod < 0x1p900) {
-    const double inv = 1.0 / prod;
-    rS = (nP * (eS * wr)) * inv;
-    rP = (nS * (eS * wr)) * inv;
-    rE = ((nS * nP) * wr) * inv;
-    c0 = ((nS * nP) * eS) * inv;
-  } else {
-    rS = 1.0 / nS;
-    rP = 1.0 / nP;
-    rE = 1.0 / eS;
-    c0 = 1.0 / wr;
-  }
-  // Slownesses 1/beta = (1 + i dS) / VS, 1/alpha likewise; the damped
-  // velocity beta = VS (1 - i dS) / (1 + dS^2).
-  const Cx sb = Cx{1.0, dS} * (rS * Cx{vs.re, -vs.im});
-  const Cx sa = Cx{1.0, dP} * (rP * Cx{vp.re, -vp.im});
-  const Cx beta = rE * (vs * Cx{1.0, -dS});
-  LayerWaves L;
-  L.mu = beta * (rho * beta);
-  L.nu_a = sqrt_branch(k2 - w2 * (sa * sa));
-  L.nu_b = sqrt_branch(k2 - w2 * (sb * sb));
-  L.gam = L.nu_b * L.nu_b + k2;
-  L.c0 = c0;
-  L.c1 = c0 * L.mu;
-  return L;
-}
+namespace {
 
 // Hyperbolic terms of one wave across thickness h, each multiplied by
 // exp(-sigma): S = sinh^2(x/2), H = sinh(x), nuH = nu sinh(x),
@@ -319,37 +196,27 @@ void layer_split(const LayerWaves& L, Cx k, Cx k2, double h, double s, Mat4& G, 
   }
 }
 
-// The half-space root c of the vertical wavenumber of the wave type not
-// incident, in single precision: its zero (SV at the critical angle) must be
-// found exactly where the driver's check finds it.
-cfloat halfspace_root(const LayerTable& t, int ITYPE, float theta) {
-  const int N = t.NLAYER;
-  const float st = std::sin(theta);
-  const cfloat ratio = (ITYPE == 2) ? cdiv(st * t.VPC[N], t.VSC[N]) : cdiv(st * t.VSC[N], t.VPC[N]);
-  return csqrt_branch(cfloat(1.0f) - ratio * ratio);
+}  // namespace
+
+LayerWaves layer_waves(Cx mu, Cx sa2, Cx sb2, double c0, double w2, Cx k2) {
+  LayerWaves L;
+  L.mu = mu;
+  L.nu_a = sqrt_branch(k2 - w2 * sa2);
+  L.nu_b = sqrt_branch(k2 - w2 * sb2);
+  L.gam = L.nu_b * L.nu_b + k2;
+  L.c0 = c0;
+  L.c1 = c0 * L.mu;
+  return L;
 }
 
-// Rows 3 and 4 of the half-space matrix K = E G (E(3,3) = Fh, E(4,4) = -i Fh)
-// at angular frequency omega, traction columns multiplied by the traction
-// scale s, which is returned with the horizontal wavenumber k: {k, (s, 0)}.
-// Every entry is a product of three wavenumbers and Fh (~ 1/omega^3), so K
-// does not depend on omega; k and s are proportional to it.
-std::array<Cx, 2> halfspace_rows(const LayerTable& table, int ITYPE, float theta, double omega,
-                                 std::array<Cx, 4>& K3, std::array<Cx, 4>& K4) {
-  const double sin_t = double(std::sin(theta));
-  const double cos_t = double(std::cos(theta));
-  const int N = table.NLAYER;
-  // Half-space, undamped, velocities as stored.
-  const Cx beta_h = to_cx(table.VSC[N]);
-  const Cx alpha_h = to_cx(table.VPC[N]);
-  const double rho_h = table.RHO[N];
+HalfspaceRows halfspace_rows(Cx beta_h, Cx alpha_h, double rho_h, bool sv, double sin_t,
+                             double cos_t, Cx c, double omega) {
   const Cx mu_h = rho_h * (beta_h * beta_h);
-  const Cx k = div(Cx{omega * sin_t, 0.0}, ITYPE == 2 ? beta_h : alpha_h);
+  const Cx k = div(Cx{omega * sin_t, 0.0}, sv ? beta_h : alpha_h);
   const Cx k2 = k * k;
-  const Cx c = to_cx(halfspace_root(table, ITYPE, theta));
   Cx nu_ah;
   Cx nu_bh;
-  if (ITYPE == 2) {
+  if (sv) {
     nu_bh = mul_minus_i(div(Cx{omega * cos_t, 0.0}, beta_h));
     nu_ah = mul_minus_i(div(omega * c, alpha_h));
   } else {
@@ -368,29 +235,19 @@ std::array<Cx, 2> halfspace_rows(const LayerTable& table, int ITYPE, float theta
                                 -(2.0 * (nn * (k * (mu_h * alpha_h)))), -(nn * alpha_h),
                                 -(nu_ah * (k * alpha_h))};
   const Cx Fh4 = mul_minus_i(Fh);
+  HalfspaceRows rows;
+  rows.k = k;
+  rows.s = s;
   for (int j = 0; j < 4; ++j) {
     const double sc = j < 2 ? 1.0 : s;
-    K3[j] = sc * (Fh * G3[j]);
-    K4[j] = sc * (Fh4 * G4[j]);
+    rows.K3[j] = sc * (Fh * G3[j]);
+    rows.K4[j] = sc * (Fh4 * G4[j]);
   }
-  return {k, Cx{s, 0.0}};
+  return rows;
 }
 
-constexpr double SPLIT_DX = PSV_SPLIT_DX;
-constexpr int MAX_LAYERS = MAX_ENTRIES - 1;
 
-// One layer of the stable propagation: A Q = Q' R diag(exp(lg1), exp(lg2))
-// T^-1, with R = [[r11, r12], [0, r22]] and T = [e_j, t] the change of basis
-// that set the faster wave's column apart (T = I for a plain product).
-struct Step {
-  Cx r12;
-  double r11 = 1.0;
-  double r22 = 1.0;
-  double lg1 = 0.0;
-  double lg2 = 0.0;
-  int j = 0;
-  std::array<Cx, 2> t{Cx{0.0, 0.0}, Cx{1.0, 0.0}};
-};
+namespace {
 
 // Euclidean norm of column c of Y; the sum of squares is rescaled where it
 // would underflow or overflow (the slower solution may be 1e-160 of the other).
@@ -425,10 +282,72 @@ Step orthonormalise(Mat42& Y) {
   return st;
 }
 
-// Solves B c = t for the 2x2 B = K Y; t = (1, 0) for an incident P wave, (0, 1)
-// for SV. (u, w/i) at the surface is Y c.
+}  // namespace
+
+Step stable_step(const LayerWaves& L, Cx k, Cx k2, double h, double s, Mat42& Y) {
+  // |Re x_b - Re x_a|: the digits a product with this layer's matrix loses on
+  // the slower-growing of the two solutions.
+  const double dX = h * std::abs(L.nu_b.re - L.nu_a.re);
+  Step st;
+  if (dX > PSV_SPLIT_DX) {
+    // The faster wave's part G Y is rank one: a combination t of the two
+    // columns cancels it exactly, and Rest Y t is then the slower solution,
+    // formed without the cancellation a product with A would suffer. The
+    // new basis is (A Y e_j, Rest Y t), j the column G weighs most.
+    Mat4 G;
+    Mat4 Rest;
+    layer_split(L, k, k2, h, s, G, Rest, st.lg1, st.lg2);
+    Mat42 GY = Y;
+    Mat42 RY = Y;
+    apply(G, GY);
+    apply(Rest, RY);
+    int row = 0;
+    double best = -1.0;
+    for (int r = 0; r < 4; ++r) {
+      const double w = norm2(GY[2 * r]) + norm2(GY[2 * r + 1]);
+      if (w > best) {
+        best = w;
+        row = r;
+      }
+    }
+    const Cx g0 = GY[2 * row];
+    const Cx g1 = GY[2 * row + 1];
+    st.j = norm2(g0) >= norm2(g1) ? 0 : 1;
+    const double inv = 1.0 / std::sqrt(std::max(norm2(g0), norm2(g1)));
+    st.t = {inv * g1, -(inv * g0)};
+    const double rel = std::exp(st.lg2 - st.lg1);
+    for (int r = 0; r < 4; ++r) {
+      const Cx vj = GY[2 * r + st.j] + rel * RY[2 * r + st.j];
+      const Cx z = RY[2 * r] * st.t[0] + RY[2 * r + 1] * st.t[1];
+      Y[2 * r] = vj;
+      Y[2 * r + 1] = z;
+    }
+    const Step qr = orthonormalise(Y);
+    st.r11 = qr.r11;
+    st.r12 = qr.r12;
+    st.r22 = qr.r22;
+    return st;
+  }
+  Mat4 A;
+  double e0 = 0.0;
+  const double sigma = layer_matrix(L, k, k2, h, s, A, e0);
+  apply(A, Y);
+  st = orthonormalise(Y);
+  // Fold exp(sigma) into R unless it could overflow.
+  if (sigma < 600.0) {
+    const double grow = 1.0 / e0;
+    st.r11 *= grow;
+    st.r12 = grow * st.r12;
+    st.r22 *= grow;
+  } else {
+    st.lg1 = sigma;
+    st.lg2 = sigma;
+  }
+  return st;
+}
+
 std::array<Cx, 2> surface_coefficients(const std::array<Cx, 4>& K3, const std::array<Cx, 4>& K4,
-                                       const Mat42& Y, int ITYPE, bool guard = false) {
+                                       const Mat42& Y, bool sv) {
   Cx b[2][2];
   for (int c = 0; c < 2; ++c) {
     b[0][c] = K3[0] * Y[c];
@@ -441,38 +360,113 @@ std::array<Cx, 2> surface_coefficients(const std::array<Cx, 4>& K3, const std::a
   const Cx p = b[0][0] * b[1][1];
   const Cx q = b[0][1] * b[1][0];
   const Cx det = p - q;
-  // Where the two products cancel to less than this share of their size the
-  // determinant has lost more digits than the float results can spare: the
-  // coefficients come back as NaN (when the caller guards), which sends it to
-  // the stable solve.
-  constexpr double MIN_DET_SHARE = 1.0e-8;
-  if (guard && !(std::hypot(det.re, det.im) >= MIN_DET_SHARE * (std::hypot(p.re, p.im) + std::hypot(q.re, q.im)))) {
-    const double nan = std::numeric_limits<double>::quiet_NaN();
-    return {Cx{nan, nan}, Cx{nan, nan}};
-  }
-  if (ITYPE == 2) return {div(-b[0][1], det), div(b[0][0], det)};
+  if (sv) return {div(-b[0][1], det), div(b[0][0], det)};
   return {div(b[1][1], det), div(-b[1][0], det)};
 }
 
-// Surface state (u, w/i) of the literal solve into column 0 of W, times
-// exp(lw): Y is the two surface solutions carried to the half-space, times
-// exp(-lg).
-void literal_surface(const std::array<Cx, 4>& K3, const std::array<Cx, 4>& K4, const Mat42& Y,
-                     double lg, int ITYPE, Mat42& W, double& lw, bool guard = false) {
-  // The coefficients of Y are exp(-lg) times those of the true solutions.
-  const std::array<Cx, 2> a = surface_coefficients(K3, K4, Y, ITYPE, guard);
-  W = Mat42{};
-  W[0] = a[0];
-  W[2] = a[1];
-  lw = -lg;
-  if (lg < 600.0) {  // fold the scale in where exp(lg) is representable
-    const double g = std::exp(-lg);
-    W[0] = g * W[0];
-    W[2] = g * W[2];
-    lw = 0.0;
-  }
-  rescale(W, lw);
+void back_step(const Step& st, Mat42& cv, double& lc) {
+  const Cx d2 = (1.0 / st.r22) * cv[2];
+  Cx d1 = (1.0 / st.r11) * (cv[0] - st.r12 * d2);
+  if (st.lg1 != st.lg2) d1 = std::exp(st.lg2 - st.lg1) * d1;
+  cv[0] = d2 * st.t[0];
+  cv[2] = d2 * st.t[1];
+  cv[2 * st.j] = cv[2 * st.j] + d1;
+  lc -= st.lg2;
+  rescale(cv, lc);
 }
+
+}  // namespace psv
+
+namespace {
+
+using namespace psv;
+
+// Rounds to float; a value beyond the float range saturates at the largest
+// float of its sign, so that an extreme but finite result stays finite.
+float to_float(double v) {
+  constexpr double FMAX = std::numeric_limits<float>::max();
+  return float(std::clamp(v, -FMAX, FMAX));
+}
+
+cfloat store(Cx v, double lg, float s_az) {
+  double re = v.re;
+  double im = v.im;
+  if (lg != 0.0) {
+    const double g = std::exp(lg);
+    re *= g;
+    im *= g;
+  }
+  constexpr double DMAX = std::numeric_limits<double>::max();
+  re = std::clamp(re, -DMAX, DMAX) * double(s_az);
+  im = std::clamp(im, -DMAX, DMAX) * double(s_az);
+  return {to_float(re), to_float(im)};
+}
+
+// The half-space root c of the vertical wavenumber of the wave type not
+// incident, in single precision: its zero (SV at the critical angle) must be
+// found exactly where the driver's check finds it.
+cfloat halfspace_root(const LayerTable& t, int ITYPE, float theta) {
+  const int N = t.NLAYER;
+  const float st = std::sin(theta);
+  const cfloat ratio = (ITYPE == 2) ? cdiv(st * t.VPC[N], t.VSC[N]) : cdiv(st * t.VSC[N], t.VPC[N]);
+  return csqrt_branch(cfloat(1.0f) - ratio * ratio);
+}
+
+// The half-space rows of the table's (undamped) half-space, with the root of
+// halfspace_root.
+HalfspaceRows table_halfspace_rows(const LayerTable& table, int ITYPE, float theta, double omega) {
+  const int N = table.NLAYER;
+  return halfspace_rows(to_cx(table.VSC[N]), to_cx(table.VPC[N]), double(table.RHO[N]), ITYPE == 2,
+                        double(std::sin(theta)), double(std::cos(theta)),
+                        to_cx(halfspace_root(table, ITYPE, theta)), omega);
+}
+
+// Wave quantities of table entry m at angular frequency omega.
+LayerWaves table_layer_waves(const LayerTable& t, int m, float F, double omega, Cx k2) {
+  // Damping: V / (1 + i d), d = 0.5/Q, or 0.5/(Q F) for a quality factor
+  // proportional to frequency.
+  double dS = 0.5 / double(t.QS[m]);
+  double dP = 0.5 / double(t.QP[m]);
+  if (t.IQF == 2) {
+    dS = 0.5 / (double(t.QS[m]) * double(F));
+    dP = 0.5 / (double(t.QP[m]) * double(F));
+  }
+  const Cx vs = to_cx(t.VSC[m]);
+  const Cx vp = to_cx(t.VPC[m]);
+  const double rho = t.RHO[m];
+  const double w2 = omega * omega;
+  // The four reciprocals below, 1/|VS|^2, 1/|VP|^2, 1/(1 + dS^2) and
+  // 1/(w^2 rho), from one division of their product where that is in range.
+  const double nS = norm2(vs);
+  const double nP = norm2(vp);
+  const double eS = 1.0 + dS * dS;
+  const double wr = w2 * rho;
+  double rS = 0.0;
+  double rP = 0.0;
+  double rE = 0.0;
+  double c0 = 0.0;
+  const double prod = (nS * nP) * (eS * wr);
+  if (prod > 0x1p-900 && prod < 0x1p900) {
+    const double inv = 1.0 / prod;
+    rS = (nP * (eS * wr)) * inv;
+    rP = (nS * (eS * wr)) * inv;
+    rE = ((nS * nP) * wr) * inv;
+    c0 = ((nS * nP) * eS) * inv;
+  } else {
+    rS = 1.0 / nS;
+    rP = 1.0 / nP;
+    rE = 1.0 / eS;
+    c0 = 1.0 / wr;
+  }
+  // Slownesses 1/beta = (1 + i dS) / VS, 1/alpha likewise; the damped
+  // velocity beta = VS (1 - i dS) / (1 + dS^2).
+  const Cx sb = Cx{1.0, dS} * (rS * Cx{vs.re, -vs.im});
+  const Cx sa = Cx{1.0, dP} * (rP * Cx{vp.re, -vp.im});
+  const Cx beta = rE * (vs * Cx{1.0, -dS});
+  return layer_waves(beta * (rho * beta), sa * sa, sb * sb, c0, w2, k2);
+}
+
+constexpr int MAX_LAYERS = MAX_ENTRIES - 1;
 
 }  // namespace
 
@@ -482,8 +476,8 @@ float psv_halfspace_root(const LayerTable& table, int ITYPE, float ANGLE) {
   return std::abs(halfspace_root(table, ITYPE, theta));
 }
 
-void haspsv_solve(const LayerTable& table, int ITYPE, float ANGAZ, float ANGLE, float& F,
-                  int IPROF, ResponseArray& UPS, ResponseArray& WPS, PsvSolve solve) {
+void HASPSV(const LayerTable& table, int ITYPE, float ANGAZ, float ANGLE, float& F, int IPROF,
+            ResponseArray& UPS, ResponseArray& WPS) {
   const float pi = 4.0f * std::atan(1.0f);
   const float s_az = std::sin(pi * ANGAZ / 180.0f);
   if (std::abs(s_az) < 0.001f) return;
@@ -492,157 +486,33 @@ void haspsv_solve(const LayerTable& table, int ITYPE, float ANGAZ, float ANGLE, 
   const double omega = double(F * 2.0f * pi);
   const int N = table.NLAYER;
 
-  std::array<Cx, 4> K3;
-  std::array<Cx, 4> K4;
-  const std::array<Cx, 2> kr = halfspace_rows(table, ITYPE, theta, omega, K3, K4);
-  const Cx k = kr[0];
+  const HalfspaceRows rows = table_halfspace_rows(table, ITYPE, theta, omega);
+  const Cx k = rows.k;
   const Cx k2 = k * k;
-  const double s = kr[1].re;
 
-  // Layer matrices, kept for the propagation and the profile.
-  std::array<LayerWaves, MAX_LAYERS> waves;
-  std::array<Mat4, MAX_LAYERS> A;
-  std::array<double, MAX_LAYERS> sigma;
-  std::array<double, MAX_LAYERS> e0;  // exp(-sigma)
-  std::array<double, MAX_LAYERS> dX;
-  double dX_total = 0.0;
-  for (int m = 0; m < N; ++m) {
-    waves[m] = layer_waves(table, m, F, omega, k2);
-    // |Re x_b - Re x_a|: the digits a product with this layer's matrix loses
-    // on the slower-growing of the two solutions.
-    dX[m] = double(table.THICK[m]) * std::abs(waves[m].nu_b.re - waves[m].nu_a.re);
-    dX_total += dX[m];
-  }
-  bool stable =
-      solve == PsvSolve::STABLE || (solve == PsvSolve::AUTO && dX_total > PSV_LITERAL_MAX_DX);
-  for (int m = 0; m < N; ++m) {
-    if (stable && dX[m] > SPLIT_DX) continue;  // crossed with layer_split
-    sigma[m] = layer_matrix(waves[m], k, k2, double(table.THICK[m]), s, A[m], e0[m]);
-  }
-
+  // Orthonormalised surface solutions Q_m at every interface, and the step of
+  // each layer kept for the way back up.
+  std::array<Mat42, MAX_ENTRIES> Q;
+  std::array<Step, MAX_LAYERS> steps;
   Mat42 Y{};
   Y[0] = {1.0, 0.0};
   Y[3] = {1.0, 0.0};
-
-  Mat42 Ylit = Y;
-  double lg_literal = 0.0;
-  Mat42 W{};  // one column used: (u, w/i, 0, 0) at the current depth
-  double lw = 0.0;
-  if (!stable) {
-    for (int m = 0; m < N; ++m) {
-      apply(A[m], Ylit);
-      lg_literal += sigma[m];
-      rescale(Ylit, lg_literal);
-    }
-    literal_surface(K3, K4, Ylit, lg_literal, ITYPE, W, lw, true);
-    // The exponent estimate cannot foresee every breakdown of the literal
-    // solve (a vanishing or non-finite determinant in stacks of extreme
-    // impedance contrast): a non-finite surface state takes the stable solve,
-    // for which every layer matrix is already built.
-    const auto finite = [](const Cx& z) { return std::isfinite(z.re) && std::isfinite(z.im); };
-    stable = !(finite(W[0]) && finite(W[2]) && std::isfinite(lw));
-  }
-  if (!stable) {
-    UPS[0] = store(W[0], lw, s_az);
-    WPS[0] = store(mul_i(W[2]), lw, s_az);
-    if (IPROF == 0) return;
-    for (int m = 0; m < N; ++m) {
-      apply_first(A[m], W);
-      if (lw == 0.0 && sigma[m] < 600.0) {
-        const double g = 1.0 / e0[m];
-        for (int r = 0; r < 4; ++r) W[2 * r] = g * W[2 * r];
-      } else {
-        lw += sigma[m];
-      }
-      rescale(W, lw);
-      UPS[m + 1] = store(W[0], lw, s_az);
-      WPS[m + 1] = store(mul_i(W[2]), lw, s_az);
-    }
-    return;
-  }
-
-  // Stable: orthonormalised surface solutions Q_m at every interface, and the
-  // step of each layer kept for the way back up.
-  std::array<Mat42, MAX_ENTRIES> Q;
-  std::array<Step, MAX_LAYERS> steps;
   Q[0] = Y;
   for (int m = 0; m < N; ++m) {
-    Step st;
-    if (dX[m] > SPLIT_DX) {
-      // The faster wave's part G Y is rank one: a combination t of the two
-      // columns cancels it exactly, and Rest Y t is then the slower solution,
-      // formed without the cancellation a product with A would suffer. The
-      // new basis is (A Y e_j, Rest Y t), j the column G weighs most.
-      Mat4 G;
-      Mat4 Rest;
-      layer_split(waves[m], k, k2, double(table.THICK[m]), s, G, Rest, st.lg1, st.lg2);
-      Mat42 GY = Y;
-      Mat42 RY = Y;
-      apply(G, GY);
-      apply(Rest, RY);
-      int row = 0;
-      double best = -1.0;
-      for (int r = 0; r < 4; ++r) {
-        const double w = norm2(GY[2 * r]) + norm2(GY[2 * r + 1]);
-        if (w > best) {
-          best = w;
-          row = r;
-        }
-      }
-      const Cx g0 = GY[2 * row];
-      const Cx g1 = GY[2 * row + 1];
-      st.j = norm2(g0) >= norm2(g1) ? 0 : 1;
-      const double inv = 1.0 / std::sqrt(std::max(norm2(g0), norm2(g1)));
-      st.t = {inv * g1, -(inv * g0)};
-      const double rel = std::exp(st.lg2 - st.lg1);
-      for (int r = 0; r < 4; ++r) {
-        const Cx vj = GY[2 * r + st.j] + rel * RY[2 * r + st.j];
-        const Cx z = RY[2 * r] * st.t[0] + RY[2 * r + 1] * st.t[1];
-        Y[2 * r] = vj;
-        Y[2 * r + 1] = z;
-      }
-      const Step qr = orthonormalise(Y);
-      st.r11 = qr.r11;
-      st.r12 = qr.r12;
-      st.r22 = qr.r22;
-    } else {
-      apply(A[m], Y);
-      st = orthonormalise(Y);
-      // Fold exp(sigma) into R unless it could overflow.
-      if (sigma[m] < 600.0) {
-        const double grow = 1.0 / e0[m];
-        st.r11 *= grow;
-        st.r12 = grow * st.r12;
-        st.r22 *= grow;
-      } else {
-        st.lg1 = sigma[m];
-        st.lg2 = sigma[m];
-      }
-    }
-    steps[m] = st;
+    const LayerWaves L = table_layer_waves(table, m, F, omega, k2);
+    steps[m] = stable_step(L, k, k2, double(table.THICK[m]), rows.s, Y);
     Q[m + 1] = Y;
   }
 
-  // Coefficients of the solution in the basis Q_N, then back up: from
-  // A Q = Q' R T^-1, the coefficients c' in Q' give c = T R^-1 c' in Q.
-  const std::array<Cx, 2> cN = surface_coefficients(K3, K4, Y, ITYPE);
+  // Coefficients of the solution in the basis Q_N, then back up.
+  const std::array<Cx, 2> cN = surface_coefficients(rows.K3, rows.K4, Y, ITYPE == 2);
   Mat42 cv{};  // column 0 holds the coefficients (rows 0, 1)
   cv[0] = cN[0];
   cv[2] = cN[1];
   double lc = 0.0;
   const bool profile = IPROF != 0;
   for (int m = N; m >= 0; --m) {
-    if (m < N) {
-      const Step& st = steps[m];
-      const Cx d2 = (1.0 / st.r22) * cv[2];
-      Cx d1 = (1.0 / st.r11) * (cv[0] - st.r12 * d2);
-      if (st.lg1 != st.lg2) d1 = std::exp(st.lg2 - st.lg1) * d1;
-      cv[0] = d2 * st.t[0];
-      cv[2] = d2 * st.t[1];
-      cv[2 * st.j] = cv[2 * st.j] + d1;
-      lc -= st.lg2;
-      rescale(cv, lc);
-    }
+    if (m < N) back_step(steps[m], cv, lc);
     if (m == 0) {
       UPS[0] = store(cv[0], lc, s_az);
       WPS[0] = store(mul_i(cv[2]), lc, s_az);
@@ -657,21 +527,19 @@ void haspsv_solve(const LayerTable& table, int ITYPE, float ANGAZ, float ANGLE, 
 void psv_unit_model(const LayerTable& table, int ITYPE, float ANGLE, float F, PsvUnitModel& unit) {
   const float pi = 4.0f * std::atan(1.0f);
   const float theta = pi * ANGLE / 180.0f;
-  std::array<Cx, 4> K3;
-  std::array<Cx, 4> K4;
-  const std::array<Cx, 2> kr = halfspace_rows(table, ITYPE, theta, 1.0, K3, K4);
-  unit.p = {kr[0].re, kr[0].im};
-  unit.s1 = kr[1].re;
+  const HalfspaceRows rows = table_halfspace_rows(table, ITYPE, theta, 1.0);
+  unit.p = to_cdouble(rows.k);
+  unit.s1 = rows.s;
   for (int j = 0; j < 4; ++j) {
-    unit.K3[j] = {K3[j].re, K3[j].im};
-    unit.K4[j] = {K4[j].re, K4[j].im};
+    unit.K3[j] = to_cdouble(rows.K3[j]);
+    unit.K4[j] = to_cdouble(rows.K4[j]);
   }
   for (int m = 0; m < table.NLAYER; ++m) unit.layers[m] = psv_unit_layer(table, m, F, unit.p);
 }
 
 PsvUnitLayer psv_unit_layer(const LayerTable& table, int m, float F, cdouble p) {
   const Cx k = to_cx(p);
-  const LayerWaves L = layer_waves(table, m, F, 1.0, k * k);
+  const LayerWaves L = table_layer_waves(table, m, F, 1.0, k * k);
   return {{L.mu.re, L.mu.im}, {L.nu_a.re, L.nu_a.im}, {L.nu_b.re, L.nu_b.im}, {L.gam.re, L.gam.im}};
 }
 
@@ -699,18 +567,13 @@ UnitRows unit_rows(const PsvUnitModel& unit, const std::array<cdouble, 8>& Y) {
 std::array<cdouble, 2> psv_surface_coefficients(const PsvUnitModel& unit, int ITYPE,
                                                 const std::array<cdouble, 8>& Y) {
   const UnitRows r = unit_rows(unit, Y);
-  const std::array<Cx, 2> a = surface_coefficients(r.K3, r.K4, r.Y, ITYPE);
+  const std::array<Cx, 2> a = surface_coefficients(r.K3, r.K4, r.Y, ITYPE == 2);
   return {cdouble(a[0].re, a[0].im), cdouble(a[1].re, a[1].im)};
 }
 
 void psv_store_surface(cdouble u, cdouble w_over_i, double lg, float s_az, cfloat& U, cfloat& W) {
   U = store(to_cx(u), lg, s_az);
   W = store(mul_i(to_cx(w_over_i)), lg, s_az);
-}
-
-void HASPSV(const LayerTable& table, int ITYPE, float ANGAZ, float ANGLE, float& F, int IPROF,
-            ResponseArray& UPS, ResponseArray& WPS) {
-  haspsv_solve(table, ITYPE, ANGAZ, ANGLE, F, IPROF, UPS, WPS, PsvSolve::AUTO);
 }
 
 }  // namespace velmar

@@ -18,7 +18,7 @@ TEST(TransformLengthLimit, SixtyThousandPassesAndAboveStops) {
   } catch (const RunStop& e) {
     EXPECT_EQ(e.status(), EXIT_LIMIT);
     EXPECT_EQ(e.out_text(), " DIMENSIONAMENTO INSUFFICIENTE\n");
-    EXPECT_EQ(e.err_text(), "");
+    EXPECT_EQ(e.err_text(), "limit: a transform length of at most 60000 (NFFT = 60001)\n");
   }
   // Every accepted sample count gives a transform within the limit.
   int worst = 0;
@@ -28,6 +28,30 @@ TEST(TransformLengthLimit, SixtyThousandPassesAndAboveStops) {
   EXPECT_EQ(transform_length(1025), 2160);
 }
 
+TEST(TransformLengthLimit, AFactorAboveFiveStopsWithBothLines) {
+  // No deck reaches such a length (the deck's lengths are 2-3-5 numbers);
+  // the stop is checked on the run state directly.
+  auto s = std::make_unique<RunState>();
+  s->ISIG = 1;
+  s->ITYPE = 0;
+  s->LOUT = 1;
+  s->table.RHO[0] = 2.0f;
+  s->table.VSC[0] = cfloat(500.0f, 0.0f);
+  s->NFFT = 14;
+  s->NF = 7;
+  s->DT = 0.01f;
+  s->DF = 1.0f / (14 * 0.01f);
+  set_grid(*s);
+  try {
+    compute(*s);
+    FAIL() << "no stop";
+  } catch (const RunStop& e) {
+    EXPECT_EQ(e.status(), EXIT_LIMIT);
+    EXPECT_EQ(e.out_text(), " FACTORIZATION FAILED IN FACTOR\n");
+    EXPECT_EQ(e.err_text(), "limit: a transform length whose prime factors are 2, 3 and 5 only (NFFT = 14)\n");
+  }
+}
+
 TEST(FrequencyGrid, SignalRunGridMatchesTheTransform) {
   auto s = std::make_unique<RunState>();
   s->NPT = 1000;
@@ -35,6 +59,7 @@ TEST(FrequencyGrid, SignalRunGridMatchesTheTransform) {
   s->IHALF = 2;
   for (int i = 0; i < s->NPT; ++i) s->SIG[static_cast<std::size_t>(i)] = 4.0f;
   s->SIG[1500] = 99.0f;  // beyond NPT: must be cleared by the zero extension
+  set_signal_grid(*s);
   prepare_signal(*s);
   EXPECT_EQ(s->NFFT, 2000);
   EXPECT_EQ(s->NF, 1000);

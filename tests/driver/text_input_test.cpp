@@ -40,7 +40,7 @@ std::string line_of(const char* t) {
 
 struct Scan {
   std::vector<double> values;
-  int lines_used;
+  std::int64_t lines_used;
   std::string next_line;  // the line the next read would see
 };
 
@@ -127,6 +127,16 @@ TEST(FreeFormatGroup, MalformedValuesNameLineAndText) {
   EXPECT_EQ(error_of(std::string("1\x01\n", 3), "f"), "deck:1: not a number for V1: '1\\x01'\n");
 }
 
+std::string error_of_stream(std::istream& in) {
+  LineSource src(in, "deck");
+  try {
+    src.next_line();
+  } catch (const RunStop& e) {
+    return e.err_text();
+  }
+  return "no error";
+}
+
 TEST(FreeFormatGroup, EndOfSourceBeforeTheLastValue) {
   EXPECT_EQ(error_of("", "i"), "deck:1: empty input, expected the group: ''\n");
   EXPECT_EQ(error_of("1 2\n", "iii"), "deck:2: input ends early, expected the group: ''\n");
@@ -138,6 +148,27 @@ TEST(TextLine, WholeLineLessTrailingBlanks) {
   EXPECT_EQ(read_text_line(src, "name"), "out.txt");
   EXPECT_EQ(read_text_line(src, "name"), "  with  inner blanks");
   EXPECT_THROW(read_text_line(src, "name"), RunStop);
+}
+
+TEST(LineSourceStart, AByteOrderMarkIsSkippedOnlyAtTheVeryStart) {
+  EXPECT_EQ(scan("\xEF\xBB\xBF" "1 2\n", "ii").values, (std::vector<double>{1, 2}));
+  EXPECT_EQ(scan("\xEF\xBB\xBF\n3 4\n", "ii").values, (std::vector<double>{3, 4}));  // a mark alone is a blank line
+  EXPECT_EQ(error_of("\xEF\xBB" "1\n", "i"), "deck:1: not an integer for V1: '\\xef\\xbb1'\n");  // not a whole mark
+  EXPECT_EQ(error_of("1\n\xEF\xBB\xBF" "2\n", "ii"), "deck:2: not an integer for V2: '\\xef\\xbb\\xbf2'\n");
+}
+
+// A stream buffer whose reads fail as a closed descriptor's do.
+class FailingBuf final : public std::streambuf {
+ protected:
+  int_type underflow() override {
+    throw std::ios_base::failure("underflow error", std::error_code(EBADF, std::system_category()));
+  }
+};
+
+TEST(LineSourceStart, AReadErrorIsAnInputErrorOfTheLineBeingRead) {
+  FailingBuf buf;
+  std::istream in(&buf);
+  EXPECT_EQ(error_of_stream(in), "deck:1: cannot read the input (Bad file descriptor): ''\n");
 }
 
 TEST(QuoteText, ShowsControlBytesAndCutsLongText) {

@@ -141,7 +141,9 @@ const std::string HALF_SPACE = "the half-space line (THICK RHO VS QS VP QP)";
 // ends before that line (entry k-1 for line k).
 const std::vector<std::string> SH_TRANSFER_GROUPS = {
     "the output file name", "ITYPE and ANGLE", "NLAYER, LOUT and IQF", LAYER_1, LAYER_1,
-    "the line of layer 2 (THICK RHO VS QS VP QP)", HALF_SPACE, "ISIG", "FMIN, FMAX and DF"};
+    // Layer 1 runs over two lines: the group after it says so.
+    "the line of layer 2 (THICK RHO VS QS VP QP) (layer 1's values run from line 4 to line 5)", HALF_SPACE,
+    "ISIG", "FMIN, FMAX and DF"};
 const std::vector<std::string> PSV_SIGNAL_GROUPS = {
     "the output file name", "ITYPE and ANGLE", "NLAYER, LOUT and IQF", LAYER_1, HALF_SPACE, "ISIG",
     "the signal file name", "NSKIP", "DT, NPT, IHALF and ICONV"};
@@ -563,7 +565,7 @@ TEST(OutputPath, AFullDeviceFailsTheRunAtTheEnd) {
   const RunResult r = run_velmar(d.path(), with_line(SH_TRANSFER, 1, "/dev/full"));
   EXPECT_EQ(r.status, 2);
   EXPECT_EQ(r.out, "");
-  EXPECT_EQ(r.err, "/dev/full: cannot write the output file (No space left on device)\n");
+  EXPECT_EQ(r.err, "standard input:1: cannot write the output file (No space left on device): '/dev/full'\n");
 }
 
 TEST(OutputPath, AFileSizeLimitLeavesTheOldContentWhole) {
@@ -579,7 +581,7 @@ TEST(OutputPath, AFileSizeLimitLeavesTheOldContentWhole) {
   ASSERT_TRUE(WIFEXITED(raw));
   EXPECT_EQ(WEXITSTATUS(raw), 2);
   EXPECT_EQ(read_file(d / ".stdout"), "");
-  EXPECT_EQ(read_file(d / ".stderr"), "out.txt: cannot write the output file (File too large)\n");
+  EXPECT_EQ(read_file(d / ".stderr"), "standard input:1: cannot write the output file (File too large): 'out.txt'\n");
   EXPECT_EQ(read_file(d / "out.txt"), PRECIOUS);
 }
 
@@ -653,11 +655,15 @@ TEST(LimitStops, OneLineOnStandardOutputAndFilesUntouched) {
   struct Case {
     std::string deck;
     std::string line;
+    std::string err;
   };
   const Case cases[] = {
-      {head(SH_TRANSFER, 2) + "50 1 1\n", " NUMERO MASSIMO STRATI =          49\n"},
-      {head(SH_TRANSFER, 2) + "2147483647 1 1\n", " NUMERO MASSIMO STRATI =          49\n"},
-      {with_line(with_line(PSV_SIGNAL, 7, "nothere.txt"), 9, "0.01 30001 1 1"), " NUMERO PUNTI MASSIMO =       30000\n"},
+      {head(SH_TRANSFER, 2) + "50 1 1\n", " NUMERO MASSIMO STRATI =          49\n",
+       "limit: at most 49 layers (NLAYER = 50)\n"},
+      {head(SH_TRANSFER, 2) + "2147483647 1 1\n", " NUMERO MASSIMO STRATI =          49\n",
+       "limit: at most 49 layers (NLAYER = 2147483647)\n"},
+      {with_line(with_line(PSV_SIGNAL, 7, "nothere.txt"), 9, "0.01 30001 1 1"), " NUMERO PUNTI MASSIMO =       30000\n",
+       "limit: at most 30000 samples (NPT = 30001)\n"},
   };
   for (const Case& c : cases) {
     for (bool existing : {false, true}) {
@@ -670,7 +676,7 @@ TEST(LimitStops, OneLineOnStandardOutputAndFilesUntouched) {
       const RunResult r = run_velmar(d.path(), c.deck);
       EXPECT_EQ(r.status, 1);
       EXPECT_EQ(r.out, c.line);
-      EXPECT_EQ(r.err, "");
+      EXPECT_EQ(r.err, c.err);
       EXPECT_EQ(snapshot(d.path()), expected);
     }
   }

@@ -12,12 +12,18 @@ std::string sh_deck(const std::string& out, const std::string& grid, const std::
                "0.0 2.2 1000.0 50.0 2000.0 100.0\n0\n" + grid + "\n";
 }
 
+// The signal deck with NSKIP replaced.
+std::string with_skip(const std::string& deck, const std::string& nskip) {
+  const std::size_t p = deck.find("sig.txt\n") + 8;
+  return deck.substr(0, p) + nskip + deck.substr(deck.find('\n', p));
+}
+
 TEST(LimitStops, LayerLimitPrintsItsLineAndStopsWithStatus1) {
   ScratchDir d;
   const RunResult r = run_velmar(d.path(), "out.txt\n0 0.0\n50 1 1\n");
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, " NUMERO MASSIMO STRATI =          49\n");
-  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.err, "limit: at most 49 layers (NLAYER = 50)\n");
   ASSERT_TRUE(fs::exists(d / "out.txt"));  // created when the deck named it, left empty
   EXPECT_EQ(fs::file_size(d / "out.txt"), 0u);
 }
@@ -30,7 +36,8 @@ TEST(LimitStops, SampleLimitHoldsForEveryCountThatFitsIn32Bits) {
     const RunResult r = run_velmar(d.path(), deck);
     EXPECT_EQ(r.status, 1) << npt;
     EXPECT_EQ(r.out, " NUMERO PUNTI MASSIMO =       30000\n") << npt;
-    EXPECT_EQ(r.err, "") << npt;  // the missing signal file is never opened
+    // The missing signal file is never opened.
+    EXPECT_EQ(r.err, "limit: at most 30000 samples (NPT = " + std::string(npt) + ")\n") << npt;
   }
 }
 
@@ -153,6 +160,99 @@ TEST(Refusals, SignalFileProblemsNameTheSignalFile) {
   fs::create_directory(d / "dir");
   r = run_velmar(d.path(), "o.txt\n0 0\n0 1 1\n0.0 2.2 800 10 1600 20\n1\ndir\n0\n0.01 5 1 1\n");
   EXPECT_EQ(r.err, "standard input:6: the signal file name names a folder: 'dir'\n");
+}
+
+TEST(DeckStart, AByteOrderMarkIsSkippedInTheDeckAndTheSignalFile) {
+  const std::string bom = "\xEF\xBB\xBF";
+  ScratchDir d;
+  write_file(d / "sig.txt", bom + "header\n1 2 3 4 5\n");
+  const std::string deck = "o.txt\n0 0\n0 1 1\n0.0 2.2 800 10 1600 20\n1\nsig.txt\n1\n0.01 5 1 1\n";
+  const RunResult r = run_velmar(d.path(), bom + deck);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(fs::exists(d / "o.txt"));
+  EXPECT_FALSE(fs::exists(d / (bom + "o.txt")));
+  // No header to skip: the mark must not become part of the first sample.
+  write_file(d / "sig.txt", bom + "1 2 3 4 5\n");
+  EXPECT_EQ(run_velmar(d.path(), with_skip(deck, "0")).status, 0);
+  // Only at the very start: a mark on a later line is text like any other.
+  const RunResult late = run_velmar(d.path(), "o.txt\n" + bom + "0 0\n");
+  EXPECT_EQ(late.err, "standard input:2: not an integer for ITYPE: '\\xef\\xbb\\xbf0'\n");
+}
+
+TEST(Refusals, TrapsOfANewUser) {
+  struct Case {
+    std::string deck;
+    std::string record;  // the signal file sig.txt, when the deck reads one
+    std::string err;
+  };
+  const std::string hs = "0.0 2.2 800 10 1600 20\n";
+  const std::string layer = "10 1.8 200 10 400 20\n";
+  const std::string sig_head = "o.txt\n0 0\n0 1 1\n" + hs + "1\nsig.txt\n0\n";
+  const Case cases[] = {
+      // A negative frequency would turn the damping into a gain.
+      {"o.txt\n0 0\n0 1 1\n" + hs + "0\n-3.5 20 0.5\n", "",
+       "standard input:6: FMIN must be 0 or above (the grid holds no negative frequency): '-3.5'\n"},
+      {"o.txt\n1 0\n0 1 1\n" + hs + "0\n-1e-30 20 0.5\n", "",
+       "standard input:6: FMIN must be 0 or above (the grid holds no negative frequency): '-1e-30'\n"},
+      // Time and value on each line, the time rising by DT.
+      {sig_head + "0.01 6 1 1\n", "0.00 1.5\n0.01 -2.5\n0.02 3.5\n",
+       "sig.txt:1: the record looks like a time,value file (two values on each line, the first rising by DT); "
+       "this program reads sample values only: '0.00 1.5'\n"},
+      {sig_head + "0.02 4 1 1\n", "10.00,1.5\n10.02,-2.5\n",
+       "sig.txt:1: the record looks like a time,value file (two values on each line, the first rising by DT); "
+       "this program reads sample values only: '10.00,1.5'\n"},
+      // A layer line one value short: the note says where layer 1 began.
+      {"o.txt\n0 0\n2 1 1\n10 1.8 200 10 400\n" + layer + "0 2.2 1000 50 2000 100\n0\n1 3 1\n", "",
+       "standard input:6: THICK of layer 2 must be above 0 (layer 1's values run from line 4 to line 5): '0'\n"},
+      {"o.txt\n0 0\n1 1 1\n10 1.8 200 10 400\n0 2.2 1000 50 2000 100\n0\n1 3 1\n", "",
+       "standard input:8: input ends early, expected the half-space line (THICK RHO VS QS VP QP) "
+       "(layer 1's values run from line 4 to line 5): ''\n"},
+      {"o.txt\n0 0\n1 1 1\n10 1.8 200 -10\n400 20\n" + hs + "0\n1 3 1\n", "",
+       "standard input:4: QS of layer 1 must be above 0 (layer 1's values run from line 4 to line 5): '-10'\n"},
+  };
+  for (const Case& c : cases) {
+    ScratchDir d;
+    if (!c.record.empty()) write_file(d / "sig.txt", c.record);
+    const RunResult r = run_velmar(d.path(), c.deck);
+    EXPECT_EQ(r.status, 2) << c.deck;
+    EXPECT_EQ(r.err, c.err) << c.deck;
+  }
+}
+
+TEST(Refusals, TwoValuesALineAreSamplesWhenTheFirstDoesNotStepByDT) {
+  ScratchDir d;
+  const std::string deck = "o.txt\n0 0\n0 1 1\n0.0 2.2 800 10 1600 20\n1\nsig.txt\n0\n0.01 6 1 1\n";
+  for (const char* record : {"0.00 1.5\n0.02 -2.5\n0.04 3.5\n", "0.00 1.5\n0.01 -2.5 7\n0.02 3.5\n",
+                             "0.00 1.5\n0.01 -2.5\n0.02\n3.5\n", "0.00 1.5 0.01 -2.5 0.02 3.5\n"}) {
+    write_file(d / "sig.txt", record);
+    const RunResult r = run_velmar(d.path(), deck);
+    EXPECT_EQ(r.status, 0) << record << r.err;
+  }
+}
+
+TEST(Refusals, ReadErrorsOfStandardInputNameTheLine) {
+  ScratchDir d;
+  for (const auto& [redirect, why] : {std::pair{"<&-", "Bad file descriptor"}, std::pair{"< .", "Is a directory"}}) {
+    const std::string cmd = "cd '" + d.path().string() + "' && '" + std::string(VELMAR_EXE) + "' " + redirect +
+                            " 2> .stderr";
+    const int raw = std::system(cmd.c_str());
+    ASSERT_TRUE(WIFEXITED(raw));
+    EXPECT_EQ(WEXITSTATUS(raw), 2);
+    EXPECT_EQ(read_file(d / ".stderr"), "standard input:1: cannot read the input (" + std::string(why) + "): ''\n");
+  }
+}
+
+TEST(Refusals, AnOverflowingPsvResponseStopsTheRunLikeSh) {
+  // An SV wave through three layers of extreme contrast: the response near
+  // 0.078 is beyond the float range (it was once written as asterisks).
+  ScratchDir d;
+  write_file(d / "out.txt", "old\n");
+  const RunResult r =
+      run_velmar(d.path(), read_file(fs::path(VELMAR_TEST_DATA) / "findings" / "haspsv_overflow_sv.deck"));
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err, "standard input:9: the model's response at frequency 0.0784 is beyond the range the program "
+                   "can compute (too large or not finite): '0.0784'\n");
+  EXPECT_EQ(read_file(d / "out.txt"), "old\n");
 }
 
 TEST(CommandLine, HelpVersionAndStrayArguments) {

@@ -45,7 +45,7 @@ double last_digit_unit(const std::string& field) {
   return std::pow(10.0, exp10 - decimals);
 }
 
-class Example : public ::testing::TestWithParam<const char*> {};
+class Example : public ::testing::TestWithParam<std::string> {};
 
 TEST_P(Example, ReproducesItsExpectedOutput) {
   ScratchDir d;
@@ -72,7 +72,8 @@ TEST_P(Example, ReproducesItsExpectedOutput) {
 
 INSTANTIATE_TEST_SUITE_P(Decks, Example,
                          ::testing::Values("sh_transfer_clay_sand_rock", "psv_transfer_basin", "sh_signal",
-                                           "psv_signal"));
+                                           "psv_signal"),
+                         [](const auto& info) { return info.param; });
 
 // The model and grid of a transfer-function example deck, read plainly.
 struct ExampleDeck {

@@ -56,10 +56,12 @@ class ScratchDir {
   fs::path path_;
 };
 
-// Runs velmar in `dir` with `deck` (raw bytes) on standard input.
-inline RunResult run_velmar(const fs::path& dir, const std::string& deck, const std::string& args = "") {
+// Runs velmar in `dir` with `deck` (raw bytes) on standard input; `env` is
+// put before the command ("NAME=value ...").
+inline RunResult run_velmar(const fs::path& dir, const std::string& deck, const std::string& args = "",
+                            const std::string& env = "") {
   write_file(dir / ".deck", deck);
-  const std::string cmd = "cd '" + dir.string() + "' && '" + std::string(VELMAR_EXE) + "' " + args +
+  const std::string cmd = "cd '" + dir.string() + "' && " + env + " '" + std::string(VELMAR_EXE) + "' " + args +
                           " < .deck > .stdout 2> .stderr";
   const int raw = std::system(cmd.c_str());
   RunResult r;

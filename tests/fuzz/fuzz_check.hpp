@@ -29,13 +29,15 @@ inline bool is_one_line(const std::string& s) {
 }
 
 // A refusal is one line on standard error and status 2; a limit stop is one
-// line on standard output (beginning with a blank) and status 1. Any other
+// line on standard output (beginning with a blank), one English line on
+// standard error starting "limit: ", and status 1. Any other
 // stop (a transform failure) is a fault for input the deck reader accepted.
 inline void check_stop(const RunStop& e) {
   if (e.status() == EXIT_INPUT) {
     if (!e.out_text().empty() || !is_one_line(e.err_text())) fail("refusal is not one line on standard error", e.err_text());
   } else if (e.status() == EXIT_LIMIT) {
-    if (!e.err_text().empty() || !is_one_line(e.out_text()) || e.out_text()[0] != ' ') {
+    if (!is_one_line(e.err_text()) || e.err_text().rfind("limit: ", 0) != 0 || !is_one_line(e.out_text()) ||
+        e.out_text()[0] != ' ') {
       fail("limit stop is not one message line on standard output", e.out_text());
     }
   } else {

@@ -49,7 +49,7 @@ class CheckingSink final : public GroupSink {
 
 void read_group(LineSource& src, int count, unsigned kinds) {
   CheckingSink sink(count, kinds);
-  const int before = src.line_number();
+  const std::int64_t before = src.line_number();
   const int passed = scan_group(src, count, sink, "the group");
   if (passed < 0 || passed > count) fail("group passed a wrong number of targets", std::to_string(passed));
   if (src.line_number() <= before) fail("group ended without reading a line", "");

@@ -436,9 +436,9 @@ namespace {
 
 // A stack of extreme impedance contrasts (shear velocities of 1 to 2 m/s among
 // layers of hundreds, densities up to 99) over a very slow half-space: the
-// attenuation exponents stay small, yet the literal solve's determinant
-// cancels (to NaN at 7 Hz). HASPSV must see the cancellation itself and take
-// the stable solve.
+// attenuation exponents stay small, yet a literal solve's determinant
+// cancels (to NaN at 7 Hz), which no estimate from the exponents foresees;
+// HASPSV's stable solve must hold here.
 TEST(HASPSV, ExtremeContrastStackTakesTheStableSolveWhereTheDeterminantCancels) {
   static constexpr std::array<LayerEntry, 9> STACK = {{
       {2.0f, 6.0f, 1.88f, 550.4f, 36.0f, 73.0f},

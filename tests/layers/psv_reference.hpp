@@ -371,25 +371,25 @@ struct PsvResponse {
   cplx reflected_s;
 };
 
-// Response to an incident P (itype 1) or SV (itype 2) wave of unit
-// displacement amplitude, at the free surface and at the top of every layer
-// and of the half-space.
-inline PsvResponse psv_response(const LayerTable& t, int itype, real angle_deg, real f) {
-  const int nl = t.NLAYER;
-  const real omega = 2.0L * PI_L * f;
-  const real theta = PI_L * angle_deg / 180.0L;
-  const cplx vh = (itype == 1) ? cplx(t.VPC[nl].real(), t.VPC[nl].imag())
-                               : cplx(t.VSC[nl].real(), t.VSC[nl].imag());
-  const cplx k = omega * std::sin(theta) / vh;
-
+// The solved global system of a P-SV problem: the media (layers, then the
+// half-space), the amplitudes x (layer j: 4j + {P down, S down, P up, S up},
+// each referred to the boundary it decays away from; half-space: 4 nl +
+// {P down, S down}), and the half-space's incident and reflected basis waves.
+struct PsvSolution {
   std::vector<Medium> med;
-  med.reserve(nl + 1);
-  for (int j = 0; j < nl; ++j) med.push_back(make_medium(t, j, k, omega, f, false));
-  med.push_back(make_medium(t, nl, k, omega, f, true));
+  cplx k;
+  int itype = 1;
+  std::vector<cplx> x;
+  PsvVector inc;
+  PsvVector hp;
+  PsvVector hsv;
+};
+
+// Solves the global system for media whose wavenumbers are set for k.
+inline PsvSolution solve_psv(std::vector<Medium> med, cplx k, int itype) {
+  const int nl = static_cast<int>(med.size()) - 1;
   const Medium& hs = med[nl];
 
-  // Unknowns: layer j (0-based) columns 4j + {P down, S down, P up, S up};
-  // half-space columns 4 nl + {P down, S down}.
   // Interface rows touch the four waves of the layer above and below: at most
   // five columns either side of the diagonal.
   const int n = 4 * nl + 2;
@@ -423,29 +423,122 @@ inline PsvResponse psv_response(const LayerTable& t, int itype, real angle_deg, 
     }
   };
   assemble_rows(nl, 4, add_layer, add_halfspace);
-  const std::vector<cplx> x = sys.solve();
+  std::vector<cplx> x = sys.solve();
+  return {std::move(med), k, itype, std::move(x), inc, hp, hsv};
+}
+
+// Displacement (u, w) of the solved field at distance dz below the top of
+// layer j (j = nl: the half-space), and the sum of the magnitudes of the
+// waves that make it up there.
+struct PsvPoint {
+  cplx u;
+  cplx w;
+  real size = 0.0L;
+};
+
+inline PsvPoint psv_point(const PsvSolution& s, int j, real dz) {
+  const int nl = static_cast<int>(s.med.size()) - 1;
+  const Medium& m = s.med[j];
+  PsvPoint out;
+  auto add = [&](cplx amp, const PsvVector& wave) {
+    out.u += amp * wave[0];
+    out.w += amp * wave[1];
+    out.size += std::abs(amp) * std::max(std::abs(wave[0]), std::abs(wave[1]));
+  };
+  if (j < nl) {
+    const real up = m.thick - dz;  // distance to the bottom
+    add(s.x[4 * j] * std::exp(-m.nu_a * dz), psv_wave(m, s.k, true, false));
+    add(s.x[4 * j + 1] * std::exp(-m.nu_b * dz), psv_wave(m, s.k, false, false));
+    add(s.x[4 * j + 2] * std::exp(-m.nu_a * up), psv_wave(m, s.k, true, true));
+    add(s.x[4 * j + 3] * std::exp(-m.nu_b * up), psv_wave(m, s.k, false, true));
+    return out;
+  }
+  // The incident wave (up-going: exp(nu dz), growing with depth where the
+  // half-space is damped) and the two reflected ones.
+  add(std::exp((s.itype == 1 ? m.nu_a : m.nu_b) * dz), s.inc);
+  add(s.x[4 * nl] * std::exp(-m.nu_a * dz), s.hp);
+  add(s.x[4 * nl + 1] * std::exp(-m.nu_b * dz), s.hsv);
+  return out;
+}
+
+// Response to an incident P (itype 1) or SV (itype 2) wave of unit
+// displacement amplitude, at the free surface and at the top of every layer
+// and of the half-space.
+inline PsvResponse psv_response(const LayerTable& t, int itype, real angle_deg, real f) {
+  const int nl = t.NLAYER;
+  const real omega = 2.0L * PI_L * f;
+  const real theta = PI_L * angle_deg / 180.0L;
+  const cplx vh = (itype == 1) ? cplx(t.VPC[nl].real(), t.VPC[nl].imag())
+                               : cplx(t.VSC[nl].real(), t.VSC[nl].imag());
+  const cplx k = omega * std::sin(theta) / vh;
+
+  std::vector<Medium> med;
+  med.reserve(nl + 1);
+  for (int j = 0; j < nl; ++j) med.push_back(make_medium(t, j, k, omega, f, false));
+  med.push_back(make_medium(t, nl, k, omega, f, true));
+  const PsvSolution s = solve_psv(std::move(med), k, itype);
 
   PsvResponse out;
-  for (int j = 0; j < nl; ++j) {
-    const Medium& m = med[j];
-    const cplx ea = std::exp(-m.nu_a * m.thick);
-    const cplx eb = std::exp(-m.nu_b * m.thick);
-    const cplx amp[4] = {x[4 * j], x[4 * j + 1], x[4 * j + 2] * ea, x[4 * j + 3] * eb};
-    const PsvVector waves[4] = {psv_wave(m, k, true, false), psv_wave(m, k, false, false),
-                                psv_wave(m, k, true, true), psv_wave(m, k, false, true)};
-    for (int c = 0; c < 4; ++c) {
-      out.u[j] += amp[c] * waves[c][0];
-      out.w[j] += amp[c] * waves[c][1];
-      out.size[j] += std::abs(amp[c]) * std::max(std::abs(waves[c][0]), std::abs(waves[c][1]));
-    }
+  for (int j = 0; j <= nl; ++j) {
+    const PsvPoint p = psv_point(s, j, 0.0L);
+    out.u[j] = p.u;
+    out.w[j] = p.w;
+    out.size[j] = p.size;
   }
-  out.u[nl] = inc[0] + x[4 * nl] * hp[0] + x[4 * nl + 1] * hsv[0];
-  out.w[nl] = inc[1] + x[4 * nl] * hp[1] + x[4 * nl + 1] * hsv[1];
-  out.size[nl] = std::max(std::abs(inc[0]), std::abs(inc[1])) +
-                 std::abs(x[4 * nl]) * std::max(std::abs(hp[0]), std::abs(hp[1])) +
-                 std::abs(x[4 * nl + 1]) * std::max(std::abs(hsv[0]), std::abs(hsv[1]));
-  out.reflected_p = x[4 * nl];
-  out.reflected_s = x[4 * nl + 1];
+  out.reflected_p = s.x[4 * nl];
+  out.reflected_s = s.x[4 * nl + 1];
+  return out;
+}
+
+// One entry of a medium given directly: complex (damped) velocities, the
+// half-space's too (its thickness is not used).
+struct GeneralEntry {
+  real thick;
+  real rho;
+  cplx vs;
+  cplx vp;
+};
+
+// Displacements at every depth (m, >= 0, anywhere) of a medium of any number
+// of layers; a depth on an interface is taken from the entry below it.
+struct PsvDepthResponse {
+  std::vector<cplx> u;
+  std::vector<cplx> w;
+  std::vector<real> size;  // as PsvResponse::size
+};
+
+inline PsvDepthResponse psv_response_at(const std::vector<GeneralEntry>& entries, int itype, real angle_deg, real f,
+                                        const std::vector<real>& depths) {
+  const int nl = static_cast<int>(entries.size()) - 1;
+  const real omega = 2.0L * PI_L * f;
+  const real theta = PI_L * angle_deg / 180.0L;
+  const cplx k = omega * std::sin(theta) / (itype == 1 ? entries[nl].vp : entries[nl].vs);
+  std::vector<Medium> med(nl + 1);
+  for (int j = 0; j <= nl; ++j) {
+    const GeneralEntry& e = entries[j];
+    Medium& m = med[j];
+    m.thick = j < nl ? e.thick : 0.0L;
+    m.rho = e.rho;
+    m.alpha = e.vp;
+    m.beta = e.vs;
+    m.mu = m.rho * m.beta * m.beta;
+    m.lam2mu = m.rho * m.alpha * m.alpha;
+    m.ka = omega / m.alpha;
+    m.kb = omega / m.beta;
+    m.nu_a = j < nl ? layer_nu(k, m.ka) : halfspace_nu(k, m.ka);
+    m.nu_b = j < nl ? layer_nu(k, m.kb) : halfspace_nu(k, m.kb);
+  }
+  const PsvSolution s = solve_psv(std::move(med), k, itype);
+  PsvDepthResponse out;
+  for (real z : depths) {
+    int j = 0;
+    real top = 0.0L;
+    while (j < nl && z >= top + s.med[j].thick) top += s.med[j++].thick;
+    const PsvPoint p = psv_point(s, j, z - top);
+    out.u.push_back(p.u);
+    out.w.push_back(p.w);
+    out.size.push_back(p.size);
+  }
   return out;
 }
 
