@@ -74,13 +74,19 @@ std::vector<double> top_depths(const velmar::Profile& p) {
   return tops;
 }
 
-// A console message as one Python message: no leading blank, no line end.
+// A console stop as one Python message: the console's standard-output line
+// (a limit stop's documented text), then its standard-error line, each
+// without the leading blank and the line end, joined by "; ".
 std::string message_of(const velmar::RunStop& stop) {
-  std::string m = stop.err_text().empty() ? stop.out_text() : stop.err_text();
-  const std::size_t first = m.find_first_not_of(" \n");
-  const std::size_t last = m.find_last_not_of(" \n");
-  return first == std::string::npos ? std::string("the run stopped (status " + std::to_string(stop.status()) + ")")
-                                    : m.substr(first, last - first + 1);
+  std::string m;
+  for (const std::string& text : {stop.out_text(), stop.err_text()}) {
+    const std::size_t first = text.find_first_not_of(" \n");
+    if (first == std::string::npos) continue;
+    const std::size_t last = text.find_last_not_of(" \n");
+    if (!m.empty()) m += "; ";
+    m += text.substr(first, last - first + 1);
+  }
+  return m.empty() ? "the run stopped with status " + std::to_string(stop.status()) : m;
 }
 
 py::dict deck_dict(velmar::DeckModel&& m) {
