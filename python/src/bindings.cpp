@@ -28,6 +28,8 @@
 
 namespace py = pybind11;
 
+void register_batch(py::module_& m);  // bind_batch.cpp
+
 namespace {
 
 using InArray = py::array_t<double, py::array::c_style | py::array::forcecast>;
@@ -260,4 +262,6 @@ PYBIND11_MODULE(_velmar, m) {
         return velmar::run_deck_file(path, *state);
       },
       py::arg("path"));
+
+  register_batch(m);
 }

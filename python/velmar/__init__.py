@@ -18,6 +18,8 @@ Conventions
 from . import _velmar
 from ._deck import Deck, read_deck, run_deck
 from ._profile import MODULUS_LAWS, Profile
+from ._randomize import VS_MODELS, LayeringModel, VelocityModel, randomize
+from ._batch import ANALYSES, Simulations, simulate
 from ._record import UNITS, Record, read_record
 from ._response import (COMPONENTS, INPUTS, QUANTITIES, WAVES, Response, propagate, response,
                         transfer)
@@ -28,4 +30,5 @@ __all__ = [
     "Profile", "Record", "Deck", "Response",
     "transfer", "response", "propagate", "read_record", "read_deck", "run_deck",
     "WAVES", "COMPONENTS", "INPUTS", "QUANTITIES", "MODULUS_LAWS", "UNITS",
+    "randomize", "simulate", "Simulations", "VelocityModel", "LayeringModel", "VS_MODELS", "ANALYSES",
 ]

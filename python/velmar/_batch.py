@@ -1,0 +1,438 @@
+"""Batches of site-response runs: randomised profiles x records, on this
+machine's cores or on a Dask cluster."""
+
+from __future__ import annotations
+
+import json
+import math
+import sys
+import uuid
+from typing import Any, Dict, List, Optional, Sequence, Tuple
+
+import numpy as np
+
+from . import _checks
+from . import _velmar
+from ._profile import MODULUS_LAWS, Profile
+from ._randomize import count_and_seed, layering_spec, velocity_spec
+from ._record import Record
+
+#: Analyses a batch can run, for ``analysis=``.
+ANALYSES = ("linear", "equivalent_linear")
+
+_GRAVITY = 9.80665  # m/s2 per g
+_G_PER_UNIT = {"g": 1.0, "m/s2": 1.0 / _GRAVITY, "cm/s2": 0.01 / _GRAVITY}
+# Realisations per progress step of a local batch, per thread: large enough
+# that every thread stays busy between steps.
+_LOCAL_STEP_PER_THREAD = 8
+# A progress bar is shown for batches of at least this many runs.
+_PROGRESS_MIN_RUNS = 200
+
+
+def _curve_tuple(name: str, curve: Any) -> tuple:
+    """A curve model as the tuple the library takes.
+
+    Accepts the package's curve objects (Darendeli, Menq, CurveTable) by
+    their fields, None for a linear layer, or such a tuple.
+    """
+    if curve is None:
+        return ("linear",)
+    if isinstance(curve, tuple) and curve and isinstance(curve[0], str):
+        return curve
+    kind = type(curve).__name__.lower()
+
+    def field(attr: str, default: Optional[float] = None) -> float:
+        value = getattr(curve, attr, default)
+        if value is None:
+            raise ValueError(f"{name} ({type(curve).__name__}) has no field {attr!r}")
+        return _checks.real(f"{name}.{attr}", value)
+
+    if kind == "darendeli":
+        return ("darendeli", field("pi", 0.0), field("ocr", 1.0), field("k0", 0.5), field("frequency", 1.0),
+                field("cycles", 10.0))
+    if kind == "menq":
+        return ("menq", field("cu", 10.0), field("d50", 5.0), field("k0", 0.5), field("cycles", 10.0))
+    if kind == "curvetable":
+        return ("table", _checks.float_array(f"{name}.strain", curve.strain),
+                _checks.float_array(f"{name}.g_ratio", curve.g_ratio),
+                _checks.float_array(f"{name}.damping", curve.damping))
+    if kind in ("linearlayer", "linear"):
+        return ("linear",)
+    raise ValueError(f"{name} must be a curve model (Darendeli, Menq, CurveTable) or None, got {curve!r}")
+
+
+def _curve_list(curves: Any, layers: int) -> List[tuple]:
+    if curves is None:
+        return []
+    if isinstance(curves, (list, tuple)) and not (curves and isinstance(curves[0], str)):
+        if len(curves) != layers:
+            raise ValueError(f"curves must hold one model per layer of the base profile ({layers}), "
+                             f"got {len(curves)}")
+        return [_curve_tuple(f"curves[{i}]", c) for i, c in enumerate(curves)]
+    return [_curve_tuple("curves", curves)]
+
+
+def _run_range(payload: Dict[str, Any], first: int, count: int, threads: int) -> Dict[str, Any]:
+    """Realisations first .. first+count-1 of a batch: the unit of work of a
+    local step or of one Dask task (a plain function of picklable values)."""
+    base = payload["base"]
+    core = _velmar.Profile(*base)
+    return _velmar.run_batch(core, payload["records"], first=first, count=count, threads=threads,
+                             **payload["options"])
+
+
+class Simulations:
+    """Results of a batch: one row per realisation.
+
+    Attributes
+    ----------
+    psa : ndarray, shape (n, records, periods)
+        Pseudo-spectral acceleration at the output depth (the surface by
+        default), g. NaN for a failed run.
+    ratio : ndarray, shape (n, records, periods)
+        `psa` over the PSA of the input motion (the record times `scale`).
+    pga : ndarray, shape (n, records)
+        Peak acceleration at the output depth, g.
+    max_strain : ndarray, shape (n, records, depths)
+        Peak shear strain (ratio) at each of `depths`.
+    input_psa : ndarray, shape (records, periods)
+        PSA of each input motion, g.
+    layers : ndarray of int, shape (n,)
+        Number of layers of every realisation.
+    periods, depths : ndarray
+        Oscillator periods (s) and strain depths (m).
+    failures : list of (realisation, record, message)
+        Every run that failed (it did not converge, strains ran away, ...).
+    inputs : dict
+        Everything the batch was given (seed, models, parameters), enough to
+        repeat it.
+    """
+
+    def __init__(self, psa, pga, max_strain, input_psa, layers, periods, depths, failures, inputs, record_names):
+        self.psa = psa
+        self.pga = pga
+        self.max_strain = max_strain
+        self.input_psa = input_psa
+        with np.errstate(divide="ignore", invalid="ignore"):
+            self.ratio = psa / input_psa[np.newaxis, :, :]
+        self.layers = layers
+        self.periods = periods
+        self.depths = depths
+        self.failures = failures
+        self.inputs = inputs
+        self.record_names = record_names
+
+    @property
+    def failed(self) -> np.ndarray:
+        """Failed runs per record, ndarray of int."""
+        counts = np.zeros(self.psa.shape[1], dtype=np.int64)
+        for _, m, _ in self.failures:
+            counts[m] += 1
+        return counts
+
+    def statistics(self, percentiles: Sequence[float] = (16.0, 84.0)) -> Dict[str, Dict[str, np.ndarray]]:
+        """Median, log standard deviation and percentiles over the realisations.
+
+        Failed runs are left out. Returns ``{"psa": {...}, "ratio": {...},
+        "pga": {...}}``, each with ``median`` and ``log_std`` of shape
+        (records, periods) (pga: (records,)) and ``percentiles`` with a
+        leading axis over `percentiles`, and ``count`` of runs used.
+        """
+        p = _checks.float_array("percentiles", percentiles)
+        out = {}
+        for name, values in (("psa", self.psa), ("ratio", self.ratio), ("pga", self.pga)):
+            tail = values.shape[1:]
+            flat = np.ascontiguousarray(values.reshape(values.shape[0], -1))
+            med, lstd, pct, cnt = _velmar.column_statistics(flat, p)
+            out[name] = {"median": med.reshape(tail), "log_std": lstd.reshape(tail),
+                         "percentiles": pct.reshape((p.size,) + tail), "count": cnt.reshape(tail)}
+        return out
+
+    def to_xarray(self, percentiles: Sequence[float] = (16.0, 84.0)):
+        """The results as an xarray Dataset.
+
+        Dimensions realisation, record, period, depth (and percentile for the
+        summaries); the batch's inputs are attributes (dicts as JSON text),
+        so a run can be repeated exactly. ``ds.to_netcdf(path)`` writes it.
+        """
+        import xarray as xr
+
+        n, nm, _ = self.psa.shape
+        stats = self.statistics(percentiles)
+        failed = np.zeros((n, nm), dtype=np.int8)
+        first = self.inputs["first"]
+        for r, m, _ in self.failures:
+            failed[r - first, m] = 1
+        dims3 = ("realisation", "record", "period")
+        data = {
+            "psa": (dims3, self.psa, {"units": "g", "long_name": "pseudo-spectral acceleration"}),
+            "ratio": (dims3, self.ratio, {"units": "1", "long_name": "PSA over the input motion's PSA"}),
+            "pga": (("realisation", "record"), self.pga, {"units": "g"}),
+            "max_strain": (("realisation", "record", "depth"), self.max_strain, {"units": "1"}),
+            "input_psa": (("record", "period"), self.input_psa, {"units": "g"}),
+            "layers": (("realisation",), self.layers),
+            "failed": (("realisation", "record"), failed),
+        }
+        for name, s in stats.items():
+            dims = ("record", "period") if name != "pga" else ("record",)
+            data[f"{name}_median"] = (dims, s["median"])
+            data[f"{name}_log_std"] = (dims, s["log_std"])
+            data[f"{name}_percentiles"] = (("percentile",) + dims, s["percentiles"])
+        coords = {"realisation": np.arange(first, first + n), "record": np.arange(nm),
+                  "record_name": ("record", np.array(self.record_names, dtype=object).astype(str)),
+                  "period": ("period", self.periods, {"units": "s"}),
+                  "depth": ("depth", self.depths, {"units": "m"}),
+                  "percentile": np.asarray(percentiles, dtype=np.float64)}
+        attrs = {k: _attribute(v) for k, v in self.inputs.items()}
+        attrs["failures"] = json.dumps(self.failures)
+        return xr.Dataset(data, coords=coords, attrs=attrs)
+
+    def to_netcdf(self, path: str) -> None:
+        """Write `to_xarray()` to a netCDF file."""
+        self.to_xarray().to_netcdf(path)
+
+    def __repr__(self) -> str:
+        n, nm, nk = self.psa.shape
+        return (f"velmar.Simulations({n} realisations x {nm} record{'s' if nm != 1 else ''}, "
+                f"{self.inputs['analysis']}, {nk} periods, {len(self.failures)} failed)")
+
+
+def _attribute(value: Any) -> Any:
+    """A value netCDF can store as an attribute: numbers and text as they
+    are, flags as 0/1, anything else (lists, None, a seed beyond int64) as
+    JSON text."""
+    if isinstance(value, bool):
+        return int(value)
+    if isinstance(value, int) and -2**63 <= value < 2**63:
+        return value
+    if isinstance(value, (float, str)):
+        return value
+    return json.dumps(value)
+
+
+def _progress_bar(total: int, show: Optional[bool]):
+    if show is None:
+        show = total >= _PROGRESS_MIN_RUNS and sys.stderr.isatty()
+    if not show:
+        return None
+    from tqdm import tqdm
+    return tqdm(total=total, unit="run", desc="velmar")
+
+
+def _run_local(payload, n: int, nrec: int, threads: int, progress: Optional[bool]) -> List[Dict[str, Any]]:
+    bar = _progress_bar(n * nrec, progress)
+    if bar is None:
+        return [_run_range(payload, 0, n, threads)]
+    step = max(1, _LOCAL_STEP_PER_THREAD * (threads or _cpu_count()))
+    parts = []
+    try:
+        for first in range(0, n, step):
+            parts.append(_run_range(payload, first, min(step, n - first), threads))
+            bar.update(parts[-1]["psa"].shape[0] * nrec)
+    finally:
+        bar.close()
+    return parts
+
+
+def _cpu_count() -> int:
+    import os
+    return len(os.sched_getaffinity(0)) if hasattr(os, "sched_getaffinity") else (os.cpu_count() or 1)
+
+
+def _run_dask(client, payload, n: int, nrec: int, chunk: Optional[int], progress: Optional[bool]):
+    from distributed import as_completed
+
+    if chunk is None:
+        workers = client.scheduler_info().get("workers", {})
+        slots = max(1, sum(w.get("nthreads", 1) for w in workers.values()))
+        chunk = max(1, math.ceil(n / (4 * slots)))
+    tag = uuid.uuid4().hex
+    futures = [client.submit(_run_range, payload, first, min(chunk, n - first), 1,
+                             key=f"velmar-batch-{tag}-{first}", pure=False)
+               for first in range(0, n, chunk)]
+    bar = _progress_bar(n * nrec, progress)
+    parts = []
+    try:
+        for fut in as_completed(futures):
+            part = fut.result()
+            parts.append(part)
+            if bar is not None:
+                bar.update(part["psa"].shape[0] * nrec)
+    finally:
+        if bar is not None:
+            bar.close()
+    return parts
+
+
+def simulate(profile: Profile, records: Any, n: int = 200, seed: int = 1, vs_model: Any = "USGS C",
+             layering: Any = True, analysis: str = "linear", curves: Any = None,
+             periods: Optional[Any] = None, client: Any = None, *, vary_curves: bool = False,
+             rho_gd: float = -0.5, truncation: float = 2.0, halfspace_sigma_ln: float = 0.0,
+             output_depth: float = 0.0, strain_depths: Optional[Any] = None, damping: float = 0.05,
+             input: str = "outcrop", input_depth: float = 0.0, scale: float = 1.0,
+             modulus: Optional[str] = None, water_table: Optional[float] = None, strain_ratio: float = 0.65,
+             tolerance: float = 0.01, max_iterations: int = 15, strain_limit: float = 0.1,
+             threads: Optional[int] = None, chunk: Optional[int] = None,
+             progress: Optional[bool] = None) -> Simulations:
+    """Run `n` randomised profiles under every record.
+
+    Realisation ``r`` is ``randomize(profile, seed=seed, ...)``'s profile
+    ``r``: every number depends only on the inputs, not on the threads or
+    the workers that computed it.
+
+    Parameters
+    ----------
+    profile : Profile
+        The base case.
+    records : Record or sequence of Record
+        The input motions.
+    n, seed, vs_model, layering, truncation, halfspace_sigma_ln
+        The randomisation, as for `randomize`.
+    analysis : str, optional
+        ``"linear"`` or ``"equivalent_linear"`` (SH waves either way).
+    curves : curve model or list, optional
+        Modulus-reduction and damping curves: one model (velmar.Darendeli,
+        velmar.Menq, velmar.CurveTable) for every layer, or a list with one
+        per layer of the base profile (None for a linear layer). Required
+        for ``"equivalent_linear"``; a random layer takes the curve of the
+        base layer at its mid-depth.
+    periods : array_like, optional
+        Oscillator periods, s; default 100 from 0.01 to 10 s.
+    client : dask.distributed.Client, optional
+        Run on its cluster in tasks of `chunk` realisations; None runs here,
+        on `threads` threads.
+    vary_curves : bool, optional
+        Vary every layer's curves about their means (standard deviations of
+        Darendeli's model, G/Gmax and damping deviates correlated by
+        `rho_gd`, values clipped to G/Gmax in [0.001, 1], damping in [0, 0.5]).
+    output_depth : float, optional
+        Depth of the PSA and PGA, m (0: the surface).
+    strain_depths : array_like, optional
+        Depths (m) of the peak-strain profile. Default: the mid-depths of the
+        base layers for an equivalent-linear batch (read off the
+        iteration), none for a linear one (each depth costs a transform).
+    damping : float, optional
+        Oscillator damping ratio.
+    input, input_depth, scale, modulus, water_table, strain_ratio, tolerance,
+    max_iterations, strain_limit
+        As for the single analyses (`modulus` defaults to the profile's).
+    threads : int, optional
+        Threads of a local batch; None uses every core.
+    chunk : int, optional
+        Realisations per Dask task; default about a quarter of the batch per
+        worker thread.
+    progress : bool, optional
+        A tqdm progress bar; None shows it on a terminal for 200 runs or more.
+
+    Returns
+    -------
+    Simulations
+
+    Raises
+    ------
+    ValueError
+        A bad argument (named in the message). Runs that fail do not raise:
+        they are listed in ``Simulations.failures``.
+    """
+    if not isinstance(profile, Profile):
+        raise ValueError(f"profile must be a velmar.Profile, got {type(profile).__name__}")
+    recs = [records] if isinstance(records, Record) else list(records)
+    if not recs:
+        raise ValueError("records must hold at least one velmar.Record, got none")
+    for i, r in enumerate(recs):
+        if not isinstance(r, Record):
+            raise ValueError(f"records[{i}] must be a velmar.Record, got {type(r).__name__}")
+    count, seed = count_and_seed(n, seed)
+    analysis = _checks.choice("analysis", analysis, ANALYSES)
+    curve_list = _curve_list(curves, profile.layers)
+    if analysis == "equivalent_linear" and not curve_list:
+        raise ValueError("an equivalent-linear batch needs curves (a model or one per layer), got None")
+    if vary_curves and not curve_list:
+        raise ValueError("vary_curves needs curves, got None")
+    law = _checks.choice("modulus", modulus if modulus is not None else (profile.modulus or "velmar"),
+                         MODULUS_LAWS)
+    per = (np.empty(0) if periods is None else _checks.float_array("periods", periods))
+    if strain_depths is None:
+        if analysis == "equivalent_linear":
+            depths = profile.depth[:-1] + 0.5 * profile.thickness[:-1]
+        else:
+            depths = np.empty(0)
+    else:
+        depths = _checks.float_array("strain_depths", strain_depths)
+    if threads is not None and (isinstance(threads, bool) or not isinstance(threads, (int, np.integer))
+                                or threads < 1):
+        raise ValueError(f"threads must be an integer of at least 1 or None, got {threads!r}")
+    if chunk is not None and (isinstance(chunk, bool) or not isinstance(chunk, (int, np.integer)) or chunk < 1):
+        raise ValueError(f"chunk must be an integer of at least 1 or None, got {chunk!r}")
+    velocity = velocity_spec(vs_model)
+    layers_model = layering_spec(layering)
+    options = dict(
+        seed=seed, velocity=velocity, layering=layers_model, truncation=_checks.real("truncation", truncation),
+        halfspace_sigma_ln=_checks.real("halfspace_sigma_ln", halfspace_sigma_ln),
+        rho_gd=_checks.real("rho_gd", rho_gd) if vary_curves else None, analysis=analysis, curves=curve_list,
+        water_table=None if water_table is None else _checks.real("water_table", water_table),
+        strain_ratio=_checks.real("strain_ratio", strain_ratio), tolerance=_checks.real("tolerance", tolerance),
+        max_iterations=int(max_iterations), strain_limit=_checks.real("strain_limit", strain_limit), law=law,
+        input=_checks.choice("input", input, ("incident", "outcrop", "within")),
+        input_depth=_checks.real("input_depth", input_depth), scale=_checks.real("scale", scale),
+        output_depth=_checks.real("output_depth", output_depth), periods=per,
+        spectral_damping=_checks.real("damping", damping), strain_depths=depths)
+    base = profile._core
+    payload = {"base": (base.thickness, base.density, base.vs, base.damping_s, base.vp, base.damping_p),
+               "records": [(r.accel, r.dt, r.units) for r in recs], "options": options}
+    # A check of every option on this side before any work is sent out.
+    probe = _run_range(payload, 0, 0, 1)
+
+    if client is None:
+        parts = _run_local(payload, count, len(recs), 0 if threads is None else int(threads), progress)
+    else:
+        parts = _run_dask(client, payload, count, len(recs), chunk, progress)
+    psa, pga, strain, layers, failures = _assemble(parts, count, len(recs), probe)
+
+    to_g = np.array([_G_PER_UNIT[r.units] for r in recs])
+    inputs = {"first": 0, "n": count, "seed": seed, "analysis": analysis,
+              "vs_model": vs_model if isinstance(vs_model, str) or vs_model is None else list(velocity),
+              "velocity_parameters": None if velocity is None else list(velocity),
+              "layering": None if layers_model is None else list(layers_model),
+              "truncation": options["truncation"], "halfspace_sigma_ln": options["halfspace_sigma_ln"],
+              "vary_curves": bool(vary_curves), "rho_gd": options["rho_gd"],
+              "curves": [[c[0]] + [np.asarray(x).tolist() if isinstance(x, np.ndarray) else x for x in c[1:]]
+                         for c in curve_list],
+              "modulus": law, "input": options["input"], "input_depth": options["input_depth"],
+              "scale": options["scale"], "output_depth": options["output_depth"],
+              "spectral_damping": options["spectral_damping"], "water_table": options["water_table"],
+              "strain_ratio": options["strain_ratio"], "tolerance": options["tolerance"],
+              "max_iterations": options["max_iterations"], "strain_limit": options["strain_limit"],
+              "base_thickness": profile.thickness.tolist(), "base_density": profile.density.tolist(),
+              "base_vs": profile.vs.tolist(), "base_damping": profile.damping.tolist(),
+              "velmar_version": _velmar.__version__}
+    return Simulations(psa * to_g[np.newaxis, :, np.newaxis], pga * to_g[np.newaxis, :], strain,
+                       probe["input_psa"] * to_g[:, np.newaxis], layers, np.asarray(probe["periods"]), depths,
+                       failures, inputs, [r.name for r in recs])
+
+
+def _assemble(parts: List[Dict[str, Any]], n: int, nrec: int, probe: Dict[str, Any]):
+    """The parts of a batch in realisation order; every realisation must come
+    exactly once."""
+    nk = probe["psa"].shape[2]
+    nd = probe["max_strain"].shape[2]
+    psa = np.full((n, nrec, nk), np.nan)
+    pga = np.full((n, nrec), np.nan)
+    strain = np.full((n, nrec, nd), np.nan)
+    layers = np.zeros(n, dtype=np.int64)
+    seen = np.zeros(n, dtype=np.int64)
+    failures: List[Tuple[int, int, str]] = []
+    for part in parts:
+        first = int(part["first"])
+        sl = slice(first, first + part["psa"].shape[0])
+        seen[sl] += 1
+        psa[sl] = part["psa"]
+        pga[sl] = part["pga"]
+        strain[sl] = part["max_strain"]
+        layers[sl] = part["layers"]
+        failures.extend((int(r), int(m), str(msg)) for r, m, msg in part["failures"])
+    if not np.all(seen == 1):
+        bad = np.flatnonzero(seen != 1)
+        raise RuntimeError(f"realisation {int(bad[0])} came back {int(seen[bad[0]])} times (expected once)")
+    failures.sort(key=lambda f: (f[0], f[1]))
+    return psa, pga, strain, layers, failures

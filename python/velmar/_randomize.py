@@ -1,0 +1,168 @@
+"""Randomised profiles about a base case (Toro 1995 layering and velocities)."""
+
+from __future__ import annotations
+
+from dataclasses import astuple, dataclass, fields
+from typing import Any, List, Optional, Tuple, Union
+
+import numpy as np
+
+from . import _checks
+from . import _velmar
+from ._profile import Profile
+
+#: Names of the generic site classes of the velocity model, for ``vs_model=``.
+VS_MODELS = tuple(_velmar.velocity_model_names())
+
+
+@dataclass(frozen=True)
+class VelocityModel:
+    """Parameters of the correlated ln Vs model (user values for ``vs_model=``).
+
+    Parameters
+    ----------
+    sigma_ln : float
+        Standard deviation of ln Vs.
+    rho_0 : float
+        Correlation of adjacent layers at zero distance.
+    delta : float
+        Decay distance of the distance term, m.
+    rho_200 : float
+        Depth term of the correlation at and below 200 m.
+    z_0 : float
+        Depth offset of the depth term, m.
+    b : float
+        Exponent of the depth term.
+    """
+
+    sigma_ln: float
+    rho_0: float
+    delta: float
+    rho_200: float
+    z_0: float = 0.0
+    b: float = 0.0
+
+    @classmethod
+    def named(cls, name: str) -> "VelocityModel":
+        """The parameters of a generic site class (one of `VS_MODELS`)."""
+        return cls(*_velmar.velocity_model(_checks.choice("vs_model", name, VS_MODELS)))
+
+
+@dataclass(frozen=True)
+class LayeringModel:
+    """The rate of layer boundaries with depth, c3 (z + c1)^c2 per m (z in m)."""
+
+    c1: float = 10.86
+    c2: float = -0.89
+    c3: float = 1.98
+
+    def expected_boundaries(self, z: float) -> float:
+        """Expected number of layer boundaries above depth `z` (m)."""
+        return float(_velmar.expected_boundaries(astuple(self), _checks.real("z", z)))
+
+
+VsModelLike = Union[None, str, VelocityModel, dict]
+LayeringLike = Union[bool, None, LayeringModel, dict]
+
+
+def _parameters(name: str, value: Any, cls: type) -> Optional[Tuple[float, ...]]:
+    """The fields of a model dataclass (given as one or as a dict of its
+    fields) as a checked tuple; None when `value` is neither."""
+    if isinstance(value, dict):
+        try:
+            value = cls(**value)
+        except TypeError as exc:
+            raise ValueError(f"{name} as a dict takes the fields of {cls.__name__} "
+                             f"({', '.join(f.name for f in fields(cls))}), got {value!r}") from exc
+    if isinstance(value, cls):
+        return tuple(_checks.real(f"{name}.{f.name}", getattr(value, f.name)) for f in fields(cls))
+    return None
+
+
+def velocity_spec(vs_model: VsModelLike) -> Optional[Tuple[float, ...]]:
+    """The velocity model as the tuple the library takes, or None (no variation)."""
+    if vs_model is None:
+        return None
+    if isinstance(vs_model, str):
+        return astuple(VelocityModel.named(vs_model))
+    spec = _parameters("vs_model", vs_model, VelocityModel)
+    if spec is None:
+        raise ValueError(f"vs_model must be a site-class name ({', '.join(VS_MODELS)}), a VelocityModel, "
+                         f"a dict or None, got {vs_model!r}")
+    return spec
+
+
+def layering_spec(layering: LayeringLike) -> Optional[Tuple[float, ...]]:
+    """The layering model as the tuple the library takes, or None (base layers kept)."""
+    if layering is None or layering is False:
+        return None
+    if layering is True:
+        return astuple(LayeringModel())
+    spec = _parameters("layering", layering, LayeringModel)
+    if spec is None:
+        raise ValueError(f"layering must be True, False, a LayeringModel or a dict, got {layering!r}")
+    return spec
+
+
+def count_and_seed(n: Any, seed: Any) -> Tuple[int, int]:
+    """`n` as a count of at least 1 and `seed` as an unsigned 64-bit integer."""
+    if isinstance(n, bool) or not isinstance(n, (int, np.integer)) or n < 1:
+        raise ValueError(f"n must be an integer of at least 1, got {n!r}")
+    if isinstance(seed, bool) or not isinstance(seed, (int, np.integer)) or not 0 <= seed < 2**64:
+        raise ValueError(f"seed must be an integer in [0, 2**64), got {seed!r}")
+    return int(n), int(seed)
+
+
+def randomize(profile: Profile, n: int = 100, seed: int = 1, vs_model: VsModelLike = "USGS C",
+              layering: LayeringLike = True, *, truncation: float = 2.0, halfspace_sigma_ln: float = 0.0,
+              first: int = 0) -> List[Profile]:
+    """Randomised profiles about a base profile.
+
+    Realisation ``i`` depends only on (`seed`, `first` + ``i``): the same
+    call always gives the same profiles, and ``randomize(p, n=10, first=5)``
+    gives the last ten of ``randomize(p, n=15)``.
+
+    Parameters
+    ----------
+    profile : Profile
+        The base case: its layers give the median Vs, density and damping at
+        every depth; its half-space is kept.
+    n : int, optional
+        Number of profiles.
+    seed : int, optional
+        Seed, an integer in [0, 2**64).
+    vs_model : str, VelocityModel, dict or None, optional
+        The ln Vs model: a site class of `VS_MODELS` ("Geomatrix AB",
+        "Geomatrix CD", "USGS AB", "USGS CD", "USGS A", "USGS B", "USGS C",
+        "USGS D"), user parameters, or None to keep the base velocities.
+    layering : bool, LayeringModel or dict, optional
+        True draws layer boundaries from the depth-dependent rate (default
+        coefficients); False keeps the base layers.
+    truncation : float, optional
+        Normal deviates are truncated at +-`truncation` standard deviations
+        and scaled to keep unit variance (by 1.1368 at 2); 0 means none.
+    halfspace_sigma_ln : float, optional
+        Standard deviation of ln(depth of the half-space); 0 keeps the base
+        depth.
+    first : int, optional
+        Index of the first realisation.
+
+    Returns
+    -------
+    list of Profile
+        Each with the base profile's modulus law.
+
+    Raises
+    ------
+    ValueError
+        A bad count, seed, model name or parameter.
+    """
+    if not isinstance(profile, Profile):
+        raise ValueError(f"profile must be a velmar.Profile, got {type(profile).__name__}")
+    count, seed = count_and_seed(n, seed)
+    if isinstance(first, bool) or not isinstance(first, (int, np.integer)) or first < 0:
+        raise ValueError(f"first must be an integer of at least 0, got {first!r}")
+    out = _velmar.realise(profile._core, seed, int(first), count, velocity_spec(vs_model), layering_spec(layering),
+                          _checks.real("truncation", truncation), _checks.real("halfspace_sigma_ln",
+                                                                                 halfspace_sigma_ln), None)
+    return [Profile._from_core(core, profile.modulus) for core, *_ in out]

@@ -1,0 +1,301 @@
+// batch.cpp: realisations x records on a pool of threads, and column
+// statistics of the results (layout in velmar/batch.hpp).
+#include "velmar/batch.hpp"
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <limits>
+#include <thread>
+
+#include "site/text.hpp"
+#include "velmar/errors.hpp"
+#include "velmar/spectra.hpp"
+
+namespace velmar {
+namespace {
+
+constexpr double NOT_A_NUMBER = std::numeric_limits<double>::quiet_NaN();
+// Unit weight per unit density, kN/m3 per t/m3 (and of water, kN/m3).
+constexpr double UNIT_WEIGHT = 9.81;
+// Strain grid of a varied curve: ratios 1e-6 to 1e-1, this many points per decade.
+constexpr double CURVE_STRAIN_MIN = 1.0e-6;
+constexpr int CURVE_DECADES = 5;
+constexpr int CURVE_POINTS_PER_DECADE = 10;
+
+double earth_pressure_coefficient(const Curve& c) {
+  if (const auto* d = std::get_if<Darendeli>(&c)) return d->k0;
+  if (const auto* m = std::get_if<Menq>(&c)) return m->k0;
+  return 0.5;
+}
+
+// Mean effective stress (kPa) at the mid-depth of layer i: unit weights above
+// less the pore pressure below the water table, sigma'_v (1 + 2 K0) / 3.
+double mean_stress_at(const Profile& p, std::size_t i, std::optional<double> water_table, double k0) {
+  double sigma_v = 0.0;
+  for (std::size_t j = 0; j < i; ++j) sigma_v += UNIT_WEIGHT * p.density()[j] * p.thickness()[j];
+  sigma_v += UNIT_WEIGHT * p.density()[i] * 0.5 * p.thickness()[i];
+  const double mid = p.top_depth(i) + 0.5 * p.thickness()[i];
+  if (water_table && mid > *water_table) sigma_v -= UNIT_WEIGHT * (mid - *water_table);
+  return std::max(sigma_v, 0.0) * (1.0 + 2.0 * k0) / 3.0;
+}
+
+// The curve `c` tabulated at `mean_stress` and moved by the deviates; G/Gmax
+// kept non-increasing and damping non-decreasing with strain.
+CurveTable varied_table(const Curve& c, double mean_stress, double eps_g, double eps_d) {
+  CurveTable t;
+  const int n = CURVE_DECADES * CURVE_POINTS_PER_DECADE + 1;
+  for (int j = 0; j < n; ++j) {
+    const double strain = CURVE_STRAIN_MIN * std::pow(10.0, static_cast<double>(j) / CURVE_POINTS_PER_DECADE);
+    const CurvePoint mean = evaluate_curve(c, strain, mean_stress);
+    VariedPoint v = vary_curve_point(mean.g_ratio, mean.damping, eps_g, eps_d);
+    if (j > 0) {
+      v.g_ratio = std::min(v.g_ratio, t.g_ratio.back());
+      v.damping = std::max(v.damping, t.damping.back());
+    }
+    t.strain.push_back(strain);
+    t.g_ratio.push_back(v.g_ratio);
+    t.damping.push_back(v.damping);
+  }
+  return t;
+}
+
+double peak_abs(std::span<const double> x) {
+  double m = 0.0;
+  for (double v : x) m = std::max(m, std::abs(v));
+  return m;
+}
+
+void check_batch(const Profile& base, std::span<const Record> records, const BatchOptions& o,
+                 std::span<const double> periods) {
+  if (records.empty()) throw InvalidArgument("records must hold at least one record, got none");
+  for (const Record& r : records) check_record(r);
+  for (std::size_t k = 0; k < periods.size(); ++k) {
+    if (!(std::isfinite(periods[k]) && periods[k] > 0.0)) {
+      throw InvalidArgument("periods[" + std::to_string(k) + "] must be finite and above 0 s, got " +
+                            number_text(periods[k]));
+    }
+  }
+  for (std::size_t d = 0; d < o.strain_depths.size(); ++d) {
+    if (!(std::isfinite(o.strain_depths[d]) && o.strain_depths[d] >= 0.0)) {
+      throw InvalidArgument("strain_depths[" + std::to_string(d) + "] must be finite and at least 0 m, got " +
+                            number_text(o.strain_depths[d]));
+    }
+  }
+  if (!(std::isfinite(o.output_depth) && o.output_depth >= 0.0)) {
+    throw InvalidArgument("output_depth must be finite and at least 0 m, got " + number_text(o.output_depth));
+  }
+  if (!(o.spectral_damping >= 0.0 && o.spectral_damping < 1.0)) {
+    throw InvalidArgument("spectral damping must lie in [0, 1), got " + number_text(o.spectral_damping));
+  }
+  const std::size_t nc = o.curves.size();
+  if (nc != 0 && nc != 1 && nc != base.layers()) {
+    throw InvalidArgument("curves must hold one curve or one per layer of the base profile (" +
+                          std::to_string(base.layers()) + "), got " + std::to_string(nc));
+  }
+  if (o.analysis == Analysis::EQUIVALENT_LINEAR && nc == 0) {
+    throw InvalidArgument("an equivalent-linear batch needs curves");
+  }
+}
+
+// What one worker keeps between runs.
+struct RunContext {
+  const BatchOptions* options;
+  std::span<const double> periods;
+  std::span<const Curve> curves;  // one per base layer (empty for linear runs without curves)
+};
+
+// One record through one realisation; writes psa (periods), pga and strains.
+void run_one(const RunContext& cx, const Realisation& real, const Record& rec, std::span<double> psa,
+             double& pga, std::span<double> strain) {
+  const BatchOptions& o = *cx.options;
+  PropagateOptions po;
+  po.setup = WaveSetup{Wave::SH, o.el.angle, o.el.law};
+  po.input = o.el.input;
+  po.input_depth = o.el.input_depth;
+  po.scale = o.el.scale;
+  const Profile* profile = &real.profile;
+  EquivalentLinearResult el;
+  if (o.analysis == Analysis::EQUIVALENT_LINEAR) {
+    EquivalentLinearOptions eo = o.el;
+    eo.curves = realisation_curves(real, cx.curves, o.el.water_table);
+    el = equivalent_linear(rec, real.profile, eo);
+    if (!el.converged) {
+      throw std::runtime_error("did not converge in " + std::to_string(el.iterations) + " iterations (last change " +
+                               number_text(el.change.empty() ? NOT_A_NUMBER : el.change.back()) + ")");
+    }
+    profile = &el.profile;
+    po.setup.law = el.law;
+    for (std::size_t d = 0; d < strain.size(); ++d) {
+      const std::size_t i = real.profile.entry_at(o.strain_depths[d]);
+      strain[d] = i < el.max_strain.size() ? el.max_strain[i] : NOT_A_NUMBER;
+    }
+  }
+  po.depth = o.output_depth;
+  const std::vector<double> accel = propagate(rec, *profile, po);
+  const ResponseSpectrum rs = response_spectrum(accel, rec.dt, cx.periods, o.spectral_damping);
+  std::copy(rs.psa.begin(), rs.psa.end(), psa.begin());
+  pga = peak_abs(accel);
+  if (o.analysis == Analysis::LINEAR) {
+    po.quantity = Quantity::STRAIN;
+    for (std::size_t d = 0; d < strain.size(); ++d) {
+      po.depth = o.strain_depths[d];
+      strain[d] = peak_abs(propagate(rec, *profile, po));
+    }
+  }
+}
+
+}  // namespace
+
+Analysis analysis_from_name(std::string_view name) {
+  if (name == "linear") return Analysis::LINEAR;
+  if (name == "equivalent_linear") return Analysis::EQUIVALENT_LINEAR;
+  throw InvalidArgument("analysis must be 'linear' or 'equivalent_linear', got '" + std::string(name) + "'");
+}
+
+std::vector<Curve> realisation_curves(const Realisation& r, std::span<const Curve> base_curves,
+                                      std::optional<double> water_table) {
+  std::vector<Curve> out;
+  if (base_curves.empty()) return out;
+  const std::size_t n = r.profile.layers();
+  out.reserve(n);
+  for (std::size_t i = 0; i < n; ++i) {
+    const Curve& c = base_curves.size() == 1 ? base_curves[0] : base_curves[r.base_layer.at(i)];
+    if (r.eps_g.empty() || std::holds_alternative<LinearLayer>(c)) {
+      out.push_back(c);
+    } else {
+      const double sm = mean_stress_at(r.profile, i, water_table, earth_pressure_coefficient(c));
+      out.emplace_back(varied_table(c, sm, r.eps_g[i], r.eps_d[i]));
+    }
+  }
+  return out;
+}
+
+BatchResult run_batch(const Profile& base, std::span<const Record> records, const BatchOptions& o,
+                      std::uint64_t first, std::size_t count) {
+  const std::vector<double> default_list = o.periods.empty() ? default_periods() : std::vector<double>{};
+  const std::span<const double> periods = o.periods.empty() ? std::span<const double>(default_list)
+                                                            : std::span<const double>(o.periods);
+  check_batch(base, records, o, periods);
+  if (count > 0) realise(base, o.randomize, o.seed, first);  // bad randomisation options throw here
+
+  BatchResult res;
+  res.first = first;
+  res.count = count;
+  res.records = records.size();
+  res.periods = periods.size();
+  res.depths = o.strain_depths.size();
+  const std::size_t nm = res.records, nk = res.periods, nd = res.depths;
+  res.psa.assign(count * nm * nk, NOT_A_NUMBER);
+  res.pga.assign(count * nm, NOT_A_NUMBER);
+  res.max_strain.assign(count * nm * nd, NOT_A_NUMBER);
+  res.layers.assign(count, 0);
+
+  std::vector<Curve> curves;  // one per base layer
+  if (o.curves.size() == 1) curves.assign(base.layers(), o.curves[0]);
+  else curves = o.curves;
+  const std::vector<Record> recs(records.begin(), records.end());
+  const RunContext cx{&o, periods, curves};
+  res.input_psa.resize(nm * nk);
+  for (std::size_t m = 0; m < nm; ++m) {
+    std::vector<double> scaled = recs[m].accel;
+    for (double& v : scaled) v *= o.el.scale;
+    try {
+      const ResponseSpectrum rs = response_spectrum(scaled, recs[m].dt, periods, o.spectral_damping);
+      std::copy(rs.psa.begin(), rs.psa.end(), res.input_psa.begin() + static_cast<std::ptrdiff_t>(m * nk));
+    } catch (const std::exception&) {
+      // Left NaN: the runs of this record fail with their own message.
+      std::fill_n(res.input_psa.begin() + static_cast<std::ptrdiff_t>(m * nk), nk, NOT_A_NUMBER);
+    }
+  }
+
+  // Failures per realisation, gathered in order after the threads finish.
+  std::vector<std::vector<RunFailure>> failed(count);
+  std::atomic<std::size_t> next{0};
+  const auto worker = [&]() {
+    for (std::size_t j = next++; j < count; j = next++) {
+      const std::uint64_t r = first + j;
+      Realisation real;
+      try {
+        real = realise(base, o.randomize, o.seed, r);
+      } catch (const std::exception& e) {
+        for (std::size_t m = 0; m < nm; ++m) failed[j].push_back({r, m, e.what()});
+        continue;
+      }
+      res.layers[j] = static_cast<int>(real.profile.layers());
+      for (std::size_t m = 0; m < nm; ++m) {
+        const std::size_t run = j * nm + m;
+        const std::span<double> psa(res.psa.data() + run * nk, nk);
+        const std::span<double> strain(res.max_strain.data() + run * nd, nd);
+        try {
+          run_one(cx, real, recs[m], psa, res.pga[run], strain);
+        } catch (const std::exception& e) {
+          std::fill(psa.begin(), psa.end(), NOT_A_NUMBER);
+          std::fill(strain.begin(), strain.end(), NOT_A_NUMBER);
+          res.pga[run] = NOT_A_NUMBER;
+          failed[j].push_back({r, m, e.what()});
+        }
+      }
+    }
+  };
+  const unsigned hw = std::max(1u, std::thread::hardware_concurrency());
+  const std::size_t nthreads = std::min<std::size_t>(o.threads == 0 ? hw : o.threads, std::max<std::size_t>(count, 1));
+  if (nthreads <= 1) {
+    worker();
+  } else {
+    std::vector<std::jthread> pool;
+    for (std::size_t t = 0; t < nthreads; ++t) pool.emplace_back(worker);
+  }
+  for (auto& f : failed) res.failures.insert(res.failures.end(), f.begin(), f.end());
+  return res;
+}
+
+ColumnStatistics column_statistics(std::span<const double> values, std::size_t rows, std::size_t cols,
+                                   std::span<const double> percentiles) {
+  if (values.size() != rows * cols) {
+    throw InvalidArgument("values must hold rows x cols = " + std::to_string(rows * cols) + " entries, got " +
+                          std::to_string(values.size()));
+  }
+  for (std::size_t q = 0; q < percentiles.size(); ++q) {
+    if (!(percentiles[q] >= 0.0 && percentiles[q] <= 100.0)) {
+      throw InvalidArgument("percentiles[" + std::to_string(q) + "] must lie in [0, 100], got " +
+                            number_text(percentiles[q]));
+    }
+  }
+  ColumnStatistics s;
+  s.median.assign(cols, NOT_A_NUMBER);
+  s.log_std.assign(cols, NOT_A_NUMBER);
+  s.percentiles.assign(percentiles.size() * cols, NOT_A_NUMBER);
+  s.count.assign(cols, 0);
+  std::vector<double> a;
+  a.reserve(rows);
+  const auto quantile = [&a](double p) {
+    const double pos = p / 100.0 * static_cast<double>(a.size() - 1);
+    const std::size_t lo = static_cast<std::size_t>(std::floor(pos));
+    const std::size_t hi = std::min(lo + 1, a.size() - 1);
+    return a[lo] + (pos - static_cast<double>(lo)) * (a[hi] - a[lo]);
+  };
+  for (std::size_t c = 0; c < cols; ++c) {
+    a.clear();
+    for (std::size_t r = 0; r < rows; ++r) {
+      const double v = values[r * cols + c];
+      if (!std::isnan(v)) a.push_back(v);
+    }
+    s.count[c] = a.size();
+    if (a.empty()) continue;
+    std::sort(a.begin(), a.end());
+    s.median[c] = quantile(50.0);
+    for (std::size_t q = 0; q < percentiles.size(); ++q) s.percentiles[q * cols + c] = quantile(percentiles[q]);
+    if (a.size() >= 2 && a.front() > 0.0) {
+      double mean = 0.0;
+      for (double v : a) mean += std::log(v);
+      mean /= static_cast<double>(a.size());
+      double ss = 0.0;
+      for (double v : a) ss += (std::log(v) - mean) * (std::log(v) - mean);
+      s.log_std[c] = std::sqrt(ss / static_cast<double>(a.size() - 1));
+    }
+  }
+  return s;
+}
+
+}  // namespace velmar
