@@ -5,6 +5,7 @@ from __future__ import annotations
 
 import json
 import math
+import os
 import sys
 import uuid
 from typing import Any, Dict, List, Optional, Sequence, Tuple
@@ -223,7 +224,7 @@ def _run_local(payload, n: int, nrec: int, threads: int, progress: Optional[bool
     bar = _progress_bar(n * nrec, progress)
     if bar is None:
         return [_run_range(payload, 0, n, threads)]
-    step = max(1, _LOCAL_STEP_PER_THREAD * (threads or _cpu_count()))
+    step = max(1, _LOCAL_STEP_PER_THREAD * threads)
     parts = []
     try:
         for first in range(0, n, step):
@@ -235,7 +236,7 @@ def _run_local(payload, n: int, nrec: int, threads: int, progress: Optional[bool
 
 
 def _cpu_count() -> int:
-    import os
+    """Cores this process may run on (its affinity, not the host's count)."""
     return len(os.sched_getaffinity(0)) if hasattr(os, "sched_getaffinity") else (os.cpu_count() or 1)
 
 
@@ -384,7 +385,7 @@ def simulate(profile: Profile, records: Any, n: int = 200, seed: int = 1, vs_mod
     probe = _run_range(payload, 0, 0, 1)
 
     if client is None:
-        parts = _run_local(payload, count, len(recs), 0 if threads is None else int(threads), progress)
+        parts = _run_local(payload, count, len(recs), _cpu_count() if threads is None else int(threads), progress)
     else:
         parts = _run_dask(client, payload, count, len(recs), chunk, progress)
     psa, pga, strain, layers, failures = _assemble(parts, count, len(recs), probe)
