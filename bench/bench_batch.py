@@ -71,11 +71,17 @@ def main() -> None:
         with LocalCluster(n_workers=workers, threads_per_worker=1, processes=True,
                           dashboard_address=None) as cluster, Client(cluster) as client:
             client.run(lambda: __import__("velmar"))  # import once on every worker before timing
+            cpu_before = sum(client.run(time.process_time).values())
             times[workers] = timed(
                 f"equivalent-linear, {n_el} runs, Dask, {workers} worker process{'es' if workers > 1 else ''}",
                 n_el, lambda: velmar.simulate(p, [rec], n=n_el, seed=1, vs_model="USGS C", layering=False,
                                               analysis="equivalent_linear", curves=curves, client=client,
                                               progress=False))
+            # Worker CPU time over wall time: below the worker count when
+            # other processes share the cores (the speed-up is then not the
+            # program's).
+            cpu = sum(client.run(time.process_time).values()) - cpu_before
+            print(f"  worker CPU {cpu:.2f} s, {cpu / times[workers]:.2f} cores busy on average", flush=True)
     print(f"speed-up of two workers over one: {times[1] / times[2]:.2f}x")
 
 

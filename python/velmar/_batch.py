@@ -259,6 +259,11 @@ def _run_dask(client, payload, n: int, nrec: int, chunk: Optional[int], progress
             parts.append(part)
             if bar is not None:
                 bar.update(part["psa"].shape[0] * nrec)
+    except BaseException:
+        # A task that failed for good (or an interrupt): the rest of the
+        # batch is not left running on the cluster.
+        client.cancel(futures)
+        raise
     finally:
         if bar is not None:
             bar.close()

@@ -102,6 +102,14 @@ def test_any_number_of_threads_gives_the_same_numbers():
     np.testing.assert_allclose(one.ratio[:, 1], one.ratio[:, 0], rtol=1e-9)
 
 
+def test_progress_bar_steps_give_the_numbers_of_one_call(capsys):
+    p, rec = base_profile(), pulse()
+    whole = velmar.simulate(p, [rec], n=11, seed=2, threads=1, progress=False)
+    stepped = velmar.simulate(p, [rec], n=11, seed=2, threads=1, progress=True)  # steps of 8 realisations
+    np.testing.assert_array_equal(whole.psa, stepped.psa)
+    assert "11/11" in capsys.readouterr().err
+
+
 def test_failed_runs_are_listed_and_the_rest_computed():
     p = base_profile()
     sims = velmar.simulate(p, [pulse(0.1), pulse(1e306, name="huge")], n=5, seed=1, threads=2)
