@@ -223,18 +223,18 @@ def peak_profile_figure(pp: PeakProfile, title: str = "") -> "Figure":
               (pp.depth, pp.stress, "peak shear stress (kPa)"))
     for ax, (z, x, label) in zip(axes, panels):
         for zi in pp.depth[2::2]:
-            ax.axhline(zi, color="0.75", linewidth=0.6, linestyle="--", zorder=0)
+            ax.axhline(zi, color="0.45", linewidth=0.8, linestyle="--", zorder=2)
         ax.plot(x, z, "o-", color=OUTPUT_COLOURS[0], markersize=3, linewidth=1.2)
         ax.set_xlabel(label, fontsize=9)
         ax.set_xlim(left=0.0, right=1.1 * max(float(np.max(x)) if x.size else 0.0, 1e-300))
         ax.xaxis.set_label_position("top")
         ax.xaxis.tick_top()
         ax.tick_params(labelsize=8)
-        ax.grid(True, color="0.92")
+        ax.grid(True, axis="x", color="0.92")
     axes[0].set_ylim(pp.depth[-1] * 1.04 + 1e-9, 0.0)
     axes[0].set_ylabel("depth (m)")
-    fig.suptitle(title or "peaks with depth (SH)", fontsize=10)
-    fig.text(0.995, 0.005, "dashed: interfaces", ha="right", va="bottom", fontsize=8, color="0.4")
+    fig.suptitle((title or "peaks with depth (SH)") + "\ndashed lines: layer interfaces and the top of the half-space",
+                 fontsize=10)
     return fig
 
 

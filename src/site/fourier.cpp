@@ -56,27 +56,26 @@ std::vector<cdouble> real_dft(std::span<const double> x, std::size_t count) {
 std::array<std::vector<double>, 2> integrate_twice(std::span<const double> accel, double dt, double to_si) {
   const std::size_t n = accel.size();
   const std::size_t L = next_power_of_two(2 * n);
-  std::vector<cdouble> A(L), V(L), D(L);
+  // Two spectra at a time (the record's and one integral's): memory 32 L bytes.
+  std::vector<cdouble> A(L), Y(L);
   for (std::size_t j = 0; j < n; ++j) A[j] = accel[j] * to_si;
   const FftPlan plan(L);
   plan.transform(A, +1);
   const double dw = 2.0 * std::numbers::pi / (static_cast<double>(L) * dt);
-  for (std::size_t k = 1; k <= L / 2; ++k) {
-    const double w = dw * static_cast<double>(k);
-    V[k] = A[k] / cdouble{0.0, -w};
-    D[k] = A[k] / (-w * w);
-  }
-  // A real history: the middle term is real, the upper half mirrors the lower.
-  std::array<std::vector<double>, 2> out;
   const double inv = 1.0 / static_cast<double>(L);
-  for (int q = 0; q < 2; ++q) {
-    std::vector<cdouble>& Y = q == 0 ? V : D;
+  std::array<std::vector<double>, 2> out;
+  for (std::size_t q = 0; q < 2; ++q) {
+    Y[0] = {};
+    for (std::size_t k = 1; k <= L / 2; ++k) {
+      const double w = dw * static_cast<double>(k);
+      Y[k] = q == 0 ? A[k] / cdouble{0.0, -w} : A[k] / (-w * w);
+    }
+    // A real history: the middle term is real, the upper half mirrors the lower.
     if (L > 1) Y[L / 2] = {Y[L / 2].real(), 0.0};
     for (std::size_t k = 1; k < L / 2; ++k) Y[L - k] = std::conj(Y[k]);
     plan.transform(Y, -1);
-    std::vector<double>& y = out[static_cast<std::size_t>(q)];
-    y.resize(n);
-    for (std::size_t j = 0; j < n; ++j) y[j] = Y[j].real() * inv;
+    out[q].resize(n);
+    for (std::size_t j = 0; j < n; ++j) out[q][j] = Y[j].real() * inv;
   }
   return out;
 }
