@@ -22,7 +22,9 @@ def _record_args(accel: Any, dt: Optional[float], units: Optional[str]) -> Tuple
         a, step, u = accel._core_args()
         if dt is not None and _checks.positive("dt", dt) != step:
             raise ValueError(f"dt must be left out for a Record (its dt is {step!r}), got {dt!r}")
-        return a, step, _checks.choice("units", units, UNITS) if units is not None else u
+        if units is not None and _checks.choice("units", units, UNITS) != u:
+            raise ValueError(f"units must be left out for a Record (its units are {u!r}), got {units!r}")
+        return a, step, u
     a = _checks.float_array("accel", accel)
     if a.size == 0:
         raise ValueError("accel must hold at least one sample, got 0")

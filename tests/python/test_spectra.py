@@ -82,6 +82,8 @@ def test_bad_input_raises_value_error_naming_the_argument(kwargs, name):
     lambda: velmar.fourier_spectrum([], 0.01),
     lambda: velmar.significant_duration([1.0, 2.0], 0.0),
     lambda: velmar.cav([1.0], 0.01, units="furlong/s2"),
+    lambda: velmar.arias_intensity(velmar.Record([1.0, 2.0], 0.01, "g"), units="m/s2"),
+    lambda: velmar.arias_intensity(velmar.Record([1.0, 2.0], 0.01, "g"), dt=0.02),
     lambda: velmar.konno_ohmachi([0.0, 1.0], [1.0, 1.0], centres=[-1.0]),
     lambda: velmar.konno_ohmachi([0.0, 1.0], [1.0, 1.0], b=0),
 ])
