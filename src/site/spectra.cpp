@@ -25,6 +25,13 @@
 namespace velmar {
 namespace {
 
+// Below this w dt the closed-form B loses digits (its terms grow as
+// 1/(w^3 dt) and cancel to O(dt^2)): B comes from the series of the matrix
+// exponential instead, whose terms fall as (w dt)^k / k!.
+constexpr double SERIES_W_DT = 0.1;
+// Terms of that series: (0.1)^SERIES_TERMS / SERIES_TERMS! < 1e-20.
+constexpr int SERIES_TERMS = 14;
+
 // The exact one-step matrices of the oscillator for a linear excitation
 // (the closed-form solution over one step of length dt, from rest and from
 // an initial state).
@@ -32,7 +39,28 @@ struct StepCoefficients {
   double a11, a12, a21, a22, b11, b12, b21, b22;
 };
 
+// B by series: with x' = M x + g a(t), M = [0 1; -w^2 -2 zeta w], g = [0; -1]
+// and a linear over the step, the response from rest is G0 a(i) + G1 (a(i+1)
+// - a(i)) with G0 = sum_k M^k dt^(k+1) / (k+1)! g and
+// G1 = sum_k M^k dt^(k+1) / (k+2)! g.
+void step_input_by_series(double w, double zeta, double dt, StepCoefficients& k) {
+  double p0 = 0.0, p1 = -1.0;  // M^j g
+  double g0u = 0.0, g0v = 0.0, g1u = 0.0, g1v = 0.0;
+  double c0 = dt, c1 = dt / 2.0;  // dt^(j+1)/(j+1)!, dt^(j+1)/(j+2)!
+  for (int j = 0; j < SERIES_TERMS; ++j) {
+    g0u += c0 * p0, g0v += c0 * p1;
+    g1u += c1 * p0, g1v += c1 * p1;
+    const double q0 = p1, q1 = -w * w * p0 - 2.0 * zeta * w * p1;
+    p0 = q0, p1 = q1;
+    c0 *= dt / (j + 2.0);
+    c1 *= dt / (j + 3.0);
+  }
+  k.b11 = g0u - g1u, k.b12 = g1u;
+  k.b21 = g0v - g1v, k.b22 = g1v;
+}
+
 StepCoefficients step_coefficients(double w, double zeta, double dt) {
+  // A is exact in closed form at any w dt; B too, except for small w dt.
   const double r = std::sqrt(1.0 - zeta * zeta);
   const double wd = w * r;
   const double e = std::exp(-zeta * w * dt);
@@ -44,6 +72,10 @@ StepCoefficients step_coefficients(double w, double zeta, double dt) {
   k.a12 = e * s / wd;
   k.a21 = -w / r * e * s;
   k.a22 = e * (c - zr * s);
+  if (w * dt < SERIES_W_DT) {
+    step_input_by_series(w, zeta, dt, k);
+    return k;
+  }
   const double w2 = w * w;
   const double p = (2.0 * zeta * zeta - 1.0) / (w2 * dt);
   const double q = 2.0 * zeta / (w2 * w * dt);

@@ -36,6 +36,15 @@ def test_spectra_match_an_independent_integrator(zeta):
     assert "ResponseSpectrum" in repr(rs)
 
 
+@pytest.mark.parametrize("dt, period", [(0.01, 10.0), (5e-4, 10.0), (1e-4, 100.0), (1e-5, 50.0), (1.0, 0.5),
+                                        (2.0, 1000.0)])
+def test_spectra_keep_their_digits_for_small_steps_and_long_periods(dt, period):
+    # w dt from 6e-6 to 12.6: the short-step coefficients must not cancel.
+    a = np.cumsum(np.random.default_rng(1).standard_normal(3000)) * 0.01
+    sd = velmar.spectra(a, dt, periods=[period]).sd[0]
+    assert sd == pytest.approx(sdof_peak_scipy(a, dt, period, 0.05), rel=1e-11)
+
+
 def test_response_spectrum_is_psa_in_record_units_and_defaults_to_100_periods():
     rec = pulse_record(units="cm/s2")
     psa = velmar.response_spectrum(rec.accel, rec.dt)
