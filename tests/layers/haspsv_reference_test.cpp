@@ -385,21 +385,36 @@ TEST_P(HaspsvVsReference, SurfaceAndProfileAgreeWithinFloatSensitivity) {
 
 // Angles: 20 degrees is below and 35, 40 beyond the SV critical angle of every
 // model's half-space (23.6, 27.5, 28.9, 30 degrees), none closer than 5 degrees.
+// Test names from the case: model, wave, angle and damping law ("soft_basin_P_20deg_IQF2").
+std::string case_name(const testing::TestParamInfo<HaspsvVsReference::ParamType>& info) {
+  std::string name = std::get<0>(info.param);
+  for (char& c : name) {
+    if (c == ' ') c = '_';
+  }
+  name += std::get<1>(info.param) == 2 ? "_SV_" : "_P_";
+  name += std::to_string(static_cast<int>(std::get<2>(info.param))) + "deg";
+  name += "_IQF" + std::to_string(std::get<3>(info.param));
+  return name;
+}
+
 INSTANTIATE_TEST_SUITE_P(PWave, HaspsvVsReference,
                          testing::Combine(testing::Values("soft basin", "soft profile", "deep basin",
                                                           "quarter wave"),
                                           testing::Values(1), testing::Values(0.0f, 10.0f, 20.0f, 30.0f, 40.0f),
-                                          testing::Values(1, 2)));
+                                          testing::Values(1, 2)),
+                         case_name);
 INSTANTIATE_TEST_SUITE_P(SvWave, HaspsvVsReference,
                          testing::Combine(testing::Values("soft basin", "soft profile", "deep basin",
                                                           "quarter wave"),
                                           testing::Values(2), testing::Values(0.0f, 10.0f, 20.0f, 35.0f, 40.0f),
-                                          testing::Values(1, 2)));
+                                          testing::Values(1, 2)),
+                         case_name);
 INSTANTIATE_TEST_SUITE_P(FullTable, HaspsvVsReference,
                          testing::Values(std::make_tuple("full table", 1, 25.0f, 1),
                                          std::make_tuple("full table", 1, 25.0f, 2),
                                          std::make_tuple("full table", 2, 20.0f, 1),
-                                         std::make_tuple("full table", 2, 40.0f, 2)));
+                                         std::make_tuple("full table", 2, 40.0f, 2)),
+                         case_name);
 
 // The cases where the literal double-precision propagator has no digit left
 // are exactly where HASPSV must still hold float accuracy.
