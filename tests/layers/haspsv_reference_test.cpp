@@ -364,11 +364,11 @@ void compare_psv_at(const LayerTable& t, int itype, float angle, float f, PsvTal
   }
 }
 
-class HaspsvVsReference : public testing::TestWithParam<std::tuple<const char*, int, float, int>> {};
+class HaspsvVsReference : public testing::TestWithParam<std::tuple<std::string, int, float, int>> {};
 
 TEST_P(HaspsvVsReference, SurfaceAndProfileAgreeWithinFloatSensitivity) {
   const auto [model, itype, angle, iqf] = GetParam();
-  const LayerTable t = psv_model(model, iqf);
+  const LayerTable t = psv_model(model.c_str(), iqf);
   constexpr int NF = 30;
   PsvTally tally;
   for (int i = 0; i < NF; ++i) {
@@ -378,7 +378,7 @@ TEST_P(HaspsvVsReference, SurfaceAndProfileAgreeWithinFloatSensitivity) {
   }
   RecordProperty("max_surface_rel_err", testing::PrintToString(double(tally.surface)));
   std::printf("HASPSV %-12s %s %4.1f IQF %d: surface %.2e (%.2f units), profile %.2e (%.2f units, %d values)\n",
-              model, itype == 1 ? "P " : "SV", double(angle), iqf, double(tally.surface),
+              model.c_str(), itype == 1 ? "P " : "SV", double(angle), iqf, double(tally.surface),
               double(tally.surface_units), double(tally.profile), double(tally.profile_units),
               tally.profile_checked);
 }
@@ -398,22 +398,22 @@ std::string case_name(const testing::TestParamInfo<HaspsvVsReference::ParamType>
 }
 
 INSTANTIATE_TEST_SUITE_P(PWave, HaspsvVsReference,
-                         testing::Combine(testing::Values("soft basin", "soft profile", "deep basin",
-                                                          "quarter wave"),
+                         testing::Combine(testing::Values(std::string("soft basin"), std::string("soft profile"),
+                                                          std::string("deep basin"), std::string("quarter wave")),
                                           testing::Values(1), testing::Values(0.0f, 10.0f, 20.0f, 30.0f, 40.0f),
                                           testing::Values(1, 2)),
                          case_name);
 INSTANTIATE_TEST_SUITE_P(SvWave, HaspsvVsReference,
-                         testing::Combine(testing::Values("soft basin", "soft profile", "deep basin",
-                                                          "quarter wave"),
+                         testing::Combine(testing::Values(std::string("soft basin"), std::string("soft profile"),
+                                                          std::string("deep basin"), std::string("quarter wave")),
                                           testing::Values(2), testing::Values(0.0f, 10.0f, 20.0f, 35.0f, 40.0f),
                                           testing::Values(1, 2)),
                          case_name);
 INSTANTIATE_TEST_SUITE_P(FullTable, HaspsvVsReference,
-                         testing::Values(std::make_tuple("full table", 1, 25.0f, 1),
-                                         std::make_tuple("full table", 1, 25.0f, 2),
-                                         std::make_tuple("full table", 2, 20.0f, 1),
-                                         std::make_tuple("full table", 2, 40.0f, 2)),
+                         testing::Values(std::make_tuple(std::string("full table"), 1, 25.0f, 1),
+                                         std::make_tuple(std::string("full table"), 1, 25.0f, 2),
+                                         std::make_tuple(std::string("full table"), 2, 20.0f, 1),
+                                         std::make_tuple(std::string("full table"), 2, 40.0f, 2)),
                          case_name);
 
 // The cases where the literal double-precision propagator has no digit left
