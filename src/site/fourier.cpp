@@ -3,19 +3,11 @@
 #include <cmath>
 #include <cstdint>
 #include <numbers>
-#include <sstream>
 
 #include "signal/fft_double.hpp"
 #include "site/spectra_detail.hpp"
 
 namespace velmar {
-
-std::string number_text(double v) {
-  std::ostringstream s;
-  s.precision(17);
-  s << v;
-  return s.str();
-}
 
 std::vector<cdouble> real_dft(std::span<const double> x, std::size_t count) {
   const std::size_t n = x.size();

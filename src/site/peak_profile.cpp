@@ -5,6 +5,7 @@
 #include <numbers>
 
 #include "signal/fft_double.hpp"
+#include "site/text.hpp"
 #include "velmar/errors.hpp"
 #include "velmar/spectra.hpp"
 
@@ -35,9 +36,9 @@ double peak_of(std::vector<cdouble>& Y, const FftPlan& plan, std::size_t n) {
 PeakProfile peak_profile(const Record& record, const Profile& profile, const PropagateOptions& o) {
   check_record(record);
   if (o.setup.wave != Wave::SH) throw InvalidArgument("peak profiles are computed for SH waves only");
-  if (!std::isfinite(o.scale)) throw InvalidArgument("scale must be finite");
+  if (!std::isfinite(o.scale)) throw InvalidArgument("scale must be finite, got " + number(o.scale));
   if (o.input == InputMotion::WITHIN && !(std::isfinite(o.input_depth) && o.input_depth >= 0.0)) {
-    throw InvalidArgument("input_depth must be a finite value of at least 0 m");
+    throw InvalidArgument("input_depth must be a finite value of at least 0 m, got " + number(o.input_depth));
   }
   PeakProfile pp;
   pp.depth.push_back(0.0);

@@ -11,7 +11,7 @@
 #include <array>
 #include <cmath>
 
-#include "site/spectra_detail.hpp"
+#include "site/text.hpp"
 #include "velmar/errors.hpp"
 #include "velmar/spectra.hpp"
 
@@ -42,20 +42,20 @@ std::vector<double> konno_ohmachi(std::span<const double> freqs, std::span<const
     throw InvalidArgument("freqs and amplitude must have the same length, got " + std::to_string(freqs.size()) +
                           " and " + std::to_string(amplitude.size()));
   }
-  if (!(std::isfinite(b) && b > 0.0)) throw InvalidArgument("b must be a finite value above 0, got " + number_text(b));
+  if (!(std::isfinite(b) && b > 0.0)) throw InvalidArgument("b must be a finite value above 0, got " + number(b));
   for (std::size_t i = 0; i < freqs.size(); ++i) {
     if (!(std::isfinite(freqs[i]) && freqs[i] >= 0.0) || (i > 0 && !(freqs[i] > freqs[i - 1]))) {
       throw InvalidArgument("freqs must be finite, at least 0 and rising, got freqs[" + std::to_string(i) +
-                            "] = " + number_text(freqs[i]));
+                            "] = " + number(freqs[i]));
     }
     if (!std::isfinite(amplitude[i])) {
-      throw InvalidArgument("amplitude[" + std::to_string(i) + "] must be finite, got " + number_text(amplitude[i]));
+      throw InvalidArgument("amplitude[" + std::to_string(i) + "] must be finite, got " + number(amplitude[i]));
     }
   }
   for (std::size_t j = 0; j < centres.size(); ++j) {
     if (!(std::isfinite(centres[j]) && centres[j] > 0.0)) {
       throw InvalidArgument("centres[" + std::to_string(j) + "] must be a finite frequency above 0 Hz, got " +
-                            number_text(centres[j]));
+                            number(centres[j]));
     }
   }
   // x = L_k - L_c with L = b log10 f; sin x from the sines and cosines of
@@ -78,14 +78,20 @@ std::vector<double> konno_ohmachi(std::span<const double> freqs, std::span<const
     const double fc = centres[j];
     const double Lc = b * std::log10(fc);
     const double sc = std::sin(Lc), cc = std::cos(Lc);
-    const auto lo = static_cast<std::size_t>(std::lower_bound(f.begin(), f.end(), fc / reach) - f.begin());
-    const auto hi = static_cast<std::size_t>(std::upper_bound(f.begin(), f.end(), fc * reach) - f.begin());
+    // Indices of the first frequency at or above x, and of the first above x.
+    const auto at_or_above = [&f](double x) {
+      return static_cast<std::size_t>(std::lower_bound(f.begin(), f.end(), x) - f.begin());
+    };
+    const auto above = [&f](double x) {
+      return static_cast<std::size_t>(std::upper_bound(f.begin(), f.end(), x) - f.begin());
+    };
+    const std::size_t lo = at_or_above(fc / reach), hi = above(fc * reach);
     // Near the centre the series; elsewhere the quotient, in a loop without
     // branches. A point just outside the series' range gets the quotient,
     // still good to 1e-12 there.
     const double near = std::pow(10.0, SERIES_LIMIT / b);
-    const auto m0 = std::clamp(static_cast<std::size_t>(std::lower_bound(f.begin(), f.end(), fc / near) - f.begin()), lo, hi);
-    const auto m1 = std::clamp(static_cast<std::size_t>(std::upper_bound(f.begin(), f.end(), fc * near) - f.begin()), m0, hi);
+    const std::size_t m0 = std::clamp(at_or_above(fc / near), lo, hi);
+    const std::size_t m1 = std::clamp(above(fc * near), m0, hi);
     std::array<double, SUMS> sw{}, swa{};
     const auto far_sums = [&](std::size_t from, std::size_t to) {
       std::size_t k = from;
@@ -115,7 +121,7 @@ std::vector<double> konno_ohmachi(std::span<const double> freqs, std::span<const
     const double den = (sw[0] + sw[1]) + (sw[2] + sw[3]);
     const double num = (swa[0] + swa[1]) + (swa[2] + swa[3]);
     if (!(den > 0.0)) {
-      throw InvalidArgument("centres[" + std::to_string(j) + "] = " + number_text(fc) +
+      throw InvalidArgument("centres[" + std::to_string(j) + "] = " + number(fc) +
                             " Hz has no frequency of the spectrum within its window");
     }
     out[j] = num / den;

@@ -19,6 +19,7 @@
 
 #include "signal/fft_double.hpp"
 #include "site/spectra_detail.hpp"
+#include "site/text.hpp"
 #include "velmar/errors.hpp"
 #include "velmar/spectra.hpp"
 
@@ -122,9 +123,13 @@ void peak_displacements(std::span<const double> accel, std::size_t extra, const 
 void check_samples(std::span<const double> accel, double dt) {
   if (accel.empty()) throw InvalidArgument("accel must hold at least one sample, got 0");
   for (std::size_t i = 0; i < accel.size(); ++i) {
-    if (!std::isfinite(accel[i])) throw InvalidArgument("accel[" + std::to_string(i) + "] must be finite, got " + number_text(accel[i]));
+    if (!std::isfinite(accel[i])) {
+      throw InvalidArgument("accel[" + std::to_string(i) + "] must be finite, got " + number(accel[i]));
+    }
   }
-  if (!(std::isfinite(dt) && dt > 0.0)) throw InvalidArgument("dt must be a finite value above 0 s, got " + number_text(dt));
+  if (!(std::isfinite(dt) && dt > 0.0)) {
+    throw InvalidArgument("dt must be a finite value above 0 s, got " + number(dt));
+  }
 }
 
 }  // namespace
@@ -144,18 +149,19 @@ ResponseSpectrum response_spectrum(std::span<const double> accel, double dt, std
                                    double damping, double free_vibration) {
   check_samples(accel, dt);
   if (!(std::isfinite(damping) && damping >= 0.0 && damping < 1.0)) {
-    throw InvalidArgument("damping must lie in [0, 1), got " + number_text(damping));
+    throw InvalidArgument("damping must lie in [0, 1), got " + number(damping));
   }
   if (!(std::isfinite(free_vibration) && free_vibration >= 0.0)) {
-    throw InvalidArgument("free_vibration must be a finite value of at least 0 s, got " + number_text(free_vibration));
+    throw InvalidArgument("free_vibration must be a finite value of at least 0 s, got " + number(free_vibration));
   }
   for (std::size_t i = 0; i < periods.size(); ++i) {
     if (!(std::isfinite(periods[i]) && periods[i] > 0.0)) {
-      throw InvalidArgument("periods[" + std::to_string(i) + "] must be a finite value above 0 s, got " + number_text(periods[i]));
+      throw InvalidArgument("periods[" + std::to_string(i) + "] must be a finite value above 0 s, got " +
+                            number(periods[i]));
     }
   }
   const double extra_steps = std::ceil(free_vibration / dt - 1e-9);
-  if (!(extra_steps < 1e15)) throw InvalidArgument("free_vibration / dt is too large: " + number_text(extra_steps));
+  if (!(extra_steps < 1e15)) throw InvalidArgument("free_vibration / dt is too large: " + number(extra_steps));
   const auto extra = static_cast<std::size_t>(extra_steps);
 
   ResponseSpectrum rs;
@@ -214,7 +220,8 @@ std::vector<double> arias_intensity(const Record& record) {
 double significant_duration(std::span<const double> cumulative, double dt, double from, double to) {
   if (cumulative.empty()) throw InvalidArgument("the cumulative history must hold at least one sample");
   if (!(from >= 0.0 && from < to && to <= 1.0)) {
-    throw InvalidArgument("the fractions must satisfy 0 <= from < to <= 1, got " + number_text(from) + " and " + number_text(to));
+    throw InvalidArgument("the fractions must satisfy 0 <= from < to <= 1, got " + number(from) + " and " +
+                          number(to));
   }
   const double total = cumulative.back();
   if (!(total > 0.0)) return 0.0;

@@ -5,15 +5,11 @@
 #include <array>
 #include <cstddef>
 #include <span>
-#include <string>
 #include <vector>
 
 #include "velmar/profile.hpp"
 
 namespace velmar {
-
-// `v` with 17 significant digits, for messages.
-std::string number_text(double v);
 
 // The first `count` terms (count <= n/2 + 1) of the unpadded DFT
 // X_k = sum_j x_j exp(+2 pi i j k / n) of the n real samples `x` (n >= 1):

@@ -201,7 +201,9 @@ TEST(FourierAmplitude, MatchesADirectSumForAnIrregularRecord) {
   const std::size_t n = 1531;  // prime
   const double dt = 0.02;
   std::vector<double> a(n);
-  for (std::size_t j = 0; j < n; ++j) a[j] = std::cos(0.37 * static_cast<double>(j)) + 0.001 * static_cast<double>(j % 13);
+  for (std::size_t j = 0; j < n; ++j) {
+    a[j] = std::cos(0.37 * static_cast<double>(j)) + 0.001 * static_cast<double>(j % 13);
+  }
   std::vector<double> freqs;
   const std::vector<double> amp = fourier_amplitude(a, dt, freqs);
   double peak = 0;
