@@ -185,7 +185,7 @@ def test_peak_profile_depths_and_values_match_propagate(clay_sand_rock):
         velmar.peak_profile(rec.accel, clay_sand_rock)
 
 
-@settings(max_examples=25, deadline=None)
+@settings(max_examples=25, deadline=None, database=None)
 @given(st.lists(st.floats(-10, 10), min_size=2, max_size=200), st.floats(0.001, 0.05), st.floats(0.0, 0.5))
 def test_spectra_are_positively_homogeneous_and_sign_blind(samples, dt, zeta):
     a = np.array(samples)
