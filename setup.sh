@@ -7,9 +7,11 @@ cd "$(dirname "$0")"
 
 # Debian packages: the compiler and CMake for the program; GoogleTest and
 # Google Benchmark for the tests and benchmarks; pybind11, numpy and pytest for
-# the Python package and its tests; Dask (distributed), xarray, netCDF4 and
-# tqdm for batches of runs.
+# the Python package and its tests; matplotlib for its figures; scipy and
+# hypothesis as independent references in its tests; Dask (distributed),
+# xarray, netCDF4 and tqdm for batches of runs.
 packages=(cmake g++ libgtest-dev libbenchmark-dev pybind11-dev python3-dev python3-numpy python3-pytest
+          python3-matplotlib python3-scipy python3-hypothesis
           python3-distributed python3-xarray python3-netcdf4 python3-tqdm)
 missing=()
 for p in "${packages[@]}"; do

@@ -76,20 +76,20 @@ void check_batch(const Profile& base, std::span<const Record> records, const Bat
   for (std::size_t k = 0; k < periods.size(); ++k) {
     if (!(std::isfinite(periods[k]) && periods[k] > 0.0)) {
       throw InvalidArgument("periods[" + std::to_string(k) + "] must be finite and above 0 s, got " +
-                            number_text(periods[k]));
+                            number(periods[k]));
     }
   }
   for (std::size_t d = 0; d < o.strain_depths.size(); ++d) {
     if (!(std::isfinite(o.strain_depths[d]) && o.strain_depths[d] >= 0.0)) {
       throw InvalidArgument("strain_depths[" + std::to_string(d) + "] must be finite and at least 0 m, got " +
-                            number_text(o.strain_depths[d]));
+                            number(o.strain_depths[d]));
     }
   }
   if (!(std::isfinite(o.output_depth) && o.output_depth >= 0.0)) {
-    throw InvalidArgument("output_depth must be finite and at least 0 m, got " + number_text(o.output_depth));
+    throw InvalidArgument("output_depth must be finite and at least 0 m, got " + number(o.output_depth));
   }
   if (!(o.spectral_damping >= 0.0 && o.spectral_damping < 1.0)) {
-    throw InvalidArgument("spectral damping must lie in [0, 1), got " + number_text(o.spectral_damping));
+    throw InvalidArgument("spectral damping must lie in [0, 1), got " + number(o.spectral_damping));
   }
   const std::size_t nc = o.curves.size();
   if (nc != 0 && nc != 1 && nc != base.layers()) {
@@ -295,7 +295,7 @@ void run_one(const RunContext& cx, const Realisation& real, std::size_t m, const
     const EquivalentLinearResult el = equivalent_linear(rec, real.profile, eo);
     if (!el.converged) {
       throw std::runtime_error("did not converge in " + std::to_string(el.iterations) + " iterations (last change " +
-                               number_text(el.change.empty() ? NOT_A_NUMBER : el.change.back()) + ")");
+                               number(el.change.empty() ? NOT_A_NUMBER : el.change.back()) + ")");
     }
     for (std::size_t d = 0; d < strain.size(); ++d) {
       const std::size_t i = real.profile.entry_at(o.strain_depths[d]);
@@ -427,7 +427,7 @@ ColumnStatistics column_statistics(std::span<const double> values, std::size_t r
   for (std::size_t q = 0; q < percentiles.size(); ++q) {
     if (!(percentiles[q] >= 0.0 && percentiles[q] <= 100.0)) {
       throw InvalidArgument("percentiles[" + std::to_string(q) + "] must lie in [0, 100], got " +
-                            number_text(percentiles[q]));
+                            number(percentiles[q]));
     }
   }
   ColumnStatistics s;

@@ -94,7 +94,7 @@ class Truncation {
 
 void check_velocity_model(const VelocityModel& m) {
   const auto bad = [](const char* name, double v, const char* what) {
-    throw InvalidArgument(std::string("velocity model: ") + name + " " + what + ", got " + number_text(v));
+    throw InvalidArgument(std::string("velocity model: ") + name + " " + what + ", got " + number(v));
   };
   if (!(std::isfinite(m.sigma_ln) && m.sigma_ln >= 0.0)) bad("sigma_ln", m.sigma_ln, "must be finite and at least 0");
   if (!(m.rho_0 >= -1.0 && m.rho_0 <= 1.0)) bad("rho_0", m.rho_0, "must lie in [-1, 1]");
@@ -142,10 +142,10 @@ std::vector<double> layer_tops(const Profile& base, const RandomizeOptions& o, d
 void check_options(const Profile& base, const RandomizeOptions& o) {
   if (base.layers() == 0) throw InvalidArgument("the base profile must have at least one layer over its half-space");
   if (!(std::isfinite(o.truncation) && o.truncation >= 0.0)) {
-    throw InvalidArgument("truncation must be finite and at least 0 (0: none), got " + number_text(o.truncation));
+    throw InvalidArgument("truncation must be finite and at least 0 (0: none), got " + number(o.truncation));
   }
   if (!(std::isfinite(o.halfspace_sigma_ln) && o.halfspace_sigma_ln >= 0.0)) {
-    throw InvalidArgument("halfspace_sigma_ln must be finite and at least 0, got " + number_text(o.halfspace_sigma_ln));
+    throw InvalidArgument("halfspace_sigma_ln must be finite and at least 0, got " + number(o.halfspace_sigma_ln));
   }
   if (o.velocity) check_velocity_model(*o.velocity);
   if (o.layering) {
@@ -153,20 +153,20 @@ void check_options(const Profile& base, const RandomizeOptions& o) {
     if (!(std::isfinite(m.c1) && m.c1 > 0.0 && std::isfinite(m.c3) && m.c3 > 0.0 && std::isfinite(m.c2) &&
           m.c2 != -1.0)) {
       throw InvalidArgument("layering model: c1 and c3 must be above 0 and c2 finite and not -1, got c1 = " +
-                            number_text(m.c1) + ", c2 = " + number_text(m.c2) + ", c3 = " + number_text(m.c3));
+                            number(m.c1) + ", c2 = " + number(m.c2) + ", c3 = " + number(m.c3));
     }
   }
   if (o.curves && !(o.curves->rho_gd >= -1.0 && o.curves->rho_gd <= 1.0)) {
-    throw InvalidArgument("curve variation: rho_gd must lie in [-1, 1], got " + number_text(o.curves->rho_gd));
+    throw InvalidArgument("curve variation: rho_gd must lie in [-1, 1], got " + number(o.curves->rho_gd));
   }
 }
 
 }  // namespace
 
 VelocityModel velocity_model(std::string_view name) {
-  const std::string key = lower_case(name);
+  const std::string key = lower(name);
   for (const NamedModel& m : SITE_CLASSES) {
-    if (lower_case(m.name) == key) return m.model;
+    if (lower(m.name) == key) return m.model;
   }
   std::string known;
   for (const NamedModel& m : SITE_CLASSES) known += (known.empty() ? "'" : ", '") + std::string(m.name) + "'";

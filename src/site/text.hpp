@@ -1,26 +1,26 @@
-// text.hpp: the two text helpers of the library's messages and name lookups.
+// text.hpp: small text helpers of the library's messages and name parsing.
 #pragma once
 
+#include <algorithm>
 #include <cctype>
-#include <sstream>
+#include <charconv>
 #include <string>
 #include <string_view>
 
 namespace velmar {
 
-// `v` with 17 significant digits (enough to give the double back), for
-// messages that quote an offending value.
-inline std::string number_text(double v) {
-  std::ostringstream s;
-  s.precision(17);
-  s << v;
-  return s.str();
+// The shortest decimal that reads back as v (0.1, not 0.10000000000000001).
+inline std::string number(double v) {
+  char buf[32];
+  const auto r = std::to_chars(buf, buf + sizeof buf, v);
+  return std::string(buf, r.ptr);
 }
 
-// `s` in lower case (ASCII letters only), for names compared without case.
-inline std::string lower_case(std::string_view s) {
+// Lower-case copy of an ASCII name.
+inline std::string lower(std::string_view s) {
   std::string out(s);
-  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  std::transform(out.begin(), out.end(), out.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
   return out;
 }
 
