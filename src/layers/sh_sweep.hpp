@@ -21,6 +21,7 @@
 #include <span>
 
 #include "layers/layer_table.hpp"
+#include "layers/simd_level.hpp"
 
 namespace velmar {
 
@@ -62,8 +63,9 @@ struct ShSweepWork {
 // Precision and range as HASSH: double precision, exponential growth carried
 // as a log-scale (a column leaving the safe double range is rescaled by a
 // power of two), rounded to float once per value. The block loops exist in
-// SSE2 (the x86-64 baseline), AVX2 and AVX-512 forms, chosen at run time;
-// all give the same results bit for bit.
+// SSE2 (the x86-64 baseline), AVX2 and AVX-512 forms, the best one the
+// processor runs chosen at run time (portable loops only, off x86-64); all
+// give the same results bit for bit.
 //
 // @param[in]    table  the model (read only), as for HASSH; 0 <= NLAYER <= 49
 // @param[in]    ANGLE  incidence angle in the half-space, degrees
@@ -74,5 +76,10 @@ struct ShSweepWork {
 // @param        work   scratch
 void sh_sweep(const LayerTable& table, float ANGLE, int LOUT, int ISGNT, std::span<float> F,
               std::span<float> RE, std::span<float> IM, ShSweepWork& work);
+
+// The same with the block loops of a named instruction set, which the
+// processor must support (simd_level_supported; not checked).
+void sh_sweep(const LayerTable& table, float ANGLE, int LOUT, int ISGNT, std::span<float> F,
+              std::span<float> RE, std::span<float> IM, ShSweepWork& work, SimdLevel level);
 
 }  // namespace velmar
