@@ -9,85 +9,19 @@
 
 #include "common/platform.hpp"
 #include "layers/haspsv.hpp"
+#include "layers/poly_math.hpp"
 #include "layers/psv_solve.hpp"
 
 namespace velmar {
 namespace {
 
-// --- elementary functions for the block loop ---------------------------------
-// Plain arithmetic on doubles (no calls, no branches), so that the compiler can
-// run them over the block in vector registers. Each is accurate to 1e-14 or
-// better within the range stated (float results need 1e-7); the caller marks a lane whose
-// arguments leave that range.
-
-constexpr double ROUND_MAGIC = 0x1.8p52;  // adding it rounds |x| < 2^51 to an integer
-constexpr double LOG2_E = 1.4426950408889634074;
-// ln 2 and pi/2 split so that n times the leading part is exact for |n| < 2^20.
-constexpr double LN2_HI = 0x1.62e42feep-1;
-constexpr double LN2_LO = 0x1.a39ef35793c76p-33;
-constexpr double PIO2_1 = 0x1.921fb544p0;
-constexpr double PIO2_2 = 0x1.0b4611a6p-34;
-constexpr double PIO2_3 = 0x1.3198a2e037073p-69;
-constexpr double TWO_OVER_PI = 0.63661977236758134308;
-
-// 1/n! for the Taylor polynomials.
-constexpr double inv_factorial(int n) {
-  double f = 1.0;
-  for (int k = 2; k <= n; ++k) f *= k;
-  return 1.0 / f;
-}
-
-// The integer n held in the low bits of x + ROUND_MAGIC (two's complement).
-inline std::uint64_t magic_bits(double t) {
-  return std::bit_cast<std::uint64_t>(t) - std::bit_cast<std::uint64_t>(ROUND_MAGIC);
-}
-
-// exp(x) - 1 for 0 <= x <= 700: x = n ln2 + r, |r| <= ln2/2, e^r - 1 by its
-// Taylor series to r^11 (the first term left out is 6e-15 of the sum), then 2^n (e^r - 1) + (2^n - 1), which keeps the
-// relative accuracy for small x.
-inline double expm1_poly(double x) {
-  const double t = x * LOG2_E + ROUND_MAGIC;
-  const double n = t - ROUND_MAGIC;
-  const double r = (x - n * LN2_HI) - n * LN2_LO;
-  double p = inv_factorial(11);
-VELMAR_UNROLL16
-  for (int k = 10; k >= 1; --k) p = p * r + inv_factorial(k);
-  const double scale = std::bit_cast<double>((magic_bits(t) + 1023u) << 52);
-  return scale * (p * r) + (scale - 1.0);
-}
-
-// sin(x) and cos(x) for |x| <= 2^20: x = n pi/2 + r, |r| <= pi/4, Taylor to
-// r^13 and r^14 (the first terms left out are 2e-14 and 1e-15), then the
-// quadrant n mod 4 swaps and negates.
-inline void sincos_poly(double x, double& s, double& c) {
-  const double t = x * TWO_OVER_PI + ROUND_MAGIC;
-  const double n = t - ROUND_MAGIC;
-  const double r = ((x - n * PIO2_1) - n * PIO2_2) - n * PIO2_3;
-  const double r2 = r * r;
-  double ps = inv_factorial(13);
-  double pc = -inv_factorial(14);
-VELMAR_UNROLL16
-  for (int k = 11; k >= 1; k -= 2) {
-    const double sign = (k % 4 == 1) ? 1.0 : -1.0;  // of r^k in sin, of r^(k+1) in cos the opposite
-    ps = ps * r2 + sign * inv_factorial(k);
-    pc = pc * r2 - sign * inv_factorial(k + 1);
-  }
-  ps *= r;
-  pc = pc * r2 + 1.0;  // the loop ends with the r^2 term's -1/2
-  const std::uint64_t q = magic_bits(t);
-  const std::uint64_t swap = 0u - (q & 1u);
-  const std::uint64_t bs = std::bit_cast<std::uint64_t>(ps);
-  const std::uint64_t bc = std::bit_cast<std::uint64_t>(pc);
-  const std::uint64_t sin_bits = ((bs & ~swap) | (bc & swap)) ^ ((q & 2u) << 62);
-  const std::uint64_t cos_bits = ((bc & ~swap) | (bs & swap)) ^ (((q + 1u) & 2u) << 62);
-  s = std::bit_cast<double>(sin_bits);
-  c = std::bit_cast<double>(cos_bits);
-}
+using poly::expm1_poly;
+using poly::MAX_PHASE;
+using poly::sincos_taylor;
 
 // Largest layer half-exponent Re(y) and phase |Im(y)| the polynomials take;
 // a frequency beyond them goes to HASPSV.
-constexpr double MAX_GROWTH = 700.0;
-constexpr double MAX_PHASE = 0x1p20;
+constexpr double MAX_GROWTH = poly::EXPM1_LIMIT;
 // Range of a coefficient vector's sum of squares kept without rescaling in
 // the back-substitution.
 constexpr double NORM_HIGH = 0x1p800;
@@ -236,8 +170,8 @@ VELMAR_ALWAYS_INLINE void block_terms(const PsvSweepLayer& L, const PsvSweepWork
     double csa = 0.0;
     double snb = 0.0;
     double csb = 0.0;
-    sincos_poly(yia, sna, csa);
-    sincos_poly(yib, snb, csb);
+    sincos_taylor(yia, sna, csa);
+    sincos_taylor(yib, snb, csb);
     // sinh(y) = sinh(yr) cos(yi) + i cosh(yr) sin(yi), cosh(y) likewise.
     const double sa_re = sha * csa, sa_im = cha * sna, ca_re = cha * csa, ca_im = sha * sna;
     const double sb_re = shb * csb, sb_im = chb * snb, cb_re = chb * csb, cb_im = shb * snb;

@@ -56,7 +56,8 @@ struct ShSweepWork {
 // with ANGAZ = 0, evaluated for SH_BLOCK frequencies at a time. An exact 0.0
 // in F is replaced by 1.0e-6 in place, as HASSH does. Layer quantities that do
 // not depend on the frequency are formed once per call; the exponential, sine
-// and cosine of the layer phases come from polynomials accurate to about 1e-14
+// and cosine of the layer phases come from polynomials accurate to 1e-14
+// relative or better (poly_math.hpp states and tests the bounds)
 // (library functions for phases beyond 2^19 pi/2, where the reduction would
 // lose digits: such frequencies, and any whose evaluation meets a non-finite
 // value such as a zero vertical wavenumber, are left to HASSH itself).
