@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "common/platform.hpp"
+#include "layers/damping.hpp"
 #include "layers/haspsv.hpp"
 #include "layers/poly_math.hpp"
 #include "layers/psv_solve.hpp"
@@ -287,8 +288,8 @@ VELMAR_ALWAYS_INLINE void lane_constants(const DampedLayer& L, const PsvBlockArr
   for (int j = 0; j < PSV_BLOCK; ++j) {
     // Damping 1 + i 0.5/(Q F): slownesses (1 + i d) / V and the damped shear
     // velocity V (1 - i d) / (1 + d^2).
-    const double dS = 0.5 / (L.qs * f[j]);
-    const double dP = 0.5 / (L.qp * f[j]);
+    const double dS = proportional_damping_ratio(L.qs, f[j]);
+    const double dP = proportional_damping_ratio(L.qp, f[j]);
     const double cs_re = L.rs * L.vs_re, cs_im = -(L.rs * L.vs_im);
     const double cp_re = L.rp * L.vp_re, cp_im = -(L.rp * L.vp_im);
     const double sb_re = cs_re - dS * cs_im, sb_im = cs_im + dS * cs_re;

@@ -27,6 +27,7 @@
 
 #include "common/platform.hpp"
 #include "layers/complex_ops.hpp"
+#include "layers/damping.hpp"
 #include "layers/hassh.hpp"
 #include "layers/poly_math.hpp"
 
@@ -47,16 +48,6 @@ using poly::SINCOS_LIMIT;
 constexpr double RESCALE_HIGH = 0x1p+400;
 constexpr double RESCALE_LOW = 0x1p-400;
 
-inline cdouble cmul(cdouble a, cdouble b) {
-  return {a.real() * b.real() - a.imag() * b.imag(), a.real() * b.imag() + a.imag() * b.real()};
-}
-
-// The decaying vertical wavenumber sqrt(q) (Im >= 0).
-cdouble decaying_root(cdouble q) {
-  const cdouble nu = csqrt_branch(q);
-  return nu.imag() < 0.0 ? -nu : nu;
-}
-
 // Damped velocity, modulus and vertical wavenumber of layer n at one
 // frequency, time factor exp(-i w t).
 struct LayerWave {
@@ -65,11 +56,10 @@ struct LayerWave {
 };
 
 LayerWave layer_wave(const LayerTable& t, int n, double f, double omega, cdouble kx2) {
-  const double qs = t.QS[n];
-  const double d = t.IQF == 2 ? 0.5 / (qs * f) : 0.5 / qs;
-  const cdouble v = cdiv(cdouble(t.VSC[n]), cdouble{1.0, d});
-  const cdouble ks = cdiv(cdouble{omega, 0.0}, v);
-  return {cmul(v, v) * static_cast<double>(t.RHO[n]), decaying_root(cmul(ks, ks) - kx2)};
+  const double d = damping_ratio(t.IQF, t.QS[n], f);
+  const cdouble v = damped_velocity(t.VSC[n], d);
+  const cdouble ks = cscale(damped_slowness(t.VSC[n], d), omega);
+  return {cmul(v, v) * static_cast<double>(t.RHO[n]), csqrt_decaying(cmul(ks, ks) - kx2)};
 }
 
 // Brings the column (u, s) of lane i back near 1 by 2^-e, 2^e the size of
@@ -218,7 +208,7 @@ VELMAR_ALWAYS_INLINE bool prepare_lanes(ShSweepWork& w, const LayerTable& table,
   std::uint64_t huge = 0;
   for (int i = 0; i < SH_BLOCK; ++i) {
     const double om = omega[i];
-    const double d = 0.5 / (qs * fhz[i]);
+    const double d = proportional_damping_ratio(qs, fhz[i]);
     const double g = 1.0 / (1.0 + d * d);
     const double v_r = (vr + vi * d) * g, v_i = (vi - vr * d) * g;  // VSC / (1 + i d)
     const double mur = rho * (v_r * v_r - v_i * v_i), mui = rho * (2.0 * v_r * v_i);
