@@ -144,7 +144,7 @@ void HASSH(const LayerTable& table, float ANGAZ, float ANGLE, float& F, int ISGN
   const float sin_t = std::sin(theta);
   const float cos_t = std::cos(theta);
   const float omega_f = F * 2.0f * pi;
-  const double omega = omega_f;
+  const double omega = static_cast<double>(omega_f);
 
   // The time factor exp(-i w t) (ISGNT = -1) needs the damped velocity
   // V = VSC / (1 + i d): with ks = w/V the wave decays as it travels. For
@@ -157,9 +157,9 @@ void HASSH(const LayerTable& table, float ANGAZ, float ANGLE, float& F, int ISGN
   const int N = table.NLAYER;
   const cdouble vh = table.VSC[N];
   const cdouble kh = cdiv(cdouble{omega, 0.0}, vh);
-  const cdouble kx = cscale(kh, sin_t);
-  const cdouble kz = cscale(kh, cos_t);
-  const cdouble muh = cscale(cmul(vh, vh), table.RHO[N]);
+  const cdouble kx = cscale(kh, static_cast<double>(sin_t));
+  const cdouble kz = cscale(kh, static_cast<double>(cos_t));
+  const cdouble muh = cscale(cmul(vh, vh), static_cast<double>(table.RHO[N]));
   const cdouble kx2 = cmul(kx, kx);
 
   // Wavenumbers and moduli first, in a loop without calls, so that the long
@@ -167,11 +167,11 @@ void HASSH(const LayerTable& table, float ANGAZ, float ANGLE, float& F, int ISGN
   std::array<cdouble, MAX_ENTRIES - 1> nus;
   std::array<cdouble, MAX_ENTRIES - 1> mus;
   for (int n = 0; n < N; ++n) {
-    const double d = damping_sign * damping_ratio(table.IQF, table.QS[n], static_cast<double>(F));
+    const double d = damping_sign * damping_ratio(table.IQF, static_cast<double>(table.QS[n]), static_cast<double>(F));
     // V = VSC / (1 + i d) and ks = omega / V.
     const cdouble vsc = table.VSC[n];
     const cdouble v = damped_velocity(vsc, d);
-    mus[n] = cscale(cmul(v, v), table.RHO[n]);
+    mus[n] = cscale(cmul(v, v), static_cast<double>(table.RHO[n]));
     const cdouble ks = cscale(damped_slowness(vsc, d), omega);
     nus[n] = csqrt_decaying(cmul(ks, ks) - kx2);
   }
@@ -187,7 +187,7 @@ void HASSH(const LayerTable& table, float ANGAZ, float ANGLE, float& F, int ISGN
   cdouble ct{0.0, 0.0};
   double log_c = 0.0;
   for (int n = 0; n < N; ++n) {
-    const ScaledLayer A = layer_matrix(nus[n], mus[n], table.THICK[n]);
+    const ScaledLayer A = layer_matrix(nus[n], mus[n], static_cast<double>(table.THICK[n]));
 
     const cdouble next_u = cmul(A.a11, cu) + cmul(A.a12, ct);
     ct = cmul(A.a21, cu) + cmul(A.a11, ct);
@@ -204,7 +204,7 @@ void HASSH(const LayerTable& table, float ANGAZ, float ANGLE, float& F, int ISGN
   // c - r for exp(+i w t) (c, s: the column at the top of the half-space).
   const cdouble r = cdiv(cdiv(cdouble{-ct.imag(), ct.real()}, muh), kz);
   const cdouble denom = plus_time ? cu - r : cu + r;
-  const cdouble u0 = cscale(cdiv(cdouble{2.0, 0.0}, denom), cos_a);
+  const cdouble u0 = cscale(cdiv(cdouble{2.0, 0.0}, denom), static_cast<double>(cos_a));
   const double log_u0 = -log_c;
   store_pair(u0, cdouble{0.0, 0.0}, log_u0, USH[0], TSH[0]);
   if (IPROF == 0) return;

@@ -152,8 +152,12 @@ VELMAR_ALWAYS_INLINE void block_terms(const PsvSweepLayer& L, const PsvSweepWork
     const double yia = o * (PER_LANE ? w.lane.ya_im[j] : ya_im);
     const double yrb = o * (PER_LANE ? w.lane.yb_re[j] : yb_re);
     const double yib = o * (PER_LANE ? w.lane.yb_im[j] : yb_im);
+    // Lane conditions combine with | and &, never || and &&: a branch would
+    // keep the loop from being vectorised.
+    VELMAR_CLANG_IGNORE_BITWISE_BEGIN
     const bool out_of_range = (yra > MAX_GROWTH) | (yrb > MAX_GROWTH) | (std::abs(yia) > MAX_PHASE) |
                               (std::abs(yib) > MAX_PHASE);
+    VELMAR_CLANG_IGNORE_BITWISE_END
     // With t = e^x - 1: sinh x = t (t + 2) / (2 (t + 1)), cosh x = 1 + t^2 / (2 (t + 1)),
     // both without cancellation; g = exp(-sigma/2) = min(e^-yra, e^-yrb).
     const double ta = expm1_poly(yra);
@@ -335,9 +339,11 @@ VELMAR_ALWAYS_INLINE void lane_constants(const DampedLayer& L, const PsvBlockArr
     const double dx = L.h * std::abs(qb_re[j] - qa_re[j]);
     const double na = qa_re[j] * qa_re[j] + qa_im[j] * qa_im[j];
     const double nb = qb_re[j] * qb_re[j] + qb_im[j] * qb_im[j];
+    VELMAR_CLANG_IGNORE_BITWISE_BEGIN
     const bool ok = (na >= MIN_NORM_Q) & (nb >= MIN_NORM_Q) & (norm_a[j] > SQRT_SAFE_LOW) &
                     (norm_a[j] < SQRT_SAFE_HIGH) & (norm_b[j] > SQRT_SAFE_LOW) & (norm_b[j] < SQRT_SAFE_HIGH) &
                     (w.omega[j] * dx <= PSV_SPLIT_DX);
+    VELMAR_CLANG_IGNORE_BITWISE_END
     mark[j] = ok ? 0.0 : 1.0;
   }
   const Z p{L.p_re, L.p_im};

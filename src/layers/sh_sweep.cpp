@@ -56,7 +56,7 @@ struct LayerWave {
 };
 
 LayerWave layer_wave(const LayerTable& t, int n, double f, double omega, cdouble kx2) {
-  const double d = damping_ratio(t.IQF, t.QS[n], f);
+  const double d = damping_ratio(t.IQF, static_cast<double>(t.QS[n]), f);
   const cdouble v = damped_velocity(t.VSC[n], d);
   const cdouble ks = cscale(damped_slowness(t.VSC[n], d), omega);
   return {cmul(v, v) * static_cast<double>(t.RHO[n]), csqrt_decaying(cmul(ks, ks) - kx2)};
@@ -193,7 +193,8 @@ VELMAR_ALWAYS_INLINE bool run_kernel(KernelKind kind, const LayerConstants& k, S
 // before the first layer). Returns whether a phase is beyond SINCOS_LIMIT.
 VELMAR_ALWAYS_INLINE bool prepare_lanes(ShSweepWork& w, const LayerTable& table, int n, cdouble kx1_sq) {
   // The layer matrix is even in z, so |THICK| gives Im z >= 0 whatever the sign.
-  const double qs = w.qs[n], h = std::abs(table.THICK[n]), rho = table.RHO[n];
+  const double qs = w.qs[n], h = std::abs(static_cast<double>(table.THICK[n])),
+               rho = static_cast<double>(table.RHO[n]);
   const double vr = w.vs_re[n], vi = w.vs_im[n], ir = w.ivs_re[n], ii = w.ivs_im[n];
   const double* VELMAR_RESTRICT fhz = w.fhz.data();
   const double* VELMAR_RESTRICT omega = w.omega.data();
@@ -301,9 +302,9 @@ void sh_sweep(const LayerTable& table, float ANGLE, int LOUT, int ISGNT, std::sp
   for (int n = 0; n < N; ++n) {
     if (per_frequency) {
       const cdouble ivs = cdiv(cdouble{1.0, 0.0}, cdouble(table.VSC[n]));
-      w.qs[n] = table.QS[n];
+      w.qs[n] = static_cast<double>(table.QS[n]);
       w.ivs_re[n] = ivs.real(), w.ivs_im[n] = ivs.imag();
-      w.vs_re[n] = table.VSC[n].real(), w.vs_im[n] = table.VSC[n].imag();
+      w.vs_re[n] = static_cast<double>(table.VSC[n].real()), w.vs_im[n] = static_cast<double>(table.VSC[n].imag());
       continue;
     }
     const LayerWave c = layer_wave(table, n, 1.0, 1.0, kx1_sq);
@@ -326,8 +327,8 @@ void sh_sweep(const LayerTable& table, float ANGLE, int LOUT, int ISGNT, std::sp
       float& f = F[start + std::min(i, lanes - 1)];
       if (f == 0.0f) f = 1.0e-6f;
       const float omega_f = f * 2.0f * pi;
-      w.fhz[i] = f;
-      w.omega[i] = omega_f;
+      w.fhz[i] = static_cast<double>(f);
+      w.omega[i] = static_cast<double>(omega_f);
       omega_max = std::max(omega_max, std::abs(w.omega[i]));
       w.cu_re[0][i] = 1.0, w.cu_im[0][i] = 0.0, w.cs_re[0][i] = 0.0, w.cs_im[0][i] = 0.0;
       w.log_c[i] = 0.0;

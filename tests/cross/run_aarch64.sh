@@ -19,7 +19,7 @@ if [ ${#need[@]} -gt 0 ]; then
 fi
 
 build=build-aarch64
-cmake -S tests/cross -B "$build" -DCMAKE_BUILD_TYPE=Release \
+cmake -S tests/cross -B "$build" -DCMAKE_BUILD_TYPE=Release -DVELMAR_WERROR=ON \
   -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/aarch64-linux-gnu.cmake"
 cmake --build "$build" -j2
 ctest --test-dir "$build" -j2 --output-on-failure
