@@ -113,11 +113,14 @@ constexpr double EXP_SAFE_B = -0.5 * EXP_FLOOR;
 // rescaling bounds in some lane. All arrays are distinct (restrict), so the
 // loop vectorises.
 template <bool PerFrequency, bool Clamp>
-VELMAR_ALWAYS_INLINE bool layer_kernel(const LayerConstants& k, const double* VELMAR_RESTRICT omega, const double* VELMAR_RESTRICT lx,
-                  const double* VELMAR_RESTRICT lzi, const double* VELMAR_RESTRICT lrr, const double* VELMAR_RESTRICT lri,
-                  const double* VELMAR_RESTRICT ur, const double* VELMAR_RESTRICT ui, const double* VELMAR_RESTRICT sr,
-                  const double* VELMAR_RESTRICT si, double* VELMAR_RESTRICT ur2, double* VELMAR_RESTRICT ui2,
-                  double* VELMAR_RESTRICT sr2, double* VELMAR_RESTRICT si2, double* VELMAR_RESTRICT log_c) {
+VELMAR_ALWAYS_INLINE bool layer_kernel(const LayerConstants& k, const double* VELMAR_RESTRICT omega,
+                                       const double* VELMAR_RESTRICT lx, const double* VELMAR_RESTRICT lzi,
+                                       const double* VELMAR_RESTRICT lrr, const double* VELMAR_RESTRICT lri,
+                                       const double* VELMAR_RESTRICT ur, const double* VELMAR_RESTRICT ui,
+                                       const double* VELMAR_RESTRICT sr, const double* VELMAR_RESTRICT si,
+                                       double* VELMAR_RESTRICT ur2, double* VELMAR_RESTRICT ui2,
+                                       double* VELMAR_RESTRICT sr2, double* VELMAR_RESTRICT si2,
+                                       double* VELMAR_RESTRICT log_c) {
   const double zc_re = k.zc_re, zc_im = k.zc_im;
   std::uint64_t out_of_range = 0;
   for (int i = 0; i < SH_BLOCK; ++i) {

@@ -22,8 +22,8 @@ using LD = long double;
 // the comments there, rounded up): a coefficient or reduction constant wrong
 // in its last digits fails, the rounding of the evaluation passes.
 
-constexpr int DENSE = 200000;
-constexpr int RANDOM = 100000;
+constexpr int DENSE = 100000;
+constexpr int RANDOM = 50000;
 
 // Calls check(x) at DENSE even points of [lo, hi] and RANDOM random ones
 // (half uniform, half log-uniform in |x| away from 0 with the sign of the
