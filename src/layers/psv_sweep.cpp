@@ -463,49 +463,51 @@ VELMAR_ALWAYS_INLINE void back_step(const PsvSweepStep& st, BackState& b) {
   }
 }
 
-// One layer down across the block: with `damped` (IQF = 2) the layer's
-// constants at each lane's frequency f first, else the run's constants
-// `shared`; then the step and the orthogonalisation.
-VELMAR_ALWAYS_INLINE void layer_down(const PsvSweepLayer& shared, const DampedLayer* damped, const PsvBlockArray& f,
-                                     PsvSweepWork& w) {
-  if (damped != nullptr) {
-    lane_constants(*damped, f, w);
-    block_layer<true>(shared, w);
-  } else {
-    block_layer<false>(shared, w);
-  }
-  block_orthogonalise(w);
+// One layer down across the block, the run's constants L in every lane.
+VELMAR_ALWAYS_INLINE void layer_shared(const PsvSweepLayer& L, PsvSweepWork& w) { block_layer<false>(L, w); }
+
+// One layer down across the block (IQF = 2): the layer's constants at each
+// lane's frequency f first.
+VELMAR_ALWAYS_INLINE void layer_per_lane(const DampedLayer& d, const PsvBlockArray& f, PsvSweepWork& w) {
+  lane_constants(d, f, w);
+  block_layer<true>(w.layers[0], w);
 }
 
 // The block loops compiled once per instruction set (see simd_level.hpp).
 // The bodies are the inline functions above, so every copy performs the same
 // operations.
 struct PsvKernels {
-  void (*down)(const PsvSweepLayer&, const DampedLayer*, const PsvBlockArray&, PsvSweepWork&);
+  void (*shared)(const PsvSweepLayer&, PsvSweepWork&);
+  void (*per_lane)(const DampedLayer&, const PsvBlockArray&, PsvSweepWork&);
+  void (*orthogonalise)(PsvSweepWork&);
   void (*back)(const PsvSweepStep&, BackState&);
 };
 
-void down_baseline(const PsvSweepLayer& L, const DampedLayer* d, const PsvBlockArray& f, PsvSweepWork& w) {
-  layer_down(L, d, f, w);
-}
+void shared_baseline(const PsvSweepLayer& L, PsvSweepWork& w) { layer_shared(L, w); }
+void per_lane_baseline(const DampedLayer& d, const PsvBlockArray& f, PsvSweepWork& w) { layer_per_lane(d, f, w); }
+void orthogonalise_baseline(PsvSweepWork& w) { block_orthogonalise(w); }
 void back_baseline(const PsvSweepStep& st, BackState& b) { back_step(st, b); }
 #if VELMAR_X86_DISPATCH
-VELMAR_TARGET_AVX2 void down_avx2(const PsvSweepLayer& L, const DampedLayer* d, const PsvBlockArray& f,
-                                  PsvSweepWork& w) {
-  layer_down(L, d, f, w);
+VELMAR_TARGET_AVX2 void shared_avx2(const PsvSweepLayer& L, PsvSweepWork& w) { layer_shared(L, w); }
+VELMAR_TARGET_AVX2 void per_lane_avx2(const DampedLayer& d, const PsvBlockArray& f, PsvSweepWork& w) {
+  layer_per_lane(d, f, w);
 }
+VELMAR_TARGET_AVX2 void orthogonalise_avx2(PsvSweepWork& w) { block_orthogonalise(w); }
 VELMAR_TARGET_AVX2 void back_avx2(const PsvSweepStep& st, BackState& b) { back_step(st, b); }
-VELMAR_TARGET_AVX512 void down_avx512(const PsvSweepLayer& L, const DampedLayer* d, const PsvBlockArray& f,
-                                      PsvSweepWork& w) {
-  layer_down(L, d, f, w);
+VELMAR_TARGET_AVX512 void shared_avx512(const PsvSweepLayer& L, PsvSweepWork& w) { layer_shared(L, w); }
+VELMAR_TARGET_AVX512 void per_lane_avx512(const DampedLayer& d, const PsvBlockArray& f, PsvSweepWork& w) {
+  layer_per_lane(d, f, w);
 }
+VELMAR_TARGET_AVX512 void orthogonalise_avx512(PsvSweepWork& w) { block_orthogonalise(w); }
 VELMAR_TARGET_AVX512 void back_avx512(const PsvSweepStep& st, BackState& b) { back_step(st, b); }
 constexpr std::array<PsvKernels, SIMD_LEVELS> PSV_KERNELS{
-    {{down_baseline, back_baseline}, {down_avx2, back_avx2}, {down_avx512, back_avx512}}};
+    {{shared_baseline, per_lane_baseline, orthogonalise_baseline, back_baseline},
+     {shared_avx2, per_lane_avx2, orthogonalise_avx2, back_avx2},
+     {shared_avx512, per_lane_avx512, orthogonalise_avx512, back_avx512}}};
 #else
 // Off x86-64 the baseline is the only level.
-constexpr std::array<PsvKernels, SIMD_LEVELS> PSV_KERNELS{
-    {{down_baseline, back_baseline}, {down_baseline, back_baseline}, {down_baseline, back_baseline}}};
+constexpr PsvKernels PSV_BASELINE{shared_baseline, per_lane_baseline, orthogonalise_baseline, back_baseline};
+constexpr std::array<PsvKernels, SIMD_LEVELS> PSV_KERNELS{{PSV_BASELINE, PSV_BASELINE, PSV_BASELINE}};
 #endif
 
 // Brings lane j's coefficients back near 1 by a power of two, the factor
@@ -586,11 +588,11 @@ int psv_sweep(const LayerTable& table, int ITYPE, float ANGLE, std::span<float> 
     }
     for (int m = 0; m < N; ++m) {
       if (per_frequency) {
-        const DampedLayer d = damped_layer(m);
-        kernels.down(work.layers[0], &d, f, work);
+        kernels.per_lane(damped_layer(m), f, work);
       } else {
-        kernels.down(work.layers[m], nullptr, f, work);
+        kernels.shared(work.layers[m], work);
       }
+      kernels.orthogonalise(work);
       work.steps[m] = work.step;
     }
     // The surface solution's coefficients at the top of the half-space, then
