@@ -32,29 +32,10 @@
 #include <numbers>
 
 #include "layers/complex_ops.hpp"
+#include "layers/damping.hpp"
 
 namespace velmar {
 namespace {
-
-// Complex products written out in real arithmetic: GCC's operator* on
-// std::complex<double> checks for inf/nan and may call __muldc3, which is slow
-// and blocks scheduling. The operands here are finite by construction.
-inline cdouble cmul(cdouble a, cdouble b) {
-  return {a.real() * b.real() - a.imag() * b.imag(), a.real() * b.imag() + a.imag() * b.real()};
-}
-inline cdouble cscale(cdouble a, double s) { return {a.real() * s, a.imag() * s}; }
-
-// 1/b with a single division, through conj(b)/|b|^2 where |b|^2 is a normal
-// double; otherwise Smith's scaled quotient. Divisions dominate the cost of a
-// layer, so the layer quantities are built from reciprocals and products.
-inline cdouble crecip(cdouble b) {
-  const double m = b.real() * b.real() + b.imag() * b.imag();
-  if (m >= std::numeric_limits<double>::min() && m <= std::numeric_limits<double>::max()) {
-    const double inv = 1.0 / m;
-    return {b.real() * inv, -b.imag() * inv};
-  }
-  return cdiv(cdouble{1.0, 0.0}, b);
-}
 
 // Largest component magnitude of a complex number.
 inline double cmax(cdouble a) { return std::max(std::abs(a.real()), std::abs(a.imag())); }
@@ -106,27 +87,6 @@ void store_pair(cdouble u, cdouble t, double log_scale, cfloat& U, cfloat& T) {
   const double factor = std::exp(log_scale);
   U = {static_cast<float>(u.real() * factor), static_cast<float>(u.imag() * factor)};
   T = {static_cast<float>(t.real() * factor), static_cast<float>(t.imag() * factor)};
-}
-
-// The square root of q with the non-negative imaginary part (the decaying
-// vertical wavenumber), written out in real arithmetic: std::sqrt on a complex
-// double calls csqrt and hypot, which cost more than the rest of a layer. When
-// |q|^2 leaves the double range it falls back to the library root with the
-// program's branch rule. The layer matrix is even in nu, so only the size of
-// Im nu matters, and the choice of sign never changes a result.
-cdouble vertical_wavenumber(cdouble q) {
-  const double x = q.real();
-  const double y = q.imag();
-  const double m2 = x * x + y * y;
-  if (!(m2 >= std::numeric_limits<double>::min() && m2 <= std::numeric_limits<double>::max())) {
-    if (x == 0.0 && y == 0.0) return {0.0, 0.0};
-    const cdouble nu = csqrt_branch(q);
-    return nu.imag() < 0.0 ? -nu : nu;
-  }
-  const double t = std::sqrt(0.5 * (std::abs(x) + std::sqrt(m2)));
-  const double s = y / (2.0 * t);
-  if (x < 0.0) return {s, t};
-  return y < 0.0 ? cdouble{-t, -s} : cdouble{t, s};
 }
 
 // Layer matrix divided by e^{|Im z|}. A(2,2) = A(1,1), so three entries.
@@ -184,7 +144,7 @@ void HASSH(const LayerTable& table, float ANGAZ, float ANGLE, float& F, int ISGN
   const float sin_t = std::sin(theta);
   const float cos_t = std::cos(theta);
   const float omega_f = F * 2.0f * pi;
-  const double omega = omega_f;
+  const double omega = static_cast<double>(omega_f);
 
   // The time factor exp(-i w t) (ISGNT = -1) needs the damped velocity
   // V = VSC / (1 + i d): with ks = w/V the wave decays as it travels. For
@@ -197,9 +157,9 @@ void HASSH(const LayerTable& table, float ANGAZ, float ANGLE, float& F, int ISGN
   const int N = table.NLAYER;
   const cdouble vh = table.VSC[N];
   const cdouble kh = cdiv(cdouble{omega, 0.0}, vh);
-  const cdouble kx = cscale(kh, sin_t);
-  const cdouble kz = cscale(kh, cos_t);
-  const cdouble muh = cscale(cmul(vh, vh), table.RHO[N]);
+  const cdouble kx = cscale(kh, static_cast<double>(sin_t));
+  const cdouble kz = cscale(kh, static_cast<double>(cos_t));
+  const cdouble muh = cscale(cmul(vh, vh), static_cast<double>(table.RHO[N]));
   const cdouble kx2 = cmul(kx, kx);
 
   // Wavenumbers and moduli first, in a loop without calls, so that the long
@@ -207,15 +167,13 @@ void HASSH(const LayerTable& table, float ANGAZ, float ANGLE, float& F, int ISGN
   std::array<cdouble, MAX_ENTRIES - 1> nus;
   std::array<cdouble, MAX_ENTRIES - 1> mus;
   for (int n = 0; n < N; ++n) {
-    const double qs = table.QS[n];
-    const double d = damping_sign * (table.IQF == 2 ? 0.5 / (qs * static_cast<double>(F)) : 0.5 / qs);
-    // V = VSC / (1 + i d) and ks = omega / V, from 1/VSC and 1/(1 + i d).
+    const double d = damping_sign * damping_ratio(table.IQF, static_cast<double>(table.QS[n]), static_cast<double>(F));
+    // V = VSC / (1 + i d) and ks = omega / V.
     const cdouble vsc = table.VSC[n];
-    const double inv_g2 = 1.0 / (1.0 + d * d);
-    const cdouble v = cmul(vsc, cdouble{inv_g2, -d * inv_g2});
-    mus[n] = cscale(cmul(v, v), table.RHO[n]);
-    const cdouble ks = cscale(cmul(cdouble{1.0, d}, crecip(vsc)), omega);
-    nus[n] = vertical_wavenumber(cmul(ks, ks) - kx2);
+    const cdouble v = damped_velocity(vsc, d);
+    mus[n] = cscale(cmul(v, v), static_cast<double>(table.RHO[n]));
+    const cdouble ks = cscale(damped_slowness(vsc, d), omega);
+    nus[n] = csqrt_decaying(cmul(ks, ks) - kx2);
   }
 
   // The surface state is (u, 0), so only the first column of the layer-matrix
@@ -229,7 +187,7 @@ void HASSH(const LayerTable& table, float ANGAZ, float ANGLE, float& F, int ISGN
   cdouble ct{0.0, 0.0};
   double log_c = 0.0;
   for (int n = 0; n < N; ++n) {
-    const ScaledLayer A = layer_matrix(nus[n], mus[n], table.THICK[n]);
+    const ScaledLayer A = layer_matrix(nus[n], mus[n], static_cast<double>(table.THICK[n]));
 
     const cdouble next_u = cmul(A.a11, cu) + cmul(A.a12, ct);
     ct = cmul(A.a21, cu) + cmul(A.a11, ct);
@@ -246,7 +204,7 @@ void HASSH(const LayerTable& table, float ANGAZ, float ANGLE, float& F, int ISGN
   // c - r for exp(+i w t) (c, s: the column at the top of the half-space).
   const cdouble r = cdiv(cdiv(cdouble{-ct.imag(), ct.real()}, muh), kz);
   const cdouble denom = plus_time ? cu - r : cu + r;
-  const cdouble u0 = cscale(cdiv(cdouble{2.0, 0.0}, denom), cos_a);
+  const cdouble u0 = cscale(cdiv(cdouble{2.0, 0.0}, denom), static_cast<double>(cos_a));
   const double log_u0 = -log_c;
   store_pair(u0, cdouble{0.0, 0.0}, log_u0, USH[0], TSH[0]);
   if (IPROF == 0) return;

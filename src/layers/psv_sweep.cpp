@@ -7,86 +7,22 @@
 #include <cmath>
 #include <cstdint>
 
+#include "common/platform.hpp"
+#include "layers/damping.hpp"
 #include "layers/haspsv.hpp"
+#include "layers/poly_math.hpp"
 #include "layers/psv_solve.hpp"
 
 namespace velmar {
 namespace {
 
-// --- elementary functions for the block loop ---------------------------------
-// Plain arithmetic on doubles (no calls, no branches), so that the compiler can
-// run them over the block in vector registers. Each is accurate to 1e-14 or
-// better within the range stated (float results need 1e-7); the caller marks a lane whose
-// arguments leave that range.
-
-constexpr double ROUND_MAGIC = 0x1.8p52;  // adding it rounds |x| < 2^51 to an integer
-constexpr double LOG2_E = 1.4426950408889634074;
-// ln 2 and pi/2 split so that n times the leading part is exact for |n| < 2^20.
-constexpr double LN2_HI = 0x1.62e42feep-1;
-constexpr double LN2_LO = 0x1.a39ef35793c76p-33;
-constexpr double PIO2_1 = 0x1.921fb544p0;
-constexpr double PIO2_2 = 0x1.0b4611a6p-34;
-constexpr double PIO2_3 = 0x1.3198a2e037073p-69;
-constexpr double TWO_OVER_PI = 0.63661977236758134308;
-
-// 1/n! for the Taylor polynomials.
-constexpr double inv_factorial(int n) {
-  double f = 1.0;
-  for (int k = 2; k <= n; ++k) f *= k;
-  return 1.0 / f;
-}
-
-// The integer n held in the low bits of x + ROUND_MAGIC (two's complement).
-inline std::uint64_t magic_bits(double t) {
-  return std::bit_cast<std::uint64_t>(t) - std::bit_cast<std::uint64_t>(ROUND_MAGIC);
-}
-
-// exp(x) - 1 for 0 <= x <= 700: x = n ln2 + r, |r| <= ln2/2, e^r - 1 by its
-// Taylor series to r^11 (the first term left out is 6e-15 of the sum), then 2^n (e^r - 1) + (2^n - 1), which keeps the
-// relative accuracy for small x.
-inline double expm1_poly(double x) {
-  const double t = x * LOG2_E + ROUND_MAGIC;
-  const double n = t - ROUND_MAGIC;
-  const double r = (x - n * LN2_HI) - n * LN2_LO;
-  double p = inv_factorial(11);
-#pragma GCC unroll 16
-  for (int k = 10; k >= 1; --k) p = p * r + inv_factorial(k);
-  const double scale = std::bit_cast<double>((magic_bits(t) + 1023u) << 52);
-  return scale * (p * r) + (scale - 1.0);
-}
-
-// sin(x) and cos(x) for |x| <= 2^20: x = n pi/2 + r, |r| <= pi/4, Taylor to
-// r^13 and r^14 (the first terms left out are 2e-14 and 1e-15), then the
-// quadrant n mod 4 swaps and negates.
-inline void sincos_poly(double x, double& s, double& c) {
-  const double t = x * TWO_OVER_PI + ROUND_MAGIC;
-  const double n = t - ROUND_MAGIC;
-  const double r = ((x - n * PIO2_1) - n * PIO2_2) - n * PIO2_3;
-  const double r2 = r * r;
-  double ps = inv_factorial(13);
-  double pc = -inv_factorial(14);
-#pragma GCC unroll 16
-  for (int k = 11; k >= 1; k -= 2) {
-    const double sign = (k % 4 == 1) ? 1.0 : -1.0;  // of r^k in sin, of r^(k+1) in cos the opposite
-    ps = ps * r2 + sign * inv_factorial(k);
-    pc = pc * r2 - sign * inv_factorial(k + 1);
-  }
-  ps *= r;
-  pc = pc * r2 + 1.0;  // the loop ends with the r^2 term's -1/2
-  const std::uint64_t q = magic_bits(t);
-  const std::uint64_t swap = 0u - (q & 1u);
-  const std::uint64_t bs = std::bit_cast<std::uint64_t>(ps);
-  const std::uint64_t bc = std::bit_cast<std::uint64_t>(pc);
-  const std::uint64_t sin_bits = ((bs & ~swap) | (bc & swap)) ^ ((q & 2u) << 62);
-  const std::uint64_t cos_bits = ((bc & ~swap) | (bs & swap)) ^ (((q + 1u) & 2u) << 62);
-  s = std::bit_cast<double>(sin_bits);
-  c = std::bit_cast<double>(cos_bits);
-}
+using poly::expm1_poly;
+using poly::MAX_PHASE;
+using poly::sincos_taylor;
 
 // Largest layer half-exponent Re(y) and phase |Im(y)| the polynomials take;
 // a frequency beyond them goes to HASPSV.
-constexpr double MAX_GROWTH = 700.0;
-constexpr double MAX_PHASE = 0x1p20;
+constexpr double MAX_GROWTH = poly::EXPM1_LIMIT;
 // Range of a coefficient vector's sum of squares kept without rescaling in
 // the back-substitution.
 constexpr double NORM_HIGH = 0x1p800;
@@ -129,7 +65,7 @@ inline Z z(cdouble v) { return {v.real(), v.imag()}; }
 // The 16 coefficients from the unit quantities: horizontal slowness p,
 // 1 / rho, traction scale s1, damped shear modulus mu, vertical slownesses qa
 // and qb (|q| > 0).
-[[gnu::always_inline]] inline void matrix_coefficients(Z p, double r, double s1, Z mu, Z qa, Z qb, Z (&c)[16]) {
+VELMAR_ALWAYS_INLINE void matrix_coefficients(Z p, double r, double s1, Z mu, Z qa, Z qb, Z (&c)[16]) {
   const Z p2 = p * p;
   const Z qb2 = qb * qb;
   const Z G{qb2.re + p2.re, qb2.im + p2.im};  // (nu_b^2 + k^2) / omega^2
@@ -180,7 +116,7 @@ bool layer_constants(const PsvUnitModel& u, const PsvUnitLayer& L, double h, dou
 
 // Lane j of the two solutions Y (row-major 4x2), out of and into the block.
 inline void load_lane(const PsvSweepWork& w, int j, double* y_re, double* y_im) {
-#pragma GCC unroll 16
+VELMAR_UNROLL16
   for (int e = 0; e < 8; ++e) {
     y_re[e] = w.y_re[e][j];
     y_im[e] = w.y_im[e][j];
@@ -188,7 +124,7 @@ inline void load_lane(const PsvSweepWork& w, int j, double* y_re, double* y_im) 
 }
 
 inline void store_lane(PsvSweepWork& w, int j, const double* y_re, const double* y_im) {
-#pragma GCC unroll 16
+VELMAR_UNROLL16
   for (int e = 0; e < 8; ++e) {
     w.y_re[e][j] = y_re[e];
     w.y_im[e][j] = y_im[e];
@@ -205,7 +141,7 @@ struct BlockTerms {
 // PER_LANE: the layer constants of each lane stand in w.lane; otherwise L
 // holds those of every lane.
 template <bool PER_LANE>
-[[gnu::always_inline]] inline void block_terms(const PsvSweepLayer& L, const PsvSweepWork& w, BlockTerms& t) {
+VELMAR_ALWAYS_INLINE void block_terms(const PsvSweepLayer& L, const PsvSweepWork& w, BlockTerms& t) {
   const double ya_re = L.ya_re, ya_im = L.ya_im, yb_re = L.yb_re, yb_im = L.yb_im;
   // No conditional expressions over computed values here: the compiler would
   // branch on them and not vectorise the loop. A lane out of the polynomials'
@@ -216,8 +152,12 @@ template <bool PER_LANE>
     const double yia = o * (PER_LANE ? w.lane.ya_im[j] : ya_im);
     const double yrb = o * (PER_LANE ? w.lane.yb_re[j] : yb_re);
     const double yib = o * (PER_LANE ? w.lane.yb_im[j] : yb_im);
+    // Lane conditions combine with | and &, never || and &&: a branch would
+    // keep the loop from being vectorised.
+    VELMAR_CLANG_IGNORE_BITWISE_BEGIN
     const bool out_of_range = (yra > MAX_GROWTH) | (yrb > MAX_GROWTH) | (std::abs(yia) > MAX_PHASE) |
                               (std::abs(yib) > MAX_PHASE);
+    VELMAR_CLANG_IGNORE_BITWISE_END
     // With t = e^x - 1: sinh x = t (t + 2) / (2 (t + 1)), cosh x = 1 + t^2 / (2 (t + 1)),
     // both without cancellation; g = exp(-sigma/2) = min(e^-yra, e^-yrb).
     const double ta = expm1_poly(yra);
@@ -235,8 +175,8 @@ template <bool PER_LANE>
     double csa = 0.0;
     double snb = 0.0;
     double csb = 0.0;
-    sincos_poly(yia, sna, csa);
-    sincos_poly(yib, snb, csb);
+    sincos_taylor(yia, sna, csa);
+    sincos_taylor(yib, snb, csb);
     // sinh(y) = sinh(yr) cos(yi) + i cosh(yr) sin(yi), cosh(y) likewise.
     const double sa_re = sha * csa, sa_im = cha * sna, ca_re = cha * csa, ca_im = sha * sna;
     const double sb_re = shb * csb, sb_im = chb * snb, cb_re = chb * csb, cb_im = shb * snb;
@@ -258,7 +198,7 @@ template <bool PER_LANE>
 // and sigma for the orthogonalisation; bad > 0 marks a lane whose exponent
 // left the polynomials' range (it stays set).
 template <bool PER_LANE>
-[[gnu::always_inline]] inline void block_layer(const PsvSweepLayer& L, PsvSweepWork& w) {
+VELMAR_ALWAYS_INLINE void block_layer(const PsvSweepLayer& L, PsvSweepWork& w) {
   BlockTerms t;
   block_terms<PER_LANE>(L, w, t);
   // Local copies: the compiler then knows that the stores to Y leave them be.
@@ -266,7 +206,7 @@ template <bool PER_LANE>
   std::array<double, 16> ci = L.c_im;
   for (int j = 0; j < PSV_BLOCK; ++j) {
     if constexpr (PER_LANE) {
-#pragma GCC unroll 16
+VELMAR_UNROLL16
       for (int k = 0; k < 16; ++k) {
         cr[k] = w.lane.c_re[k][j];
         ci[k] = w.lane.c_im[k][j];
@@ -287,7 +227,7 @@ template <bool PER_LANE>
     double m_im[8];
     // a12, a21, A13, A24, A31, A42 from Ha and Hb.
     const int pairs[6] = {2, 4, 6, 8, 11, 14};
-#pragma GCC unroll 16
+VELMAR_UNROLL16
     for (int e = 0; e < 6; ++e) {
       const int k = pairs[e];
       m_re[e] = cmul_re(k, Ha_re, Ha_im) + cmul_re(k + 1, Hb_re, Hb_im);
@@ -305,13 +245,13 @@ template <bool PER_LANE>
     double y_re[8];
     double y_im[8];
     load_lane(w, j, y_re, y_im);
-#pragma GCC unroll 16
+VELMAR_UNROLL16
     for (int r = 0; r < 4; ++r) {
-#pragma GCC unroll 16
+VELMAR_UNROLL16
       for (int c = 0; c < 2; ++c) {
         double sr = 0.0;
         double si = 0.0;
-#pragma GCC unroll 16
+VELMAR_UNROLL16
         for (int m = 0; m < 4; ++m) {
           sr += A_re[4 * r + m] * y_re[2 * m + c] - A_im[4 * r + m] * y_im[2 * m + c];
           si += A_re[4 * r + m] * y_im[2 * m + c] + A_im[4 * r + m] * y_re[2 * m + c];
@@ -324,17 +264,6 @@ template <bool PER_LANE>
     w.sigma[j] = t.sigma[j];
     w.bad[j] += t.bad[j];
   }
-}
-
-// The two instances, each compiled for AVX-512, AVX2 and the SSE2 baseline
-// and chosen at run time.
-[[gnu::target_clones("avx512f", "avx2", "default")]] void block_layer_shared(const PsvSweepLayer& L,
-                                                                              PsvSweepWork& w) {
-  block_layer<false>(L, w);
-}
-
-[[gnu::target_clones("avx512f", "avx2", "default")]] void block_layer_per_lane(PsvSweepWork& w) {
-  block_layer<true>(w.layers[0], w);
 }
 
 // Run constants of one layer for lane_constants (IQF = 2).
@@ -355,9 +284,7 @@ inline void lane_sqrt(PsvBlockArray& v) {
 // quantities as psv_unit_layer and layer_constants form one frequency at a
 // time, with the principal square root rule of HASPSV. A lane whose constants
 // leave the safe range, or whose layer HASPSV would split, is marked bad.
-[[gnu::target_clones("avx512f", "avx2", "default")]] void lane_constants(const DampedLayer& L,
-                                                                          const PsvBlockArray& f,
-                                                                          PsvSweepWork& w) {
+VELMAR_ALWAYS_INLINE void lane_constants(const DampedLayer& L, const PsvBlockArray& f, PsvSweepWork& w) {
   PsvBlockArray za_re, za_im, zb_re, zb_im, ra, rb, ua, ub;
   PsvBlockArray mu_re, mu_im;
   const double p2_re = L.p_re * L.p_re - L.p_im * L.p_im;
@@ -365,8 +292,8 @@ inline void lane_sqrt(PsvBlockArray& v) {
   for (int j = 0; j < PSV_BLOCK; ++j) {
     // Damping 1 + i 0.5/(Q F): slownesses (1 + i d) / V and the damped shear
     // velocity V (1 - i d) / (1 + d^2).
-    const double dS = 0.5 / (L.qs * f[j]);
-    const double dP = 0.5 / (L.qp * f[j]);
+    const double dS = proportional_damping_ratio(L.qs, f[j]);
+    const double dP = proportional_damping_ratio(L.qp, f[j]);
     const double cs_re = L.rs * L.vs_re, cs_im = -(L.rs * L.vs_im);
     const double cp_re = L.rp * L.vp_re, cp_im = -(L.rp * L.vp_im);
     const double sb_re = cs_re - dS * cs_im, sb_im = cs_im + dS * cs_re;
@@ -412,9 +339,11 @@ inline void lane_sqrt(PsvBlockArray& v) {
     const double dx = L.h * std::abs(qb_re[j] - qa_re[j]);
     const double na = qa_re[j] * qa_re[j] + qa_im[j] * qa_im[j];
     const double nb = qb_re[j] * qb_re[j] + qb_im[j] * qb_im[j];
+    VELMAR_CLANG_IGNORE_BITWISE_BEGIN
     const bool ok = (na >= MIN_NORM_Q) & (nb >= MIN_NORM_Q) & (norm_a[j] > SQRT_SAFE_LOW) &
                     (norm_a[j] < SQRT_SAFE_HIGH) & (norm_b[j] > SQRT_SAFE_LOW) & (norm_b[j] < SQRT_SAFE_HIGH) &
                     (w.omega[j] * dx <= PSV_SPLIT_DX);
+    VELMAR_CLANG_IGNORE_BITWISE_END
     mark[j] = ok ? 0.0 : 1.0;
   }
   const Z p{L.p_re, L.p_im};
@@ -425,7 +354,7 @@ inline void lane_sqrt(PsvBlockArray& v) {
     Z c[16];
     matrix_coefficients(p, r, L.s1, Z{mu_re[j], mu_im[j]}, qa, qb, c);
     double garbage = 0.0;  // NaN if any coefficient is not finite
-#pragma GCC unroll 16
+VELMAR_UNROLL16
     for (int k = 0; k < 16; ++k) {
       w.lane.c_re[k][j] = c[k].re;
       w.lane.c_im[k][j] = c[k].im;
@@ -453,18 +382,18 @@ inline void pow2_scale(double n, double& s, double& inv_s) {
 // loop vectorises), recording A Y_old = Y_new R with the layer's growth
 // exp(sigma) folded into R. A lane whose sigma or column norms leave the safe
 // range is marked bad.
-[[gnu::target_clones("avx512f", "avx2", "default")]] void block_orthogonalise(PsvSweepWork& w) {
+VELMAR_ALWAYS_INLINE void block_orthogonalise(PsvSweepWork& w) {
   for (int j = 0; j < PSV_BLOCK; ++j) {
     double y_re[8];
     double y_im[8];
     load_lane(w, j, y_re, y_im);
     double n1 = 0.0;
-#pragma GCC unroll 16
+VELMAR_UNROLL16
     for (int r = 0; r < 4; ++r) n1 += y_re[2 * r] * y_re[2 * r] + y_im[2 * r] * y_im[2 * r];
     double s1 = 0.0;
     double r11 = 0.0;  // 1 / s1
     pow2_scale(n1, s1, r11);
-#pragma GCC unroll 16
+VELMAR_UNROLL16
     for (int r = 0; r < 4; ++r) {
       y_re[2 * r] *= s1;
       y_im[2 * r] *= s1;
@@ -472,18 +401,18 @@ inline void pow2_scale(double n, double& s, double& inv_s) {
     const double inv_q = 1.0 / ((n1 * s1) * s1);  // 1 / |column 0|^2
     double r12_re = 0.0;
     double r12_im = 0.0;
-#pragma GCC unroll 16
+VELMAR_UNROLL16
     for (int pass = 0; pass < 2; ++pass) {
       double p_re = 0.0;
       double p_im = 0.0;
-#pragma GCC unroll 16
+VELMAR_UNROLL16
       for (int r = 0; r < 4; ++r) {  // conj(column 0) . column 1
         p_re += y_re[2 * r] * y_re[2 * r + 1] + y_im[2 * r] * y_im[2 * r + 1];
         p_im += y_re[2 * r] * y_im[2 * r + 1] - y_im[2 * r] * y_re[2 * r + 1];
       }
       p_re *= inv_q;
       p_im *= inv_q;
-#pragma GCC unroll 16
+VELMAR_UNROLL16
       for (int r = 0; r < 4; ++r) {
         y_re[2 * r + 1] -= p_re * y_re[2 * r] - p_im * y_im[2 * r];
         y_im[2 * r + 1] -= p_re * y_im[2 * r] + p_im * y_re[2 * r];
@@ -492,12 +421,12 @@ inline void pow2_scale(double n, double& s, double& inv_s) {
       r12_im += p_im;
     }
     double n2 = 0.0;
-#pragma GCC unroll 16
+VELMAR_UNROLL16
     for (int r = 0; r < 4; ++r) n2 += y_re[2 * r + 1] * y_re[2 * r + 1] + y_im[2 * r + 1] * y_im[2 * r + 1];
     double s2 = 0.0;
     double r22 = 0.0;  // 1 / s2
     pow2_scale(n2, s2, r22);
-#pragma GCC unroll 16
+VELMAR_UNROLL16
     for (int r = 0; r < 4; ++r) {
       y_re[2 * r + 1] *= s2;
       y_im[2 * r + 1] *= s2;
@@ -519,7 +448,7 @@ using BackState = PsvSweepBack;
 
 // One layer back up: c = R^-1 c' (R from block_orthogonalise); flag marks a
 // lane whose coefficients left [NORM_LOW, NORM_HIGH].
-[[gnu::target_clones("avx512f", "avx2", "default")]] void back_step(const PsvSweepStep& st, BackState& b) {
+VELMAR_ALWAYS_INLINE void back_step(const PsvSweepStep& st, BackState& b) {
   for (int j = 0; j < PSV_BLOCK; ++j) {
     const double d2_re = st.i22[j] * b.c2_re[j];
     const double d2_im = st.i22[j] * b.c2_im[j];
@@ -533,6 +462,53 @@ using BackState = PsvSweepBack;
     b.flag[j] = ((n < NORM_HIGH) & (n > NORM_LOW)) ? 0.0 : 1.0;
   }
 }
+
+// One layer down across the block, the run's constants L in every lane.
+VELMAR_ALWAYS_INLINE void layer_shared(const PsvSweepLayer& L, PsvSweepWork& w) { block_layer<false>(L, w); }
+
+// One layer down across the block (IQF = 2): the layer's constants at each
+// lane's frequency f first.
+VELMAR_ALWAYS_INLINE void layer_per_lane(const DampedLayer& d, const PsvBlockArray& f, PsvSweepWork& w) {
+  lane_constants(d, f, w);
+  block_layer<true>(w.layers[0], w);
+}
+
+// The block loops compiled once per instruction set (see simd_level.hpp).
+// The bodies are the inline functions above, so every copy performs the same
+// operations.
+struct PsvKernels {
+  void (*shared)(const PsvSweepLayer&, PsvSweepWork&);
+  void (*per_lane)(const DampedLayer&, const PsvBlockArray&, PsvSweepWork&);
+  void (*orthogonalise)(PsvSweepWork&);
+  void (*back)(const PsvSweepStep&, BackState&);
+};
+
+void shared_baseline(const PsvSweepLayer& L, PsvSweepWork& w) { layer_shared(L, w); }
+void per_lane_baseline(const DampedLayer& d, const PsvBlockArray& f, PsvSweepWork& w) { layer_per_lane(d, f, w); }
+void orthogonalise_baseline(PsvSweepWork& w) { block_orthogonalise(w); }
+void back_baseline(const PsvSweepStep& st, BackState& b) { back_step(st, b); }
+#if VELMAR_X86_DISPATCH
+VELMAR_TARGET_AVX2 void shared_avx2(const PsvSweepLayer& L, PsvSweepWork& w) { layer_shared(L, w); }
+VELMAR_TARGET_AVX2 void per_lane_avx2(const DampedLayer& d, const PsvBlockArray& f, PsvSweepWork& w) {
+  layer_per_lane(d, f, w);
+}
+VELMAR_TARGET_AVX2 void orthogonalise_avx2(PsvSweepWork& w) { block_orthogonalise(w); }
+VELMAR_TARGET_AVX2 void back_avx2(const PsvSweepStep& st, BackState& b) { back_step(st, b); }
+VELMAR_TARGET_AVX512 void shared_avx512(const PsvSweepLayer& L, PsvSweepWork& w) { layer_shared(L, w); }
+VELMAR_TARGET_AVX512 void per_lane_avx512(const DampedLayer& d, const PsvBlockArray& f, PsvSweepWork& w) {
+  layer_per_lane(d, f, w);
+}
+VELMAR_TARGET_AVX512 void orthogonalise_avx512(PsvSweepWork& w) { block_orthogonalise(w); }
+VELMAR_TARGET_AVX512 void back_avx512(const PsvSweepStep& st, BackState& b) { back_step(st, b); }
+constexpr std::array<PsvKernels, SIMD_LEVELS> PSV_KERNELS{
+    {{shared_baseline, per_lane_baseline, orthogonalise_baseline, back_baseline},
+     {shared_avx2, per_lane_avx2, orthogonalise_avx2, back_avx2},
+     {shared_avx512, per_lane_avx512, orthogonalise_avx512, back_avx512}}};
+#else
+// Off x86-64 the baseline is the only level.
+constexpr PsvKernels PSV_BASELINE{shared_baseline, per_lane_baseline, orthogonalise_baseline, back_baseline};
+constexpr std::array<PsvKernels, SIMD_LEVELS> PSV_KERNELS{{PSV_BASELINE, PSV_BASELINE, PSV_BASELINE}};
+#endif
 
 // Brings lane j's coefficients back near 1 by a power of two, the factor
 // going into lc (nothing to do for zero or non-finite ones).
@@ -553,6 +529,12 @@ void rescale_back(BackState& b, int j) {
 
 int psv_sweep(const LayerTable& table, int ITYPE, float ANGLE, std::span<float> F,
                std::span<cfloat> U, std::span<cfloat> W, PsvSweepWork& work) {
+  return psv_sweep(table, ITYPE, ANGLE, F, U, W, work, best_simd_level());
+}
+
+int psv_sweep(const LayerTable& table, int ITYPE, float ANGLE, std::span<float> F,
+               std::span<cfloat> U, std::span<cfloat> W, PsvSweepWork& work, SimdLevel level) {
+  const PsvKernels& kernels = for_level(PSV_KERNELS, level);
   const float pi = 4.0f * std::atan(1.0f);
   const float s_az = std::sin(pi * 90.0f / 180.0f);
   const int N = table.NLAYER;
@@ -581,16 +563,13 @@ int psv_sweep(const LayerTable& table, int ITYPE, float ANGLE, std::span<float> 
     return 0;
   }
 
-  // IQF = 2: layer m's constants at each lane's frequency.
-  auto fill_lanes = [&](int m, int n) {
+  // IQF = 2: layer m's run constants; the frequencies come per block.
+  auto damped_layer = [&](int m) {
     const cdouble vs = table.VSC[m];
     const cdouble vp = table.VPC[m];
-    const DampedLayer L{vs.real(), vs.imag(), vp.real(), vp.imag(), 1.0 / std::norm(vs), 1.0 / std::norm(vp),
-                        double(table.QS[m]), double(table.QP[m]), double(table.RHO[m]), double(table.THICK[m]),
-                        unit.p.real(), unit.p.imag(), unit.s1};
-    PsvBlockArray f;
-    for (int j = 0; j < PSV_BLOCK; ++j) f[j] = double(F[work.index[j < n ? j : 0]]);
-    lane_constants(L, f, work);
+    return DampedLayer{vs.real(), vs.imag(), vp.real(), vp.imag(), 1.0 / std::norm(vs), 1.0 / std::norm(vp),
+                       double(table.QS[m]), double(table.QP[m]), double(table.RHO[m]), double(table.THICK[m]),
+                       unit.p.real(), unit.p.imag(), unit.s1};
   };
 
   int blocked = 0;
@@ -603,14 +582,17 @@ int psv_sweep(const LayerTable& table, int ITYPE, float ANGLE, std::span<float> 
     work.y_re[0].fill(1.0);  // (1, 0, 0, 0) and (0, 1, 0, 0)
     work.y_re[3].fill(1.0);
     work.bad.fill(0.0);
+    PsvBlockArray f{};  // each lane's frequency, for IQF = 2
+    if (per_frequency) {
+      for (int j = 0; j < PSV_BLOCK; ++j) f[j] = double(F[work.index[j < n ? j : 0]]);
+    }
     for (int m = 0; m < N; ++m) {
       if (per_frequency) {
-        fill_lanes(m, n);
-        block_layer_per_lane(work);
+        kernels.per_lane(damped_layer(m), f, work);
       } else {
-        block_layer_shared(work.layers[m], work);
+        kernels.shared(work.layers[m], work);
       }
-      block_orthogonalise(work);
+      kernels.orthogonalise(work);
       work.steps[m] = work.step;
     }
     // The surface solution's coefficients at the top of the half-space, then
@@ -628,7 +610,7 @@ int psv_sweep(const LayerTable& table, int ITYPE, float ANGLE, std::span<float> 
       b.c2_im[j] = c[1].imag();
     }
     for (int m = N - 1; m >= 0; --m) {
-      back_step(work.steps[m], b);
+      kernels.back(work.steps[m], b);
       for (int j = 0; j < n; ++j) {
         if (b.flag[j] != 0.0) rescale_back(b, j);
       }

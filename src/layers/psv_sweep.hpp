@@ -22,6 +22,7 @@
 #include <span>
 
 #include "layers/layer_table.hpp"
+#include "layers/simd_level.hpp"
 
 namespace velmar {
 
@@ -76,15 +77,17 @@ struct PsvSweepWork {
 // every i, the same response to single-precision agreement. An exact 0.0 in F
 // is replaced by 1.0e-6 in place, as HASPSV does. PSV_BLOCK frequencies are
 // evaluated at a time, with exponentials, sines and cosines from polynomials
-// accurate to 1e-14 or better, always by the stable solve (accurate where
-// HASPSV takes the literal one too). Where the damping does not depend on the
+// accurate to 3.5e-14 or better (poly_math.hpp states and tests the bounds),
+// always by the stable solve (accurate where HASPSV takes the literal one
+// too). Where the damping does not depend on the
 // frequency (IQF != 2) the layer constants are formed once per call; with
 // IQF = 2 per frequency. A frequency with a layer that HASPSV would cross with
 // its matrix split, a layer exponent beyond the polynomials' range, a
 // vanishing vertical wavenumber, a non-finite result or a non-positive
 // frequency is handed to HASPSV itself. The
-// block loops are compiled for AVX-512, AVX2 and the SSE2 baseline and the
-// one the processor supports is chosen at run time; all give the same results.
+// block loops are compiled for AVX-512, AVX2 and the SSE2 baseline (only the
+// portable loops off x86-64) and the best one the processor runs is chosen at
+// run time; all give the same results bit for bit.
 //
 // @param[in]    table  the model (read only), as for HASPSV
 // @param[in]    ITYPE  1 = incident P wave, 2 = incident SV wave
@@ -95,5 +98,10 @@ struct PsvSweepWork {
 // @return              how many frequencies the block path evaluated (the rest went to HASPSV)
 int psv_sweep(const LayerTable& table, int ITYPE, float ANGLE, std::span<float> F,
                std::span<cfloat> U, std::span<cfloat> W, PsvSweepWork& work);
+
+// The same with the block loops of a named instruction set, which the
+// processor must support (simd_level_supported; not checked).
+int psv_sweep(const LayerTable& table, int ITYPE, float ANGLE, std::span<float> F,
+               std::span<cfloat> U, std::span<cfloat> W, PsvSweepWork& work, SimdLevel level);
 
 }  // namespace velmar

@@ -25,7 +25,9 @@
 #include <limits>
 #include <numbers>
 
+#include "common/platform.hpp"
 #include "layers/complex_ops.hpp"
+#include "layers/damping.hpp"
 #include "layers/hassh.hpp"
 #include "layers/poly_math.hpp"
 
@@ -46,16 +48,6 @@ using poly::SINCOS_LIMIT;
 constexpr double RESCALE_HIGH = 0x1p+400;
 constexpr double RESCALE_LOW = 0x1p-400;
 
-inline cdouble cmul(cdouble a, cdouble b) {
-  return {a.real() * b.real() - a.imag() * b.imag(), a.real() * b.imag() + a.imag() * b.real()};
-}
-
-// The decaying vertical wavenumber sqrt(q) (Im >= 0).
-cdouble decaying_root(cdouble q) {
-  const cdouble nu = csqrt_branch(q);
-  return nu.imag() < 0.0 ? -nu : nu;
-}
-
 // Damped velocity, modulus and vertical wavenumber of layer n at one
 // frequency, time factor exp(-i w t).
 struct LayerWave {
@@ -64,11 +56,10 @@ struct LayerWave {
 };
 
 LayerWave layer_wave(const LayerTable& t, int n, double f, double omega, cdouble kx2) {
-  const double qs = t.QS[n];
-  const double d = t.IQF == 2 ? 0.5 / (qs * f) : 0.5 / qs;
-  const cdouble v = cdiv(cdouble(t.VSC[n]), cdouble{1.0, d});
-  const cdouble ks = cdiv(cdouble{omega, 0.0}, v);
-  return {cmul(v, v) * static_cast<double>(t.RHO[n]), decaying_root(cmul(ks, ks) - kx2)};
+  const double d = damping_ratio(t.IQF, static_cast<double>(t.QS[n]), f);
+  const cdouble v = damped_velocity(t.VSC[n], d);
+  const cdouble ks = cscale(damped_slowness(t.VSC[n], d), omega);
+  return {cmul(v, v) * static_cast<double>(t.RHO[n]), csqrt_decaying(cmul(ks, ks) - kx2)};
 }
 
 // Brings the column (u, s) of lane i back near 1 by 2^-e, 2^e the size of
@@ -122,11 +113,14 @@ constexpr double EXP_SAFE_B = -0.5 * EXP_FLOOR;
 // rescaling bounds in some lane. All arrays are distinct (restrict), so the
 // loop vectorises.
 template <bool PerFrequency, bool Clamp>
-[[gnu::always_inline]] inline bool layer_kernel(const LayerConstants& k, const double* __restrict omega, const double* __restrict lx,
-                  const double* __restrict lzi, const double* __restrict lrr, const double* __restrict lri,
-                  const double* __restrict ur, const double* __restrict ui, const double* __restrict sr,
-                  const double* __restrict si, double* __restrict ur2, double* __restrict ui2,
-                  double* __restrict sr2, double* __restrict si2, double* __restrict log_c) {
+VELMAR_ALWAYS_INLINE bool layer_kernel(const LayerConstants& k, const double* VELMAR_RESTRICT omega,
+                                       const double* VELMAR_RESTRICT lx, const double* VELMAR_RESTRICT lzi,
+                                       const double* VELMAR_RESTRICT lrr, const double* VELMAR_RESTRICT lri,
+                                       const double* VELMAR_RESTRICT ur, const double* VELMAR_RESTRICT ui,
+                                       const double* VELMAR_RESTRICT sr, const double* VELMAR_RESTRICT si,
+                                       double* VELMAR_RESTRICT ur2, double* VELMAR_RESTRICT ui2,
+                                       double* VELMAR_RESTRICT sr2, double* VELMAR_RESTRICT si2,
+                                       double* VELMAR_RESTRICT log_c) {
   const double zc_re = k.zc_re, zc_im = k.zc_im;
   std::uint64_t out_of_range = 0;
   for (int i = 0; i < SH_BLOCK; ++i) {
@@ -168,16 +162,23 @@ template <bool PerFrequency, bool Clamp>
 // The variants of layer_kernel the sweep uses.
 enum class KernelKind { FIXED, FIXED_CLAMPED, PER_FREQUENCY };
 
-// layer_kernel compiled once per instruction set and chosen at run time
-// (AVX-512, AVX2, or the SSE2 baseline of x86-64). Every copy performs the
-// same IEEE operations lane by lane (no contraction into fused operations),
-// so all give the same results bit for bit.
-[[gnu::target_clones("avx512f", "avx2", "default")]] bool run_kernel(
-    KernelKind kind, const LayerConstants& k, const double* __restrict omega, const double* __restrict lx,
-    const double* __restrict lzi, const double* __restrict lrr, const double* __restrict lri,
-    const double* __restrict ur, const double* __restrict ui, const double* __restrict sr,
-    const double* __restrict si, double* __restrict ur2, double* __restrict ui2, double* __restrict sr2,
-    double* __restrict si2, double* __restrict log_c) {
+// One layer across the block: the columns in slot cur go to slot 1 - cur.
+VELMAR_ALWAYS_INLINE bool run_kernel(KernelKind kind, const LayerConstants& k, ShSweepWork& w, int cur) {
+  const int next = 1 - cur;
+  const double* omega = w.omega.data();
+  const double* lx = w.x.data();
+  const double* lzi = w.zi.data();
+  const double* lrr = w.rr.data();
+  const double* lri = w.ri.data();
+  const double* ur = w.cu_re[cur].data();
+  const double* ui = w.cu_im[cur].data();
+  const double* sr = w.cs_re[cur].data();
+  const double* si = w.cs_im[cur].data();
+  double* ur2 = w.cu_re[next].data();
+  double* ui2 = w.cu_im[next].data();
+  double* sr2 = w.cs_re[next].data();
+  double* si2 = w.cs_im[next].data();
+  double* log_c = w.log_c.data();
   switch (kind) {
     case KernelKind::FIXED:
       return layer_kernel<false, false>(k, omega, lx, lzi, lrr, lri, ur, ui, sr, si, ur2, ui2, sr2, si2, log_c);
@@ -193,25 +194,25 @@ enum class KernelKind { FIXED, FIXED_CLAMPED, PER_FREQUENCY };
 // are formed lane by lane: x + i zi = nu h, mu nu into slot n % 2 and the
 // ratio (rr, ri) = mu nu of layer n-1 over that of layer n (slot 1 holds 1
 // before the first layer). Returns whether a phase is beyond SINCOS_LIMIT.
-[[gnu::target_clones("avx512f", "avx2", "default")]] bool prepare_lanes(ShSweepWork& w, const LayerTable& table,
-                                                                         int n, cdouble kx1_sq) {
+VELMAR_ALWAYS_INLINE bool prepare_lanes(ShSweepWork& w, const LayerTable& table, int n, cdouble kx1_sq) {
   // The layer matrix is even in z, so |THICK| gives Im z >= 0 whatever the sign.
-  const double qs = w.qs[n], h = std::abs(table.THICK[n]), rho = table.RHO[n];
+  const double qs = w.qs[n], h = std::abs(static_cast<double>(table.THICK[n])),
+               rho = static_cast<double>(table.RHO[n]);
   const double vr = w.vs_re[n], vi = w.vs_im[n], ir = w.ivs_re[n], ii = w.ivs_im[n];
-  const double* __restrict fhz = w.fhz.data();
-  const double* __restrict omega = w.omega.data();
-  const double* __restrict pr = w.mn_re[(n + 1) % 2].data();
-  const double* __restrict pi = w.mn_im[(n + 1) % 2].data();
-  double* __restrict mr_out = w.mn_re[n % 2].data();
-  double* __restrict mi_out = w.mn_im[n % 2].data();
-  double* __restrict x_out = w.x.data();
-  double* __restrict zi_out = w.zi.data();
-  double* __restrict rr_out = w.rr.data();
-  double* __restrict ri_out = w.ri.data();
+  const double* VELMAR_RESTRICT fhz = w.fhz.data();
+  const double* VELMAR_RESTRICT omega = w.omega.data();
+  const double* VELMAR_RESTRICT pr = w.mn_re[(n + 1) % 2].data();
+  const double* VELMAR_RESTRICT pi = w.mn_im[(n + 1) % 2].data();
+  double* VELMAR_RESTRICT mr_out = w.mn_re[n % 2].data();
+  double* VELMAR_RESTRICT mi_out = w.mn_im[n % 2].data();
+  double* VELMAR_RESTRICT x_out = w.x.data();
+  double* VELMAR_RESTRICT zi_out = w.zi.data();
+  double* VELMAR_RESTRICT rr_out = w.rr.data();
+  double* VELMAR_RESTRICT ri_out = w.ri.data();
   std::uint64_t huge = 0;
   for (int i = 0; i < SH_BLOCK; ++i) {
     const double om = omega[i];
-    const double d = 0.5 / (qs * fhz[i]);
+    const double d = proportional_damping_ratio(qs, fhz[i]);
     const double g = 1.0 / (1.0 + d * d);
     const double v_r = (vr + vi * d) * g, v_i = (vi - vr * d) * g;  // VSC / (1 + i d)
     const double mur = rho * (v_r * v_r - v_i * v_i), mui = rho * (2.0 * v_r * v_i);
@@ -238,10 +239,51 @@ enum class KernelKind { FIXED, FIXED_CLAMPED, PER_FREQUENCY };
   return (huge >> 63) != 0;
 }
 
+// The block loops compiled once per instruction set (see simd_level.hpp).
+// The bodies are the inline functions above, so every copy performs the same
+// operations.
+struct ShKernels {
+  bool (*kernel)(KernelKind, const LayerConstants&, ShSweepWork&, int);
+  bool (*prepare)(ShSweepWork&, const LayerTable&, int, cdouble);
+};
+
+bool kernel_baseline(KernelKind kind, const LayerConstants& k, ShSweepWork& w, int cur) {
+  return run_kernel(kind, k, w, cur);
+}
+bool prepare_baseline(ShSweepWork& w, const LayerTable& t, int n, cdouble kx1_sq) {
+  return prepare_lanes(w, t, n, kx1_sq);
+}
+#if VELMAR_X86_DISPATCH
+VELMAR_TARGET_AVX2 bool kernel_avx2(KernelKind kind, const LayerConstants& k, ShSweepWork& w, int cur) {
+  return run_kernel(kind, k, w, cur);
+}
+VELMAR_TARGET_AVX2 bool prepare_avx2(ShSweepWork& w, const LayerTable& t, int n, cdouble kx1_sq) {
+  return prepare_lanes(w, t, n, kx1_sq);
+}
+VELMAR_TARGET_AVX512 bool kernel_avx512(KernelKind kind, const LayerConstants& k, ShSweepWork& w, int cur) {
+  return run_kernel(kind, k, w, cur);
+}
+VELMAR_TARGET_AVX512 bool prepare_avx512(ShSweepWork& w, const LayerTable& t, int n, cdouble kx1_sq) {
+  return prepare_lanes(w, t, n, kx1_sq);
+}
+constexpr std::array<ShKernels, SIMD_LEVELS> SH_KERNELS{
+    {{kernel_baseline, prepare_baseline}, {kernel_avx2, prepare_avx2}, {kernel_avx512, prepare_avx512}}};
+#else
+// Off x86-64 the baseline is the only level.
+constexpr std::array<ShKernels, SIMD_LEVELS> SH_KERNELS{
+    {{kernel_baseline, prepare_baseline}, {kernel_baseline, prepare_baseline}, {kernel_baseline, prepare_baseline}}};
+#endif
+
 }  // namespace
 
 void sh_sweep(const LayerTable& table, float ANGLE, int LOUT, int ISGNT, std::span<float> F,
-              std::span<float> RE, std::span<float> IM, ShSweepWork& w) {
+              std::span<float> RE, std::span<float> IM, ShSweepWork& work) {
+  sh_sweep(table, ANGLE, LOUT, ISGNT, F, RE, IM, work, best_simd_level());
+}
+
+void sh_sweep(const LayerTable& table, float ANGLE, int LOUT, int ISGNT, std::span<float> F,
+              std::span<float> RE, std::span<float> IM, ShSweepWork& w, SimdLevel level) {
+  const ShKernels& kernels = for_level(SH_KERNELS, level);
   // pi, the angle and its sine and cosine in single precision, as in HASSH.
   const float pi = 4.0f * std::atan(1.0f);
   const float theta = pi * ANGLE / 180.0f;
@@ -263,9 +305,9 @@ void sh_sweep(const LayerTable& table, float ANGLE, int LOUT, int ISGNT, std::sp
   for (int n = 0; n < N; ++n) {
     if (per_frequency) {
       const cdouble ivs = cdiv(cdouble{1.0, 0.0}, cdouble(table.VSC[n]));
-      w.qs[n] = table.QS[n];
+      w.qs[n] = static_cast<double>(table.QS[n]);
       w.ivs_re[n] = ivs.real(), w.ivs_im[n] = ivs.imag();
-      w.vs_re[n] = table.VSC[n].real(), w.vs_im[n] = table.VSC[n].imag();
+      w.vs_re[n] = static_cast<double>(table.VSC[n].real()), w.vs_im[n] = static_cast<double>(table.VSC[n].imag());
       continue;
     }
     const LayerWave c = layer_wave(table, n, 1.0, 1.0, kx1_sq);
@@ -288,8 +330,8 @@ void sh_sweep(const LayerTable& table, float ANGLE, int LOUT, int ISGNT, std::sp
       float& f = F[start + std::min(i, lanes - 1)];
       if (f == 0.0f) f = 1.0e-6f;
       const float omega_f = f * 2.0f * pi;
-      w.fhz[i] = f;
-      w.omega[i] = omega_f;
+      w.fhz[i] = static_cast<double>(f);
+      w.omega[i] = static_cast<double>(omega_f);
       omega_max = std::max(omega_max, std::abs(w.omega[i]));
       w.cu_re[0][i] = 1.0, w.cu_im[0][i] = 0.0, w.cs_re[0][i] = 0.0, w.cs_im[0][i] = 0.0;
       w.log_c[i] = 0.0;
@@ -301,7 +343,7 @@ void sh_sweep(const LayerTable& table, float ANGLE, int LOUT, int ISGNT, std::sp
       bool huge_phase = false;
       bool clamp = true;
       if (per_frequency) {
-        huge_phase = prepare_lanes(w, table, n, kx1_sq);
+        huge_phase = kernels.prepare(w, table, n, kx1_sq);
       } else {
         huge_phase = !(omega_max * std::abs(w.zc_re[n]) <= SINCOS_LIMIT);
         clamp = !(omega_max * w.zc_im[n] <= EXP_SAFE_B);
@@ -312,10 +354,7 @@ void sh_sweep(const LayerTable& table, float ANGLE, int LOUT, int ISGNT, std::sp
                               : clamp       ? KernelKind::FIXED_CLAMPED
                                             : KernelKind::FIXED;
       const bool out_of_range =
-          run_kernel(kind, k, w.omega.data(), w.x.data(), w.zi.data(), w.rr.data(), w.ri.data(),
-                     w.cu_re[cur].data(), w.cu_im[cur].data(), w.cs_re[cur].data(), w.cs_im[cur].data(),
-                     w.cu_re[next].data(), w.cu_im[next].data(), w.cs_re[next].data(), w.cs_im[next].data(),
-                     w.log_c.data());
+kernels.kernel(kind, k, w, cur);
       cur = next;
       if (out_of_range) {
         for (std::size_t i = 0; i < SH_BLOCK; ++i) {

@@ -21,6 +21,7 @@
 #include <span>
 
 #include "layers/layer_table.hpp"
+#include "layers/simd_level.hpp"
 
 namespace velmar {
 
@@ -55,15 +56,17 @@ struct ShSweepWork {
 // with ANGAZ = 0, evaluated for SH_BLOCK frequencies at a time. An exact 0.0
 // in F is replaced by 1.0e-6 in place, as HASSH does. Layer quantities that do
 // not depend on the frequency are formed once per call; the exponential, sine
-// and cosine of the layer phases come from polynomials accurate to about 1e-14
+// and cosine of the layer phases come from polynomials accurate to 1e-14
+// relative or better (poly_math.hpp states and tests the bounds)
 // (library functions for phases beyond 2^19 pi/2, where the reduction would
 // lose digits: such frequencies, and any whose evaluation meets a non-finite
 // value such as a zero vertical wavenumber, are left to HASSH itself).
 // Precision and range as HASSH: double precision, exponential growth carried
 // as a log-scale (a column leaving the safe double range is rescaled by a
 // power of two), rounded to float once per value. The block loops exist in
-// SSE2 (the x86-64 baseline), AVX2 and AVX-512 forms, chosen at run time;
-// all give the same results bit for bit.
+// SSE2 (the x86-64 baseline), AVX2 and AVX-512 forms, the best one the
+// processor runs chosen at run time (portable loops only, off x86-64); all
+// give the same results bit for bit.
 //
 // @param[in]    table  the model (read only), as for HASSH; 0 <= NLAYER <= 49
 // @param[in]    ANGLE  incidence angle in the half-space, degrees
@@ -74,5 +77,10 @@ struct ShSweepWork {
 // @param        work   scratch
 void sh_sweep(const LayerTable& table, float ANGLE, int LOUT, int ISGNT, std::span<float> F,
               std::span<float> RE, std::span<float> IM, ShSweepWork& work);
+
+// The same with the block loops of a named instruction set, which the
+// processor must support (simd_level_supported; not checked).
+void sh_sweep(const LayerTable& table, float ANGLE, int LOUT, int ISGNT, std::span<float> F,
+              std::span<float> RE, std::span<float> IM, ShSweepWork& work, SimdLevel level);
 
 }  // namespace velmar

@@ -19,6 +19,7 @@
 #include <cmath>
 #include <cstddef>
 
+#include "common/platform.hpp"
 #include "common/run_stop.hpp"
 
 namespace velmar {
@@ -183,13 +184,13 @@ struct PassGeometry {
 // when TWIDDLE is set. UNIT fixes both butterfly steps at 1 so that the loop
 // runs over consecutive elements. The four arrays never overlap: input and
 // output are different arrays, and real and imaginary parts of one array are
-// disjoint ranges (hence __restrict__, which lets the loop vectorise).
+// disjoint ranges (hence VELMAR_RESTRICT, which lets the loop vectorise).
 // The twiddles and constants come by value: as locals the compiler can keep
 // them in registers, where through a reference it would have to assume that
 // the stores might change them, and would not vectorise.
 template <int P, int SGN, bool UNIT, bool TWIDDLE>
-void run_block(const float* __restrict__ ur, const float* __restrict__ ui,
-               float* __restrict__ vr, float* __restrict__ vi, const PassGeometry& g,
+void run_block(const float* VELMAR_RESTRICT ur, const float* VELMAR_RESTRICT ui,
+               float* VELMAR_RESTRICT vr, float* VELMAR_RESTRICT vi, const PassGeometry& g,
                const Lane<P> c, const Lane<P> s, const Rotations K) {
   const Index iu = UNIT ? 1 : g.incue;
   const Index iv = UNIT ? 1 : g.incve;
@@ -200,7 +201,7 @@ void run_block(const float* __restrict__ ur, const float* __restrict__ ui,
   // which the compiler cannot tell apart from one another; they are distinct
   // (b < l and jstr = l * iv), and no store meets a later load (the output is
   // another array), so the iterations are independent.
-#pragma GCC ivdep
+VELMAR_IVDEP
   for (Index b = 0; b < nb; ++b) {
     Lane<P> ar, ai, yr, yi;
     for (int q = 0; q < P; ++q) {
@@ -264,9 +265,9 @@ constexpr Index SMALL_L = 6;
 constexpr Index CHUNK = 64;  // butterflies per chunk at most; a chunk holds whole blocks
 
 template <int P, int SGN, bool UNIT, int LFIX>
-void run_small_pass(const float* __restrict__ ure, const float* __restrict__ uim,
-                    float* __restrict__ vre, float* __restrict__ vim,
-                    const float* __restrict__ trig, const PassGeometry& g, const Rotations K) {
+void run_small_pass(const float* VELMAR_RESTRICT ure, const float* VELMAR_RESTRICT uim,
+                    float* VELMAR_RESTRICT vre, float* VELMAR_RESTRICT vim,
+                    const float* VELMAR_RESTRICT trig, const PassGeometry& g, const Rotations K) {
   using Strip = std::array<float, CHUNK>;
   const Index l = LFIX > 0 ? LFIX : g.lprod;
   const Index iu = UNIT ? 1 : g.incue;
@@ -410,7 +411,7 @@ void run_last_in_place(float* xr, float* xi, Index l, Index inc, Index jump, Ind
   for (Index t = 0; t < ntr; ++t) {
     float* r = xr + t * jump;
     float* i = xi + t * jump;
-#pragma GCC ivdep
+VELMAR_IVDEP
     for (Index b = 0; b < l; ++b) {
       Lane<P> ar, ai, yr, yi;
       for (int q = 0; q < P; ++q) {
@@ -504,22 +505,30 @@ void CFFT9X(std::span<float> XRE, std::span<float> XIM, std::span<float> WORK,
   const int N2 = 2 * N;
   std::span<float> wre = WORK;
   std::span<float> wim = WORK.subspan(static_cast<std::size_t>(N));
+  // The passes alternate data -> WORK -> data, so after an even number of
+  // them the result stands in the data. With an odd count NF, the NF - 1
+  // passes before the last are an even number: the last pass reads the data,
+  // and it has a single block (LPROD times its radix is the product of all
+  // the factors, which FACTOR makes N), so it runs in place there. Either
+  // way the result ends in the data and nothing is copied back.
   bool in_work = false;
   int LPROD = 1;
   for (int i = 1; i <= NF; ++i) {
     const int f = LFAC[static_cast<std::size_t>(i)];
-    if (i == NF && !in_work && static_cast<Index>(LPROD) * f == N) {
-      // The last pass of an odd count: in place instead of into WORK and back.
+    if (i == NF && !in_work) {
       check_radix(f);
       float* xr = XRE.data();
       float* xi = XIM.data();
       const Rotations& K = rotations();
+      // N / f is LPROD for a factor list of N; formed from N, the pass stays
+      // inside the N elements of each transform whatever the list.
+      const Index l = N / f;
       switch (f) {
-        case 2: last_in_place<2>(xr, xi, LPROD, INC, JUMP, NTR, ISGN, K); break;
-        case 3: last_in_place<3>(xr, xi, LPROD, INC, JUMP, NTR, ISGN, K); break;
-        case 4: last_in_place<4>(xr, xi, LPROD, INC, JUMP, NTR, ISGN, K); break;
-        case 5: last_in_place<5>(xr, xi, LPROD, INC, JUMP, NTR, ISGN, K); break;
-        default: last_in_place<6>(xr, xi, LPROD, INC, JUMP, NTR, ISGN, K); break;
+        case 2: last_in_place<2>(xr, xi, l, INC, JUMP, NTR, ISGN, K); break;
+        case 3: last_in_place<3>(xr, xi, l, INC, JUMP, NTR, ISGN, K); break;
+        case 4: last_in_place<4>(xr, xi, l, INC, JUMP, NTR, ISGN, K); break;
+        case 5: last_in_place<5>(xr, xi, l, INC, JUMP, NTR, ISGN, K); break;
+        default: last_in_place<6>(xr, xi, l, INC, JUMP, NTR, ISGN, K); break;
       }
       return;
     }
@@ -530,16 +539,6 @@ void CFFT9X(std::span<float> XRE, std::span<float> XIM, std::span<float> WORK,
     }
     in_work = !in_work;
     LPROD *= f;
-  }
-  if (in_work) {
-    for (int t = 0; t < NTR; ++t) {
-      const Index w0 = static_cast<Index>(N2) * t;
-      const Index x0 = static_cast<Index>(JUMP) * t;
-      for (Index j = 0; j < N; ++j) {
-        XRE[static_cast<std::size_t>(x0 + j * INC)] = WORK[static_cast<std::size_t>(w0 + j)];
-        XIM[static_cast<std::size_t>(x0 + j * INC)] = WORK[static_cast<std::size_t>(w0 + N + j)];
-      }
-    }
   }
 }
 

@@ -14,12 +14,15 @@
 #include "site/sh_response.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <limits>
 #include <numbers>
 
+#include "common/platform.hpp"
 #include "layers/poly_math.hpp"
+#include "layers/simd_level.hpp"
 #include "site/text.hpp"
 #include "velmar/errors.hpp"
 
@@ -73,12 +76,12 @@ struct Columns {
 // omega * (zr + i zi), after turning s into this entry's units by (rr, ri);
 // results to `out`, growth added to lg. Returns whether a column left the
 // rescaling bounds in some lane.
-[[gnu::always_inline]] inline bool step_block(double zr, double zi, double rr, double ri,
-                                              const double* __restrict om, const double* __restrict ur,
-                                              const double* __restrict ui, const double* __restrict sr,
-                                              const double* __restrict si, double* __restrict ur2,
-                                              double* __restrict ui2, double* __restrict sr2,
-                                              double* __restrict si2, double* __restrict lg) {
+VELMAR_ALWAYS_INLINE bool step_block(double zr, double zi, double rr, double ri,
+                                              const double* VELMAR_RESTRICT om, const double* VELMAR_RESTRICT ur,
+                                              const double* VELMAR_RESTRICT ui, const double* VELMAR_RESTRICT sr,
+                                              const double* VELMAR_RESTRICT si, double* VELMAR_RESTRICT ur2,
+                                              double* VELMAR_RESTRICT ui2, double* VELMAR_RESTRICT sr2,
+                                              double* VELMAR_RESTRICT si2, double* VELMAR_RESTRICT lg) {
   std::uint64_t out_of_range = 0;
   for (std::size_t i = 0; i < BLOCK; ++i) {
     const double x = om[i] * zr;
@@ -105,16 +108,27 @@ struct Columns {
   return (out_of_range >> 63) != 0;
 }
 
-#if defined(__x86_64__) && defined(__ELF__) && defined(__GNUC__)
-#define VELMAR_SH_CLONES [[gnu::target_clones("avx512f", "avx2", "default")]]
-#else
-#define VELMAR_SH_CLONES
-#endif
+// The block step compiled once per instruction set, chosen through a table
+// (see layers/simd_level.hpp): every copy performs the same operations, so the
+// level changes the speed, never the results.
+using StepFn = bool (*)(double, double, double, double, const double*, Columns, Columns, double*);
 
-VELMAR_SH_CLONES bool step_block_dispatch(double zr, double zi, double rr, double ri, const double* om,
-                                          Columns in, Columns out, double* lg) {
+bool step_baseline(double zr, double zi, double rr, double ri, const double* om, Columns in, Columns out, double* lg) {
   return step_block(zr, zi, rr, ri, om, in.ur, in.ui, in.sr, in.si, out.ur, out.ui, out.sr, out.si, lg);
 }
+#if VELMAR_X86_DISPATCH
+VELMAR_TARGET_AVX2 bool step_avx2(double zr, double zi, double rr, double ri, const double* om, Columns in,
+                                  Columns out, double* lg) {
+  return step_block(zr, zi, rr, ri, om, in.ur, in.ui, in.sr, in.si, out.ur, out.ui, out.sr, out.si, lg);
+}
+VELMAR_TARGET_AVX512 bool step_avx512(double zr, double zi, double rr, double ri, const double* om, Columns in,
+                                      Columns out, double* lg) {
+  return step_block(zr, zi, rr, ri, om, in.ur, in.ui, in.sr, in.si, out.ur, out.ui, out.sr, out.si, lg);
+}
+constexpr std::array<StepFn, SIMD_LEVELS> STEPS{step_baseline, step_avx2, step_avx512};
+#else
+constexpr std::array<StepFn, SIMD_LEVELS> STEPS{step_baseline, step_baseline, step_baseline};
+#endif
 
 // Brings lane i of `c` back near 1 when it has left the bounds.
 void rescale_lane(Columns c, double* lg, std::size_t i) {
@@ -241,6 +255,13 @@ void scalar_frequency(const std::vector<Entry>& E, const std::vector<Target>& T,
 void sh_response(const ShMedium& medium, double angle_deg, std::span<const double> freqs,
                  std::span<const double> depths, std::span<cdouble> u, std::span<cdouble> strain,
                  std::span<cdouble> stress) {
+  sh_response(medium, angle_deg, freqs, depths, u, strain, stress, best_simd_level());
+}
+
+void sh_response(const ShMedium& medium, double angle_deg, std::span<const double> freqs,
+                 std::span<const double> depths, std::span<cdouble> u, std::span<cdouble> strain,
+                 std::span<cdouble> stress, SimdLevel level) {
+  const StepFn step = for_level(STEPS, level);
   const std::size_t N = medium.thickness.size();
   const std::size_t nf = freqs.size();
   const double theta = angle_deg * std::numbers::pi / 180.0;
@@ -315,7 +336,7 @@ void sh_response(const ShMedium& medium, double angle_deg, std::span<const doubl
           if (!(om[i] * std::abs(e.c.real()) * h <= SINCOS_LIMIT)) scalar[i] = 1;
         }
       }
-      if (step_block_dispatch(e.c.real() * h, e.c.imag() * h, e.rho.real(), e.rho.imag(), om, slot(cur), to, l)) {
+      if (step(e.c.real() * h, e.c.imag() * h, e.rho.real(), e.rho.imag(), om, slot(cur), to, l)) {
         for (std::size_t i = 0; i < BLOCK; ++i) rescale_lane(to, l, i);
       }
     };

@@ -20,6 +20,8 @@
 #include <span>
 #include <vector>
 
+#include "layers/simd_level.hpp"
+
 namespace velmar {
 
 using cdouble = std::complex<double>;
@@ -46,5 +48,11 @@ struct ShMedium {
 void sh_response(const ShMedium& medium, double angle_deg, std::span<const double> freqs,
                  std::span<const double> depths, std::span<cdouble> u, std::span<cdouble> strain,
                  std::span<cdouble> stress);
+
+// The same on a named instruction-set level of the block loop (the tests run
+// every level the processor has and require the same bits).
+void sh_response(const ShMedium& medium, double angle_deg, std::span<const double> freqs,
+                 std::span<const double> depths, std::span<cdouble> u, std::span<cdouble> strain,
+                 std::span<cdouble> stress, SimdLevel level);
 
 }  // namespace velmar

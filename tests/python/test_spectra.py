@@ -185,13 +185,15 @@ def test_peak_profile_depths_and_values_match_propagate(clay_sand_rock):
         velmar.peak_profile(rec.accel, clay_sand_rock)
 
 
-@settings(max_examples=25, deadline=None, database=None)
+@settings(max_examples=25, deadline=None, database=None, derandomize=True)
 @given(st.lists(st.floats(-10, 10), min_size=2, max_size=200), st.floats(0.001, 0.05), st.floats(0.0, 0.5))
 def test_spectra_are_positively_homogeneous_and_sign_blind(samples, dt, zeta):
     a = np.array(samples)
     periods = [0.05, 0.5, 2.0]
     rs = velmar.spectra(a, dt, periods=periods, damping=zeta)
     np.testing.assert_allclose(velmar.spectra(-a, dt, periods=periods, damping=zeta).sd, rs.sd, rtol=1e-12, atol=0)
+    # Below the normal range doubling is exact but the recursion's products
+    # round to the subnormal grid: an absolute floor of the smallest normal.
     np.testing.assert_allclose(velmar.spectra(2 * a, dt, periods=periods, damping=zeta).sd, 2 * rs.sd, rtol=1e-12,
-                               atol=0)
+                               atol=np.finfo(float).tiny)
     assert np.all(rs.sd >= 0)

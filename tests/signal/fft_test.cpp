@@ -364,5 +364,22 @@ TEST(CFFT9X, FactorListWithRadixOneStops) {
       RunStop);
 }
 
+// A factor list whose product is not N breaks the transform's contract; the
+// in-place last pass must still stay inside the N elements of the transform
+// (its block length comes from N, not from the factors before it).
+TEST(CFFT9X, ForeignFactorListStaysInsideTheTransform) {
+  const float SENTINEL = -777.0f;
+  const Plan p(6);
+  const std::array<int, MAX_FACTORS> lfac{3, 2, 3, 5};  // product 30, odd count
+  std::vector<float> re(12, SENTINEL), im(12, SENTINEL), work(12);
+  std::fill_n(re.begin(), 6, 1.0f);
+  std::fill_n(im.begin(), 6, 0.0f);
+  CFFT9X(re, im, work, p.TRIG, lfac, 1, 6, 6, 1, 1);
+  for (std::size_t j = 6; j < 12; ++j) {
+    EXPECT_EQ(re[j], SENTINEL) << j;
+    EXPECT_EQ(im[j], SENTINEL) << j;
+  }
+}
+
 }  // namespace
 }  // namespace velmar

@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <thread>
 
 #include "site/sh_reference.hpp"
+#include "site/sh_response.hpp"
 #include "velmar/velmar.hpp"
 
 namespace velmar {
@@ -171,6 +173,42 @@ TEST(ShResponse, FourHundredLayersMatchTheReferenceAndThreadsAgree) {
   t2.join();
   EXPECT_EQ(a, h);
   EXPECT_EQ(b, h);
+}
+
+}  // namespace
+}  // namespace velmar
+
+namespace velmar {
+namespace {
+
+TEST(ShResponse, EveryInstructionSetLevelGivesTheSameBits) {
+  const Profile p({800, 12, 30, 0}, {1.6, 1.9, 2.1, 2.4}, {80, 250, 600, 1500}, {0.3, 0.05, 0.02, 0.01});
+  ShMedium m;
+  m.thickness = {800, 12, 30};
+  for (std::size_t i = 0; i < 4; ++i) {
+    const double vs = p.vs()[i];
+    m.modulus.push_back(complex_modulus(p.density()[i] * vs * vs, p.damping_s()[i], DampingLaw::SEED));
+    m.slowness.push_back(1.0 / complex_velocity(vs, p.damping_s()[i], DampingLaw::SEED));
+  }
+  std::vector<double> f(200);
+  for (std::size_t i = 0; i < f.size(); ++i) f[i] = 0.37 * static_cast<double>(i);
+  const std::vector<double> z{0.0, 400.0, 806.0, 850.0};
+  const auto run = [&](SimdLevel level) {
+    std::vector<cdouble> u(f.size() * z.size()), g(u.size()), t(u.size());
+    sh_response(m, 25.0, f, z, u, g, t, level);
+    u.insert(u.end(), g.begin(), g.end());
+    u.insert(u.end(), t.begin(), t.end());
+    return u;
+  };
+  const std::vector<cdouble> base = run(SimdLevel::BASELINE);
+  for (SimdLevel level : {SimdLevel::AVX2, SimdLevel::AVX512}) {
+    if (!simd_level_supported(level)) continue;
+    const std::vector<cdouble> other = run(level);
+    ASSERT_EQ(other.size(), base.size());
+    for (std::size_t k = 0; k < base.size(); ++k) {
+      ASSERT_EQ(std::memcmp(&other[k], &base[k], sizeof(cdouble)), 0) << "level " << static_cast<int>(level) << " at " << k;
+    }
+  }
 }
 
 }  // namespace
