@@ -6,7 +6,7 @@
 #include "velmar/motion.hpp"
 #include "velmar/profile.hpp"
 #include "velmar/response.hpp"
-#include "velmar/spectra.hpp"
+#include "velmar/measures.hpp"
 
 namespace velmar {
 

@@ -28,7 +28,7 @@
 
 namespace py = pybind11;
 
-void register_spectra(py::module_& m);  // bind_spectra.cpp
+void register_spectra(py::module_& m);  // bind_measures.cpp
 
 namespace {
 

@@ -21,7 +21,7 @@ from ._profile import MODULUS_LAWS, Profile
 from ._record import UNITS, Record, read_record
 from ._response import (COMPONENTS, INPUTS, QUANTITIES, WAVES, Response, propagate, response,
                         transfer)
-from ._spectra import (IntensityMeasures, PeakProfile, ResponseSpectrum, arias_intensity, cav,
+from ._measures import (IntensityMeasures, PeakProfile, ResponseSpectrum, arias_intensity, cav,
                        default_periods, fourier_spectrum, intensity_measures, konno_ohmachi,
                        peak_profile, response_spectrum, significant_duration, spectra, spectral_ratio)
 
