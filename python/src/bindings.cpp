@@ -28,6 +28,8 @@
 
 namespace py = pybind11;
 
+void register_eql(py::module_& m);  // bind_eql.cpp
+
 namespace {
 
 using InArray = py::array_t<double, py::array::c_style | py::array::forcecast>;
@@ -128,6 +130,7 @@ py::dict deck_dict(velmar::DeckModel&& m) {
 PYBIND11_MODULE(_velmar, m) {
   m.doc() = "VELMAR library binding; use the velmar package, not this module.";
   m.attr("__version__") = velmar::version();
+  register_eql(m);
 
   py::register_exception_translator([](std::exception_ptr p) {
     try {

@@ -17,6 +17,8 @@ Conventions
 
 from . import _velmar
 from ._deck import Deck, read_deck, run_deck
+from ._eql import (CurveTable, Darendeli, EquivalentLinearResult, Menq, curve_values,
+                   equivalent_linear)
 from ._profile import MODULUS_LAWS, Profile
 from ._record import UNITS, Record, read_record
 from ._response import (COMPONENTS, INPUTS, QUANTITIES, WAVES, Response, propagate, response,
@@ -29,3 +31,5 @@ __all__ = [
     "transfer", "response", "propagate", "read_record", "read_deck", "run_deck",
     "WAVES", "COMPONENTS", "INPUTS", "QUANTITIES", "MODULUS_LAWS", "UNITS",
 ]
+__all__ += ["Darendeli", "Menq", "CurveTable", "EquivalentLinearResult", "equivalent_linear",
+            "curve_values"]

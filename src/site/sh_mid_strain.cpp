@@ -1,0 +1,148 @@
+// sh_mid_strain.cpp: mid-layer SH strains by the wave-amplitude sweep (see
+// sh_mid_strain.hpp). Frequencies go a block at a time, side by side in
+// arrays, so each layer's step runs over the block in vector registers with
+// the polynomial exponential and sine of poly_math.hpp.
+#include "site/sh_mid_strain.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+
+#include "layers/poly_math.hpp"
+
+namespace velmar {
+namespace {
+
+constexpr std::size_t BLOCK = 64;
+// A vertical slowness this small beside the entry's slowness makes alpha
+// unbounded: such a medium goes to the general engine.
+constexpr double SMALL_SLOWNESS = 1e-6;
+
+cdouble decaying_sqrt(cdouble q) {
+  cdouble r = std::sqrt(q);
+  if (r.imag() < 0.0 || (r.imag() == 0.0 && r.real() < 0.0)) r = -r;
+  return r;
+}
+
+// Per-layer constants of the sweep.
+struct Layer {
+  double cr, ci;  // vertical slowness
+  double ar, ai;  // alpha
+  double h;
+};
+
+// Lane arrays of one layer in the block store: the strain factor S (strain
+// over B_{j+1}, i.e. before the backward products) and F = E / G.
+struct LayerLanes {
+  double* sr;
+  double* si;
+  double* fr;
+  double* fi;
+};
+
+// The forward step across layer `L` for every lane of a block: updates
+// rho in place, writes S and F of the layer.
+[[gnu::always_inline]] inline void forward_block(const Layer& L, const double* __restrict om,
+                                                 double* __restrict rr, double* __restrict ri,
+                                                 double* __restrict sr, double* __restrict si,
+                                                 double* __restrict fr, double* __restrict fi) {
+  const double ar = 1.0 + L.ar, ai = L.ai;  // a = 1 + alpha
+  const double br = 1.0 - L.ar, bi = -L.ai;  // b = 1 - alpha
+  const double cr = L.cr, ci = L.ci, hr = 0.5 * L.cr * L.h, hi = 0.5 * L.ci * L.h;
+  for (std::size_t i = 0; i < BLOCK; ++i) {
+    const double w = om[i];
+    const double phr = w * hr, phi = w * hi;
+    const double mag = 2.0 * poly::half_exp_poly(std::max(-phi, poly::EXP_FLOOR));
+    const poly::SinCos sc = poly::sincos_poly(phr);
+    const double ehr = mag * sc.c, ehi = mag * sc.s;          // e^{i phi}
+    const double er = ehr * ehr - ehi * ehi, ei = 2.0 * ehr * ehi;  // E
+    const double xr = rr[i] * er - ri[i] * ei, xi = rr[i] * ei + ri[i] * er;  // rho E
+    const double yr = xr * er - xi * ei, yi = xr * ei + xi * er;              // rho E^2
+    const double gr = 0.5 * (br * yr - bi * yi + ar), gi = 0.5 * (br * yi + bi * yr + ai);
+    const double inv = 1.0 / (gr * gr + gi * gi);
+    const double qr = gr * inv, qi = -gi * inv;  // 1 / G
+    const double nr = ar * yr - ai * yi + br, ni = ar * yi + ai * yr + bi;
+    rr[i] = 0.5 * (nr * qr - ni * qi);
+    ri[i] = 0.5 * (nr * qi + ni * qr);
+    // i omega c e^{i phi} (rho E - 1) / G
+    const double tr0 = (xr - 1.0) * ehr - xi * ehi, ti0 = (xr - 1.0) * ehi + xi * ehr;
+    const double tr = tr0 * qr - ti0 * qi, ti = tr0 * qi + ti0 * qr;
+    sr[i] = w * (-ci * tr - cr * ti);
+    si[i] = w * (cr * tr - ci * ti);
+    fr[i] = er * qr - ei * qi;
+    fi[i] = er * qi + ei * qr;
+  }
+}
+
+#if defined(__x86_64__) && defined(__ELF__) && defined(__GNUC__)
+#define VELMAR_MID_STRAIN_CLONES [[gnu::target_clones("avx512f", "avx2", "default")]]
+#else
+#define VELMAR_MID_STRAIN_CLONES
+#endif
+
+VELMAR_MID_STRAIN_CLONES void forward_dispatch(const Layer& L, const double* om, double* rr, double* ri,
+                                               LayerLanes out) {
+  forward_block(L, om, rr, ri, out.sr, out.si, out.fr, out.fi);
+}
+
+}  // namespace
+
+bool sh_mid_strain(const ShMedium& medium, double angle_deg, std::span<const double> freqs,
+                   std::span<cdouble> strain, MidStrainWork& work) {
+  const std::size_t N = medium.thickness.size();
+  const std::size_t nf = freqs.size();
+  if (N == 0 || nf == 0) return true;
+  const double theta = angle_deg * std::numbers::pi / 180.0;
+  const cdouble p = std::sin(theta) * medium.slowness[N];
+  double fmax = 0.0;
+  for (double f : freqs) fmax = std::max(fmax, f);
+  const double om_max = 2.0 * std::numbers::pi * fmax;
+
+  std::vector<Layer> layers(N);
+  std::vector<cdouble> c(N + 1), mc(N + 1);
+  for (std::size_t n = 0; n <= N; ++n) {
+    c[n] = n == N ? std::cos(theta) * medium.slowness[N]
+                  : decaying_sqrt(medium.slowness[n] * medium.slowness[n] - p * p);
+    if (!(std::abs(c[n]) > SMALL_SLOWNESS * std::abs(medium.slowness[n]))) return false;
+    mc[n] = medium.modulus[n] * c[n];
+  }
+  for (std::size_t n = 0; n < N; ++n) {
+    const cdouble alpha = mc[n] / mc[n + 1];
+    layers[n] = {c[n].real(), c[n].imag(), alpha.real(), alpha.imag(), medium.thickness[n]};
+    if (!(0.5 * om_max * std::abs(c[n].real()) * medium.thickness[n] <= poly::SINCOS_LIMIT)) return false;
+    if (!std::isfinite(alpha.real()) || !std::isfinite(alpha.imag())) return false;
+  }
+
+  // Lane arrays: omega, rho (2), and S, F (4) per layer.
+  work.store.resize((3 + 4 * N) * BLOCK);
+  double* const base = work.store.data();
+  double* om = base;
+  double* rr = base + BLOCK;
+  double* ri = base + 2 * BLOCK;
+  const auto lanes = [&](std::size_t n) {
+    double* b = base + (3 + 4 * n) * BLOCK;
+    return LayerLanes{b, b + BLOCK, b + 2 * BLOCK, b + 3 * BLOCK};
+  };
+  for (std::size_t start = 0; start < nf; start += BLOCK) {
+    const std::size_t count = std::min(BLOCK, nf - start);
+    for (std::size_t i = 0; i < BLOCK; ++i) {
+      om[i] = 2.0 * std::numbers::pi * freqs[start + std::min(i, count - 1)];
+      rr[i] = 1.0, ri[i] = 0.0;
+    }
+    for (std::size_t n = 0; n < N; ++n) forward_dispatch(layers[n], om, rr, ri, lanes(n));
+    // Backward: B_j (per unit B_n) as the running product of F from below.
+    for (std::size_t i = 0; i < count; ++i) {
+      double tr = 1.0, ti = 0.0;
+      for (std::size_t n = N; n-- > 0;) {
+        const LayerLanes l = lanes(n);
+        strain[n * nf + start + i] = {l.sr[i] * tr - l.si[i] * ti, l.sr[i] * ti + l.si[i] * tr};
+        const double t2 = tr * l.fr[i] - ti * l.fi[i];
+        ti = tr * l.fi[i] + ti * l.fr[i];
+        tr = t2;
+      }
+    }
+  }
+  return true;
+}
+
+}  // namespace velmar
