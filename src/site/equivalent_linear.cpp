@@ -16,6 +16,7 @@
 #include "signal/fft_double.hpp"
 #include "site/sh_mid_strain.hpp"
 #include "site/sh_response.hpp"
+#include "site/split_fft.hpp"
 #include "site/value_text.hpp"
 #include "velmar/equivalent_linear.hpp"
 #include "velmar/errors.hpp"
@@ -156,27 +157,37 @@ bool recut(std::vector<Sublayer>& s, const Profile& p, const EquivalentLinearOpt
 // the imaginary), peaks over the first n samples.
 class PeakFinder {
  public:
-  PeakFinder(std::size_t L, std::size_t n) : plan_(L), z_(L), n_(n) {}
+  PeakFinder(std::size_t L, std::size_t n) : fft_(L, -1), re_(L), im_(L), sre_(L), sim_(L), n_(n) {}
 
-  // spectra: depth-major, nf = L/2 + 1 values per sublayer, already times Y.
-  void peaks(std::span<const cdouble> spectra, std::size_t count, std::span<double> out) {
-    const std::size_t L = z_.size(), nf = L / 2 + 1;
+  // spectra: depth-major, nf = L/2 + 1 values per sublayer, each to be
+  // multiplied by `factor` (nf values).
+  void peaks(std::span<const cdouble> spectra, std::span<const cdouble> factor, std::size_t count,
+             std::span<double> out) {
+    const std::size_t L = re_.size(), nf = L / 2 + 1;
     const double inv = 1.0 / static_cast<double>(L);
     for (std::size_t j = 0; j < count; j += 2) {
       const cdouble* a = spectra.data() + j * nf;
       const cdouble* b = j + 1 < count ? spectra.data() + (j + 1) * nf : nullptr;
-      const cdouble I{0.0, 1.0};
-      for (std::size_t k = 0; k < nf; ++k) {
-        cdouble ak = a[k], bk = b ? b[k] : cdouble{};
-        if (k == 0 || k == L / 2) ak = {ak.real(), 0.0}, bk = {bk.real(), 0.0};
-        z_[k] = ak + I * bk;
-        if (k > 0 && k < L / 2) z_[L - k] = std::conj(ak) + I * std::conj(bk);
+      // Z = A + i B over the whole circle, A and B Hermitian (real DC and
+      // middle terms).
+      const cdouble* f = factor.data();
+      re_[0] = (a[0] * f[0]).real(), im_[0] = b ? (b[0] * f[0]).real() : 0.0;
+      re_[L / 2] = (a[L / 2] * f[L / 2]).real(), im_[L / 2] = b ? (b[L / 2] * f[L / 2]).real() : 0.0;
+      for (std::size_t k = 1; k < L / 2; ++k) {
+        const double fr = f[k].real(), fi = f[k].imag();
+        const double ar = a[k].real() * fr - a[k].imag() * fi, ai = a[k].real() * fi + a[k].imag() * fr;
+        const double br = b ? b[k].real() * fr - b[k].imag() * fi : 0.0;
+        const double bi = b ? b[k].real() * fi + b[k].imag() * fr : 0.0;
+        re_[k] = ar - bi, im_[k] = ai + br;
+        re_[L - k] = ar + bi, im_[L - k] = br - ai;
       }
-      plan_.transform(z_, -1);
+      const bool moved = fft_.transform(re_, im_, sre_, sim_);
+      const double* zr = moved ? sre_.data() : re_.data();
+      const double* zi = moved ? sim_.data() : im_.data();
       double pa = 0.0, pb = 0.0;
       for (std::size_t t = 0; t < n_; ++t) {
-        pa = std::max(pa, std::abs(z_[t].real()));
-        pb = std::max(pb, std::abs(z_[t].imag()));
+        pa = std::max(pa, std::abs(zr[t]));
+        pb = std::max(pb, std::abs(zi[t]));
       }
       out[j] = pa * inv;
       if (b) out[j + 1] = pb * inv;
@@ -184,8 +195,8 @@ class PeakFinder {
   }
 
  private:
-  FftPlan plan_;
-  std::vector<cdouble> z_;
+  SplitFft fft_;
+  std::vector<double> re_, im_, sre_, sim_;
   std::size_t n_;
 };
 
@@ -229,7 +240,7 @@ EquivalentLinearResult equivalent_linear(const Record& record, const Profile& pr
   PeakFinder finder(L, n);
   ShMedium medium;
   std::vector<double> depths, peaks;
-  std::vector<cdouble> u, u_in, strain;
+  std::vector<cdouble> u, u_in, strain, factor;
   MidStrainWork work;
   const cdouble half_modulus =
       complex_modulus(profile.density()[N] * profile.vs()[N] * profile.vs()[N], profile.damping_s()[N], o.law);
@@ -264,14 +275,16 @@ EquivalentLinearResult equivalent_linear(const Record& record, const Profile& pr
       u_in.resize(nf);
       sh_response(medium, o.angle, freqs, std::span<const double>(&o.input_depth, 1), u_in, {}, {});
     }
-    // Strain spectra in place: S_j Y, over the within divisor where there is one.
-    for (std::size_t k = 0; k < nf; ++k) {
-      cdouble f = Y[k];
-      if (within) f *= std::conj(u_in[k]) / std::max(std::norm(u_in[k]), WITHIN_FLOOR);
-      for (std::size_t j = 0; j < M; ++j) strain[j * nf + k] *= f;
+    // The factor that turns a strain transfer function into a strain
+    // spectrum: Y, over the within divisor where there is one.
+    if (within) {
+      factor.resize(nf);
+      for (std::size_t k = 0; k < nf; ++k) {
+        factor[k] = Y[k] * std::conj(u_in[k]) / std::max(std::norm(u_in[k]), WITHIN_FLOOR);
+      }
     }
     peaks.resize(M);
-    finder.peaks(strain, M, peaks);
+    finder.peaks(strain, within ? factor : Y, M, peaks);
 
     r.iterations = pass;
     double largest = 0.0;

@@ -85,6 +85,21 @@ VELMAR_MID_STRAIN_CLONES void forward_dispatch(const Layer& L, const double* om,
   forward_block(L, om, rr, ri, out.sr, out.si, out.fr, out.fi);
 }
 
+// strain = S T and T *= F over the first `count` lanes of one layer.
+VELMAR_MID_STRAIN_CLONES void backward_dispatch(LayerLanes l, double* __restrict tr, double* __restrict ti,
+                                                cdouble* out, std::size_t count) {
+  double* o = reinterpret_cast<double*>(out);  // real, imaginary, real, ... (the layout std::complex fixes)
+  for (std::size_t i = 0; i < count; ++i) {
+    o[2 * i] = l.sr[i] * tr[i] - l.si[i] * ti[i];
+    o[2 * i + 1] = l.sr[i] * ti[i] + l.si[i] * tr[i];
+  }
+  for (std::size_t i = 0; i < BLOCK; ++i) {
+    const double t2 = tr[i] * l.fr[i] - ti[i] * l.fi[i];
+    ti[i] = tr[i] * l.fi[i] + ti[i] * l.fr[i];
+    tr[i] = t2;
+  }
+}
+
 }  // namespace
 
 bool sh_mid_strain(const ShMedium& medium, double angle_deg, std::span<const double> freqs,
@@ -130,17 +145,10 @@ bool sh_mid_strain(const ShMedium& medium, double angle_deg, std::span<const dou
       rr[i] = 1.0, ri[i] = 0.0;
     }
     for (std::size_t n = 0; n < N; ++n) forward_dispatch(layers[n], om, rr, ri, lanes(n));
-    // Backward: B_j (per unit B_n) as the running product of F from below.
-    for (std::size_t i = 0; i < count; ++i) {
-      double tr = 1.0, ti = 0.0;
-      for (std::size_t n = N; n-- > 0;) {
-        const LayerLanes l = lanes(n);
-        strain[n * nf + start + i] = {l.sr[i] * tr - l.si[i] * ti, l.sr[i] * ti + l.si[i] * tr};
-        const double t2 = tr * l.fr[i] - ti * l.fi[i];
-        ti = tr * l.fi[i] + ti * l.fr[i];
-        tr = t2;
-      }
-    }
+    // Backward: B_j (per unit B_n) as the running product of F from below,
+    // lane by lane in the (re, im) arrays of rho, which are free now.
+    for (std::size_t i = 0; i < BLOCK; ++i) rr[i] = 1.0, ri[i] = 0.0;
+    for (std::size_t n = N; n-- > 0;) backward_dispatch(lanes(n), rr, ri, strain.data() + n * nf + start, count);
   }
   return true;
 }
