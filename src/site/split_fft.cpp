@@ -23,36 +23,36 @@ constexpr std::size_t WIDE_STRIDE = 8;
   const double* w2i = w + 3 * m4;
   const double* w3r = w + 4 * m4;
   const double* w3i = w + 5 * m4;
-  // One butterfly: inputs at a, a + s m4, a + 2 s m4, a + 3 s m4; outputs at
-  // b, b + s, b + 2 s, b + 3 s; twiddles of index p.
-  const auto butterfly = [&](std::size_t a, std::size_t b, std::size_t p) {
-    const std::size_t d = s * m4;
-    const double ar = xr[a], ai = xi[a], br = xr[a + d], bi = xi[a + d];
-    const double cr = xr[a + 2 * d], ci = xi[a + 2 * d], dr = xr[a + 3 * d], di = xi[a + 3 * d];
-    const double apcr = ar + cr, apci = ai + ci, amcr = ar - cr, amci = ai - ci;
-    const double bpdr = br + dr, bpdi = bi + di;
-    // sign i (b - d)
-    const double jr = -sign * (bi - di), ji = sign * (br - dr);
-    yr[b] = apcr + bpdr;
-    yi[b] = apci + bpdi;
-    const double t1r = amcr + jr, t1i = amci + ji;
-    const double t2r = apcr - bpdr, t2i = apci - bpdi;
-    const double t3r = amcr - jr, t3i = amci - ji;
-    yr[b + s] = t1r * w1r[p] - t1i * w1i[p];
-    yi[b + s] = t1r * w1i[p] + t1i * w1r[p];
-    yr[b + 2 * s] = t2r * w2r[p] - t2i * w2i[p];
-    yi[b + 2 * s] = t2r * w2i[p] + t2i * w2r[p];
-    yr[b + 3 * s] = t3r * w3r[p] - t3i * w3i[p];
-    yi[b + 3 * s] = t3r * w3i[p] + t3i * w3r[p];
+  const std::size_t d = s * m4;
+  // Butterflies (p, q) for q in [0, s) and one p, or for p in [0, m4) and one
+  // q: inputs at step `in`, outputs at step `out` from the given starts.
+  const auto run = [&](std::size_t count, std::size_t a0, std::size_t in, std::size_t b0, std::size_t out,
+                       std::size_t p0, std::size_t pstep) {
+#pragma GCC ivdep
+    for (std::size_t k = 0; k < count; ++k) {
+      const std::size_t a = a0 + k * in, b = b0 + k * out, p = p0 + k * pstep;
+      const double ar = xr[a], ai = xi[a], br = xr[a + d], bi = xi[a + d];
+      const double cr = xr[a + 2 * d], ci = xi[a + 2 * d], dr = xr[a + 3 * d], di = xi[a + 3 * d];
+      const double apcr = ar + cr, apci = ai + ci, amcr = ar - cr, amci = ai - ci;
+      const double bpdr = br + dr, bpdi = bi + di;
+      const double jr = -sign * (bi - di), ji = sign * (br - dr);  // sign i (b - d)
+      const double t1r = amcr + jr, t1i = amci + ji;
+      const double t2r = apcr - bpdr, t2i = apci - bpdi;
+      const double t3r = amcr - jr, t3i = amci - ji;
+      yr[b] = apcr + bpdr;
+      yi[b] = apci + bpdi;
+      yr[b + s] = t1r * w1r[p] - t1i * w1i[p];
+      yi[b + s] = t1r * w1i[p] + t1i * w1r[p];
+      yr[b + 2 * s] = t2r * w2r[p] - t2i * w2i[p];
+      yi[b + 2 * s] = t2r * w2i[p] + t2i * w2r[p];
+      yr[b + 3 * s] = t3r * w3r[p] - t3i * w3i[p];
+      yi[b + 3 * s] = t3r * w3i[p] + t3i * w3r[p];
+    }
   };
   if (s >= WIDE_STRIDE) {
-    for (std::size_t p = 0; p < m4; ++p) {
-      for (std::size_t q = 0; q < s; ++q) butterfly(q + s * p, q + 4 * s * p, p);
-    }
+    for (std::size_t p = 0; p < m4; ++p) run(s, s * p, 1, 4 * s * p, 1, p, 0);
   } else {
-    for (std::size_t q = 0; q < s; ++q) {
-      for (std::size_t p = 0; p < m4; ++p) butterfly(q + s * p, q + 4 * s * p, p);
-    }
+    for (std::size_t q = 0; q < s; ++q) run(m4, q, s, q, 4 * s, 0, 1);
   }
 }
 
