@@ -267,7 +267,7 @@ EquivalentLinearResult equivalent_linear(const Record& record, const Profile& pr
     medium.modulus[M] = half_modulus;
     medium.slowness[M] = half_slowness;
     strain.resize(M * nf);
-    if (!sh_mid_strain(medium, o.angle, freqs, strain, work)) {
+    if (!sh_mid_strain(medium, o.angle, df, nf, strain, work)) {
       u.resize(M * nf);
       sh_response(medium, o.angle, freqs, depths, u, strain, {});
     }

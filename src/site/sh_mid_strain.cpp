@@ -8,7 +8,6 @@
 #include <cmath>
 #include <numbers>
 
-#include "layers/poly_math.hpp"
 
 namespace velmar {
 namespace {
@@ -29,6 +28,7 @@ struct Layer {
   double cr, ci;  // vertical slowness
   double ar, ai;  // alpha
   double h;
+  cdouble dphi;  // phase across half the layer per frequency step: pi df c h
 };
 
 // Lane arrays of one layer in the block store: the strain factor S (strain
@@ -41,20 +41,20 @@ struct LayerLanes {
 };
 
 // The forward step across layer `L` for every lane of a block: updates
-// rho in place, writes S and F of the layer.
-[[gnu::always_inline]] inline void forward_block(const Layer& L, const double* __restrict om,
+// rho in place, writes S and F of the layer. The lanes' half-layer phase
+// factors e^{i phi} are the block's first one (er0, ei0) times the layer's
+// table of steps (zr, zi).
+[[gnu::always_inline]] inline void forward_block(const Layer& L, double er0, double ei0, const double* __restrict zr,
+                                                 const double* __restrict zi, const double* __restrict om,
                                                  double* __restrict rr, double* __restrict ri,
                                                  double* __restrict sr, double* __restrict si,
                                                  double* __restrict fr, double* __restrict fi) {
   const double ar = 1.0 + L.ar, ai = L.ai;  // a = 1 + alpha
   const double br = 1.0 - L.ar, bi = -L.ai;  // b = 1 - alpha
-  const double cr = L.cr, ci = L.ci, hr = 0.5 * L.cr * L.h, hi = 0.5 * L.ci * L.h;
+  const double cr = L.cr, ci = L.ci;
   for (std::size_t i = 0; i < BLOCK; ++i) {
     const double w = om[i];
-    const double phr = w * hr, phi = w * hi;
-    const double mag = 2.0 * poly::half_exp_poly(std::max(-phi, poly::EXP_FLOOR));
-    const poly::SinCos sc = poly::sincos_poly(phr);
-    const double ehr = mag * sc.c, ehi = mag * sc.s;          // e^{i phi}
+    const double ehr = er0 * zr[i] - ei0 * zi[i], ehi = er0 * zi[i] + ei0 * zr[i];  // e^{i phi}
     const double er = ehr * ehr - ehi * ehi, ei = 2.0 * ehr * ehi;  // E
     const double xr = rr[i] * er - ri[i] * ei, xi = rr[i] * ei + ri[i] * er;  // rho E
     const double yr = xr * er - xi * ei, yi = xr * ei + xi * er;              // rho E^2
@@ -80,9 +80,9 @@ struct LayerLanes {
 #define VELMAR_MID_STRAIN_CLONES
 #endif
 
-VELMAR_MID_STRAIN_CLONES void forward_dispatch(const Layer& L, const double* om, double* rr, double* ri,
-                                               LayerLanes out) {
-  forward_block(L, om, rr, ri, out.sr, out.si, out.fr, out.fi);
+VELMAR_MID_STRAIN_CLONES void forward_dispatch(const Layer& L, cdouble start, const double* zr, const double* zi,
+                                               const double* om, double* rr, double* ri, LayerLanes out) {
+  forward_block(L, start.real(), start.imag(), zr, zi, om, rr, ri, out.sr, out.si, out.fr, out.fi);
 }
 
 // strain = S T and T *= F over the first `count` lanes of one layer.
@@ -102,16 +102,12 @@ VELMAR_MID_STRAIN_CLONES void backward_dispatch(LayerLanes l, double* __restrict
 
 }  // namespace
 
-bool sh_mid_strain(const ShMedium& medium, double angle_deg, std::span<const double> freqs,
-                   std::span<cdouble> strain, MidStrainWork& work) {
+bool sh_mid_strain(const ShMedium& medium, double angle_deg, double df, std::size_t nf, std::span<cdouble> strain,
+                   MidStrainWork& work) {
   const std::size_t N = medium.thickness.size();
-  const std::size_t nf = freqs.size();
   if (N == 0 || nf == 0) return true;
   const double theta = angle_deg * std::numbers::pi / 180.0;
   const cdouble p = std::sin(theta) * medium.slowness[N];
-  double fmax = 0.0;
-  for (double f : freqs) fmax = std::max(fmax, f);
-  const double om_max = 2.0 * std::numbers::pi * fmax;
 
   std::vector<Layer> layers(N);
   std::vector<cdouble> c(N + 1), mc(N + 1);
@@ -123,13 +119,14 @@ bool sh_mid_strain(const ShMedium& medium, double angle_deg, std::span<const dou
   }
   for (std::size_t n = 0; n < N; ++n) {
     const cdouble alpha = mc[n] / mc[n + 1];
-    layers[n] = {c[n].real(), c[n].imag(), alpha.real(), alpha.imag(), medium.thickness[n]};
-    if (!(0.5 * om_max * std::abs(c[n].real()) * medium.thickness[n] <= poly::SINCOS_LIMIT)) return false;
     if (!std::isfinite(alpha.real()) || !std::isfinite(alpha.imag())) return false;
+    layers[n] = {c[n].real(), c[n].imag(), alpha.real(), alpha.imag(), medium.thickness[n],
+                 std::numbers::pi * df * medium.thickness[n] * c[n]};
   }
 
-  // Lane arrays: omega, rho (2), and S, F (4) per layer.
-  work.store.resize((3 + 4 * N) * BLOCK);
+  // Lane arrays: omega, rho (2); per layer S, F (4) and the phase steps
+  // e^{i l dphi}, l < BLOCK (2); then each layer's block start (2 per layer).
+  work.store.resize((3 + 6 * N) * BLOCK + 2 * N);
   double* const base = work.store.data();
   double* om = base;
   double* rr = base + BLOCK;
@@ -138,13 +135,27 @@ bool sh_mid_strain(const ShMedium& medium, double angle_deg, std::span<const dou
     double* b = base + (3 + 4 * n) * BLOCK;
     return LayerLanes{b, b + BLOCK, b + 2 * BLOCK, b + 3 * BLOCK};
   };
-  for (std::size_t start = 0; start < nf; start += BLOCK) {
+  const auto steps_re = [&](std::size_t n) { return base + (3 + 4 * N + 2 * n) * BLOCK; };
+  const auto steps_im = [&](std::size_t n) { return base + (3 + 4 * N + 2 * n + 1) * BLOCK; };
+  const cdouble I{0.0, 1.0};
+  for (std::size_t n = 0; n < N; ++n) {
+    for (std::size_t l = 0; l < BLOCK; ++l) {
+      const cdouble z = std::exp(I * (static_cast<double>(l) * layers[n].dphi));
+      steps_re(n)[l] = z.real(), steps_im(n)[l] = z.imag();
+    }
+  }
+  for (std::size_t start = 0, block = 0; start < nf; start += BLOCK, ++block) {
     const std::size_t count = std::min(BLOCK, nf - start);
     for (std::size_t i = 0; i < BLOCK; ++i) {
-      om[i] = 2.0 * std::numbers::pi * freqs[start + std::min(i, count - 1)];
+      // Lanes past the end repeat the last frequency's omega (their phases
+      // run on; they are not stored).
+      om[i] = 2.0 * std::numbers::pi * df * static_cast<double>(start + std::min(i, count - 1));
       rr[i] = 1.0, ri[i] = 0.0;
     }
-    for (std::size_t n = 0; n < N; ++n) forward_dispatch(layers[n], om, rr, ri, lanes(n));
+    for (std::size_t n = 0; n < N; ++n) {
+      const cdouble first = std::exp(I * (static_cast<double>(start) * layers[n].dphi));
+      forward_dispatch(layers[n], first, steps_re(n), steps_im(n), om, rr, ri, lanes(n));
+    }
     // Backward: B_j (per unit B_n) as the running product of F from below,
     // lane by lane in the (re, im) arrays of rho, which are free now.
     for (std::size_t i = 0; i < BLOCK; ++i) rr[i] = 1.0, ri[i] = 0.0;

@@ -29,14 +29,15 @@ struct MidStrainWork {
 };
 
 // Strain du/dz per unit incident displacement at the middle of every layer of
-// `medium`, at every frequency (Hz, >= 0, finite); strain is depth-major
-// (element j * nf + i), n * nf values. Returns false, writing nothing, when
-// the sweep cannot serve the medium (a vertical slowness near 0 at oblique
-// incidence, phases beyond the polynomial sine's range): the caller then
+// `medium`, at the frequencies k df, k = 0 .. nf - 1 (df in Hz, > 0); strain
+// is depth-major (element j * nf + k), n * nf values. The phase factors of a
+// layer come from one exponential per block of frequencies times a table of
+// steps. Returns false, writing nothing, when the sweep cannot serve the
+// medium (a vertical slowness near 0 at oblique incidence): the caller then
 // uses sh_response. Agrees with sh_response to rounding.
 // @param[in]  medium     the profile (checked by the caller)
 // @param[in]  angle_deg  incidence angle in the half-space, |angle| < 90
-bool sh_mid_strain(const ShMedium& medium, double angle_deg, std::span<const double> freqs,
-                   std::span<cdouble> strain, MidStrainWork& work);
+bool sh_mid_strain(const ShMedium& medium, double angle_deg, double df, std::size_t nf, std::span<cdouble> strain,
+                   MidStrainWork& work);
 
 }  // namespace velmar
