@@ -8,7 +8,8 @@ cd "$(dirname "$0")"
 # Debian packages: the compiler and CMake for the program; GoogleTest and
 # Google Benchmark for the tests and benchmarks; pybind11, numpy and pytest for
 # the Python package and its tests.
-packages=(cmake g++ libgtest-dev libbenchmark-dev pybind11-dev python3-dev python3-numpy python3-pytest)
+packages=(cmake g++ libgtest-dev libbenchmark-dev pybind11-dev python3-dev python3-numpy python3-pytest
+          python3-matplotlib)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

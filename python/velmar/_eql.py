@@ -191,6 +191,8 @@ class EquivalentLinearResult:
     profile : Profile
         The strain-compatible profile (with the sublayers, if any); its
         `modulus` is the analysis' law, so `propagate` uses it by default.
+    depth : ndarray
+        Depth of the top of every given layer and of the half-space, m.
     warnings : list of str
         Non-convergence and curve tables left at their ends.
     """
@@ -205,6 +207,7 @@ class EquivalentLinearResult:
     strain_history: np.ndarray
     sublayers: np.ndarray
     profile: Profile
+    depth: np.ndarray
     warnings: List[str] = field(default_factory=list)
 
     def __repr__(self) -> str:
@@ -327,4 +330,5 @@ def equivalent_linear(rec: Record, p: Profile, curves: Sequence[Any], water_tabl
         converged=bool(d["converged"]), iterations=int(d["iterations"]), max_strain=d["max_strain"],
         g_ratio=d["g_ratio"], damping=d["damping"], mean_stress=d["mean_stress"], change=d["change"],
         strain_history=d["strain_history"].reshape(-1, n), sublayers=np.asarray(d["sublayers"], dtype=np.int64),
-        profile=Profile._from_core(d["profile"], d["law"]), warnings=list(d["warnings"]))
+        profile=Profile._from_core(d["profile"], d["law"]), depth=np.array(p.depth),
+        warnings=list(d["warnings"]))

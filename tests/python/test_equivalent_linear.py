@@ -223,3 +223,24 @@ def test_magnitude_sets_the_strain_ratio():
     a = eql(motion(0.2), clay_site(), curves=clay_curves(), strain_ratio=0.55)
     b = eql(motion(0.2), clay_site(), curves=clay_curves(), magnitude=6.5)
     np.testing.assert_allclose(a.g_ratio, b.g_ratio, rtol=1e-14)
+
+
+def test_figures_of_the_iteration_and_the_profiles():
+    matplotlib = pytest.importorskip("matplotlib")
+    matplotlib.use("Agg")
+    import matplotlib.pyplot as plt
+    from velmar import plot_eql
+
+    res = eql(motion(0.1), clay_site(), curves=clay_curves(), water_table=2.0, tolerance=1e-3)
+    ax = plot_eql.plot_convergence(res, tolerance=1e-3)
+    np.testing.assert_allclose(ax.lines[0].get_ydata(), res.change)
+    axes = plot_eql.plot_strain_compatible(res)
+    assert [a.get_xlabel() for a in axes] == ["G/Gmax", "damping (%)", "peak shear strain (%)"]
+    assert axes[0].get_ylim() == (20.0, 0.0)  # depth down to the half-space
+    # Steps: every layer's value spans its top to its bottom.
+    v, z = axes[0].lines[-1].get_data()
+    np.testing.assert_allclose(z, [0, 4, 4, 10, 10, 20])
+    np.testing.assert_allclose(v, np.repeat(res.g_ratio, 2))
+    with pytest.raises(TypeError):
+        plot_eql.plot_convergence(clay_site())
+    plt.close("all")
