@@ -11,6 +11,7 @@
 //   peak   peak of the strain history over the record's n samples
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <numbers>
 
 #include "signal/fft_double.hpp"
@@ -152,6 +153,50 @@ bool recut(std::vector<Sublayer>& s, const Profile& p, const EquivalentLinearOpt
   return changed;
 }
 
+#if defined(__x86_64__) && defined(__ELF__) && defined(__GNUC__)
+#define VELMAR_EQL_CLONES [[gnu::target_clones("avx512f", "avx2", "default")]]
+#else
+#define VELMAR_EQL_CLONES
+#endif
+
+// The largest |x[t]|, t < n, in eight independent lanes (so the loop
+// vectorises). A value that is not finite makes the result NaN: the
+// comparisons alone would pass over a NaN, so x * 0 is summed beside them.
+VELMAR_EQL_CLONES double peak_abs(const double* x, std::size_t n) {
+  constexpr std::size_t W = 8;
+  double acc[W] = {}, probe[W] = {};
+  std::size_t t = 0;
+  for (; t + W <= n; t += W) {
+    for (std::size_t l = 0; l < W; ++l) {
+      const double v = std::abs(x[t + l]);
+      acc[l] = acc[l] < v ? v : acc[l];
+      probe[l] += v * 0.0;
+    }
+  }
+  double m = 0.0, p = 0.0;
+  for (std::size_t l = 0; l < W; ++l) m = m < acc[l] ? acc[l] : m, p += probe[l];
+  for (; t < n; ++t) m = m < std::abs(x[t]) ? std::abs(x[t]) : m, p += x[t] * 0.0;
+  return p == 0.0 ? m : std::numeric_limits<double>::quiet_NaN();
+}
+
+// Z = A + i B over the whole circle (L values in zr, zi) from the lower
+// halves of the spectra a f and b f (interleaved re, im; L/2 + 1 values
+// each), A and B Hermitian: real DC and middle terms.
+VELMAR_EQL_CLONES void pack(std::size_t L, const double* __restrict a, const double* __restrict b,
+                            const double* __restrict f, double* __restrict zr, double* __restrict zi) {
+  const std::size_t h = L / 2;
+  zr[0] = a[0] * f[0] - a[1] * f[1], zi[0] = b[0] * f[0] - b[1] * f[1];
+  zr[h] = a[2 * h] * f[2 * h] - a[2 * h + 1] * f[2 * h + 1];
+  zi[h] = b[2 * h] * f[2 * h] - b[2 * h + 1] * f[2 * h + 1];
+  for (std::size_t k = 1; k < h; ++k) {
+    const double fr = f[2 * k], fi = f[2 * k + 1];
+    const double ar = a[2 * k] * fr - a[2 * k + 1] * fi, ai = a[2 * k] * fi + a[2 * k + 1] * fr;
+    const double br = b[2 * k] * fr - b[2 * k + 1] * fi, bi = b[2 * k] * fi + b[2 * k + 1] * fr;
+    zr[k] = ar - bi, zi[k] = ai + br;
+    zr[L - k] = ar + bi, zi[L - k] = br - ai;
+  }
+}
+
 // The strain peaks of every sublayer from its strain spectrum S_j Y: two
 // real histories per complex inverse transform (one in the real part, one in
 // the imaginary), peaks over the first n samples.
@@ -166,31 +211,17 @@ class PeakFinder {
     const std::size_t L = re_.size(), nf = L / 2 + 1;
     const double inv = 1.0 / static_cast<double>(L);
     for (std::size_t j = 0; j < count; j += 2) {
-      const cdouble* a = spectra.data() + j * nf;
-      const cdouble* b = j + 1 < count ? spectra.data() + (j + 1) * nf : nullptr;
-      // Z = A + i B over the whole circle, A and B Hermitian (real DC and
-      // middle terms).
-      const cdouble* f = factor.data();
-      re_[0] = (a[0] * f[0]).real(), im_[0] = b ? (b[0] * f[0]).real() : 0.0;
-      re_[L / 2] = (a[L / 2] * f[L / 2]).real(), im_[L / 2] = b ? (b[L / 2] * f[L / 2]).real() : 0.0;
-      for (std::size_t k = 1; k < L / 2; ++k) {
-        const double fr = f[k].real(), fi = f[k].imag();
-        const double ar = a[k].real() * fr - a[k].imag() * fi, ai = a[k].real() * fi + a[k].imag() * fr;
-        const double br = b ? b[k].real() * fr - b[k].imag() * fi : 0.0;
-        const double bi = b ? b[k].real() * fi + b[k].imag() * fr : 0.0;
-        re_[k] = ar - bi, im_[k] = ai + br;
-        re_[L - k] = ar + bi, im_[L - k] = br - ai;
-      }
+      const bool pair = j + 1 < count;
+      // An odd last layer rides with itself (its second history is not read).
+      const double* a = reinterpret_cast<const double*>(spectra.data() + j * nf);
+      const double* b = reinterpret_cast<const double*>(spectra.data() + (pair ? j + 1 : j) * nf);
+      const double* f = reinterpret_cast<const double*>(factor.data());
+      pack(L, a, b, f, re_.data(), im_.data());
       const bool moved = fft_.transform(re_, im_, sre_, sim_);
       const double* zr = moved ? sre_.data() : re_.data();
       const double* zi = moved ? sim_.data() : im_.data();
-      double pa = 0.0, pb = 0.0;
-      for (std::size_t t = 0; t < n_; ++t) {
-        pa = std::max(pa, std::abs(zr[t]));
-        pb = std::max(pb, std::abs(zi[t]));
-      }
-      out[j] = pa * inv;
-      if (b) out[j + 1] = pb * inv;
+      out[j] = peak_abs(zr, n_) * inv;
+      if (pair) out[j + 1] = peak_abs(zi, n_) * inv;
     }
   }
 
