@@ -13,6 +13,8 @@ namespace velmar {
 namespace {
 
 constexpr std::size_t BLOCK = 64;
+// Blocks between two phase factors formed by the exponential itself.
+constexpr std::size_t ANCHOR = 16;
 // A vertical slowness this small beside the entry's slowness makes alpha
 // unbounded: such a medium goes to the general engine.
 constexpr double SMALL_SLOWNESS = 1e-6;
@@ -125,8 +127,8 @@ bool sh_mid_strain(const ShMedium& medium, double angle_deg, double df, std::siz
   }
 
   // Lane arrays: omega, rho (2); per layer S, F (4) and the phase steps
-  // e^{i l dphi}, l < BLOCK (2); then each layer's block start (2 per layer).
-  work.store.resize((3 + 6 * N) * BLOCK + 2 * N);
+  // e^{i l dphi}, l < BLOCK (2).
+  work.store.resize((3 + 6 * N) * BLOCK);
   double* const base = work.store.data();
   double* om = base;
   double* rr = base + BLOCK;
@@ -138,7 +140,9 @@ bool sh_mid_strain(const ShMedium& medium, double angle_deg, double df, std::siz
   const auto steps_re = [&](std::size_t n) { return base + (3 + 4 * N + 2 * n) * BLOCK; };
   const auto steps_im = [&](std::size_t n) { return base + (3 + 4 * N + 2 * n + 1) * BLOCK; };
   const cdouble I{0.0, 1.0};
+  std::vector<cdouble> starts(N), jumps(N);
   for (std::size_t n = 0; n < N; ++n) {
+    jumps[n] = std::exp(I * (static_cast<double>(BLOCK) * layers[n].dphi));
     for (std::size_t l = 0; l < BLOCK; ++l) {
       const cdouble z = std::exp(I * (static_cast<double>(l) * layers[n].dphi));
       steps_re(n)[l] = z.real(), steps_im(n)[l] = z.imag();
@@ -153,7 +157,10 @@ bool sh_mid_strain(const ShMedium& medium, double angle_deg, double df, std::siz
       rr[i] = 1.0, ri[i] = 0.0;
     }
     for (std::size_t n = 0; n < N; ++n) {
-      const cdouble first = std::exp(I * (static_cast<double>(start) * layers[n].dphi));
+      // The block's first phase factor: the previous block's times e^{i BLOCK
+      // dphi}, formed afresh every ANCHOR blocks so rounding cannot build up.
+      cdouble& first = starts[n];
+      first = block % ANCHOR == 0 ? std::exp(I * (static_cast<double>(start) * layers[n].dphi)) : first * jumps[n];
       forward_dispatch(layers[n], first, steps_re(n), steps_im(n), om, rr, ri, lanes(n));
     }
     // Backward: B_j (per unit B_n) as the running product of F from below,
