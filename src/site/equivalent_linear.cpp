@@ -298,12 +298,17 @@ EquivalentLinearResult equivalent_linear(const Record& record, const Profile& pr
     medium.modulus[M] = half_modulus;
     medium.slowness[M] = half_slowness;
     strain.resize(M * nf);
-    if (!sh_mid_strain(medium, o.angle, df, nf, strain, work)) {
+    u_in.resize(within ? nf : 0);
+    // The sweep gives the within divisor too when the record lies above the
+    // half-space; otherwise the general engine does.
+    const bool in_layers = within && o.input_depth < profile.halfspace_depth();
+    const bool swept = sh_mid_strain(medium, o.angle, df, nf, strain, work,
+                                     in_layers ? std::optional<double>(o.input_depth) : std::nullopt, u_in);
+    if (!swept) {
       u.resize(M * nf);
       sh_response(medium, o.angle, freqs, depths, u, strain, {});
     }
-    if (within) {
-      u_in.resize(nf);
+    if (within && !(swept && in_layers)) {
       sh_response(medium, o.angle, freqs, std::span<const double>(&o.input_depth, 1), u_in, {}, {});
     }
     // The factor that turns a strain transfer function into a strain

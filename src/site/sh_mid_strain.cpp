@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <numbers>
+#include <optional>
 
 
 namespace velmar {
@@ -87,6 +88,24 @@ VELMAR_MID_STRAIN_CLONES void forward_dispatch(const Layer& L, cdouble start, co
   forward_block(L, start.real(), start.imag(), zr, zi, om, rr, ri, out.sr, out.si, out.fr, out.fi);
 }
 
+// V = (rho P1 + P2) / G for the layer holding the depth, before its forward
+// step (rho is that layer's): P1 = e^{i omega c (h + zeta)}, P2 = e^{i omega
+// c (h - zeta)}, each a block start times a table of steps. V times the
+// product of F below the layer is the displacement per unit B_n.
+void depth_factor(const Layer& L, cdouble first, const double* zr, const double* zi, cdouble s1, const double* t1r,
+                  const double* t1i, cdouble s2, const double* t2r, const double* t2i, const double* rr,
+                  const double* ri, double* vr, double* vi) {
+  const cdouble a = 1.0 + cdouble{L.ar, L.ai}, b = 1.0 - cdouble{L.ar, L.ai};
+  for (std::size_t i = 0; i < BLOCK; ++i) {
+    const cdouble eh = first * cdouble{zr[i], zi[i]};
+    const cdouble rho{rr[i], ri[i]};
+    const cdouble E = eh * eh;
+    const cdouble G = 0.5 * (b * rho * E * E + a);
+    const cdouble v = (rho * (s1 * cdouble{t1r[i], t1i[i]}) + s2 * cdouble{t2r[i], t2i[i]}) / G;
+    vr[i] = v.real(), vi[i] = v.imag();
+  }
+}
+
 // strain = S T and T *= F over the first `count` lanes of one layer.
 VELMAR_MID_STRAIN_CLONES void backward_dispatch(LayerLanes l, double* __restrict tr, double* __restrict ti,
                                                 cdouble* out, std::size_t count) {
@@ -105,9 +124,18 @@ VELMAR_MID_STRAIN_CLONES void backward_dispatch(LayerLanes l, double* __restrict
 }  // namespace
 
 bool sh_mid_strain(const ShMedium& medium, double angle_deg, double df, std::size_t nf, std::span<cdouble> strain,
-                   MidStrainWork& work) {
+                   MidStrainWork& work, std::optional<double> depth, std::span<cdouble> u_at) {
   const std::size_t N = medium.thickness.size();
   if (N == 0 || nf == 0) return true;
+  // The layer holding `depth` and the distance below its top.
+  std::size_t jd = N;
+  double zeta = 0.0;
+  if (depth) {
+    double top = 0.0;
+    for (jd = 0; jd < N && !(*depth < top + medium.thickness[jd]); ++jd) top += medium.thickness[jd];
+    if (jd == N) return false;
+    zeta = *depth - top;
+  }
   const double theta = angle_deg * std::numbers::pi / 180.0;
   const cdouble p = std::sin(theta) * medium.slowness[N];
 
@@ -127,8 +155,9 @@ bool sh_mid_strain(const ShMedium& medium, double angle_deg, double df, std::siz
   }
 
   // Lane arrays: omega, rho (2); per layer S, F (4) and the phase steps
-  // e^{i l dphi}, l < BLOCK (2).
-  work.store.resize((3 + 6 * N) * BLOCK);
+  // e^{i l dphi}, l < BLOCK (2); for the depth, V (2) and the steps of
+  // e^{i omega c (h + zeta)} and e^{i omega c (h - zeta)} (4).
+  work.store.resize((3 + 6 * N + 6) * BLOCK);
   double* const base = work.store.data();
   double* om = base;
   double* rr = base + BLOCK;
@@ -140,6 +169,22 @@ bool sh_mid_strain(const ShMedium& medium, double angle_deg, double df, std::siz
   const auto steps_re = [&](std::size_t n) { return base + (3 + 4 * N + 2 * n) * BLOCK; };
   const auto steps_im = [&](std::size_t n) { return base + (3 + 4 * N + 2 * n + 1) * BLOCK; };
   const cdouble I{0.0, 1.0};
+  double* vr = base + (3 + 6 * N) * BLOCK;
+  double* vi = vr + BLOCK;
+  double* d_re[2] = {vi + BLOCK, vi + 3 * BLOCK};
+  double* d_im[2] = {vi + 2 * BLOCK, vi + 4 * BLOCK};
+  cdouble d_dphi[2]{};
+  if (depth) {
+    const double h = medium.thickness[jd];
+    d_dphi[0] = 2.0 * std::numbers::pi * df * (h + zeta) * c[jd];
+    d_dphi[1] = 2.0 * std::numbers::pi * df * (h - zeta) * c[jd];
+    for (std::size_t e = 0; e < 2; ++e) {
+      for (std::size_t l = 0; l < BLOCK; ++l) {
+        const cdouble z = std::exp(cdouble{0.0, 1.0} * (static_cast<double>(l) * d_dphi[e]));
+        d_re[e][l] = z.real(), d_im[e][l] = z.imag();
+      }
+    }
+  }
   std::vector<cdouble> starts(N), jumps(N);
   for (std::size_t n = 0; n < N; ++n) {
     jumps[n] = std::exp(I * (static_cast<double>(BLOCK) * layers[n].dphi));
@@ -161,12 +206,23 @@ bool sh_mid_strain(const ShMedium& medium, double angle_deg, double df, std::siz
       // dphi}, formed afresh every ANCHOR blocks so rounding cannot build up.
       cdouble& first = starts[n];
       first = block % ANCHOR == 0 ? std::exp(I * (static_cast<double>(start) * layers[n].dphi)) : first * jumps[n];
+      if (depth && n == jd) {
+        const cdouble s1 = std::exp(I * (static_cast<double>(start) * d_dphi[0]));
+        const cdouble s2 = std::exp(I * (static_cast<double>(start) * d_dphi[1]));
+        depth_factor(layers[n], first, steps_re(n), steps_im(n), s1, d_re[0], d_im[0], s2, d_re[1], d_im[1], rr, ri,
+                     vr, vi);
+      }
       forward_dispatch(layers[n], first, steps_re(n), steps_im(n), om, rr, ri, lanes(n));
     }
     // Backward: B_j (per unit B_n) as the running product of F from below,
     // lane by lane in the (re, im) arrays of rho, which are free now.
     for (std::size_t i = 0; i < BLOCK; ++i) rr[i] = 1.0, ri[i] = 0.0;
-    for (std::size_t n = N; n-- > 0;) backward_dispatch(lanes(n), rr, ri, strain.data() + n * nf + start, count);
+    for (std::size_t n = N; n-- > 0;) {
+      if (depth && n == jd) {
+        for (std::size_t i = 0; i < count; ++i) u_at[start + i] = cdouble{vr[i], vi[i]} * cdouble{rr[i], ri[i]};
+      }
+      backward_dispatch(lanes(n), rr, ri, strain.data() + n * nf + start, count);
+    }
   }
   return true;
 }

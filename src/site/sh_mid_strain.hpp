@@ -16,6 +16,7 @@
 // products.
 #pragma once
 
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -37,7 +38,10 @@ struct MidStrainWork {
 // uses sh_response. Agrees with sh_response to rounding.
 // @param[in]  medium     the profile (checked by the caller)
 // @param[in]  angle_deg  incidence angle in the half-space, |angle| < 90
+// With `depth` (m, >= 0, above the half-space's top; else the call returns
+// false) the displacement there per unit incident displacement goes to u_at
+// (nf values): the divisor of a record observed inside the profile.
 bool sh_mid_strain(const ShMedium& medium, double angle_deg, double df, std::size_t nf, std::span<cdouble> strain,
-                   MidStrainWork& work);
+                   MidStrainWork& work, std::optional<double> depth = std::nullopt, std::span<cdouble> u_at = {});
 
 }  // namespace velmar

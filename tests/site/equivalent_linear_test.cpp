@@ -177,6 +177,19 @@ TEST_P(MidStrain, AgreesWithTheGeneralEngineAtEveryMiddle) {
   for (std::size_t k = 0; k < ref.size(); ++k) {
     ASSERT_NEAR(std::abs(got[k] - ref[k]), 0.0, ENGINE_TOL * big) << "layer " << k / nf << " f " << f[k % nf];
   }
+  // The displacement at a depth: the surface, inside a layer, on an
+  // interface, just above the half-space; none in the half-space.
+  for (double z : {0.0, 6.3, 10.0, 29.999}) {
+    std::vector<cdouble> uz(nf), uref(nf), sref(nf), again(n * nf);
+    sh_response(m, GetParam().angle, f, std::vector<double>{z}, uref, sref, {});
+    ASSERT_TRUE(sh_mid_strain(m, GetParam().angle, 0.07, nf, again, work, z, uz));
+    double ubig = 0.0;
+    for (const cdouble& v : uref) ubig = std::max(ubig, std::abs(v));
+    for (std::size_t k = 0; k < nf; ++k) ASSERT_NEAR(std::abs(uz[k] - uref[k]), 0.0, ENGINE_TOL * ubig) << z << " " << f[k];
+    EXPECT_EQ(again, got);
+  }
+  std::vector<cdouble> uz(nf);
+  EXPECT_FALSE(sh_mid_strain(m, GetParam().angle, 0.07, nf, got, work, 30.0, uz));
 }
 
 INSTANTIATE_TEST_SUITE_P(Columns, MidStrain,
