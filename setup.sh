@@ -7,9 +7,10 @@ cd "$(dirname "$0")"
 
 # Debian packages: the compiler and CMake for the program; GoogleTest and
 # Google Benchmark for the tests and benchmarks; pybind11, numpy and pytest for
-# the Python package and its tests.
+# the Python package and its tests; matplotlib for its figures; scipy and
+# hypothesis as independent references in its tests.
 packages=(cmake g++ libgtest-dev libbenchmark-dev pybind11-dev python3-dev python3-numpy python3-pytest
-          python3-matplotlib)
+          python3-matplotlib python3-scipy python3-hypothesis)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

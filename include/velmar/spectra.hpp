@@ -51,12 +51,36 @@ struct IntensityMeasures {
   double cav = 0.0;    // m/s, cumulative absolute velocity
 };
 
-// Cumulative Arias intensity pi/(2g) int a^2 dt, m/s, at every sample.
+// Cumulative Arias intensity pi/(2g) int a^2 dt, m/s, at every sample
+// (trapezoidal rule over the samples, 0 at the first). Throws
+// InvalidArgument for a record check_record refuses.
 std::vector<double> arias_intensity(const Record& record);
+
+// The time, s, between the instants at which a rising cumulative history
+// (Arias intensity, sampled every dt) first reaches the fractions `from`
+// and `to` of its final value, linear between samples: D5-95 with the
+// defaults. 0 for a history whose final value is 0. Throws InvalidArgument
+// for an empty history or fractions outside 0 <= from < to <= 1; does not
+// check that the history rises.
+double significant_duration(std::span<const double> cumulative, double dt, double from = 0.05,
+                            double to = 0.95);
+
+// PGA (record units, peak |a| over the samples); PGV and PGD from velocity
+// and displacement integrated in the frequency domain (the record padded
+// with zeros to a power of two at least twice its length, the spectrum
+// divided by -i w and -w^2, the zero-frequency term dropped: each history
+// has zero mean over the padded window, no baseline drift); Arias intensity
+// and CAV int |a| dt by the trapezoidal rule; D5-95 from the Arias history.
 IntensityMeasures intensity_measures(const Record& record);
 
 // Peaks with depth for a record propagated through a profile (SH): at the
-// middle of every layer and at every interface (surface included).
+// middle of every layer and at every interface (surface included), depths
+// rising: 0, middle of layer 0, top of layer 1, ..., top of the half-space.
+// The record's spectrum (over the same padded window as propagate) is
+// carried to every depth; options.setup, input, input_depth and scale are
+// used, depth, quantity and component are not. Strain at an interface is
+// that of the medium below it (stress is continuous there). Throws
+// InvalidArgument for a P or SV wave and for what propagate refuses.
 struct PeakProfile {
   std::vector<double> depth;     // m
   std::vector<double> accel;     // record units

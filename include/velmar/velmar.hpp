@@ -7,6 +7,7 @@
 #include "velmar/motion.hpp"
 #include "velmar/profile.hpp"
 #include "velmar/response.hpp"
+#include "velmar/spectra.hpp"
 
 namespace velmar {
 

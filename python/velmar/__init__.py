@@ -23,6 +23,9 @@ from ._profile import MODULUS_LAWS, Profile
 from ._record import UNITS, Record, read_record
 from ._response import (COMPONENTS, INPUTS, QUANTITIES, WAVES, Response, propagate, response,
                         transfer)
+from ._spectra import (IntensityMeasures, PeakProfile, ResponseSpectrum, arias_intensity, cav,
+                       default_periods, fourier_spectrum, intensity_measures, konno_ohmachi,
+                       peak_profile, response_spectrum, significant_duration, spectra, spectral_ratio)
 
 __version__ = _velmar.__version__
 
@@ -30,6 +33,11 @@ __all__ = [
     "Profile", "Record", "Deck", "Response",
     "transfer", "response", "propagate", "read_record", "read_deck", "run_deck",
     "WAVES", "COMPONENTS", "INPUTS", "QUANTITIES", "MODULUS_LAWS", "UNITS",
+]
+__all__ += [
+    "ResponseSpectrum", "IntensityMeasures", "PeakProfile", "spectra", "response_spectrum",
+    "default_periods", "fourier_spectrum", "konno_ohmachi", "spectral_ratio", "arias_intensity",
+    "significant_duration", "cav", "intensity_measures", "peak_profile",
 ]
 __all__ += ["Darendeli", "Menq", "CurveTable", "EquivalentLinearResult", "equivalent_linear",
             "curve_values"]

@@ -8,21 +8,15 @@
 #include <limits>
 #include <sstream>
 
+#include "site/text.hpp"
 #include "velmar/errors.hpp"
 
 namespace velmar {
 namespace {
 
-std::string format_value(double v) {
-  std::ostringstream s;
-  s.precision(17);
-  s << v;
-  return s.str();
-}
-
 [[noreturn]] void refuse(std::string_view name, std::size_t i, std::string_view what, double v) {
   std::ostringstream s;
-  s << name << '[' << i << "] " << what << ", got " << format_value(v);
+  s << name << '[' << i << "] " << what << ", got " << number(v);
   throw InvalidArgument(s.str());
 }
 
@@ -51,13 +45,6 @@ void check_ratio(std::string_view name, const std::vector<double>& v) {
   for (std::size_t i = 0; i < v.size(); ++i) {
     if (!(v[i] >= 0.0 && v[i] < 1.0)) refuse(name, i, "must be a damping ratio in [0, 1)", v[i]);
   }
-}
-
-std::string lower(std::string_view s) {
-  std::string out(s);
-  std::transform(out.begin(), out.end(), out.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return out;
 }
 
 // Damping ratios from quality factors: xi = 1/(2Q); 0 and infinity are elastic.
@@ -96,7 +83,7 @@ std::string damping_law_name(DampingLaw law) {
 
 cdouble complex_modulus(double modulus, double xi, DampingLaw law) {
   if (!(xi >= 0.0 && xi < 1.0)) {
-    throw InvalidArgument("damping ratio must be in [0, 1), got " + format_value(xi));
+    throw InvalidArgument("damping ratio must be in [0, 1), got " + number(xi));
   }
   switch (law) {
     case DampingLaw::SEED: return modulus * cdouble{1.0, -2.0 * xi};
@@ -104,7 +91,7 @@ cdouble complex_modulus(double modulus, double xi, DampingLaw law) {
     case DampingLaw::DORMIEUX:
       if (xi > 0.5) {
         throw InvalidArgument("the 'dormieux' law needs a damping ratio of at most 0.5, got " +
-                              format_value(xi));
+                              number(xi));
       }
       return modulus * cdouble{std::sqrt(1.0 - 4.0 * xi * xi), -2.0 * xi};
     case DampingLaw::VELMAR: break;
@@ -151,7 +138,7 @@ Profile::Profile(std::vector<double> thickness, std::vector<double> density, std
     check_length("vp", vp_, n);
     check_finite("vp", vp_);
     for (std::size_t i = 0; i < n; ++i) {
-      if (!(vp_[i] > vs_[i])) refuse("vp", i, "must be above vs[" + std::to_string(i) + "] = " + format_value(vs_[i]), vp_[i]);
+      if (!(vp_[i] > vs_[i])) refuse("vp", i, "must be above vs[" + std::to_string(i) + "] = " + number(vs_[i]), vp_[i]);
     }
     if (damping_p_.empty()) damping_p_ = damping_s_;
     check_length("damping_p", damping_p_, n);

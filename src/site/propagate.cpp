@@ -11,18 +11,12 @@
 #include <sstream>
 
 #include "signal/fft_double.hpp"
+#include "site/text.hpp"
 #include "velmar/errors.hpp"
 #include "velmar/motion.hpp"
 
 namespace velmar {
 namespace {
-
-std::string number(double v) {
-  std::ostringstream s;
-  s.precision(17);
-  s << v;
-  return s.str();
-}
 
 // Deconvolution floor on |H|^2 of a within input (responses are of order 1).
 constexpr double WITHIN_FLOOR = 1.0e-7;

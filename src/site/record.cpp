@@ -7,25 +7,12 @@
 #include <fstream>
 #include <sstream>
 
+#include "site/text.hpp"
 #include "velmar/errors.hpp"
 #include "velmar/motion.hpp"
 
 namespace velmar {
 namespace {
-
-std::string number(double v) {
-  std::ostringstream s;
-  s.precision(17);
-  s << v;
-  return s.str();
-}
-
-std::string lower(std::string_view s) {
-  std::string out(s);
-  std::transform(out.begin(), out.end(), out.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return out;
-}
 
 // Parses a whole token as a finite double (a leading '+', and Fortran's D
 // exponent, accepted); false for anything else.

@@ -5,29 +5,17 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <numbers>
 #include <sstream>
 
 #include "site/psv_response.hpp"
 #include "site/sh_response.hpp"
+#include "site/text.hpp"
 #include "velmar/errors.hpp"
 #include "velmar/velmar.hpp"
 
 namespace velmar {
 namespace {
-
-std::string lower(std::string_view s) {
-  std::string out(s);
-  std::transform(out.begin(), out.end(), out.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return out;
-}
-
-std::string number(double v) {
-  std::ostringstream s;
-  s.precision(17);
-  s << v;
-  return s.str();
-}
 
 void check_setup(const WaveSetup& setup) {
   if (!(std::abs(setup.angle) < 90.0)) {
@@ -42,6 +30,9 @@ void check_values(std::string_view name, std::span<const double> v, bool non_neg
       s << name << '[' << i << "] must be " << (non_negative ? "a finite value of at least 0" : "finite")
         << ", got " << number(v[i]);
       throw InvalidArgument(s.str());
+    }
+    if (!non_negative && !std::isfinite(2.0 * std::numbers::pi * v[i])) {
+      throw InvalidArgument(std::string(name) + '[' + std::to_string(i) + "] is too large: its angular frequency overflows, got " + number(v[i]));
     }
   }
 }
@@ -130,6 +121,11 @@ ResponseGrid response(const Profile& profile, std::span<const double> freqs, std
   psv_response(psv_medium(profile, setup.law), setup.wave == Wave::SV, setup.angle, f, depths, g.u, g.w);
   for (std::size_t d = 0; d < g.nd; ++d) {
     for (std::size_t i = 0; i < g.nf; ++i) {
+      const cdouble u = g.u[d * g.nf + i], w = g.w[d * g.nf + i];
+      if (!(std::isfinite(u.real()) && std::isfinite(u.imag()) && std::isfinite(w.real()) && std::isfinite(w.imag()))) {
+        throw InvalidArgument("the response at frequency " + number(freqs[i]) + " Hz and depth " + number(depths[d]) +
+                              " m is beyond the double range");
+      }
       if (freqs[i] < 0.0) {
         g.u[d * g.nf + i] = std::conj(g.u[d * g.nf + i]);
         g.w[d * g.nf + i] = std::conj(g.w[d * g.nf + i]);

@@ -20,6 +20,8 @@
 #include <numbers>
 
 #include "layers/poly_math.hpp"
+#include "site/text.hpp"
+#include "velmar/errors.hpp"
 
 namespace velmar {
 namespace {
@@ -254,6 +256,14 @@ void sh_response(const ShMedium& medium, double angle_deg, std::span<const doubl
     e.rho = n == 0 ? cdouble{1.0, 0.0} : E[n - 1].mc / e.mc;
     e.h = n == N ? 0.0 : medium.thickness[n];
   }
+  for (std::size_t n = 0; n <= N; ++n) {
+    const Entry& e = E[n];
+    if (!(finite(e.c) && finite(e.mc) && finite(e.rho) && std::isfinite(std::norm(e.M)) && std::norm(e.M) > 0.0)) {
+      throw InvalidArgument("entry " + std::to_string(n) +
+                            " of the profile lies outside the computable range (its modulus or slowness "
+                            "overflows or vanishes in double precision)");
+    }
+  }
   // Targets sorted by depth.
   std::vector<double> tops(N + 1, 0.0);
   for (std::size_t n = 1; n <= N; ++n) tops[n] = tops[n - 1] + medium.thickness[n - 1];
@@ -346,6 +356,15 @@ void sh_response(const ShMedium& medium, double angle_deg, std::span<const doubl
         if (ok) put(out, T[k].out, start + i, um, tau, e, conjugate);
       }
       if (!ok) scalar_frequency(E, T, om[i], out, start + i, conjugate, states);
+      // A last guard: a result is never left non-finite.
+      for (std::size_t k = 0; k < nt; ++k) {
+        const std::size_t j = k * nf + start + i;
+        const bool bad = !finite(u[j]) || (!strain.empty() && !finite(strain[j])) || (!stress.empty() && !finite(stress[j]));
+        if (bad) {
+          throw InvalidArgument("the response at frequency " + number(f) + " Hz and depth " + number(depths[k]) +
+                                " m is beyond the double range");
+        }
+      }
     }
   }
 }

@@ -364,11 +364,11 @@ void compare_psv_at(const LayerTable& t, int itype, float angle, float f, PsvTal
   }
 }
 
-class HaspsvVsReference : public testing::TestWithParam<std::tuple<const char*, int, float, int>> {};
+class HaspsvVsReference : public testing::TestWithParam<std::tuple<std::string, int, float, int>> {};
 
 TEST_P(HaspsvVsReference, SurfaceAndProfileAgreeWithinFloatSensitivity) {
   const auto [model, itype, angle, iqf] = GetParam();
-  const LayerTable t = psv_model(model, iqf);
+  const LayerTable t = psv_model(model.c_str(), iqf);
   constexpr int NF = 30;
   PsvTally tally;
   for (int i = 0; i < NF; ++i) {
@@ -378,28 +378,43 @@ TEST_P(HaspsvVsReference, SurfaceAndProfileAgreeWithinFloatSensitivity) {
   }
   RecordProperty("max_surface_rel_err", testing::PrintToString(double(tally.surface)));
   std::printf("HASPSV %-12s %s %4.1f IQF %d: surface %.2e (%.2f units), profile %.2e (%.2f units, %d values)\n",
-              model, itype == 1 ? "P " : "SV", double(angle), iqf, double(tally.surface),
+              model.c_str(), itype == 1 ? "P " : "SV", double(angle), iqf, double(tally.surface),
               double(tally.surface_units), double(tally.profile), double(tally.profile_units),
               tally.profile_checked);
 }
 
 // Angles: 20 degrees is below and 35, 40 beyond the SV critical angle of every
 // model's half-space (23.6, 27.5, 28.9, 30 degrees), none closer than 5 degrees.
+// Test names from the case: model, wave, angle and damping law ("soft_basin_P_20deg_IQF2").
+std::string case_name(const testing::TestParamInfo<HaspsvVsReference::ParamType>& info) {
+  std::string name = std::get<0>(info.param);
+  for (char& c : name) {
+    if (c == ' ') c = '_';
+  }
+  name += std::get<1>(info.param) == 2 ? "_SV_" : "_P_";
+  name += std::to_string(static_cast<int>(std::get<2>(info.param))) + "deg";
+  name += "_IQF" + std::to_string(std::get<3>(info.param));
+  return name;
+}
+
 INSTANTIATE_TEST_SUITE_P(PWave, HaspsvVsReference,
-                         testing::Combine(testing::Values("soft basin", "soft profile", "deep basin",
-                                                          "quarter wave"),
+                         testing::Combine(testing::Values(std::string("soft basin"), std::string("soft profile"),
+                                                          std::string("deep basin"), std::string("quarter wave")),
                                           testing::Values(1), testing::Values(0.0f, 10.0f, 20.0f, 30.0f, 40.0f),
-                                          testing::Values(1, 2)));
+                                          testing::Values(1, 2)),
+                         case_name);
 INSTANTIATE_TEST_SUITE_P(SvWave, HaspsvVsReference,
-                         testing::Combine(testing::Values("soft basin", "soft profile", "deep basin",
-                                                          "quarter wave"),
+                         testing::Combine(testing::Values(std::string("soft basin"), std::string("soft profile"),
+                                                          std::string("deep basin"), std::string("quarter wave")),
                                           testing::Values(2), testing::Values(0.0f, 10.0f, 20.0f, 35.0f, 40.0f),
-                                          testing::Values(1, 2)));
+                                          testing::Values(1, 2)),
+                         case_name);
 INSTANTIATE_TEST_SUITE_P(FullTable, HaspsvVsReference,
-                         testing::Values(std::make_tuple("full table", 1, 25.0f, 1),
-                                         std::make_tuple("full table", 1, 25.0f, 2),
-                                         std::make_tuple("full table", 2, 20.0f, 1),
-                                         std::make_tuple("full table", 2, 40.0f, 2)));
+                         testing::Values(std::make_tuple(std::string("full table"), 1, 25.0f, 1),
+                                         std::make_tuple(std::string("full table"), 1, 25.0f, 2),
+                                         std::make_tuple(std::string("full table"), 2, 20.0f, 1),
+                                         std::make_tuple(std::string("full table"), 2, 40.0f, 2)),
+                         case_name);
 
 // The cases where the literal double-precision propagator has no digit left
 // are exactly where HASPSV must still hold float accuracy.

@@ -190,6 +190,13 @@ TEST(ProfileChecks, NameTheArgumentIndexAndValue) {
                 .find("angle"),
             std::string::npos);
   EXPECT_NE(message([] { damping_law_from_name("bogus"); }).find("'bogus'"), std::string::npos);
+  // Values a double cannot carry through the computation are refused, never
+  // returned as NaN.
+  EXPECT_NE(message([] { transfer(site(), std::vector<double>{1e308}, WaveSetup{}); }).find("freqs[0] is too large"),
+            std::string::npos);
+  EXPECT_NE(message([] { transfer(Profile({0}, {2.2}, {1e-300}, {0.0}), std::vector<double>{1.0}, WaveSetup{}); })
+                .find("computable range"),
+            std::string::npos);
   // Q = 1/(2 xi); 0 is elastic.
   const Profile q = Profile::from_quality({10, 0}, {1.8, 2}, {200, 400}, {10, 0});
   EXPECT_DOUBLE_EQ(q.damping_s()[0], 0.05);
