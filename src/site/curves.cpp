@@ -14,7 +14,7 @@
 #include <numbers>
 #include <sstream>
 
-#include "site/value_text.hpp"
+#include "site/text.hpp"
 #include "velmar/equivalent_linear.hpp"
 #include "velmar/errors.hpp"
 
@@ -92,7 +92,7 @@ CurvePoint table_point(const CurveTable& t, double strain) {
 }
 
 [[noreturn]] void refuse(std::size_t layer, const std::string& what, double v) {
-  throw InvalidArgument("curves[" + std::to_string(layer) + "]: " + what + ", got " + value_text(v));
+  throw InvalidArgument("curves[" + std::to_string(layer) + "]: " + what + ", got " + number(v));
 }
 
 void require(bool ok, std::size_t layer, const std::string& what, double v) {

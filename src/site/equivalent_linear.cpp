@@ -18,7 +18,7 @@
 #include "site/sh_mid_strain.hpp"
 #include "site/sh_response.hpp"
 #include "site/split_fft.hpp"
-#include "site/value_text.hpp"
+#include "site/text.hpp"
 #include "velmar/equivalent_linear.hpp"
 #include "velmar/errors.hpp"
 
@@ -44,8 +44,8 @@ struct Sublayer {
 void check_options(const EquivalentLinearOptions& o, std::size_t layers) {
   const auto finite_at_least = [](const char* name, double v, double low, bool strict) {
     if (!std::isfinite(v) || v < low || (strict && v == low)) {
-      throw InvalidArgument(std::string(name) + " must be " + (strict ? "above " : "at least ") + value_text(low, 6) +
-                            ", got " + value_text(v, 6));
+      throw InvalidArgument(std::string(name) + " must be " + (strict ? "above " : "at least ") + number(low) +
+                            ", got " + number(v));
     }
   };
   if (o.curves.size() != layers) {
@@ -58,22 +58,22 @@ void check_options(const EquivalentLinearOptions& o, std::size_t layers) {
   if (o.max_iterations < 1) throw InvalidArgument("max_iterations must be at least 1, got " + std::to_string(o.max_iterations));
   if (o.magnitude) {
     if (!(*o.magnitude > 1.0 && *o.magnitude <= 11.0)) {
-      throw InvalidArgument("magnitude must lie in (1, 11], got " + value_text(*o.magnitude, 6));
+      throw InvalidArgument("magnitude must lie in (1, 11], got " + number(*o.magnitude));
     }
   } else if (!(o.strain_ratio > 0.0 && o.strain_ratio <= 1.0)) {
-    throw InvalidArgument("strain_ratio must lie in (0, 1], got " + value_text(o.strain_ratio, 6));
+    throw InvalidArgument("strain_ratio must lie in (0, 1], got " + number(o.strain_ratio));
   }
   finite_at_least("strain_limit", o.strain_limit, 0.0, true);
   finite_at_least("input_depth", o.input_depth, 0.0, false);
-  if (!std::isfinite(o.scale)) throw InvalidArgument("scale must be finite, got " + value_text(o.scale, 6));
+  if (!std::isfinite(o.scale)) throw InvalidArgument("scale must be finite, got " + number(o.scale));
   if (!(std::abs(o.angle) < 90.0)) {
-    throw InvalidArgument("angle must be strictly between -90 and 90 degrees, got " + value_text(o.angle, 6));
+    throw InvalidArgument("angle must be strictly between -90 and 90 degrees, got " + number(o.angle));
   }
   if (o.water_table) finite_at_least("water_table", *o.water_table, 0.0, false);
   if (o.max_frequency) {
     finite_at_least("max_frequency", *o.max_frequency, 0.0, true);
     if (!(o.wavelength_fraction > 0.0 && o.wavelength_fraction <= 1.0)) {
-      throw InvalidArgument("wavelength_fraction must lie in (0, 1], got " + value_text(o.wavelength_fraction, 6));
+      throw InvalidArgument("wavelength_fraction must lie in (0, 1], got " + number(o.wavelength_fraction));
     }
   }
 }
@@ -97,8 +97,8 @@ void cut(std::vector<Sublayer>& out, const Profile& p, const EquivalentLinearOpt
     const double mid = s.top + 0.5 * s.thickness;
     s.sigma_m = mean_effective_stress(vertical_effective_stress(p, mid, o.water_table), k0);
     if (!std::holds_alternative<LinearLayer>(o.curves[parent]) && !(s.sigma_m > 0.0)) {
-      throw InvalidArgument("the mean effective stress at " + value_text(mid, 6) + " m in layer " + std::to_string(parent) +
-                            " is " + value_text(s.sigma_m, 6) + " kPa: the curve needs it above 0 (soil lighter than water?)");
+      throw InvalidArgument("the mean effective stress at " + number(mid) + " m in layer " + std::to_string(parent) +
+                            " is " + number(s.sigma_m) + " kPa: the curve needs it above 0 (soil lighter than water?)");
     }
     const CurvePoint c = evaluate_curve(o.curves[parent], 0.0, s.sigma_m);
     s.g = c.g_ratio;
@@ -252,7 +252,7 @@ EquivalentLinearResult equivalent_linear(const Record& record, const Profile& pr
   const double df = 1.0 / (static_cast<double>(L) * record.dt);
   std::vector<double> freqs(nf);
   for (std::size_t k = 0; k < nf; ++k) freqs[k] = static_cast<double>(k) * df;
-  if (!std::isfinite(freqs.back())) throw InvalidArgument("dt is so small that the frequencies overflow: " + value_text(record.dt, 6));
+  if (!std::isfinite(freqs.back())) throw InvalidArgument("dt is so small that the frequencies overflow: " + number(record.dt));
   std::vector<cdouble> Y(L);
   {
     const double to_si = o.scale * acceleration_unit(record.units);
@@ -336,7 +336,7 @@ EquivalentLinearResult equivalent_linear(const Record& record, const Profile& pr
     over_limit = largest > o.strain_limit ? over_limit + 1 : 0;
     if (over_limit >= 2) {
       throw AnalysisError("strains run away: the peak strain in layer " + std::to_string(sub[worst].parent) + " is " +
-                          value_text(largest, 6) + ", beyond the strain limit " + value_text(o.strain_limit, 6) +
+                          number(largest) + ", beyond the strain limit " + number(o.strain_limit) +
                           " in two successive passes (the motion is too strong for these curves)");
     }
     for (std::size_t i = 0; i < N; ++i) r.strain_history.push_back(0.0);
@@ -352,8 +352,8 @@ EquivalentLinearResult equivalent_linear(const Record& record, const Profile& pr
       const CurvePoint pt = evaluate_curve(c, ratio * s.peak, s.sigma_m);
       if (pt.clamped) clamped[s.parent] = 1;
       if (!(pt.damping <= ceiling) || !(pt.g_ratio > 0.0)) {
-        throw AnalysisError("layer " + std::to_string(s.parent) + ": the curve gives G/Gmax " + value_text(pt.g_ratio, 6) +
-                            " and damping " + value_text(pt.damping, 6) + " at strain " + value_text(ratio * s.peak, 6) +
+        throw AnalysisError("layer " + std::to_string(s.parent) + ": the curve gives G/Gmax " + number(pt.g_ratio) +
+                            " and damping " + number(pt.damping) + " at strain " + number(ratio * s.peak) +
                             ", outside what the '" + damping_law_name(o.law) + "' law accepts");
       }
       change = std::max(change, std::abs(pt.g_ratio - s.g) / pt.g_ratio);
@@ -370,7 +370,7 @@ EquivalentLinearResult equivalent_linear(const Record& record, const Profile& pr
   if (!r.converged) {
     r.warnings.push_back("the iteration did not converge in " + std::to_string(r.iterations) +
                          " passes: the largest relative change of G or D in the last pass was " +
-                         value_text(r.change.back(), 6) + ", above the tolerance " + value_text(o.tolerance, 6));
+                         number(r.change.back()) + ", above the tolerance " + number(o.tolerance));
   }
   for (std::size_t i = 0; i < N; ++i) {
     if (clamped[i]) {
