@@ -2,6 +2,7 @@
 // ground. Include this one header.
 #pragma once
 
+#include "velmar/equivalent_linear.hpp"
 #include "velmar/errors.hpp"
 #include "velmar/motion.hpp"
 #include "velmar/profile.hpp"

@@ -29,6 +29,7 @@
 namespace py = pybind11;
 
 void register_spectra(py::module_& m);  // bind_measures.cpp
+void register_eql(py::module_& m);  // bind_eql.cpp
 
 namespace {
 
@@ -131,6 +132,7 @@ PYBIND11_MODULE(_velmar, m) {
   m.doc() = "VELMAR library binding; use the velmar package, not this module.";
   m.attr("__version__") = velmar::version();
   register_spectra(m);
+  register_eql(m);
 
   py::register_exception_translator([](std::exception_ptr p) {
     try {

@@ -17,6 +17,8 @@ Conventions
 
 from . import _velmar
 from ._deck import Deck, read_deck, run_deck
+from ._eql import (CurveTable, Darendeli, EquivalentLinearResult, Menq, curve_values,
+                   equivalent_linear)
 from ._profile import MODULUS_LAWS, Profile
 from ._record import UNITS, Record, read_record
 from ._response import (COMPONENTS, INPUTS, QUANTITIES, WAVES, Response, propagate, response,
@@ -37,3 +39,5 @@ __all__ += [
     "default_periods", "fourier_spectrum", "konno_ohmachi", "spectral_ratio", "arias_intensity",
     "significant_duration", "cav", "intensity_measures", "peak_profile",
 ]
+__all__ += ["Darendeli", "Menq", "CurveTable", "EquivalentLinearResult", "equivalent_linear",
+            "curve_values"]
