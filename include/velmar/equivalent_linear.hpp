@@ -7,6 +7,7 @@
 #pragma once
 
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <variant>
 #include <vector>
@@ -44,10 +45,44 @@ struct CurvePoint {
 };
 CurvePoint evaluate_curve(const Curve& curve, double strain, double mean_stress);
 
+// Unit weight of water, kN/m3; a soil's unit weight is its density (t/m3)
+// times the same 9.81; the reference pressure of the models, kPa.
+constexpr double WATER_UNIT_WEIGHT = 9.81;
+constexpr double UNIT_WEIGHT_PER_DENSITY = 9.81;
+constexpr double ATMOSPHERIC_PRESSURE = 101.325;
+
+// Refuses a curve that cannot be used for layer `layer` (0-based; the message
+// numbers it so): a table with columns of different lengths, no row, a strain
+// not above 0 or not rising, G/Gmax outside (0, 1], a damping ratio outside
+// [0, 1); a model with PI < 0, OCR, K0, Cu, D50 or frequency not above 0,
+// fewer than 1 cycle, or a non-finite parameter. Throws InvalidArgument.
+void check_curve(const Curve& curve, std::size_t layer);
+
+// K0 of a model curve; 0.5 for a table or a linear layer (their mean stress
+// is reported only).
+double curve_k0(const Curve& curve);
+
+// Vertical effective stress at depth z (m) of `profile`: the unit weights
+// (9.81 x density) of the soil above z, less the water pressure 9.81 x
+// (z - water_table) below the water table (none = dry). kPa. Does not check
+// its arguments; can be <= 0 for soil lighter than water.
+double vertical_effective_stress(const Profile& profile, double z, std::optional<double> water_table);
+
+// Mean effective stress sigma'_v (1 + 2 K0) / 3, kPa.
+inline double mean_effective_stress(double vertical, double k0) { return vertical * (1.0 + 2.0 * k0) / 3.0; }
+
+// The analysis stopped: strains ran away (beyond the strain limit in two
+// successive passes) or became non-finite.
+class AnalysisError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
 struct EquivalentLinearOptions {
   std::vector<Curve> curves;                   // one per layer (not the half-space)
   std::optional<double> water_table;           // depth, m; none = dry
   double strain_ratio = 0.65;                  // effective / peak strain
+  std::optional<double> magnitude;             // when given, strain_ratio = (M - 1) / 10
   double tolerance = 0.01;                     // largest relative change of G and D
   int max_iterations = 15;
   double strain_limit = 0.1;                   // ratio: beyond it twice, the analysis stops
@@ -68,13 +103,28 @@ struct EquivalentLinearResult {
   std::vector<double> damping;       // per layer, ratio
   std::vector<double> mean_stress;   // per layer at mid-depth, kPa
   std::vector<double> change;        // largest relative change per iteration
+  std::vector<double> strain_history;  // peak strain of every pass: element k * layers + i
+  std::vector<std::size_t> sublayers;  // sublayers of each given layer (1 without sublayering)
   std::vector<std::string> warnings;
   Profile profile;                   // the strain-compatible profile (VP per the water table)
   DampingLaw law = DampingLaw::VELMAR;
 };
 
-// Runs the iteration (no allocation per frequency inside it). Throws
-// InvalidArgument for bad input and a clear error when strains run away.
+// Runs the iteration (no allocation per frequency inside it). Each pass
+// takes the shear strain history at the middle of every (sub)layer from the
+// strain transfer function and the record's spectrum (padded as propagate
+// pads it), its peak, the effective strain strain_ratio x peak, and new G/Gmax
+// and damping from the layer's curve at its mean effective stress. It stops
+// when the largest relative change of G and of D over the layers is below the
+// tolerance (converged) or after max_iterations passes (converged false and a
+// warning). The reported G/Gmax and damping are those read at the last pass's
+// strains; they are the ones of `profile`. With sublayering, layers are cut
+// into equal sublayers no thicker than wavelength_fraction x Vs / max_frequency
+// with the current Vs (checked again after every pass); a given layer then
+// reports its largest peak strain and its thickness-weighted G/Gmax and
+// damping, and `profile` holds the sublayers.
+// Throws InvalidArgument for bad input, AnalysisError when strains exceed
+// the strain limit in two successive passes or are not finite.
 EquivalentLinearResult equivalent_linear(const Record& record, const Profile& profile,
                                          const EquivalentLinearOptions& options);
 

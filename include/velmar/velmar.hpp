@@ -2,11 +2,12 @@
 // ground. Include this one header.
 #pragma once
 
+#include "velmar/equivalent_linear.hpp"
 #include "velmar/errors.hpp"
 #include "velmar/motion.hpp"
 #include "velmar/profile.hpp"
 #include "velmar/response.hpp"
-#include "velmar/spectra.hpp"
+#include "velmar/measures.hpp"
 
 namespace velmar {
 

@@ -28,7 +28,8 @@
 
 namespace py = pybind11;
 
-void register_spectra(py::module_& m);  // bind_spectra.cpp
+void register_spectra(py::module_& m);  // bind_measures.cpp
+void register_eql(py::module_& m);  // bind_eql.cpp
 void register_batch(py::module_& m);  // bind_batch.cpp
 
 namespace {
@@ -132,6 +133,7 @@ PYBIND11_MODULE(_velmar, m) {
   m.doc() = "VELMAR library binding; use the velmar package, not this module.";
   m.attr("__version__") = velmar::version();
   register_spectra(m);
+  register_eql(m);
 
   py::register_exception_translator([](std::exception_ptr p) {
     try {

@@ -17,13 +17,15 @@ Conventions
 
 from . import _velmar
 from ._deck import Deck, read_deck, run_deck
+from ._eql import (CurveTable, Darendeli, EquivalentLinearResult, Menq, curve_values,
+                   equivalent_linear)
 from ._profile import MODULUS_LAWS, Profile
 from ._randomize import VS_MODELS, LayeringModel, VelocityModel, randomize
 from ._batch import ANALYSES, Simulations, simulate
 from ._record import UNITS, Record, read_record
 from ._response import (COMPONENTS, INPUTS, QUANTITIES, WAVES, Response, propagate, response,
                         transfer)
-from ._spectra import (IntensityMeasures, PeakProfile, ResponseSpectrum, arias_intensity, cav,
+from ._measures import (IntensityMeasures, PeakProfile, ResponseSpectrum, arias_intensity, cav,
                        default_periods, fourier_spectrum, intensity_measures, konno_ohmachi,
                        peak_profile, response_spectrum, significant_duration, spectra, spectral_ratio)
 
@@ -40,3 +42,5 @@ __all__ += [
     "default_periods", "fourier_spectrum", "konno_ohmachi", "spectral_ratio", "arias_intensity",
     "significant_duration", "cav", "intensity_measures", "peak_profile",
 ]
+__all__ += ["Darendeli", "Menq", "CurveTable", "EquivalentLinearResult", "equivalent_linear",
+            "curve_values"]

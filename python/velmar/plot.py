@@ -18,7 +18,7 @@ from ._profile import Profile
 from ._record import Record
 from ._response import transfer
 from ._results import DeckResults, deck_results, record_units_from_header
-from ._spectra import PeakProfile, default_periods, peak_profile, spectra
+from ._measures import PeakProfile, default_periods, peak_profile, spectra
 
 #: Colours: the input motion, then the outputs (horizontal/SH, vertical).
 INPUT_COLOUR = "#1f4e9c"

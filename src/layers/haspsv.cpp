@@ -384,7 +384,7 @@ using namespace psv;
 // Rounds to float; a value beyond the float range saturates at the largest
 // float of its sign, so that an extreme but finite result stays finite.
 float to_float(double v) {
-  constexpr double FMAX = std::numeric_limits<float>::max();
+  constexpr double FMAX = double(std::numeric_limits<float>::max());
   return float(std::clamp(v, -FMAX, FMAX));
 }
 
@@ -433,7 +433,7 @@ LayerWaves table_layer_waves(const LayerTable& t, int m, float F, double omega, 
   }
   const Cx vs = to_cx(t.VSC[m]);
   const Cx vp = to_cx(t.VPC[m]);
-  const double rho = t.RHO[m];
+  const double rho = double(t.RHO[m]);
   const double w2 = omega * omega;
   // The four reciprocals below, 1/|VS|^2, 1/|VP|^2, 1/(1 + dS^2) and
   // 1/(w^2 rho), from one division of their product where that is in range.

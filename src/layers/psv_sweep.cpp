@@ -630,8 +630,7 @@ int psv_sweep(const LayerTable& table, int ITYPE, float ANGLE, std::span<float> 
     }
   };
 
-  // The stable solve throughout: it is accurate where HASPSV takes the literal
-  // one too. A frequency with a layer that HASPSV would split, and any
+  // The stable solve throughout, as in HASPSV. A frequency with a layer that HASPSV would split, and any
   // non-positive one, goes to HASPSV; full blocks are evaluated as they fill.
   int waiting = 0;
   for (int i = 0; i < NF; ++i) {

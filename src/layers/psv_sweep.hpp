@@ -78,8 +78,7 @@ struct PsvSweepWork {
 // is replaced by 1.0e-6 in place, as HASPSV does. PSV_BLOCK frequencies are
 // evaluated at a time, with exponentials, sines and cosines from polynomials
 // accurate to 3.5e-14 or better (poly_math.hpp states and tests the bounds),
-// always by the stable solve (accurate where HASPSV takes the literal one
-// too). Where the damping does not depend on the
+// by the stable solve, as HASPSV. Where the damping does not depend on the
 // frequency (IQF != 2) the layer constants are formed once per call; with
 // IQF = 2 per frequency. A frequency with a layer that HASPSV would cross with
 // its matrix split, a layer exponent beyond the polynomials' range, a

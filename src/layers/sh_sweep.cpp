@@ -30,6 +30,7 @@
 #include "layers/damping.hpp"
 #include "layers/hassh.hpp"
 #include "layers/poly_math.hpp"
+#include "layers/sh_lane.hpp"
 
 namespace velmar {
 namespace {
@@ -43,10 +44,6 @@ using poly::EXP_FLOOR;
 using poly::SINCOS_LIMIT;
 
 // --- helpers ---------------------------------------------------------------
-
-// Column bounds outside which a lane is brought back near 1 by a power of two.
-constexpr double RESCALE_HIGH = 0x1p+400;
-constexpr double RESCALE_LOW = 0x1p-400;
 
 // Damped velocity, modulus and vertical wavenumber of layer n at one
 // frequency, time factor exp(-i w t).
@@ -67,7 +64,7 @@ LayerWave layer_wave(const LayerTable& t, int n, double f, double omega, cdouble
 // to the log-scale. Zero and non-finite columns are left alone.
 void rescale_lane(double& ur, double& ui, double& sr, double& si, double& log_c) {
   const double big = std::max({std::abs(ur), std::abs(ui), std::abs(sr), std::abs(si)});
-  if ((big <= RESCALE_HIGH && big >= RESCALE_LOW) || big == 0.0 || !std::isfinite(big)) return;
+  if ((big <= SH_RESCALE_HIGH && big >= SH_RESCALE_LOW) || big == 0.0 || !std::isfinite(big)) return;
   const int e = std::ilogb(big);
   ur = std::ldexp(ur, -e), ui = std::ldexp(ui, -e), sr = std::ldexp(sr, -e), si = std::ldexp(si, -e);
   log_c += e * std::numbers::ln2;
@@ -99,19 +96,12 @@ struct LayerConstants {
 // Below this b = Im z the floor of half_exp_poly is never reached.
 constexpr double EXP_SAFE_B = -0.5 * EXP_FLOOR;
 
-// Carries a block's columns across one layer: (u, s) with s the stress in
-// units of mu nu of the layer above, log-scale log_c; the new s is in units
-// of this layer's mu nu. In those units the layer matrix is
-// [cos z, sin z; -sin z, cos z], which the waves w = u -+ i s diagonalise:
-// w+ is multiplied by e^{iz} (the wave decaying downwards) and w- by
-// e^{-iz}. With Im z = b >= 0 and the growth e^b moved to the log-scale:
-//   s <- rho s;  w+ <- e^{-2b} e^{i Re z} w+;  w- <- e^{-i Re z} w-;
-//   u = (w+ + w-) / 2,  s = i (w+ - w-) / 2.
-// PerFrequency: z and rho of each lane come from the arrays lx, lzi, lrr, lri
-// (IQF = 2); otherwise z = omega zc and rho are the constants k. Clamp: some
-// lane may have 2b beyond EXP_FLOOR. Returns whether a column left the
-// rescaling bounds in some lane. All arrays are distinct (restrict), so the
-// loop vectorises.
+// Carries a block's columns across one layer (see sh_lane.hpp), log-scale
+// log_c. PerFrequency: z and rho of each lane come from the arrays lx, lzi,
+// lrr, lri (IQF = 2); otherwise z = omega zc and rho are the constants k.
+// Clamp: some lane may have 2b beyond EXP_FLOOR. Returns whether a column
+// left the rescaling bounds in some lane. All arrays are distinct (restrict),
+// so the loop vectorises.
 template <bool PerFrequency, bool Clamp>
 VELMAR_ALWAYS_INLINE bool layer_kernel(const LayerConstants& k, const double* VELMAR_RESTRICT omega,
                                        const double* VELMAR_RESTRICT lx, const double* VELMAR_RESTRICT lzi,
@@ -130,31 +120,10 @@ VELMAR_ALWAYS_INLINE bool layer_kernel(const LayerConstants& k, const double* VE
     } else {
       x = omega[i] * zc_re, b = omega[i] * zc_im, rr = k.rho_re, ri = k.rho_im;
     }
-    double half_e;  // e^{-2b} / 2
-    if constexpr (Clamp) {
-      // max(-2b, FLOOR) = -2b + max(g, 0) with g = 2b + FLOOR, and
-      // max(g, 0) = 0.5 g + 0.5 |g| is exactly 0 for g <= 0 (a select here
-      // would keep the loop from being vectorised).
-      const double g = 2.0 * b + EXP_FLOOR;
-      half_e = half_exp_poly(-2.0 * b + (0.5 * g + 0.5 * std::abs(g)));
-    } else {
-      half_e = half_exp_poly(-2.0 * b);
-    }
-    const SinCos sc = sincos_poly(x);
-    const double pr = half_e * sc.c, pi = half_e * sc.s;  // e^{-2b} e^{ix} / 2
-    const double mr = 0.5 * sc.c, mi = -0.5 * sc.s;       // e^{-ix} / 2
-    const double s_r = sr[i] * rr - si[i] * ri, s_i = sr[i] * ri + si[i] * rr;
-    const double wpr = ur[i] + s_i, wpi = ui[i] - s_r;  // u - i s
-    const double wmr = ur[i] - s_i, wmi = ui[i] + s_r;  // u + i s
-    const double ar = pr * wpr - pi * wpi, ai = pr * wpi + pi * wpr;
-    const double br = mr * wmr - mi * wmi, bi = mr * wmi + mi * wmr;
-    const double nur = ar + br, nui = ai + bi;
-    const double nsr = bi - ai, nsi = ar - br;
-    ur2[i] = nur, ui2[i] = nui, sr2[i] = nsr, si2[i] = nsi;
+    const ShColumn n = sh_lane_step<Clamp>(x, b, rr, ri, ShColumn{ur[i], ui[i], sr[i], si[i]});
+    ur2[i] = n.ur, ui2[i] = n.ui, sr2[i] = n.sr, si2[i] = n.si;
     log_c[i] += b;
-    // A negative margin sets the sign bit: collected without a branch.
-    const double big = std::max(std::max(std::abs(nur), std::abs(nui)), std::max(std::abs(nsr), std::abs(nsi)));
-    out_of_range |= bits_of(RESCALE_HIGH - big) | bits_of(big - RESCALE_LOW);
+    out_of_range |= sh_out_of_range_bits(n);
   }
   return (out_of_range >> 63) != 0;
 }

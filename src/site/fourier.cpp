@@ -5,7 +5,7 @@
 #include <numbers>
 
 #include "signal/fft_double.hpp"
-#include "site/spectra_detail.hpp"
+#include "site/measures_detail.hpp"
 
 namespace velmar {
 

@@ -7,7 +7,7 @@
 #include "signal/fft_double.hpp"
 #include "site/text.hpp"
 #include "velmar/errors.hpp"
-#include "velmar/spectra.hpp"
+#include "velmar/measures.hpp"
 
 namespace velmar {
 namespace {

@@ -21,7 +21,9 @@
 #include <numbers>
 
 #include "common/platform.hpp"
+#include "layers/complex_ops.hpp"
 #include "layers/poly_math.hpp"
+#include "layers/sh_lane.hpp"
 #include "layers/simd_level.hpp"
 #include "site/text.hpp"
 #include "velmar/errors.hpp"
@@ -36,17 +38,6 @@ using poly::SINCOS_LIMIT;
 using poly::sincos_poly;
 
 constexpr std::size_t BLOCK = 64;  // frequencies side by side
-
-// A lane whose column leaves these bounds is brought back near 1 by a power of two.
-constexpr double RESCALE_HIGH = 0x1p+400;
-constexpr double RESCALE_LOW = 0x1p-400;
-
-// The root with Im >= 0 (Re >= 0 on the real axis): the wave that decays downwards.
-cdouble decaying_sqrt(cdouble q) {
-  cdouble r = std::sqrt(q);
-  if (r.imag() < 0.0 || (r.imag() == 0.0 && r.real() < 0.0)) r = -r;
-  return r;
-}
 
 // Per-entry constants at unit angular frequency.
 struct Entry {
@@ -76,6 +67,7 @@ struct Columns {
 // omega * (zr + i zi), after turning s into this entry's units by (rr, ri);
 // results to `out`, growth added to lg. Returns whether a column left the
 // rescaling bounds in some lane.
+template <bool Clamp>
 VELMAR_ALWAYS_INLINE bool step_block(double zr, double zi, double rr, double ri,
                                               const double* VELMAR_RESTRICT om, const double* VELMAR_RESTRICT ur,
                                               const double* VELMAR_RESTRICT ui, const double* VELMAR_RESTRICT sr,
@@ -84,26 +76,11 @@ VELMAR_ALWAYS_INLINE bool step_block(double zr, double zi, double rr, double ri,
                                               double* VELMAR_RESTRICT si2, double* VELMAR_RESTRICT lg) {
   std::uint64_t out_of_range = 0;
   for (std::size_t i = 0; i < BLOCK; ++i) {
-    const double x = om[i] * zr;
     const double b = om[i] * zi;
-    // max(-2b, EXP_FLOOR) without a select: 0.5 g + 0.5 |g| = max(g, 0).
-    const double g = 2.0 * b + EXP_FLOOR;
-    const double half_e = half_exp_poly(-2.0 * b + (0.5 * g + 0.5 * std::abs(g)));
-    const poly::SinCos sc = sincos_poly(x);
-    const double pr = half_e * sc.c, pi = half_e * sc.s;  // e^{-2b} e^{ix} / 2
-    const double mr = 0.5 * sc.c, mi = -0.5 * sc.s;       // e^{-ix} / 2
-    const double s_r = sr[i] * rr - si[i] * ri, s_i = sr[i] * ri + si[i] * rr;
-    const double wpr = ur[i] + s_i, wpi = ui[i] - s_r;  // u - i s
-    const double wmr = ur[i] - s_i, wmi = ui[i] + s_r;  // u + i s
-    const double ar = pr * wpr - pi * wpi, ai = pr * wpi + pi * wpr;
-    const double br = mr * wmr - mi * wmi, bi = mr * wmi + mi * wmr;
-    const double nur = ar + br, nui = ai + bi;
-    const double nsr = bi - ai, nsi = ar - br;
-    ur2[i] = nur, ui2[i] = nui, sr2[i] = nsr, si2[i] = nsi;
+    const ShColumn n = sh_lane_step<Clamp>(om[i] * zr, b, rr, ri, ShColumn{ur[i], ui[i], sr[i], si[i]});
+    ur2[i] = n.ur, ui2[i] = n.ui, sr2[i] = n.sr, si2[i] = n.si;
     lg[i] += b;
-    const double big = std::max(std::max(std::abs(nur), std::abs(nui)), std::max(std::abs(nsr), std::abs(nsi)));
-    // A negative margin sets the sign bit: collected without a branch.
-    out_of_range |= bits_of(RESCALE_HIGH - big) | bits_of(big - RESCALE_LOW);
+    out_of_range |= sh_out_of_range_bits(n);
   }
   return (out_of_range >> 63) != 0;
 }
@@ -111,19 +88,26 @@ VELMAR_ALWAYS_INLINE bool step_block(double zr, double zi, double rr, double ri,
 // The block step compiled once per instruction set, chosen through a table
 // (see layers/simd_level.hpp): every copy performs the same operations, so the
 // level changes the speed, never the results.
-using StepFn = bool (*)(double, double, double, double, const double*, Columns, Columns, double*);
+// Clamp: some lane's growth 2b may pass the exponential's floor.
+using StepFn = bool (*)(bool clamp, double, double, double, double, const double*, Columns, Columns, double*);
 
-bool step_baseline(double zr, double zi, double rr, double ri, const double* om, Columns in, Columns out, double* lg) {
-  return step_block(zr, zi, rr, ri, om, in.ur, in.ui, in.sr, in.si, out.ur, out.ui, out.sr, out.si, lg);
+VELMAR_ALWAYS_INLINE bool step_any(bool clamp, double zr, double zi, double rr, double ri, const double* om,
+                                   Columns in, Columns out, double* lg) {
+  return clamp ? step_block<true>(zr, zi, rr, ri, om, in.ur, in.ui, in.sr, in.si, out.ur, out.ui, out.sr, out.si, lg)
+               : step_block<false>(zr, zi, rr, ri, om, in.ur, in.ui, in.sr, in.si, out.ur, out.ui, out.sr, out.si, lg);
+}
+bool step_baseline(bool clamp, double zr, double zi, double rr, double ri, const double* om, Columns in, Columns out,
+                   double* lg) {
+  return step_any(clamp, zr, zi, rr, ri, om, in, out, lg);
 }
 #if VELMAR_X86_DISPATCH
-VELMAR_TARGET_AVX2 bool step_avx2(double zr, double zi, double rr, double ri, const double* om, Columns in,
-                                  Columns out, double* lg) {
-  return step_block(zr, zi, rr, ri, om, in.ur, in.ui, in.sr, in.si, out.ur, out.ui, out.sr, out.si, lg);
+VELMAR_TARGET_AVX2 bool step_avx2(bool clamp, double zr, double zi, double rr, double ri, const double* om,
+                                  Columns in, Columns out, double* lg) {
+  return step_any(clamp, zr, zi, rr, ri, om, in, out, lg);
 }
-VELMAR_TARGET_AVX512 bool step_avx512(double zr, double zi, double rr, double ri, const double* om, Columns in,
-                                      Columns out, double* lg) {
-  return step_block(zr, zi, rr, ri, om, in.ur, in.ui, in.sr, in.si, out.ur, out.ui, out.sr, out.si, lg);
+VELMAR_TARGET_AVX512 bool step_avx512(bool clamp, double zr, double zi, double rr, double ri, const double* om,
+                                      Columns in, Columns out, double* lg) {
+  return step_any(clamp, zr, zi, rr, ri, om, in, out, lg);
 }
 constexpr std::array<StepFn, SIMD_LEVELS> STEPS{step_baseline, step_avx2, step_avx512};
 #else
@@ -133,7 +117,7 @@ constexpr std::array<StepFn, SIMD_LEVELS> STEPS{step_baseline, step_baseline, st
 // Brings lane i of `c` back near 1 when it has left the bounds.
 void rescale_lane(Columns c, double* lg, std::size_t i) {
   const double big = std::max({std::abs(c.ur[i]), std::abs(c.ui[i]), std::abs(c.sr[i]), std::abs(c.si[i])});
-  if ((big <= RESCALE_HIGH && big >= RESCALE_LOW) || big == 0.0 || !std::isfinite(big)) return;
+  if ((big <= SH_RESCALE_HIGH && big >= SH_RESCALE_LOW) || big == 0.0 || !std::isfinite(big)) return;
   const int e = std::ilogb(big);
   c.ur[i] = std::ldexp(c.ur[i], -e), c.ui[i] = std::ldexp(c.ui[i], -e);
   c.sr[i] = std::ldexp(c.sr[i], -e), c.si[i] = std::ldexp(c.si[i], -e);
@@ -234,7 +218,7 @@ void scalar_frequency(const std::vector<Entry>& E, const std::vector<Target>& T,
     u = u2;
     lg += m.lg;
     const double big = std::max({std::abs(u.real()), std::abs(u.imag()), std::abs(tau.real()), std::abs(tau.imag())});
-    if (big > RESCALE_HIGH || (big < RESCALE_LOW && big > 0.0)) {
+    if (big > SH_RESCALE_HIGH || (big < SH_RESCALE_LOW && big > 0.0)) {
       const int e = std::ilogb(big);
       u = {std::ldexp(u.real(), -e), std::ldexp(u.imag(), -e)};
       tau = {std::ldexp(tau.real(), -e), std::ldexp(tau.imag(), -e)};
@@ -271,7 +255,7 @@ void sh_response(const ShMedium& medium, double angle_deg, std::span<const doubl
   std::vector<Entry> E(N + 1);
   for (std::size_t n = 0; n <= N; ++n) {
     Entry& e = E[n];
-    e.c = n == N ? std::cos(theta) * s_h : decaying_sqrt(medium.slowness[n] * medium.slowness[n] - p * p);
+    e.c = n == N ? std::cos(theta) * s_h : csqrt_decaying(medium.slowness[n] * medium.slowness[n] - p * p);
     e.M = medium.modulus[n];
     e.mc = e.M * e.c;
     e.rho = n == 0 ? cdouble{1.0, 0.0} : E[n - 1].mc / e.mc;
@@ -336,7 +320,9 @@ void sh_response(const ShMedium& medium, double angle_deg, std::span<const doubl
           if (!(om[i] * std::abs(e.c.real()) * h <= SINCOS_LIMIT)) scalar[i] = 1;
         }
       }
-      if (step(e.c.real() * h, e.c.imag() * h, e.rho.real(), e.rho.imag(), om, slot(cur), to, l)) {
+      // Below this growth the exponential never reaches its floor.
+      const bool clamp = !(om_max * e.c.imag() * h <= -0.5 * poly::EXP_FLOOR);
+      if (step(clamp, e.c.real() * h, e.c.imag() * h, e.rho.real(), e.rho.imag(), om, slot(cur), to, l)) {
         for (std::size_t i = 0; i < BLOCK; ++i) rescale_lane(to, l, i);
       }
     };
@@ -345,7 +331,17 @@ void sh_response(const ShMedium& medium, double angle_deg, std::span<const doubl
         for (; next < nt && T[next].entry == n; ++next) {
           double* l = target_lg(next);
           std::copy(lg, lg + BLOCK, l);
-          cross(E[n], T[next].dz, slot(2 + next), l);
+          if (T[next].dz > 0.0) {
+            cross(E[n], T[next].dz, slot(2 + next), l);
+            continue;
+          }
+          // On the entry's top: only the stress changes units.
+          const Columns from = slot(cur), to = slot(2 + next);
+          const double rr = E[n].rho.real(), ri = E[n].rho.imag();
+          for (std::size_t i = 0; i < BLOCK; ++i) {
+            to.ur[i] = from.ur[i], to.ui[i] = from.ui[i];
+            to.sr[i] = from.sr[i] * rr - from.si[i] * ri, to.si[i] = from.sr[i] * ri + from.si[i] * rr;
+          }
         }
         if (n == N) break;
         cross(E[n], E[n].h, slot(1 - cur), lg);

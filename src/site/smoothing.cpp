@@ -13,7 +13,7 @@
 
 #include "site/text.hpp"
 #include "velmar/errors.hpp"
-#include "velmar/spectra.hpp"
+#include "velmar/measures.hpp"
 
 namespace velmar {
 namespace {

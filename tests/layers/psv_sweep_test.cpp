@@ -27,8 +27,8 @@ constexpr float EPS_F = std::numeric_limits<float>::epsilon();
 
 // Both routines compute in double and round once to float, so they differ by
 // the two roundings (half a unit each of the value's own size) plus double
-// rounding amplified by the literal solve's cancellation (exp(12) * 2^-52 ~
-// 4e-11 at most): 4 float units of the larger surface value is the margin.
+// rounding in the two orders of the same operations: 4 float units of the
+// larger surface value is the margin.
 constexpr double SWEEP_TOL = 4.0 * EPS_F;
 
 // Against the reference: the margin of the HASPSV reference tests (8 units
@@ -92,8 +92,8 @@ void expect_matches_reference(const LayerTable& t, int itype, float angle, float
 }
 
 // Stiff layers over a soft half-space: away from vertical incidence both
-// waves are evanescent in the layers and decay at nearly the same rate, so
-// the literal solve holds to high frequencies while the layers' growth
+// waves are evanescent in the layers and decay at nearly the same rate, while
+// the layers' growth
 // exp(sigma) passes e^600 (the result's scale kept apart) and, in the thick
 // layer, e^1400 (beyond the block path's range: such frequencies go to
 // HASPSV). The surface values underflow there; they must still agree.
@@ -104,8 +104,8 @@ constexpr std::array<LayerEntry, 3> STIFF_OVER_SOFT = {{
 }};
 
 // The reference models, P and SV below and beyond the critical angle, both
-// damping laws, over a grid from 0 (replaced by 1e-6) to 100 Hz that spans the
-// literal and the stable regime of the soft models.
+// damping laws, over a grid from 0 (replaced by 1e-6) to 100 Hz, from weak to
+// extreme attenuation in the soft models.
 TEST(PsvSweep, AgreesWithHaspsvAndReferenceOnReferenceModels) {
   const std::vector<LayerTable> models = {
       reference::make_table(BARE),         reference::make_table(QUARTER_WAVE), reference::make_table(SOFT_BASIN),
@@ -163,8 +163,7 @@ TEST(PsvSweep, AgreesWithHaspsvOnRandomValidModels) {
   }
 }
 
-// Frequencies wait in two queues (literal and stable solve) and are evaluated
-// in blocks; each lane is computed on its own, so a value must not depend on
+// Frequencies wait in a queue and are evaluated in blocks; each lane is computed on its own, so a value must not depend on
 // where in the grid, or in which block, its frequency stands. The grid mixes
 // both regimes, a zero and a negative frequency (handed to HASPSV), and has
 // no whole number of blocks; single-frequency and empty grids too.

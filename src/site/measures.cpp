@@ -18,10 +18,10 @@
 #include <numbers>
 
 #include "signal/fft_double.hpp"
-#include "site/spectra_detail.hpp"
+#include "site/measures_detail.hpp"
 #include "site/text.hpp"
 #include "velmar/errors.hpp"
-#include "velmar/spectra.hpp"
+#include "velmar/measures.hpp"
 
 namespace velmar {
 namespace {

@@ -1,4 +1,4 @@
-// spectra_detail.hpp: transforms shared by the spectra routines (not part of
+// measures_detail.hpp: transforms shared by the spectra routines (not part of
 // the public interface).
 #pragma once
 

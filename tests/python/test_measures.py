@@ -24,7 +24,7 @@ def sdof_peak_scipy(a, dt, period, zeta):
 
 
 @pytest.mark.parametrize("zeta", [0.0, 0.02, 0.05, 0.3])
-def test_spectra_match_an_independent_integrator(zeta):
+def test_measures_match_an_independent_integrator(zeta):
     rec = pulse_record(n=1500, dt=0.01)
     periods = np.array([0.04, 0.2, 0.55, 1.0, 3.0])
     rs = velmar.spectra(rec, periods=periods, damping=zeta)
@@ -38,7 +38,7 @@ def test_spectra_match_an_independent_integrator(zeta):
 
 @pytest.mark.parametrize("dt, period", [(0.01, 10.0), (5e-4, 10.0), (1e-4, 100.0), (1e-5, 50.0), (1.0, 0.5),
                                         (2.0, 1000.0)])
-def test_spectra_keep_their_digits_for_small_steps_and_long_periods(dt, period):
+def test_measures_keep_their_digits_for_small_steps_and_long_periods(dt, period):
     # w dt from 6e-6 to 12.6: the short-step coefficients must not cancel.
     a = np.cumsum(np.random.default_rng(1).standard_normal(3000)) * 0.01
     sd = velmar.spectra(a, dt, periods=[period]).sd[0]
@@ -119,7 +119,7 @@ def test_konno_ohmachi_default_centres_keep_the_zero_frequency_and_smooth_the_re
     assert np.ptp(s[1500:]) < 0.1 * np.ptp(amp[1500:])
 
 
-def test_spectral_ratio_of_a_scaled_record_is_the_scale():
+def test_measuresl_ratio_of_a_scaled_record_is_the_scale():
     rec = pulse_record()
     c, r = velmar.spectral_ratio(2.5 * rec.accel, rec.accel, rec.dt)
     assert c.size == 200 and np.all(np.diff(c) > 0)
@@ -187,7 +187,7 @@ def test_peak_profile_depths_and_values_match_propagate(clay_sand_rock):
 
 @settings(max_examples=25, deadline=None, database=None, derandomize=True)
 @given(st.lists(st.floats(-10, 10), min_size=2, max_size=200), st.floats(0.001, 0.05), st.floats(0.0, 0.5))
-def test_spectra_are_positively_homogeneous_and_sign_blind(samples, dt, zeta):
+def test_measures_are_positively_homogeneous_and_sign_blind(samples, dt, zeta):
     a = np.array(samples)
     periods = [0.05, 0.5, 2.0]
     rs = velmar.spectra(a, dt, periods=periods, damping=zeta)

@@ -1,8 +1,8 @@
-// bind_spectra.cpp: the spectra and intensity measures of velmar._velmar.
+// bind_measures.cpp: the spectra and intensity measures of velmar._velmar.
 //
 // Conversions only: numpy arrays to spans, results back as numpy arrays;
 // the GIL is released around each library call. Argument checks with
-// Python's names live in velmar/_spectra.py; the library checks again.
+// Python's names live in velmar/_measures.py; the library checks again.
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 

@@ -1,4 +1,4 @@
-// spectra.hpp: what engineers read off a motion: response spectra, Fourier
+// measures.hpp: what engineers read off a motion: response spectra, Fourier
 // spectra and their smoothing, intensity measures, peaks with depth.
 //
 // Units: accelerations in the record's own units unless stated; periods in

@@ -1,4 +1,4 @@
-// bench_spectra.cpp: response spectra of a 12 000-sample record at 100
+// bench_measures.cpp: response spectra of a 12 000-sample record at 100
 // periods and Konno-Ohmachi smoothing of a 32 768-point spectrum onto 500
 // centres (the sizes of the speed goals), with a one-period-at-a-time
 // recursion and the full window sum as yardsticks.

@@ -1,0 +1,168 @@
+// curves.cpp: modulus-reduction and damping curves of soils, and the
+// effective stresses the model curves depend on.
+//
+// Glossary (strain in percent inside the model formulas, a ratio outside):
+//   gr     reference strain, percent: G/Gmax = 1/2 there for every curvature
+//   a      curvature of the modified hyperbola G/Gmax = 1 / (1 + (g/gr)^a)
+//   D1     Masing damping of the hyperbola with a = 1, percent
+//   DM     Masing damping corrected to curvature a, percent
+//   b      scaling of the Masing damping for the number of loading cycles N
+//   Dmin   small-strain damping, percent
+//   sm     mean effective stress, kPa; pa the reference pressure
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+#include <sstream>
+
+#include "site/text.hpp"
+#include "velmar/equivalent_linear.hpp"
+#include "velmar/errors.hpp"
+
+namespace velmar {
+namespace {
+
+
+// Below this x = g/gr the Masing damping comes from its series (the closed
+// form loses every digit to cancellation as x -> 0).
+constexpr double MASING_SERIES_LIMIT = 0.1;
+constexpr int MASING_SERIES_TERMS = 14;  // x^14 < 1e-14 below the limit
+
+// The four parameters of a modified-hyperbola curve.
+struct Hyperbola {
+  double gr;    // percent
+  double a;
+  double dmin;  // percent
+  double b;
+};
+
+// Masing damping of the a = 1 hyperbola at x = g/gr, percent:
+// (100/pi) [4 (1 + x)(x - ln(1 + x)) / x^2 - 2], which is
+// (400/pi) sum_{k>=1} (-1)^(k+1) x^k / ((k+1)(k+2)) for small x.
+double masing_a1(double x) {
+  if (x < MASING_SERIES_LIMIT) {
+    double sum = 0.0;
+    for (int k = MASING_SERIES_TERMS; k >= 1; --k) {
+      const double kk = static_cast<double>(k);
+      sum = x * ((k % 2 == 1 ? 1.0 : -1.0) / ((kk + 1.0) * (kk + 2.0)) + sum);
+    }
+    return 400.0 / std::numbers::pi * sum;
+  }
+  return 100.0 / std::numbers::pi * (4.0 * (1.0 + x) * (x - std::log1p(x)) / (x * x) - 2.0);
+}
+
+CurvePoint hyperbolic_point(const Hyperbola& h, double strain) {
+  const double x = 100.0 * strain / h.gr;
+  const double g = 1.0 / (1.0 + std::pow(x, h.a));
+  const double d1 = masing_a1(x);
+  const double a = h.a;
+  const double c1 = -1.1143 * a * a + 1.8618 * a + 0.2523;
+  const double c2 = 0.0805 * a * a - 0.0710 * a - 0.0095;
+  const double c3 = -0.0005 * a * a + 0.0002 * a + 0.0003;
+  const double dm = c1 * d1 + c2 * d1 * d1 + c3 * d1 * d1 * d1;
+  return {g, (h.b * std::pow(g, 0.1) * dm + h.dmin) / 100.0, false};
+}
+
+double cycles_scaling(double cycles) { return 0.6329 - 0.00566 * std::log(cycles); }
+
+Hyperbola hyperbola(const Darendeli& m, double sm) {
+  const double s = sm / ATMOSPHERIC_PRESSURE;
+  return {(0.0352 + 0.0010 * m.pi * std::pow(m.ocr, 0.3246)) * std::pow(s, 0.3483), 0.9190,
+          (0.8005 + 0.0129 * m.pi * std::pow(m.ocr, -0.1069)) * std::pow(s, -0.2889) *
+              (1.0 + 0.2919 * std::log(m.frequency)),
+          cycles_scaling(m.cycles)};
+}
+
+Hyperbola hyperbola(const Menq& m, double sm) {
+  const double s = sm / ATMOSPHERIC_PRESSURE;
+  return {0.12 * std::pow(m.cu, -0.6) * std::pow(s, 0.5 * std::pow(m.cu, -0.15)), 0.86 + 0.1 * std::log10(s),
+          0.55 * std::pow(m.cu, 0.1) * std::pow(m.d50, -0.3) * std::pow(s, -0.08), cycles_scaling(m.cycles)};
+}
+
+// Table value at `strain`: linear in ln(strain) between rows, the end row
+// outside (flagged as clamped). Rows are checked by check_curve.
+CurvePoint table_point(const CurveTable& t, double strain) {
+  const std::vector<double>& s = t.strain;
+  if (!(strain > s.front())) return {t.g_ratio.front(), t.damping.front(), strain < s.front()};
+  if (strain >= s.back()) return {t.g_ratio.back(), t.damping.back(), strain > s.back()};
+  const std::size_t hi = static_cast<std::size_t>(std::upper_bound(s.begin(), s.end(), strain) - s.begin());
+  const std::size_t lo = hi - 1;
+  const double w = std::log(strain / s[lo]) / std::log(s[hi] / s[lo]);
+  return {t.g_ratio[lo] + w * (t.g_ratio[hi] - t.g_ratio[lo]), t.damping[lo] + w * (t.damping[hi] - t.damping[lo]),
+          false};
+}
+
+[[noreturn]] void refuse(std::size_t layer, const std::string& what, double v) {
+  throw InvalidArgument("curves[" + std::to_string(layer) + "]: " + what + ", got " + number(v));
+}
+
+void require(bool ok, std::size_t layer, const std::string& what, double v) {
+  if (!ok || !std::isfinite(v)) refuse(layer, what, v);
+}
+
+void check_k0_cycles(double k0, double cycles, std::size_t layer) {
+  require(k0 > 0.0, layer, "k0 must be above 0", k0);
+  require(cycles >= 1.0, layer, "cycles must be at least 1", cycles);
+}
+
+}  // namespace
+
+void check_curve(const Curve& curve, std::size_t layer) {
+  if (const auto* d = std::get_if<Darendeli>(&curve)) {
+    require(d->pi >= 0.0, layer, "pi (plasticity index, %) must be 0 or more", d->pi);
+    require(d->ocr > 0.0, layer, "ocr must be above 0", d->ocr);
+    // Below e^(-1/0.2919) Hz the model's small-strain damping turns negative.
+    require(1.0 + 0.2919 * std::log(d->frequency) > 0.0, layer,
+            "frequency must be above 0.0325 Hz (the model's small-strain damping is negative below)",
+            d->frequency);
+    check_k0_cycles(d->k0, d->cycles, layer);
+  } else if (const auto* m = std::get_if<Menq>(&curve)) {
+    require(m->cu > 0.0, layer, "cu (uniformity coefficient) must be above 0", m->cu);
+    require(m->d50 > 0.0, layer, "d50 (mm) must be above 0", m->d50);
+    check_k0_cycles(m->k0, m->cycles, layer);
+  } else if (const auto* t = std::get_if<CurveTable>(&curve)) {
+    const std::size_t n = t->strain.size();
+    if (n == 0 || t->g_ratio.size() != n || t->damping.size() != n) {
+      std::ostringstream s;
+      s << "curves[" << layer << "]: strain, g_ratio and damping must have the same number of rows (at least 1), got "
+        << n << ", " << t->g_ratio.size() << " and " << t->damping.size();
+      throw InvalidArgument(s.str());
+    }
+    for (std::size_t i = 0; i < n; ++i) {
+      std::ostringstream index;
+      index << '[' << i << ']';
+      const std::string row = index.str();
+      require(t->strain[i] > 0.0, layer, "strain" + row + " must be above 0 (a ratio)", t->strain[i]);
+      if (i > 0) require(t->strain[i] > t->strain[i - 1], layer, "strain" + row + " must exceed the row before", t->strain[i]);
+      require(t->g_ratio[i] > 0.0 && t->g_ratio[i] <= 1.0, layer, "g_ratio" + row + " must lie in (0, 1]", t->g_ratio[i]);
+      require(t->damping[i] >= 0.0 && t->damping[i] < 1.0, layer, "damping" + row + " must be a ratio in [0, 1)",
+              t->damping[i]);
+    }
+  }
+}
+
+double curve_k0(const Curve& curve) {
+  if (const auto* d = std::get_if<Darendeli>(&curve)) return d->k0;
+  if (const auto* m = std::get_if<Menq>(&curve)) return m->k0;
+  return 0.5;
+}
+
+CurvePoint evaluate_curve(const Curve& curve, double strain, double mean_stress) {
+  if (const auto* d = std::get_if<Darendeli>(&curve)) return hyperbolic_point(hyperbola(*d, mean_stress), strain);
+  if (const auto* m = std::get_if<Menq>(&curve)) return hyperbolic_point(hyperbola(*m, mean_stress), strain);
+  if (const auto* t = std::get_if<CurveTable>(&curve)) return table_point(*t, strain);
+  return {};
+}
+
+double vertical_effective_stress(const Profile& profile, double z, std::optional<double> water_table) {
+  double total = 0.0;
+  for (std::size_t i = 0; i <= profile.layers(); ++i) {
+    const double top = profile.top_depth(i);
+    if (top >= z) break;
+    const double bottom = i == profile.layers() ? z : std::min(z, profile.top_depth(i + 1));
+    total += UNIT_WEIGHT_PER_DENSITY * profile.density()[i] * (bottom - top);
+  }
+  const double pore = water_table ? WATER_UNIT_WEIGHT * std::max(0.0, z - *water_table) : 0.0;
+  return total - pore;
+}
+
+}  // namespace velmar

@@ -1,0 +1,419 @@
+// equivalent_linear.cpp: the strain-compatible iteration of an SH analysis.
+//
+// Glossary (index j runs over the sublayers of the analysis, i over the
+// layers the caller gave; 0-based, top down):
+//   L      padded record length (a power of two >= 2 n), nf = L/2 + 1 frequencies
+//   Y      input displacement spectrum per unit incident motion, m: the record's
+//          acceleration spectrum / (-w^2), halved for an outcrop input
+//   S_j    strain transfer function at the middle of sublayer j, so that
+//          S_j Y is the strain spectrum there
+//   g, d   G/Gmax and damping ratio in use; vs0 the low-strain velocity
+//   peak   peak of the strain history over the record's n samples
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <numbers>
+
+#include "signal/fft_double.hpp"
+#include "site/sh_mid_strain.hpp"
+#include "site/sh_response.hpp"
+#include "site/split_fft.hpp"
+#include "site/text.hpp"
+#include "velmar/equivalent_linear.hpp"
+#include "velmar/errors.hpp"
+
+namespace velmar {
+namespace {
+
+
+// Deconvolution floor on |H|^2 of a within input, as propagate uses.
+constexpr double WITHIN_FLOOR = 1.0e-7;
+// Sublayers the analysis may hold in all (a safeguard against a soft layer
+// cut into ever thinner slices).
+constexpr std::size_t MAX_SUBLAYERS = 20000;
+
+struct Sublayer {
+  std::size_t parent;
+  double top, thickness;
+  double density, vs0, xi0;  // the given layer's density, velocity, damping
+  double sigma_m;            // mean effective stress at the middle, kPa
+  double g = 1.0, d = 0.0;
+  double peak = 0.0;
+};
+
+void check_options(const EquivalentLinearOptions& o, std::size_t layers) {
+  const auto finite_at_least = [](const char* name, double v, double low, bool strict) {
+    if (!std::isfinite(v) || v < low || (strict && v == low)) {
+      throw InvalidArgument(std::string(name) + " must be " + (strict ? "above " : "at least ") + number(low) +
+                            ", got " + number(v));
+    }
+  };
+  if (o.curves.size() != layers) {
+    throw InvalidArgument("curves has " + std::to_string(o.curves.size()) + " entries where the profile has " +
+                          std::to_string(layers) + " layers (one curve per layer above the half-space)");
+  }
+  if (layers == 0) throw InvalidArgument("the profile has no layer above the half-space to iterate");
+  for (std::size_t i = 0; i < layers; ++i) check_curve(o.curves[i], i);
+  finite_at_least("tolerance", o.tolerance, 0.0, true);
+  if (o.max_iterations < 1) throw InvalidArgument("max_iterations must be at least 1, got " + std::to_string(o.max_iterations));
+  if (o.magnitude) {
+    if (!(*o.magnitude > 1.0 && *o.magnitude <= 11.0)) {
+      throw InvalidArgument("magnitude must lie in (1, 11], got " + number(*o.magnitude));
+    }
+  } else if (!(o.strain_ratio > 0.0 && o.strain_ratio <= 1.0)) {
+    throw InvalidArgument("strain_ratio must lie in (0, 1], got " + number(o.strain_ratio));
+  }
+  finite_at_least("strain_limit", o.strain_limit, 0.0, true);
+  finite_at_least("input_depth", o.input_depth, 0.0, false);
+  if (!std::isfinite(o.scale)) throw InvalidArgument("scale must be finite, got " + number(o.scale));
+  if (!(std::abs(o.angle) < 90.0)) {
+    throw InvalidArgument("angle must be strictly between -90 and 90 degrees, got " + number(o.angle));
+  }
+  if (o.water_table) finite_at_least("water_table", *o.water_table, 0.0, false);
+  if (o.max_frequency) {
+    finite_at_least("max_frequency", *o.max_frequency, 0.0, true);
+    if (!(o.wavelength_fraction > 0.0 && o.wavelength_fraction <= 1.0)) {
+      throw InvalidArgument("wavelength_fraction must lie in (0, 1], got " + number(o.wavelength_fraction));
+    }
+  }
+}
+
+// The damping ratio the law accepts.
+double damping_ceiling(DampingLaw law) { return law == DampingLaw::DORMIEUX ? 0.5 : 1.0; }
+
+// Cuts layer `parent` (top, h) into `count` equal sublayers.
+void cut(std::vector<Sublayer>& out, const Profile& p, const EquivalentLinearOptions& o, std::size_t parent,
+         std::size_t count) {
+  const double top = p.top_depth(parent), h = p.thickness()[parent];
+  const double k0 = curve_k0(o.curves[parent]);
+  for (std::size_t k = 0; k < count; ++k) {
+    Sublayer s{};
+    s.parent = parent;
+    s.thickness = h / static_cast<double>(count);
+    s.top = top + static_cast<double>(k) * s.thickness;
+    s.density = p.density()[parent];
+    s.vs0 = p.vs()[parent];
+    s.xi0 = p.damping_s()[parent];
+    const double mid = s.top + 0.5 * s.thickness;
+    s.sigma_m = mean_effective_stress(vertical_effective_stress(p, mid, o.water_table), k0);
+    if (!std::holds_alternative<LinearLayer>(o.curves[parent]) && !(s.sigma_m > 0.0)) {
+      throw InvalidArgument("the mean effective stress at " + number(mid) + " m in layer " + std::to_string(parent) +
+                            " is " + number(s.sigma_m) + " kPa: the curve needs it above 0 (soil lighter than water?)");
+    }
+    const CurvePoint c = evaluate_curve(o.curves[parent], 0.0, s.sigma_m);
+    s.g = c.g_ratio;
+    s.d = std::holds_alternative<LinearLayer>(o.curves[parent]) ? s.xi0 : c.damping;
+    out.push_back(s);
+  }
+}
+
+// Sublayers needed by layer `parent` whose current sublayers are [from, to):
+// none thicker than fraction x Vs / fmax with each one's current Vs.
+std::size_t needed(const std::vector<Sublayer>& s, std::size_t from, std::size_t to, double h,
+                   const EquivalentLinearOptions& o) {
+  double vmin = s[from].vs0 * std::sqrt(s[from].g);
+  for (std::size_t j = from; j < to; ++j) vmin = std::min(vmin, s[j].vs0 * std::sqrt(s[j].g));
+  const double hmax = o.wavelength_fraction * vmin / *o.max_frequency;
+  return std::max(to - from, static_cast<std::size_t>(std::ceil(h / hmax - 1e-9)));
+}
+
+// Re-cuts every layer whose sublayers have become too thick for their
+// current Vs; a new sublayer takes the state of the old one holding its
+// middle. Returns whether anything changed.
+bool recut(std::vector<Sublayer>& s, const Profile& p, const EquivalentLinearOptions& o) {
+  if (!o.max_frequency) return false;
+  std::vector<Sublayer> out;
+  bool changed = false;
+  for (std::size_t from = 0; from < s.size();) {
+    std::size_t to = from;
+    while (to < s.size() && s[to].parent == s[from].parent) ++to;
+    const std::size_t parent = s[from].parent;
+    const std::size_t count = needed(s, from, to, p.thickness()[parent], o);
+    if (count == to - from) {
+      out.insert(out.end(), s.begin() + static_cast<std::ptrdiff_t>(from), s.begin() + static_cast<std::ptrdiff_t>(to));
+    } else {
+      changed = true;
+      const std::size_t first = out.size();
+      cut(out, p, o, parent, count);
+      for (std::size_t k = first; k < out.size(); ++k) {
+        const double mid = out[k].top + 0.5 * out[k].thickness;
+        std::size_t j = from;
+        while (j + 1 < to && s[j + 1].top <= mid) ++j;
+        out[k].g = s[j].g, out[k].d = s[j].d, out[k].peak = s[j].peak;
+      }
+    }
+    if (out.size() > MAX_SUBLAYERS) {
+      throw AnalysisError("sublayering needs more than " + std::to_string(MAX_SUBLAYERS) +
+                          " sublayers: max_frequency or wavelength_fraction asks for slices too thin for the "
+                          "strain-compatible velocities");
+    }
+    from = to;
+  }
+  s.swap(out);
+  return changed;
+}
+
+#if defined(__x86_64__) && defined(__ELF__) && defined(__GNUC__)
+#define VELMAR_EQL_CLONES [[gnu::target_clones("avx512f", "avx2", "default")]]
+#else
+#define VELMAR_EQL_CLONES
+#endif
+
+// The largest |x[t]|, t < n, in eight independent lanes (so the loop
+// vectorises). A value that is not finite makes the result NaN: the
+// comparisons alone would pass over a NaN, so x * 0 is summed beside them.
+VELMAR_EQL_CLONES double peak_abs(const double* x, std::size_t n) {
+  constexpr std::size_t W = 8;
+  double acc[W] = {}, probe[W] = {};
+  std::size_t t = 0;
+  for (; t + W <= n; t += W) {
+    for (std::size_t l = 0; l < W; ++l) {
+      const double v = std::abs(x[t + l]);
+      acc[l] = acc[l] < v ? v : acc[l];
+      probe[l] += v * 0.0;
+    }
+  }
+  double m = 0.0, p = 0.0;
+  for (std::size_t l = 0; l < W; ++l) m = m < acc[l] ? acc[l] : m, p += probe[l];
+  for (; t < n; ++t) m = m < std::abs(x[t]) ? std::abs(x[t]) : m, p += x[t] * 0.0;
+  return p == 0.0 ? m : std::numeric_limits<double>::quiet_NaN();
+}
+
+// Z = A + i B over the whole circle (L values in zr, zi) from the lower
+// halves of the spectra a f and b f (interleaved re, im; L/2 + 1 values
+// each), A and B Hermitian: real DC and middle terms.
+VELMAR_EQL_CLONES void pack(std::size_t L, const double* __restrict a, const double* __restrict b,
+                            const double* __restrict f, double* __restrict zr, double* __restrict zi) {
+  const std::size_t h = L / 2;
+  zr[0] = a[0] * f[0] - a[1] * f[1], zi[0] = b[0] * f[0] - b[1] * f[1];
+  zr[h] = a[2 * h] * f[2 * h] - a[2 * h + 1] * f[2 * h + 1];
+  zi[h] = b[2 * h] * f[2 * h] - b[2 * h + 1] * f[2 * h + 1];
+  for (std::size_t k = 1; k < h; ++k) {
+    const double fr = f[2 * k], fi = f[2 * k + 1];
+    const double ar = a[2 * k] * fr - a[2 * k + 1] * fi, ai = a[2 * k] * fi + a[2 * k + 1] * fr;
+    const double br = b[2 * k] * fr - b[2 * k + 1] * fi, bi = b[2 * k] * fi + b[2 * k + 1] * fr;
+    zr[k] = ar - bi, zi[k] = ai + br;
+    zr[L - k] = ar + bi, zi[L - k] = br - ai;
+  }
+}
+
+// The strain peaks of every sublayer from its strain spectrum S_j Y: two
+// real histories per complex inverse transform (one in the real part, one in
+// the imaginary), peaks over the first n samples.
+class PeakFinder {
+ public:
+  PeakFinder(std::size_t L, std::size_t n) : fft_(L, -1), re_(L), im_(L), sre_(L), sim_(L), n_(n) {}
+
+  // spectra: depth-major, nf = L/2 + 1 values per sublayer, each to be
+  // multiplied by `factor` (nf values).
+  void peaks(std::span<const cdouble> spectra, std::span<const cdouble> factor, std::size_t count,
+             std::span<double> out) {
+    const std::size_t L = re_.size(), nf = L / 2 + 1;
+    const double inv = 1.0 / static_cast<double>(L);
+    for (std::size_t j = 0; j < count; j += 2) {
+      const bool pair = j + 1 < count;
+      // An odd last layer rides with itself (its second history is not read).
+      const double* a = reinterpret_cast<const double*>(spectra.data() + j * nf);
+      const double* b = reinterpret_cast<const double*>(spectra.data() + (pair ? j + 1 : j) * nf);
+      const double* f = reinterpret_cast<const double*>(factor.data());
+      pack(L, a, b, f, re_.data(), im_.data());
+      const bool moved = fft_.transform(re_, im_, sre_, sim_);
+      const double* zr = moved ? sre_.data() : re_.data();
+      const double* zi = moved ? sim_.data() : im_.data();
+      out[j] = peak_abs(zr, n_) * inv;
+      if (pair) out[j + 1] = peak_abs(zi, n_) * inv;
+    }
+  }
+
+ private:
+  SplitFft fft_;
+  std::vector<double> re_, im_, sre_, sim_;
+  std::size_t n_;
+};
+
+}  // namespace
+
+EquivalentLinearResult equivalent_linear(const Record& record, const Profile& profile,
+                                         const EquivalentLinearOptions& o) {
+  check_record(record);
+  const std::size_t N = profile.layers();
+  check_options(o, N);
+  const double ratio = o.magnitude ? (*o.magnitude - 1.0) / 10.0 : o.strain_ratio;
+  const double ceiling = damping_ceiling(o.law);
+
+  std::vector<Sublayer> sub;
+  for (std::size_t i = 0; i < N; ++i) cut(sub, profile, o, i, 1);
+  recut(sub, profile, o);
+
+  // The input's displacement spectrum, once.
+  const std::size_t n = record.accel.size();
+  const std::size_t L = next_power_of_two(2 * n);
+  const std::size_t nf = L / 2 + 1;
+  const double df = 1.0 / (static_cast<double>(L) * record.dt);
+  std::vector<double> freqs(nf);
+  for (std::size_t k = 0; k < nf; ++k) freqs[k] = static_cast<double>(k) * df;
+  if (!std::isfinite(freqs.back())) throw InvalidArgument("dt is so small that the frequencies overflow: " + number(record.dt));
+  std::vector<cdouble> Y(L);
+  {
+    const double to_si = o.scale * acceleration_unit(record.units);
+    for (std::size_t j = 0; j < n; ++j) Y[j] = to_si * record.accel[j];
+    FftPlan(L).transform(Y, +1);
+    const double half = o.input == InputMotion::OUTCROP ? 0.5 : 1.0;
+    Y[0] = 0.0;
+    for (std::size_t k = 1; k < nf; ++k) {
+      const double w = 2.0 * std::numbers::pi * freqs[k];
+      Y[k] *= -half / (w * w);
+    }
+    Y.resize(nf);
+  }
+  const bool within = o.input == InputMotion::WITHIN;
+
+  PeakFinder finder(L, n);
+  ShMedium medium;
+  std::vector<double> depths, peaks;
+  std::vector<cdouble> u, u_in, strain, factor;
+  MidStrainWork work;
+  const cdouble half_modulus =
+      complex_modulus(profile.density()[N] * profile.vs()[N] * profile.vs()[N], profile.damping_s()[N], o.law);
+  const cdouble half_slowness = 1.0 / complex_velocity(profile.vs()[N], profile.damping_s()[N], o.law);
+
+  EquivalentLinearResult r;
+  r.law = o.law;
+  std::vector<char> clamped(N, 0);
+  int over_limit = 0;
+  for (int pass = 1; pass <= o.max_iterations; ++pass) {
+    const std::size_t M = sub.size();
+    medium.thickness.resize(M);
+    medium.modulus.resize(M + 1);
+    medium.slowness.resize(M + 1);
+    depths.resize(M);
+    for (std::size_t j = 0; j < M; ++j) {
+      const Sublayer& s = sub[j];
+      const double vs = s.vs0 * std::sqrt(s.g);
+      medium.thickness[j] = s.thickness;
+      medium.modulus[j] = complex_modulus(s.density * vs * vs, s.d, o.law);
+      medium.slowness[j] = 1.0 / complex_velocity(vs, s.d, o.law);
+      depths[j] = s.top + 0.5 * s.thickness;
+    }
+    medium.modulus[M] = half_modulus;
+    medium.slowness[M] = half_slowness;
+    strain.resize(M * nf);
+    u_in.resize(within ? nf : 0);
+    // The sweep gives the within divisor too when the record lies above the
+    // half-space; otherwise the general engine does.
+    const bool in_layers = within && o.input_depth < profile.halfspace_depth();
+    const bool swept = sh_mid_strain(medium, o.angle, df, nf, strain, work,
+                                     in_layers ? std::optional<double>(o.input_depth) : std::nullopt, u_in);
+    if (!swept) {
+      u.resize(M * nf);
+      sh_response(medium, o.angle, freqs, depths, u, strain, {});
+    }
+    if (within && !(swept && in_layers)) {
+      sh_response(medium, o.angle, freqs, std::span<const double>(&o.input_depth, 1), u_in, {}, {});
+    }
+    // The factor that turns a strain transfer function into a strain
+    // spectrum: Y, over the within divisor where there is one.
+    if (within) {
+      factor.resize(nf);
+      for (std::size_t k = 0; k < nf; ++k) {
+        factor[k] = Y[k] * std::conj(u_in[k]) / std::max(std::norm(u_in[k]), WITHIN_FLOOR);
+      }
+    }
+    peaks.resize(M);
+    finder.peaks(strain, within ? factor : Y, M, peaks);
+
+    r.iterations = pass;
+    double largest = 0.0;
+    std::size_t worst = 0;
+    for (std::size_t j = 0; j < M; ++j) {
+      if (!std::isfinite(peaks[j])) {
+        throw AnalysisError("the strain at the middle of layer " + std::to_string(sub[j].parent) +
+                            " is not finite in pass " + std::to_string(pass));
+      }
+      sub[j].peak = peaks[j];
+      if (peaks[j] > largest) largest = peaks[j], worst = j;
+    }
+    over_limit = largest > o.strain_limit ? over_limit + 1 : 0;
+    if (over_limit >= 2) {
+      throw AnalysisError("strains run away: the peak strain in layer " + std::to_string(sub[worst].parent) + " is " +
+                          number(largest) + ", beyond the strain limit " + number(o.strain_limit) +
+                          " in two successive passes (the motion is too strong for these curves)");
+    }
+    for (std::size_t i = 0; i < N; ++i) r.strain_history.push_back(0.0);
+    for (const Sublayer& s : sub) {
+      double& h = r.strain_history[r.strain_history.size() - N + s.parent];
+      h = std::max(h, s.peak);
+    }
+    // New properties from the curves at the effective strains.
+    double change = 0.0;
+    for (Sublayer& s : sub) {
+      const Curve& c = o.curves[s.parent];
+      if (std::holds_alternative<LinearLayer>(c)) continue;
+      const CurvePoint pt = evaluate_curve(c, ratio * s.peak, s.sigma_m);
+      if (pt.clamped) clamped[s.parent] = 1;
+      if (!(pt.damping <= ceiling) || !(pt.g_ratio > 0.0)) {
+        throw AnalysisError("layer " + std::to_string(s.parent) + ": the curve gives G/Gmax " + number(pt.g_ratio) +
+                            " and damping " + number(pt.damping) + " at strain " + number(ratio * s.peak) +
+                            ", outside what the '" + damping_law_name(o.law) + "' law accepts");
+      }
+      change = std::max(change, std::abs(pt.g_ratio - s.g) / pt.g_ratio);
+      if (pt.damping > 0.0) change = std::max(change, std::abs(pt.damping - s.d) / pt.damping);
+      s.g = pt.g_ratio, s.d = pt.damping;
+    }
+    r.change.push_back(change);
+    const bool recut_now = recut(sub, profile, o);
+    if (!recut_now && change < o.tolerance) {
+      r.converged = true;
+      break;
+    }
+  }
+  if (!r.converged) {
+    r.warnings.push_back("the iteration did not converge in " + std::to_string(r.iterations) +
+                         " passes: the largest relative change of G or D in the last pass was " +
+                         number(r.change.back()) + ", above the tolerance " + number(o.tolerance));
+  }
+  for (std::size_t i = 0; i < N; ++i) {
+    if (clamped[i]) {
+      r.warnings.push_back("layer " + std::to_string(i) +
+                           ": an effective strain fell outside the curve table; its end values were used");
+    }
+  }
+
+  // Per given layer, and the strain-compatible profile.
+  r.max_strain.assign(N, 0.0);
+  r.g_ratio.assign(N, 0.0);
+  r.damping.assign(N, 0.0);
+  r.sublayers.assign(N, 0);
+  r.mean_stress.resize(N);
+  const std::size_t M = sub.size();
+  std::vector<double> th(M + 1), rho(M + 1), vs(M + 1), xi(M + 1), vp, xp;
+  const bool has_p = profile.has_p();
+  if (has_p) vp.resize(M + 1), xp.resize(M + 1);
+  for (std::size_t j = 0; j < M; ++j) {
+    const Sublayer& s = sub[j];
+    const std::size_t i = s.parent;
+    const double w = s.thickness / profile.thickness()[i];
+    r.max_strain[i] = std::max(r.max_strain[i], s.peak);
+    r.g_ratio[i] += w * s.g;
+    r.damping[i] += w * s.d;
+    ++r.sublayers[i];
+    th[j] = s.thickness, rho[j] = s.density, vs[j] = s.vs0 * std::sqrt(s.g), xi[j] = s.d;
+    if (has_p) {
+      // Above the water table the skeleton carries P waves: its Poisson ratio
+      // (vp/vs) and the shear damping hold; below, the water does.
+      const bool dry = !o.water_table || s.top + 0.5 * s.thickness < *o.water_table;
+      vp[j] = dry ? profile.vp()[i] * vs[j] / s.vs0 : profile.vp()[i];
+      xp[j] = dry ? s.d : profile.damping_p()[i];
+    }
+  }
+  for (std::size_t i = 0; i < N; ++i) {
+    const double mid = profile.top_depth(i) + 0.5 * profile.thickness()[i];
+    r.mean_stress[i] = mean_effective_stress(vertical_effective_stress(profile, mid, o.water_table), curve_k0(o.curves[i]));
+  }
+  th[M] = profile.thickness()[N], rho[M] = profile.density()[N], vs[M] = profile.vs()[N], xi[M] = profile.damping_s()[N];
+  if (has_p) vp[M] = profile.vp()[N], xp[M] = profile.damping_p()[N];
+  r.profile = Profile(std::move(th), std::move(rho), std::move(vs), std::move(xi), std::move(vp), std::move(xp));
+  return r;
+}
+
+}  // namespace velmar

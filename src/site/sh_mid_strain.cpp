@@ -1,0 +1,230 @@
+// sh_mid_strain.cpp: mid-layer SH strains by the wave-amplitude sweep (see
+// sh_mid_strain.hpp). Frequencies go a block at a time, side by side in
+// arrays, so each layer's step runs over the block in vector registers with
+// the polynomial exponential and sine of poly_math.hpp.
+#include "site/sh_mid_strain.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+#include <optional>
+
+
+namespace velmar {
+namespace {
+
+constexpr std::size_t BLOCK = 64;
+// Blocks between two phase factors formed by the exponential itself.
+constexpr std::size_t ANCHOR = 16;
+// A vertical slowness this small beside the entry's slowness makes alpha
+// unbounded: such a medium goes to the general engine.
+constexpr double SMALL_SLOWNESS = 1e-6;
+
+cdouble decaying_sqrt(cdouble q) {
+  cdouble r = std::sqrt(q);
+  if (r.imag() < 0.0 || (r.imag() == 0.0 && r.real() < 0.0)) r = -r;
+  return r;
+}
+
+// Per-layer constants of the sweep.
+struct Layer {
+  double cr, ci;  // vertical slowness
+  double ar, ai;  // alpha
+  double h;
+  cdouble dphi;  // phase across half the layer per frequency step: pi df c h
+};
+
+// Lane arrays of one layer in the block store: the strain factor S (strain
+// over B_{j+1}, i.e. before the backward products) and F = E / G.
+struct LayerLanes {
+  double* sr;
+  double* si;
+  double* fr;
+  double* fi;
+};
+
+// The forward step across layer `L` for every lane of a block: updates
+// rho in place, writes S and F of the layer. The lanes' half-layer phase
+// factors e^{i phi} are the block's first one (er0, ei0) times the layer's
+// table of steps (zr, zi).
+[[gnu::always_inline]] inline void forward_block(const Layer& L, double er0, double ei0, const double* __restrict zr,
+                                                 const double* __restrict zi, const double* __restrict om,
+                                                 double* __restrict rr, double* __restrict ri,
+                                                 double* __restrict sr, double* __restrict si,
+                                                 double* __restrict fr, double* __restrict fi) {
+  const double ar = 1.0 + L.ar, ai = L.ai;  // a = 1 + alpha
+  const double br = 1.0 - L.ar, bi = -L.ai;  // b = 1 - alpha
+  const double cr = L.cr, ci = L.ci;
+  for (std::size_t i = 0; i < BLOCK; ++i) {
+    const double w = om[i];
+    const double ehr = er0 * zr[i] - ei0 * zi[i], ehi = er0 * zi[i] + ei0 * zr[i];  // e^{i phi}
+    const double er = ehr * ehr - ehi * ehi, ei = 2.0 * ehr * ehi;  // E
+    const double xr = rr[i] * er - ri[i] * ei, xi = rr[i] * ei + ri[i] * er;  // rho E
+    const double yr = xr * er - xi * ei, yi = xr * ei + xi * er;              // rho E^2
+    const double gr = 0.5 * (br * yr - bi * yi + ar), gi = 0.5 * (br * yi + bi * yr + ai);
+    const double inv = 1.0 / (gr * gr + gi * gi);
+    const double qr = gr * inv, qi = -gi * inv;  // 1 / G
+    const double nr = ar * yr - ai * yi + br, ni = ar * yi + ai * yr + bi;
+    rr[i] = 0.5 * (nr * qr - ni * qi);
+    ri[i] = 0.5 * (nr * qi + ni * qr);
+    // i omega c e^{i phi} (rho E - 1) / G
+    const double tr0 = (xr - 1.0) * ehr - xi * ehi, ti0 = (xr - 1.0) * ehi + xi * ehr;
+    const double tr = tr0 * qr - ti0 * qi, ti = tr0 * qi + ti0 * qr;
+    sr[i] = w * (-ci * tr - cr * ti);
+    si[i] = w * (cr * tr - ci * ti);
+    fr[i] = er * qr - ei * qi;
+    fi[i] = er * qi + ei * qr;
+  }
+}
+
+#if defined(__x86_64__) && defined(__ELF__) && defined(__GNUC__)
+#define VELMAR_MID_STRAIN_CLONES [[gnu::target_clones("avx512f", "avx2", "default")]]
+#else
+#define VELMAR_MID_STRAIN_CLONES
+#endif
+
+VELMAR_MID_STRAIN_CLONES void forward_dispatch(const Layer& L, cdouble start, const double* zr, const double* zi,
+                                               const double* om, double* rr, double* ri, LayerLanes out) {
+  forward_block(L, start.real(), start.imag(), zr, zi, om, rr, ri, out.sr, out.si, out.fr, out.fi);
+}
+
+// V = (rho P1 + P2) / G for the layer holding the depth, before its forward
+// step (rho is that layer's): P1 = e^{i omega c (h + zeta)}, P2 = e^{i omega
+// c (h - zeta)}, each a block start times a table of steps. V times the
+// product of F below the layer is the displacement per unit B_n.
+void depth_factor(const Layer& L, cdouble first, const double* zr, const double* zi, cdouble s1, const double* t1r,
+                  const double* t1i, cdouble s2, const double* t2r, const double* t2i, const double* rr,
+                  const double* ri, double* vr, double* vi) {
+  const cdouble a = 1.0 + cdouble{L.ar, L.ai}, b = 1.0 - cdouble{L.ar, L.ai};
+  for (std::size_t i = 0; i < BLOCK; ++i) {
+    const cdouble eh = first * cdouble{zr[i], zi[i]};
+    const cdouble rho{rr[i], ri[i]};
+    const cdouble E = eh * eh;
+    const cdouble G = 0.5 * (b * rho * E * E + a);
+    const cdouble v = (rho * (s1 * cdouble{t1r[i], t1i[i]}) + s2 * cdouble{t2r[i], t2i[i]}) / G;
+    vr[i] = v.real(), vi[i] = v.imag();
+  }
+}
+
+// strain = S T and T *= F over the first `count` lanes of one layer.
+VELMAR_MID_STRAIN_CLONES void backward_dispatch(LayerLanes l, double* __restrict tr, double* __restrict ti,
+                                                cdouble* out, std::size_t count) {
+  double* o = reinterpret_cast<double*>(out);  // real, imaginary, real, ... (the layout std::complex fixes)
+  for (std::size_t i = 0; i < count; ++i) {
+    o[2 * i] = l.sr[i] * tr[i] - l.si[i] * ti[i];
+    o[2 * i + 1] = l.sr[i] * ti[i] + l.si[i] * tr[i];
+  }
+  for (std::size_t i = 0; i < BLOCK; ++i) {
+    const double t2 = tr[i] * l.fr[i] - ti[i] * l.fi[i];
+    ti[i] = tr[i] * l.fi[i] + ti[i] * l.fr[i];
+    tr[i] = t2;
+  }
+}
+
+}  // namespace
+
+bool sh_mid_strain(const ShMedium& medium, double angle_deg, double df, std::size_t nf, std::span<cdouble> strain,
+                   MidStrainWork& work, std::optional<double> depth, std::span<cdouble> u_at) {
+  const std::size_t N = medium.thickness.size();
+  if (N == 0 || nf == 0) return true;
+  // The layer holding `depth` and the distance below its top.
+  std::size_t jd = N;
+  double zeta = 0.0;
+  if (depth) {
+    double top = 0.0;
+    for (jd = 0; jd < N && !(*depth < top + medium.thickness[jd]); ++jd) top += medium.thickness[jd];
+    if (jd == N) return false;
+    zeta = *depth - top;
+  }
+  const double theta = angle_deg * std::numbers::pi / 180.0;
+  const cdouble p = std::sin(theta) * medium.slowness[N];
+
+  std::vector<Layer> layers(N);
+  std::vector<cdouble> c(N + 1), mc(N + 1);
+  for (std::size_t n = 0; n <= N; ++n) {
+    c[n] = n == N ? std::cos(theta) * medium.slowness[N]
+                  : decaying_sqrt(medium.slowness[n] * medium.slowness[n] - p * p);
+    if (!(std::abs(c[n]) > SMALL_SLOWNESS * std::abs(medium.slowness[n]))) return false;
+    mc[n] = medium.modulus[n] * c[n];
+  }
+  for (std::size_t n = 0; n < N; ++n) {
+    const cdouble alpha = mc[n] / mc[n + 1];
+    if (!std::isfinite(alpha.real()) || !std::isfinite(alpha.imag())) return false;
+    layers[n] = {c[n].real(), c[n].imag(), alpha.real(), alpha.imag(), medium.thickness[n],
+                 std::numbers::pi * df * medium.thickness[n] * c[n]};
+  }
+
+  // Lane arrays: omega, rho (2); per layer S, F (4) and the phase steps
+  // e^{i l dphi}, l < BLOCK (2); for the depth, V (2) and the steps of
+  // e^{i omega c (h + zeta)} and e^{i omega c (h - zeta)} (4).
+  work.store.resize((3 + 6 * N + 6) * BLOCK);
+  double* const base = work.store.data();
+  double* om = base;
+  double* rr = base + BLOCK;
+  double* ri = base + 2 * BLOCK;
+  const auto lanes = [&](std::size_t n) {
+    double* b = base + (3 + 4 * n) * BLOCK;
+    return LayerLanes{b, b + BLOCK, b + 2 * BLOCK, b + 3 * BLOCK};
+  };
+  const auto steps_re = [&](std::size_t n) { return base + (3 + 4 * N + 2 * n) * BLOCK; };
+  const auto steps_im = [&](std::size_t n) { return base + (3 + 4 * N + 2 * n + 1) * BLOCK; };
+  const cdouble I{0.0, 1.0};
+  double* vr = base + (3 + 6 * N) * BLOCK;
+  double* vi = vr + BLOCK;
+  double* d_re[2] = {vi + BLOCK, vi + 3 * BLOCK};
+  double* d_im[2] = {vi + 2 * BLOCK, vi + 4 * BLOCK};
+  cdouble d_dphi[2]{};
+  if (depth) {
+    const double h = medium.thickness[jd];
+    d_dphi[0] = 2.0 * std::numbers::pi * df * (h + zeta) * c[jd];
+    d_dphi[1] = 2.0 * std::numbers::pi * df * (h - zeta) * c[jd];
+    for (std::size_t e = 0; e < 2; ++e) {
+      for (std::size_t l = 0; l < BLOCK; ++l) {
+        const cdouble z = std::exp(cdouble{0.0, 1.0} * (static_cast<double>(l) * d_dphi[e]));
+        d_re[e][l] = z.real(), d_im[e][l] = z.imag();
+      }
+    }
+  }
+  std::vector<cdouble> starts(N), jumps(N);
+  for (std::size_t n = 0; n < N; ++n) {
+    jumps[n] = std::exp(I * (static_cast<double>(BLOCK) * layers[n].dphi));
+    for (std::size_t l = 0; l < BLOCK; ++l) {
+      const cdouble z = std::exp(I * (static_cast<double>(l) * layers[n].dphi));
+      steps_re(n)[l] = z.real(), steps_im(n)[l] = z.imag();
+    }
+  }
+  for (std::size_t start = 0, block = 0; start < nf; start += BLOCK, ++block) {
+    const std::size_t count = std::min(BLOCK, nf - start);
+    for (std::size_t i = 0; i < BLOCK; ++i) {
+      // Lanes past the end repeat the last frequency's omega (their phases
+      // run on; they are not stored).
+      om[i] = 2.0 * std::numbers::pi * df * static_cast<double>(start + std::min(i, count - 1));
+      rr[i] = 1.0, ri[i] = 0.0;
+    }
+    for (std::size_t n = 0; n < N; ++n) {
+      // The block's first phase factor: the previous block's times e^{i BLOCK
+      // dphi}, formed afresh every ANCHOR blocks so rounding cannot build up.
+      cdouble& first = starts[n];
+      first = block % ANCHOR == 0 ? std::exp(I * (static_cast<double>(start) * layers[n].dphi)) : first * jumps[n];
+      if (depth && n == jd) {
+        const cdouble s1 = std::exp(I * (static_cast<double>(start) * d_dphi[0]));
+        const cdouble s2 = std::exp(I * (static_cast<double>(start) * d_dphi[1]));
+        depth_factor(layers[n], first, steps_re(n), steps_im(n), s1, d_re[0], d_im[0], s2, d_re[1], d_im[1], rr, ri,
+                     vr, vi);
+      }
+      forward_dispatch(layers[n], first, steps_re(n), steps_im(n), om, rr, ri, lanes(n));
+    }
+    // Backward: B_j (per unit B_n) as the running product of F from below,
+    // lane by lane in the (re, im) arrays of rho, which are free now.
+    for (std::size_t i = 0; i < BLOCK; ++i) rr[i] = 1.0, ri[i] = 0.0;
+    for (std::size_t n = N; n-- > 0;) {
+      if (depth && n == jd) {
+        for (std::size_t i = 0; i < count; ++i) u_at[start + i] = cdouble{vr[i], vi[i]} * cdouble{rr[i], ri[i]};
+      }
+      backward_dispatch(lanes(n), rr, ri, strain.data() + n * nf + start, count);
+    }
+  }
+  return true;
+}
+
+}  // namespace velmar

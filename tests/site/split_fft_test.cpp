@@ -1,0 +1,60 @@
+// The split-array Stockham FFT against a direct DFT in long double.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <complex>
+#include <limits>
+#include <numbers>
+#include <random>
+#include <stdexcept>
+#include <vector>
+
+#include "site/split_fft.hpp"
+
+namespace velmar {
+namespace {
+
+// RMS error of a radix-4 FFT grows like log2(n) eps; C = 2 leaves room for
+// the twiddles' own rounding.
+double fft_tolerance(std::size_t n) {
+  return 2.0 * std::numeric_limits<double>::epsilon() * std::max(1.0, std::log2(static_cast<double>(n)));
+}
+
+class SplitFftLength : public ::testing::TestWithParam<int> {};
+
+TEST_P(SplitFftLength, MatchesADirectDftForBothSigns) {
+  const std::size_t n = std::size_t{1} << GetParam();
+  std::mt19937 gen(static_cast<unsigned>(n));
+  std::normal_distribution<double> z;
+  std::vector<double> xr(n), xi(n);
+  for (std::size_t j = 0; j < n; ++j) xr[j] = z(gen), xi[j] = z(gen);
+  for (int sign : {+1, -1}) {
+    std::vector<double> re = xr, im = xi, sr(n), si(n);
+    const bool moved = SplitFft(n, sign).transform(re, im, sr, si);
+    const std::vector<double>& yr = moved ? sr : re;
+    const std::vector<double>& yi = moved ? si : im;
+    long double err = 0.0L, norm = 0.0L;
+    for (std::size_t k = 0; k < n; ++k) {
+      std::complex<long double> sum = 0.0L;
+      for (std::size_t j = 0; j < n; ++j) {
+        const long double a = 2.0L * std::numbers::pi_v<long double> * static_cast<long double>((j * k) % n) /
+                              static_cast<long double>(n);
+        sum += std::complex<long double>(xr[j], xi[j]) * std::polar(1.0L, sign * a);
+      }
+      err += std::norm(std::complex<long double>(yr[k], yi[k]) - sum);
+      norm += std::norm(sum);
+    }
+    EXPECT_LT(static_cast<double>(std::sqrt(err / norm)), fft_tolerance(n)) << "n " << n << " sign " << sign;
+  }
+}
+
+// Every power of two to 1024: odd powers end with the radix-2 pass.
+INSTANTIATE_TEST_SUITE_P(Lengths, SplitFftLength, ::testing::Range(0, 11));
+
+TEST(SplitFft, RefusesALengthThatIsNotAPowerOfTwo) {
+  EXPECT_THROW(SplitFft(0, 1), std::invalid_argument);
+  EXPECT_THROW(SplitFft(24, 1), std::invalid_argument);
+}
+
+}  // namespace
+}  // namespace velmar
