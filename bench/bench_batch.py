@@ -63,9 +63,7 @@ def main() -> None:
     from distributed import Client, LocalCluster
 
     n_el = 200 // scale
-    curve = (velmar.Darendeli(pi=15.0, ocr=1.0, k0=0.5) if hasattr(velmar, "Darendeli")
-             else ("darendeli", 15.0, 1.0, 0.5, 1.0, 10.0))  # the same model as the library's tuple
-    curves = [curve] * p.layers
+    curves = [velmar.Darendeli(pi=15.0, ocr=1.0, k0=0.5)] * p.layers
     times = {}
     for workers in (1, 2):
         with LocalCluster(n_workers=workers, threads_per_worker=1, processes=True,

@@ -19,7 +19,7 @@
 
 #include "velmar/batch.hpp"
 #include "velmar/errors.hpp"
-#include "velmar/spectra.hpp"
+#include "velmar/measures.hpp"
 
 namespace py = pybind11;
 

@@ -14,6 +14,7 @@ import numpy as np
 
 from . import _checks
 from . import _velmar
+from ._eql import _curve_core
 from ._profile import MODULUS_LAWS, Profile
 from ._randomize import count_and_seed, layering_spec, velocity_spec
 from ._record import Record
@@ -30,47 +31,15 @@ _LOCAL_STEP_PER_THREAD = 8
 _PROGRESS_MIN_RUNS = 200
 
 
-def _curve_tuple(name: str, curve: Any) -> tuple:
-    """A curve model as the tuple the library takes.
-
-    Accepts the package's curve objects (Darendeli, Menq, CurveTable) by
-    their fields, None for a linear layer, or such a tuple.
-    """
-    if curve is None:
-        return ("linear",)
-    if isinstance(curve, tuple) and curve and isinstance(curve[0], str):
-        return curve
-    kind = type(curve).__name__.lower()
-
-    def field(attr: str, default: Optional[float] = None) -> float:
-        value = getattr(curve, attr, default)
-        if value is None:
-            raise ValueError(f"{name} ({type(curve).__name__}) has no field {attr!r}")
-        return _checks.real(f"{name}.{attr}", value)
-
-    if kind == "darendeli":
-        return ("darendeli", field("pi", 0.0), field("ocr", 1.0), field("k0", 0.5), field("frequency", 1.0),
-                field("cycles", 10.0))
-    if kind == "menq":
-        return ("menq", field("cu", 10.0), field("d50", 5.0), field("k0", 0.5), field("cycles", 10.0))
-    if kind == "curvetable":
-        return ("table", _checks.float_array(f"{name}.strain", curve.strain),
-                _checks.float_array(f"{name}.g_ratio", curve.g_ratio),
-                _checks.float_array(f"{name}.damping", curve.damping))
-    if kind in ("linearlayer", "linear"):
-        return ("linear",)
-    raise ValueError(f"{name} must be a curve model (Darendeli, Menq, CurveTable) or None, got {curve!r}")
-
-
 def _curve_list(curves: Any, layers: int) -> List[tuple]:
     if curves is None:
         return []
-    if isinstance(curves, (list, tuple)) and not (curves and isinstance(curves[0], str)):
+    if isinstance(curves, (list, tuple)):
         if len(curves) != layers:
             raise ValueError(f"curves must hold one model per layer of the base profile ({layers}), "
                              f"got {len(curves)}")
-        return [_curve_tuple(f"curves[{i}]", c) for i, c in enumerate(curves)]
-    return [_curve_tuple("curves", curves)]
+        return [_curve_core(c, i) for i, c in enumerate(curves)]
+    return [_curve_core(curves, 0)]
 
 
 def _run_range(payload: Dict[str, Any], first: int, count: int, threads: int) -> Dict[str, Any]:

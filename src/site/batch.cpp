@@ -13,35 +13,16 @@
 #include "signal/fft_double.hpp"
 #include "site/text.hpp"
 #include "velmar/errors.hpp"
-#include "velmar/spectra.hpp"
+#include "velmar/measures.hpp"
 
 namespace velmar {
 namespace {
 
 constexpr double NOT_A_NUMBER = std::numeric_limits<double>::quiet_NaN();
-// Unit weight per unit density, kN/m3 per t/m3 (and of water, kN/m3).
-constexpr double UNIT_WEIGHT = 9.81;
 // Strain grid of a varied curve: ratios 1e-6 to 1e-1, this many points per decade.
 constexpr double CURVE_STRAIN_MIN = 1.0e-6;
 constexpr int CURVE_DECADES = 5;
 constexpr int CURVE_POINTS_PER_DECADE = 10;
-
-double earth_pressure_coefficient(const Curve& c) {
-  if (const auto* d = std::get_if<Darendeli>(&c)) return d->k0;
-  if (const auto* m = std::get_if<Menq>(&c)) return m->k0;
-  return 0.5;
-}
-
-// Mean effective stress (kPa) at the mid-depth of layer i: unit weights above
-// less the pore pressure below the water table, sigma'_v (1 + 2 K0) / 3.
-double mean_stress_at(const Profile& p, std::size_t i, std::optional<double> water_table, double k0) {
-  double sigma_v = 0.0;
-  for (std::size_t j = 0; j < i; ++j) sigma_v += UNIT_WEIGHT * p.density()[j] * p.thickness()[j];
-  sigma_v += UNIT_WEIGHT * p.density()[i] * 0.5 * p.thickness()[i];
-  const double mid = p.top_depth(i) + 0.5 * p.thickness()[i];
-  if (water_table && mid > *water_table) sigma_v -= UNIT_WEIGHT * (mid - *water_table);
-  return std::max(sigma_v, 0.0) * (1.0 + 2.0 * k0) / 3.0;
-}
 
 // The curve `c` tabulated at `mean_stress` and moved by the deviates; G/Gmax
 // kept non-increasing and damping non-decreasing with strain.
@@ -329,7 +310,8 @@ std::vector<Curve> realisation_curves(const Realisation& r, std::span<const Curv
     if (r.eps_g.empty() || std::holds_alternative<LinearLayer>(c)) {
       out.push_back(c);
     } else {
-      const double sm = mean_stress_at(r.profile, i, water_table, earth_pressure_coefficient(c));
+      const double mid = r.profile.top_depth(i) + 0.5 * r.profile.thickness()[i];
+      const double sm = mean_effective_stress(vertical_effective_stress(r.profile, mid, water_table), curve_k0(c));
       out.emplace_back(varied_table(c, sm, r.eps_g[i], r.eps_d[i]));
     }
   }

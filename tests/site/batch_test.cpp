@@ -9,7 +9,7 @@
 
 #include "velmar/batch.hpp"
 #include "velmar/errors.hpp"
-#include "velmar/spectra.hpp"
+#include "velmar/measures.hpp"
 
 namespace velmar {
 namespace {
