@@ -4,9 +4,7 @@
 // and velmar._randomize checks them and names the arguments):
 //   velocity   None or (sigma_ln, rho_0, delta, rho_200, z_0, b)
 //   layering   None or (c1, c2, c3)
-//   curves     list of tuples: ("linear",), ("darendeli", pi, ocr, k0,
-//              frequency, cycles), ("menq", cu, d50, k0, cycles),
-//              ("table", strain, g_ratio, damping)
+//   curves     list of curve tuples (curve_tuple.hpp)
 // The batch runs with the GIL released.
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
@@ -17,6 +15,7 @@
 #include <tuple>
 #include <vector>
 
+#include "curve_tuple.hpp"
 #include "velmar/batch.hpp"
 #include "velmar/errors.hpp"
 #include "velmar/measures.hpp"
@@ -36,23 +35,6 @@ py::array_t<T> shaped(const std::vector<T>& v, std::vector<py::ssize_t> shape) {
   py::array_t<T> out(shape);
   std::copy(v.begin(), v.end(), out.mutable_data());
   return out;
-}
-
-velmar::Curve curve_of(const py::tuple& t) {
-  const std::string kind = t[0].cast<std::string>();
-  if (kind == "linear") return velmar::LinearLayer{};
-  if (kind == "darendeli") {
-    return velmar::Darendeli{t[1].cast<double>(), t[2].cast<double>(), t[3].cast<double>(), t[4].cast<double>(),
-                             t[5].cast<double>()};
-  }
-  if (kind == "menq") {
-    return velmar::Menq{t[1].cast<double>(), t[2].cast<double>(), t[3].cast<double>(), t[4].cast<double>()};
-  }
-  if (kind == "table") {
-    return velmar::CurveTable{to_vector(t[1].cast<InArray>()), to_vector(t[2].cast<InArray>()),
-                              to_vector(t[3].cast<InArray>())};
-  }
-  throw velmar::InvalidArgument("unknown curve kind '" + kind + "'");
 }
 
 velmar::RandomizeOptions randomize_options(const std::optional<VelocityTuple>& velocity,
@@ -125,7 +107,7 @@ void register_batch(py::module_& m) {
         o.randomize = randomize_options(velocity, layering, truncation, halfspace_sigma_ln, rho_gd);
         o.seed = seed;
         o.analysis = velmar::analysis_from_name(analysis);
-        for (const py::handle c : curves) o.curves.push_back(curve_of(c.cast<py::tuple>()));
+        for (const py::handle c : curves) o.curves.push_back(curve_from_tuple(c.cast<py::tuple>()));
         o.el.water_table = water_table;
         o.el.strain_ratio = strain_ratio;
         o.el.tolerance = tolerance;

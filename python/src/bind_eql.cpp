@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "curve_tuple.hpp"
 #include "velmar/equivalent_linear.hpp"
 #include "velmar/errors.hpp"
 
@@ -33,7 +34,9 @@ py::array_t<double> to_array(const std::vector<double>& v) {
   return a;
 }
 
-velmar::Curve curve_of(const py::tuple& t) {
+}  // namespace
+
+velmar::Curve curve_from_tuple(const py::tuple& t) {
   const std::string kind = py::cast<std::string>(t[0]);
   if (kind == "linear") return velmar::LinearLayer{};
   if (kind == "darendeli") {
@@ -46,8 +49,6 @@ velmar::Curve curve_of(const py::tuple& t) {
   if (kind == "table") return velmar::CurveTable{to_vector(t[1]), to_vector(t[2]), to_vector(t[3])};
   throw velmar::InvalidArgument("unknown curve kind '" + kind + "'");
 }
-
-}  // namespace
 
 // Adds equivalent_linear and evaluate_curve to the module.
 void register_eql(py::module_& m) {
@@ -63,7 +64,7 @@ void register_eql(py::module_& m) {
         rec.dt = dt;
         rec.units = units;
         velmar::EquivalentLinearOptions o;
-        for (const py::handle& c : curves) o.curves.push_back(curve_of(py::cast<py::tuple>(c)));
+        for (const py::handle& c : curves) o.curves.push_back(curve_from_tuple(py::cast<py::tuple>(c)));
         o.water_table = water_table;
         o.strain_ratio = strain_ratio;
         o.magnitude = magnitude;
@@ -105,7 +106,7 @@ void register_eql(py::module_& m) {
   m.def(
       "evaluate_curve",
       [](const py::tuple& curve, const InArray& strain, double mean_stress) {
-        const velmar::Curve c = curve_of(curve);
+        const velmar::Curve c = curve_from_tuple(curve);
         velmar::check_curve(c, 0);
         std::vector<double> g(static_cast<std::size_t>(strain.size())), d(g.size());
         for (std::size_t i = 0; i < g.size(); ++i) {
