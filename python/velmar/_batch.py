@@ -27,6 +27,10 @@ _G_PER_UNIT = {"g": 1.0, "m/s2": 1.0 / _GRAVITY, "cm/s2": 0.01 / _GRAVITY}
 # Realisations per progress step of a local batch, per thread: large enough
 # that every thread stays busy between steps.
 _LOCAL_STEP_PER_THREAD = 8
+# Dask tasks per worker thread by default: enough that the last tasks leave
+# little idle time (a worker that finishes early takes another), few enough
+# that the per-task set-up (the records' transforms) stays small.
+_TASKS_PER_SLOT = 8
 # A progress bar is shown for batches of at least this many runs.
 _PROGRESS_MIN_RUNS = 200
 
@@ -215,7 +219,7 @@ def _run_dask(client, payload, n: int, nrec: int, chunk: Optional[int], progress
     if chunk is None:
         workers = client.scheduler_info().get("workers", {})
         slots = max(1, sum(w.get("nthreads", 1) for w in workers.values()))
-        chunk = max(1, math.ceil(n / (4 * slots)))
+        chunk = max(1, math.ceil(n / (_TASKS_PER_SLOT * slots)))
     tag = uuid.uuid4().hex
     futures = [client.submit(_run_range, payload, first, min(chunk, n - first), 1,
                              key=f"velmar-batch-{tag}-{first}", pure=False)
@@ -294,8 +298,8 @@ def simulate(profile: Profile, records: Any, n: int = 200, seed: int = 1, vs_mod
     threads : int, optional
         Threads of a local batch; None uses every core.
     chunk : int, optional
-        Realisations per Dask task; default about a quarter of the batch per
-        worker thread.
+        Realisations per Dask task; default an eighth of each worker thread's
+        share of the batch.
     progress : bool, optional
         A tqdm progress bar; None shows it on a terminal for 200 runs or more.
 
