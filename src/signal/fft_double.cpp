@@ -1,4 +1,4 @@
-// fft_double.cpp: radix-2 complex FFT in double precision.
+// fft_double.cpp: the interleaved-complex FFT plan over SplitFft.
 #include "signal/fft_double.hpp"
 
 #include <cmath>
@@ -14,41 +14,16 @@ std::size_t next_power_of_two(std::size_t n) {
   return p;
 }
 
-FftPlan::FftPlan(std::size_t n) : n_(n) {
-  if (n == 0 || (n & (n - 1)) != 0) throw std::invalid_argument("FFT length must be a power of two");
-  twiddle_.resize(n / 2);
-  for (std::size_t k = 0; k < n / 2; ++k) {
-    const double a = 2.0 * std::numbers::pi * static_cast<double>(k) / static_cast<double>(n);
-    twiddle_[k] = {std::cos(a), std::sin(a)};
-  }
-}
+FftPlan::FftPlan(std::size_t n) : n_(n), forward_(n, +1), backward_(n, -1) {}
 
 void FftPlan::transform(std::span<std::complex<double>> x, int sign) const {
   const std::size_t n = n_;
-  // Bit-reversal permutation.
-  for (std::size_t i = 1, j = 0; i < n; ++i) {
-    std::size_t bit = n >> 1;
-    for (; j & bit; bit >>= 1) j ^= bit;
-    j ^= bit;
-    if (i < j) std::swap(x[i], x[j]);
-  }
-  for (std::size_t len = 2; len <= n; len <<= 1) {
-    const std::size_t half = len / 2;
-    const std::size_t stride = n / len;
-    for (std::size_t start = 0; start < n; start += len) {
-      for (std::size_t k = 0; k < half; ++k) {
-        const std::complex<double> t = twiddle_[k * stride];
-        const double wr = t.real();
-        const double wi = sign >= 0 ? t.imag() : -t.imag();
-        std::complex<double>& a = x[start + k];
-        std::complex<double>& b = x[start + k + half];
-        const double br = b.real() * wr - b.imag() * wi;
-        const double bi = b.real() * wi + b.imag() * wr;
-        b = {a.real() - br, a.imag() - bi};
-        a = {a.real() + br, a.imag() + bi};
-      }
-    }
-  }
+  std::vector<double> re(n), im(n), scratch_re(n), scratch_im(n);
+  for (std::size_t i = 0; i < n; ++i) re[i] = x[i].real(), im[i] = x[i].imag();
+  const bool in_scratch = (sign >= 0 ? forward_ : backward_).transform(re, im, scratch_re, scratch_im);
+  const std::vector<double>& r = in_scratch ? scratch_re : re;
+  const std::vector<double>& m = in_scratch ? scratch_im : im;
+  for (std::size_t i = 0; i < n; ++i) x[i] = {r[i], m[i]};
 }
 
 }  // namespace velmar

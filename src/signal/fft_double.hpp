@@ -7,11 +7,12 @@
 #include <span>
 #include <vector>
 
+#include "signal/split_fft.hpp"
+
 namespace velmar {
 
-// Radix-2 decimation in time, in place, after a bit-reversal permutation.
-// The twiddle factors exp(2 pi i k / n) are formed once per plan with the
-// library sine and cosine (no recurrence, so no error grows with n).
+// The interleaved-complex door to SplitFft (split_fft.hpp), the library's one
+// double-precision FFT: a plan holds its forward and backward transforms.
 class FftPlan {
  public:
   // n: a power of two, at least 1. Throws std::invalid_argument otherwise.
@@ -24,7 +25,7 @@ class FftPlan {
 
  private:
   std::size_t n_;
-  std::vector<std::complex<double>> twiddle_;  // exp(2 pi i k / n), k < n/2
+  SplitFft forward_, backward_;
 };
 
 // The smallest power of two not below n (1 for n <= 1).

@@ -17,7 +17,7 @@
 #include "signal/fft_double.hpp"
 #include "site/sh_mid_strain.hpp"
 #include "site/sh_response.hpp"
-#include "site/split_fft.hpp"
+#include "signal/split_fft.hpp"
 #include "site/text.hpp"
 #include "velmar/equivalent_linear.hpp"
 #include "velmar/errors.hpp"

@@ -9,7 +9,7 @@
 #include <stdexcept>
 #include <vector>
 
-#include "site/split_fft.hpp"
+#include "signal/split_fft.hpp"
 
 namespace velmar {
 namespace {

@@ -1,5 +1,5 @@
 // split_fft.cpp: the Stockham radix-4 FFT over split arrays (see split_fft.hpp).
-#include "site/split_fft.hpp"
+#include "signal/split_fft.hpp"
 
 #include <cmath>
 #include <numbers>
