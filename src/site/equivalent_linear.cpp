@@ -15,6 +15,7 @@
 #include <numbers>
 
 #include "signal/fft_double.hpp"
+#include "site/padded_grid.hpp"
 #include "site/sh_mid_strain.hpp"
 #include "site/sh_response.hpp"
 #include "signal/split_fft.hpp"
@@ -247,12 +248,11 @@ EquivalentLinearResult equivalent_linear(const Record& record, const Profile& pr
 
   // The input's displacement spectrum, once.
   const std::size_t n = record.accel.size();
-  const std::size_t L = next_power_of_two(2 * n);
-  const std::size_t nf = L / 2 + 1;
+  PaddedGrid grid = padded_grid(n, record.dt);
+  const std::size_t L = grid.L;
+  const std::size_t nf = grid.freqs.size();
+  std::vector<double> freqs = std::move(grid.freqs);
   const double df = 1.0 / (static_cast<double>(L) * record.dt);
-  std::vector<double> freqs(nf);
-  for (std::size_t k = 0; k < nf; ++k) freqs[k] = static_cast<double>(k) * df;
-  if (!std::isfinite(freqs.back())) throw InvalidArgument("dt is so small that the frequencies overflow: " + number(record.dt));
   std::vector<cdouble> Y(L);
   {
     const double to_si = o.scale * acceleration_unit(record.units);

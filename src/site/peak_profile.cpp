@@ -5,6 +5,7 @@
 #include <numbers>
 
 #include "signal/fft_double.hpp"
+#include "site/padded_grid.hpp"
 #include "site/text.hpp"
 #include "velmar/errors.hpp"
 #include "velmar/measures.hpp"
@@ -53,11 +54,10 @@ PeakProfile peak_profile(const Record& record, const Profile& profile, const Pro
   pp.stress.assign(nd, 0.0);
 
   const std::size_t n = record.accel.size();
-  const std::size_t L = next_power_of_two(2 * n);
-  const std::size_t nf = L / 2 + 1;
-  const double df = 1.0 / (static_cast<double>(L) * record.dt);
-  std::vector<double> freqs(nf);
-  for (std::size_t k = 0; k < nf; ++k) freqs[k] = static_cast<double>(k) * df;
+  const PaddedGrid grid = padded_grid(n, record.dt);
+  const std::size_t L = grid.L;
+  const std::size_t nf = grid.freqs.size();
+  const std::vector<double>& freqs = grid.freqs;
 
   // The input's spectrum divided by the motion where it was observed.
   std::vector<cdouble> X(L);

@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include "signal/fft_double.hpp"
+#include "site/padded_grid.hpp"
 #include "site/text.hpp"
 #include "velmar/errors.hpp"
 #include "velmar/motion.hpp"
@@ -46,11 +47,9 @@ std::vector<double> propagate(const Record& record, const Profile& profile, cons
     throw InvalidArgument("an SH wave has no vertical component");
   }
   const std::size_t n = record.accel.size();
-  const std::size_t L = next_power_of_two(2 * n);
-  const double df = 1.0 / (static_cast<double>(L) * record.dt);
-  std::vector<double> freqs(L / 2 + 1);
-  for (std::size_t k = 0; k < freqs.size(); ++k) freqs[k] = static_cast<double>(k) * df;
-  if (!std::isfinite(freqs.back())) throw InvalidArgument("dt is so small that the frequencies overflow: " + number(record.dt));
+  const PaddedGrid grid = padded_grid(n, record.dt);
+  const std::size_t L = grid.L;
+  const std::vector<double>& freqs = grid.freqs;
 
   const bool within = o.input == InputMotion::WITHIN;
   std::vector<double> depths{o.depth};
