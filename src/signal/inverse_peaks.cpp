@@ -1,0 +1,327 @@
+// inverse_peaks.cpp: peaks of real histories from their half spectra (see
+// inverse_peaks.hpp).
+#include "signal/inverse_peaks.hpp"
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <limits>
+#include <numbers>
+#include <stdexcept>
+
+#include "common/platform.hpp"
+
+namespace velmar {
+namespace {
+
+// Lanes: columns (first step) or rows (second step) transformed side by side.
+constexpr std::size_t W = 8;
+// The split needs at least W columns and W rows.
+constexpr std::size_t SPLIT_FROM = W * W;
+
+// e^{+2 pi i num / den}, the angle reduced first so it stays exact.
+void unit_root(std::size_t num, std::size_t den, double& re, double& im) {
+  const double a = 2.0 * std::numbers::pi * static_cast<double>(num % den) / static_cast<double>(den);
+  re = std::cos(a), im = std::sin(a);
+}
+
+// Twiddles of a length-m lane transform: for each radix-4 pass (m' = m,
+// m/4, ... while m' >= 4), W^p, W^2p, W^3p for p < m'/4, W = e^{2 pi i / m'},
+// as six arrays (re, im of each power).
+std::vector<double> lane_twiddles(std::size_t m) {
+  std::vector<double> tw;
+  for (std::size_t mm = m; mm >= 4; mm /= 4) {
+    const std::size_t m4 = mm / 4, at = tw.size();
+    tw.resize(at + 6 * m4);
+    for (std::size_t k = 1; k <= 3; ++k) {
+      for (std::size_t p = 0; p < m4; ++p) {
+        unit_root(k * p, mm, tw[at + 2 * (k - 1) * m4 + p], tw[at + (2 * k - 1) * m4 + p]);
+      }
+    }
+  }
+  return tw;
+}
+
+// One radix-4 pass of the self-sorting (Stockham) inverse transform over
+// lane vectors: y[q + s (4p + r)] = W^{pr} sum_t x[q + s (p + t m4)] i^{tr}
+// for every q < s, each element W doubles. For one p the elements q < s of
+// an input (or output) quarter are contiguous: the inner loop runs over
+// s W doubles.
+VELMAR_ALWAYS_INLINE void lane_pass4(std::size_t s, std::size_t m4, const double* VELMAR_RESTRICT w,
+                                     const double* VELMAR_RESTRICT xr, const double* VELMAR_RESTRICT xi,
+                                     double* VELMAR_RESTRICT yr, double* VELMAR_RESTRICT yi) {
+  const std::size_t run = s * W, d = m4 * run;
+  for (std::size_t p = 0; p < m4; ++p) {
+    const double w1r = w[p], w1i = w[m4 + p], w2r = w[2 * m4 + p], w2i = w[3 * m4 + p];
+    const double w3r = w[4 * m4 + p], w3i = w[5 * m4 + p];
+    const double* ar = xr + p * run;
+    const double* ai = xi + p * run;
+    double* zr = yr + 4 * p * run;
+    double* zi = yi + 4 * p * run;
+    VELMAR_IVDEP
+    for (std::size_t e = 0; e < run; ++e) {
+      const double a0r = ar[e], a0i = ai[e], a1r = ar[e + d], a1i = ai[e + d];
+      const double a2r = ar[e + 2 * d], a2i = ai[e + 2 * d], a3r = ar[e + 3 * d], a3i = ai[e + 3 * d];
+      const double sr = a0r + a2r, si = a0i + a2i, dr = a0r - a2r, di = a0i - a2i;
+      const double tr = a1r + a3r, ti = a1i + a3i, ur = a3i - a1i, ui = a1r - a3r;  // u = i (a1 - a3)
+      const double b1r = dr + ur, b1i = di + ui, b2r = sr - tr, b2i = si - ti, b3r = dr - ur, b3i = di - ui;
+      zr[e] = sr + tr;
+      zi[e] = si + ti;
+      zr[e + run] = b1r * w1r - b1i * w1i;
+      zi[e + run] = b1r * w1i + b1i * w1r;
+      zr[e + 2 * run] = b2r * w2r - b2i * w2i;
+      zi[e + 2 * run] = b2r * w2i + b2i * w2r;
+      zr[e + 3 * run] = b3r * w3r - b3i * w3i;
+      zi[e + 3 * run] = b3r * w3i + b3i * w3r;
+    }
+  }
+}
+
+// The last pass when log2 m is odd: radix 2, unit twiddles.
+VELMAR_ALWAYS_INLINE void lane_pass2(std::size_t s, const double* VELMAR_RESTRICT xr,
+                                     const double* VELMAR_RESTRICT xi, double* VELMAR_RESTRICT yr,
+                                     double* VELMAR_RESTRICT yi) {
+  const std::size_t run = s * W;
+  VELMAR_IVDEP
+  for (std::size_t e = 0; e < run; ++e) {
+    yr[e] = xr[e] + xr[e + run];
+    yi[e] = xi[e] + xi[e + run];
+    yr[e + run] = xr[e] - xr[e + run];
+    yi[e + run] = xi[e] - xi[e + run];
+  }
+}
+
+// Length-m inverse transform of lane vectors held in (xr, xi), with (yr, yi)
+// as the other buffer; returns whether the result ended in (yr, yi).
+VELMAR_ALWAYS_INLINE bool lane_transform(std::size_t m, const double* tw, double* xr, double* xi, double* yr,
+                                         double* yi) {
+  bool in_y = false;
+  std::size_t s = 1;
+  for (std::size_t mm = m; mm >= 4; mm /= 4) {
+    lane_pass4(s, mm / 4, tw, xr, xi, yr, yi);
+    tw += 6 * (mm / 4);
+    s *= 4;
+    std::swap(xr, yr), std::swap(xi, yi);
+    in_y = !in_y;
+  }
+  if (m / s == 2) {
+    lane_pass2(s, xr, xi, yr, yi);
+    in_y = !in_y;
+  }
+  return in_y;
+}
+
+// W values of z = conj(A) + i conj(B) from the Hermitian halves A = a f,
+// B = b f (the conjugates turn the transform's e^{+...} into the e^{-...} of
+// the histories): at k = x .. x + W - 1 directly, or (mirror) at
+// k = L - x .. L - x + W - 1 as z_k = A_{L-k} + i B_{L-k}, reading x, x - 1, ...
+template <bool mirror>
+VELMAR_ALWAYS_INLINE void load_row(const double* VELMAR_RESTRICT a_r, const double* VELMAR_RESTRICT a_i,
+                                   const double* VELMAR_RESTRICT b_r, const double* VELMAR_RESTRICT b_i,
+                                   const double* VELMAR_RESTRICT f_r, const double* VELMAR_RESTRICT f_i,
+                                   std::size_t x0, double* VELMAR_RESTRICT zr, double* VELMAR_RESTRICT zi) {
+  for (std::size_t l = 0; l < W; ++l) {
+    const std::size_t x = mirror ? x0 - l : x0 + l;
+    const double Ar = a_r[x] * f_r[x] - a_i[x] * f_i[x], Ai = a_r[x] * f_i[x] + a_i[x] * f_r[x];
+    const double Br = b_r[x] * f_r[x] - b_i[x] * f_i[x], Bi = b_r[x] * f_i[x] + b_i[x] * f_r[x];
+    if constexpr (mirror) {
+      zr[l] = Ar - Bi, zi[l] = Ai + Br;
+    } else {
+      zr[l] = Ar + Bi, zi[l] = Br - Ai;
+    }
+  }
+}
+
+// Running peaks of the real (pa) and imaginary (pb) parts of the lane
+// vectors t2 in [from, to); with `count`, lane l only while t2 < count[l].
+// probe collects y * 0, NaN once a value is not finite (the comparisons
+// alone would pass over a NaN).
+VELMAR_ALWAYS_INLINE void lane_peaks(const double* VELMAR_RESTRICT yr, const double* VELMAR_RESTRICT yi,
+                                     std::size_t from, std::size_t to, const std::size_t* count,
+                                     double* VELMAR_RESTRICT pa, double* VELMAR_RESTRICT pb,
+                                     double* VELMAR_RESTRICT probe) {
+  for (std::size_t t2 = from; t2 < to; ++t2) {
+    for (std::size_t l = 0; l < W; ++l) {
+      const bool in = count == nullptr || t2 < count[l];
+      const double u = in ? std::abs(yr[t2 * W + l]) : 0.0, v = in ? std::abs(yi[t2 * W + l]) : 0.0;
+      pa[l] = pa[l] < u ? u : pa[l];
+      pb[l] = pb[l] < v ? v : pb[l];
+      probe[l] += (u + v) * 0.0;
+    }
+  }
+}
+
+// What the split pass needs, gathered so one dispatched call runs it all.
+struct SplitJob {
+  std::size_t L, n, n1, n2;
+  const double *tw1, *tw2, *mid_group, *mid_lane;
+  double *mr, *mi, *ar, *ai, *br, *bi;
+};
+
+#if VELMAR_X86_DISPATCH
+#define VELMAR_PEAKS_CLONES [[gnu::target_clones("avx512f", "avx2", "default")]]
+#else
+#define VELMAR_PEAKS_CLONES
+#endif
+
+// The two histories of the spectra A = a f and B = b f (Hermitian halves):
+// their peaks over t < n, unscaled (times L).
+VELMAR_PEAKS_CLONES void split_pair(const SplitJob& j, const double* a_r, const double* a_i, const double* b_r,
+                                    const double* b_i, const double* f_r, const double* f_i, double& peak_a,
+                                    double& peak_b) {
+  const std::size_t L = j.L, n1 = j.n1, n2 = j.n2, half = n1 / 2;
+  // First step, column group by column group: load z[N2 k1 + k2] for the
+  // group's W columns, transform over k1, twiddle, and store transposed:
+  // middle element (t1, k2) at ((t1 / W) n2 + k2) W + t1 % W, so the second
+  // step finds W rows t1 side by side.
+  for (std::size_t c = 0; c < n2 / W; ++c) {
+    double* xr = j.ar;
+    double* xi = j.ai;
+    for (std::size_t k1 = 0; k1 < n1; ++k1) {
+      const std::size_t k = n2 * k1 + c * W;
+      if (k1 < half) {
+        load_row<false>(a_r, a_i, b_r, b_i, f_r, f_i, k, xr + k1 * W, xi + k1 * W);
+      } else {
+        load_row<true>(a_r, a_i, b_r, b_i, f_r, f_i, L - k, xr + k1 * W, xi + k1 * W);
+      }
+    }
+    if (c == 0) {
+      // k = 0 and k = L/2 stand for themselves: real parts only.
+      for (const std::size_t k1 : {std::size_t{0}, half}) {
+        const std::size_t x = n2 * k1;
+        xr[k1 * W] = a_r[x] * f_r[x] - a_i[x] * f_i[x];
+        xi[k1 * W] = b_r[x] * f_r[x] - b_i[x] * f_i[x];
+      }
+    }
+    const bool moved = lane_transform(n1, j.tw1, xr, xi, j.br, j.bi);
+    double* rr = moved ? j.br : xr;
+    double* ri = moved ? j.bi : xi;
+    const double* gr = j.mid_group + 2 * c * n1;
+    const double* gi = gr + n1;
+    for (std::size_t t1 = 0; t1 < n1; ++t1) {
+      const double* sr = j.mid_lane + 2 * t1 * W;
+      const double* si = sr + W;
+      double* vr = rr + t1 * W;
+      double* vi = ri + t1 * W;
+      for (std::size_t l = 0; l < W; ++l) {
+        const double wr = gr[t1] * sr[l] - gi[t1] * si[l], wi = gr[t1] * si[l] + gi[t1] * sr[l];
+        const double yr = vr[l] * wr - vi[l] * wi, yi = vr[l] * wi + vi[l] * wr;
+        vr[l] = yr, vi[l] = yi;
+      }
+    }
+    for (std::size_t g = 0; g < n1 / W; ++g) {
+      const double* tr = rr + g * W * W;
+      const double* ti = ri + g * W * W;
+      double* dr = j.mr + (g * n2 + c * W) * W;
+      double* di = j.mi + (g * n2 + c * W) * W;
+      for (std::size_t l = 0; l < W; ++l) {
+        for (std::size_t m = 0; m < W; ++m) dr[l * W + m] = tr[m * W + l], di[l * W + m] = ti[m * W + l];
+      }
+    }
+  }
+  // Second step, row group by row group: transform over k2, W rows t1 side
+  // by side; the output at t2 is x_{t1 + N1 t2}.
+  double pa[W] = {}, pb[W] = {}, probe[W] = {};
+  for (std::size_t g = 0; g < n1 / W; ++g) {
+    double* xr = j.mr + g * n2 * W;
+    double* xi = j.mi + g * n2 * W;
+    const bool moved = lane_transform(n2, j.tw2, xr, xi, j.ar, j.ai);
+    const double* yr = moved ? j.ar : xr;
+    const double* yi = moved ? j.ai : xi;
+    // Lane l holds t = g W + l + N1 t2: samples t < n for t2 < count[l].
+    std::size_t count[W], most = 0, fewest = n2;
+    for (std::size_t l = 0; l < W; ++l) {
+      const std::size_t t1 = g * W + l;
+      count[l] = j.n > t1 ? std::min(n2, (j.n - t1 + n1 - 1) / n1) : 0;
+      most = std::max(most, count[l]), fewest = std::min(fewest, count[l]);
+    }
+    lane_peaks(yr, yi, 0, fewest, nullptr, pa, pb, probe);
+    lane_peaks(yr, yi, fewest, most, count, pa, pb, probe);
+  }
+  double a = 0.0, b = 0.0, p = 0.0;
+  for (std::size_t l = 0; l < W; ++l) a = std::max(a, pa[l]), b = std::max(b, pb[l]), p += probe[l];
+  // The comparisons pass over a NaN; the probe does not.
+  peak_a = p == 0.0 ? a : std::numeric_limits<double>::quiet_NaN();
+  peak_b = p == 0.0 ? b : std::numeric_limits<double>::quiet_NaN();
+}
+
+}  // namespace
+
+InversePeaks::InversePeaks(std::size_t L, std::size_t n)
+    : L_(L), n_(n), small_(L >= SPLIT_FROM || L < 2 || !std::has_single_bit(L) ? 1 : L, +1) {
+  if (L < 2 || !std::has_single_bit(L)) throw std::invalid_argument("transform length must be a power of two >= 2");
+  if (n < 1 || n > L) throw std::invalid_argument("samples searched must lie in 1 .. transform length");
+  if (L >= SPLIT_FROM) {
+    const int bits = std::countr_zero(L);
+    n1_ = std::size_t{1} << (bits / 2);
+    n2_ = L / n1_;
+    tw1_ = lane_twiddles(n1_);
+    tw2_ = lane_twiddles(n2_);
+    mid_group_.resize(2 * (n2_ / W) * n1_);
+    for (std::size_t c = 0; c < n2_ / W; ++c) {
+      for (std::size_t t1 = 0; t1 < n1_; ++t1) {
+        unit_root(c * W * t1, L, mid_group_[2 * c * n1_ + t1], mid_group_[(2 * c + 1) * n1_ + t1]);
+      }
+    }
+    mid_lane_.resize(2 * n1_ * W);
+    for (std::size_t t1 = 0; t1 < n1_; ++t1) {
+      for (std::size_t l = 0; l < W; ++l) unit_root(l * t1, L, mid_lane_[2 * t1 * W + l], mid_lane_[(2 * t1 + 1) * W + l]);
+    }
+    mr_.resize(L), mi_.resize(L);
+    const std::size_t longer = std::max(n1_, n2_) * W;
+    ar_.resize(longer), ai_.resize(longer), br_.resize(longer), bi_.resize(longer);
+  } else {
+    mr_.resize(L), mi_.resize(L), ar_.resize(L), ai_.resize(L);
+  }
+}
+
+void InversePeaks::pair_split(const double* ar, const double* ai, const double* br, const double* bi,
+                              const double* fr, const double* fi, double& peak_a, double& peak_b) {
+  const SplitJob job{L_,         n_,           n1_,        n2_,        tw1_.data(), tw2_.data(), mid_group_.data(),
+                     mid_lane_.data(), mr_.data(), mi_.data(), ar_.data(), ai_.data(), br_.data(), bi_.data()};
+  split_pair(job, ar, ai, br, bi, fr, fi, peak_a, peak_b);
+}
+
+void InversePeaks::pair_small(const double* a_r, const double* a_i, const double* b_r, const double* b_i,
+                              const double* f_r, const double* f_i, double& peak_a, double& peak_b) {
+  const std::size_t L = L_, h = L / 2;
+  for (std::size_t k = 0; k <= h; ++k) {
+    const double Ar = a_r[k] * f_r[k] - a_i[k] * f_i[k], Ai = a_r[k] * f_i[k] + a_i[k] * f_r[k];
+    const double Br = b_r[k] * f_r[k] - b_i[k] * f_i[k], Bi = b_r[k] * f_i[k] + b_i[k] * f_r[k];
+    if (k == 0 || k == h) {
+      mr_[k] = Ar, mi_[k] = Br;
+    } else {
+      mr_[k] = Ar + Bi, mi_[k] = Br - Ai;
+      mr_[L - k] = Ar - Bi, mi_[L - k] = Ai + Br;
+    }
+  }
+  const bool moved = small_.transform(mr_, mi_, ar_, ai_);
+  const double* zr = moved ? ar_.data() : mr_.data();
+  const double* zi = moved ? ai_.data() : mi_.data();
+  double a = 0.0, b = 0.0, p = 0.0;
+  for (std::size_t t = 0; t < n_; ++t) {
+    a = std::max(a, std::abs(zr[t])), b = std::max(b, std::abs(zi[t]));
+    p += (zr[t] + zi[t]) * 0.0;
+  }
+  peak_a = p == 0.0 ? a : std::numeric_limits<double>::quiet_NaN();
+  peak_b = p == 0.0 ? b : std::numeric_limits<double>::quiet_NaN();
+}
+
+void InversePeaks::peaks(const double* re, const double* im, std::size_t stride, std::size_t count,
+                         const double* fr, const double* fi, double* out) {
+  const double inv = 1.0 / static_cast<double>(L_);
+  for (std::size_t j = 0; j < count; j += 2) {
+    // An odd last history rides with itself (its second peak is not read).
+    const std::size_t k = j + 1 < count ? j + 1 : j;
+    double pa = 0.0, pb = 0.0;
+    if (n1_ != 0) {
+      pair_split(re + j * stride, im + j * stride, re + k * stride, im + k * stride, fr, fi, pa, pb);
+    } else {
+      pair_small(re + j * stride, im + j * stride, re + k * stride, im + k * stride, fr, fi, pa, pb);
+    }
+    out[j] = pa * inv;
+    if (k != j) out[k] = pb * inv;
+  }
+}
+
+}  // namespace velmar
