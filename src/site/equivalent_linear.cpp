@@ -12,13 +12,14 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <memory>
 #include <numbers>
 
 #include "signal/fft_double.hpp"
+#include "signal/inverse_peaks.hpp"
 #include "site/padded_grid.hpp"
 #include "site/sh_mid_strain.hpp"
 #include "site/sh_response.hpp"
-#include "signal/split_fft.hpp"
 #include "site/text.hpp"
 #include "velmar/equivalent_linear.hpp"
 #include "velmar/errors.hpp"
@@ -154,84 +155,6 @@ bool recut(std::vector<Sublayer>& s, const Profile& p, const EquivalentLinearOpt
   return changed;
 }
 
-#if defined(__x86_64__) && defined(__ELF__) && defined(__GNUC__)
-#define VELMAR_EQL_CLONES [[gnu::target_clones("avx512f", "avx2", "default")]]
-#else
-#define VELMAR_EQL_CLONES
-#endif
-
-// The largest |x[t]|, t < n, in eight independent lanes (so the loop
-// vectorises). A value that is not finite makes the result NaN: the
-// comparisons alone would pass over a NaN, so x * 0 is summed beside them.
-VELMAR_EQL_CLONES double peak_abs(const double* x, std::size_t n) {
-  constexpr std::size_t W = 8;
-  double acc[W] = {}, probe[W] = {};
-  std::size_t t = 0;
-  for (; t + W <= n; t += W) {
-    for (std::size_t l = 0; l < W; ++l) {
-      const double v = std::abs(x[t + l]);
-      acc[l] = acc[l] < v ? v : acc[l];
-      probe[l] += v * 0.0;
-    }
-  }
-  double m = 0.0, p = 0.0;
-  for (std::size_t l = 0; l < W; ++l) m = m < acc[l] ? acc[l] : m, p += probe[l];
-  for (; t < n; ++t) m = m < std::abs(x[t]) ? std::abs(x[t]) : m, p += x[t] * 0.0;
-  return p == 0.0 ? m : std::numeric_limits<double>::quiet_NaN();
-}
-
-// Z = A + i B over the whole circle (L values in zr, zi) from the lower
-// halves of the spectra a f and b f (interleaved re, im; L/2 + 1 values
-// each), A and B Hermitian: real DC and middle terms.
-VELMAR_EQL_CLONES void pack(std::size_t L, const double* __restrict a, const double* __restrict b,
-                            const double* __restrict f, double* __restrict zr, double* __restrict zi) {
-  const std::size_t h = L / 2;
-  zr[0] = a[0] * f[0] - a[1] * f[1], zi[0] = b[0] * f[0] - b[1] * f[1];
-  zr[h] = a[2 * h] * f[2 * h] - a[2 * h + 1] * f[2 * h + 1];
-  zi[h] = b[2 * h] * f[2 * h] - b[2 * h + 1] * f[2 * h + 1];
-  for (std::size_t k = 1; k < h; ++k) {
-    const double fr = f[2 * k], fi = f[2 * k + 1];
-    const double ar = a[2 * k] * fr - a[2 * k + 1] * fi, ai = a[2 * k] * fi + a[2 * k + 1] * fr;
-    const double br = b[2 * k] * fr - b[2 * k + 1] * fi, bi = b[2 * k] * fi + b[2 * k + 1] * fr;
-    zr[k] = ar - bi, zi[k] = ai + br;
-    zr[L - k] = ar + bi, zi[L - k] = br - ai;
-  }
-}
-
-// The strain peaks of every sublayer from its strain spectrum S_j Y: two
-// real histories per complex inverse transform (one in the real part, one in
-// the imaginary), peaks over the first n samples.
-class PeakFinder {
- public:
-  PeakFinder(std::size_t L, std::size_t n) : fft_(L, -1), re_(L), im_(L), sre_(L), sim_(L), n_(n) {}
-
-  // spectra: depth-major, nf = L/2 + 1 values per sublayer, each to be
-  // multiplied by `factor` (nf values).
-  void peaks(std::span<const cdouble> spectra, std::span<const cdouble> factor, std::size_t count,
-             std::span<double> out) {
-    const std::size_t L = re_.size(), nf = L / 2 + 1;
-    const double inv = 1.0 / static_cast<double>(L);
-    for (std::size_t j = 0; j < count; j += 2) {
-      const bool pair = j + 1 < count;
-      // An odd last layer rides with itself (its second history is not read).
-      const double* a = reinterpret_cast<const double*>(spectra.data() + j * nf);
-      const double* b = reinterpret_cast<const double*>(spectra.data() + (pair ? j + 1 : j) * nf);
-      const double* f = reinterpret_cast<const double*>(factor.data());
-      pack(L, a, b, f, re_.data(), im_.data());
-      const bool moved = fft_.transform(re_, im_, sre_, sim_);
-      const double* zr = moved ? sre_.data() : re_.data();
-      const double* zi = moved ? sim_.data() : im_.data();
-      out[j] = peak_abs(zr, n_) * inv;
-      if (pair) out[j + 1] = peak_abs(zi, n_) * inv;
-    }
-  }
-
- private:
-  SplitFft fft_;
-  std::vector<double> re_, im_, sre_, sim_;
-  std::size_t n_;
-};
-
 }  // namespace
 
 EquivalentLinearResult equivalent_linear(const Record& record, const Profile& profile,
@@ -268,10 +191,21 @@ EquivalentLinearResult equivalent_linear(const Record& record, const Profile& pr
   }
   const bool within = o.input == InputMotion::WITHIN;
 
-  PeakFinder finder(L, n);
+  // The factor that turns a strain transfer function into a strain
+  // spectrum: Y, over the within divisor where there is one (set per pass).
+  std::vector<double> factor_re(nf), factor_im(nf);
+  for (std::size_t k = 0; k < nf; ++k) factor_re[k] = Y[k].real(), factor_im[k] = Y[k].imag();
+  InversePeaks finder(L, n);
   ShMedium medium;
   std::vector<double> depths, peaks;
-  std::vector<cdouble> u, u_in, strain, factor;
+  // The strain spectra of every sublayer, real parts then imaginary parts:
+  // one block, left uninitialised (the sweep writes every value), so a call
+  // neither clears megabytes it is about to overwrite nor, by freeing two
+  // large blocks, leads the allocator to hand the pages back to the system
+  // to be faulted in again by the next call.
+  std::unique_ptr<double[]> spectra;
+  std::size_t spectra_size = 0;
+  std::vector<cdouble> u, u_in, strain;
   MidStrainWork work;
   const cdouble half_modulus =
       complex_modulus(profile.density()[N] * profile.vs()[N] * profile.vs()[N], profile.damping_s()[N], o.law);
@@ -297,30 +231,30 @@ EquivalentLinearResult equivalent_linear(const Record& record, const Profile& pr
     }
     medium.modulus[M] = half_modulus;
     medium.slowness[M] = half_slowness;
-    strain.resize(M * nf);
+    if (spectra_size < 2 * M * nf) spectra_size = 2 * M * nf, spectra.reset(new double[spectra_size]);
+    const std::span<double> strain_re(spectra.get(), M * nf), strain_im(spectra.get() + M * nf, M * nf);
     u_in.resize(within ? nf : 0);
     // The sweep gives the within divisor too when the record lies above the
     // half-space; otherwise the general engine does.
     const bool in_layers = within && o.input_depth < profile.halfspace_depth();
-    const bool swept = sh_mid_strain(medium, o.angle, df, nf, strain, work,
+    const bool swept = sh_mid_strain(medium, o.angle, df, nf, strain_re, strain_im, work,
                                      in_layers ? std::optional<double>(o.input_depth) : std::nullopt, u_in);
     if (!swept) {
-      u.resize(M * nf);
+      u.resize(M * nf), strain.resize(M * nf);
       sh_response(medium, o.angle, freqs, depths, u, strain, {});
+      for (std::size_t k = 0; k < M * nf; ++k) strain_re[k] = strain[k].real(), strain_im[k] = strain[k].imag();
     }
     if (within && !(swept && in_layers)) {
       sh_response(medium, o.angle, freqs, std::span<const double>(&o.input_depth, 1), u_in, {}, {});
     }
-    // The factor that turns a strain transfer function into a strain
-    // spectrum: Y, over the within divisor where there is one.
     if (within) {
-      factor.resize(nf);
       for (std::size_t k = 0; k < nf; ++k) {
-        factor[k] = Y[k] * std::conj(u_in[k]) / std::max(std::norm(u_in[k]), WITHIN_FLOOR);
+        const cdouble f = Y[k] * std::conj(u_in[k]) / std::max(std::norm(u_in[k]), WITHIN_FLOOR);
+        factor_re[k] = f.real(), factor_im[k] = f.imag();
       }
     }
     peaks.resize(M);
-    finder.peaks(strain, within ? factor : Y, M, peaks);
+    finder.peaks(strain_re.data(), strain_im.data(), nf, M, factor_re.data(), factor_im.data(), peaks.data());
 
     r.iterations = pass;
     double largest = 0.0;

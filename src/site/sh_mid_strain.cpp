@@ -77,24 +77,14 @@ struct LayerLanes {
   }
 }
 
-#if defined(__x86_64__) && defined(__ELF__) && defined(__GNUC__)
-#define VELMAR_MID_STRAIN_CLONES [[gnu::target_clones("avx512f", "avx2", "default")]]
-#else
-#define VELMAR_MID_STRAIN_CLONES
-#endif
-
-VELMAR_MID_STRAIN_CLONES void forward_dispatch(const Layer& L, cdouble start, const double* zr, const double* zi,
-                                               const double* om, double* rr, double* ri, LayerLanes out) {
-  forward_block(L, start.real(), start.imag(), zr, zi, om, rr, ri, out.sr, out.si, out.fr, out.fi);
-}
-
 // V = (rho P1 + P2) / G for the layer holding the depth, before its forward
 // step (rho is that layer's): P1 = e^{i omega c (h + zeta)}, P2 = e^{i omega
 // c (h - zeta)}, each a block start times a table of steps. V times the
 // product of F below the layer is the displacement per unit B_n.
-void depth_factor(const Layer& L, cdouble first, const double* zr, const double* zi, cdouble s1, const double* t1r,
-                  const double* t1i, cdouble s2, const double* t2r, const double* t2i, const double* rr,
-                  const double* ri, double* vr, double* vi) {
+[[gnu::always_inline]] inline void depth_factor(const Layer& L, cdouble first, const double* zr, const double* zi,
+                                                cdouble s1, const double* t1r, const double* t1i, cdouble s2,
+                                                const double* t2r, const double* t2i, const double* rr,
+                                                const double* ri, double* vr, double* vi) {
   const cdouble a = 1.0 + cdouble{L.ar, L.ai}, b = 1.0 - cdouble{L.ar, L.ai};
   for (std::size_t i = 0; i < BLOCK; ++i) {
     const cdouble eh = first * cdouble{zr[i], zi[i]};
@@ -107,12 +97,12 @@ void depth_factor(const Layer& L, cdouble first, const double* zr, const double*
 }
 
 // strain = S T and T *= F over the first `count` lanes of one layer.
-VELMAR_MID_STRAIN_CLONES void backward_dispatch(LayerLanes l, double* __restrict tr, double* __restrict ti,
-                                                cdouble* out, std::size_t count) {
-  double* o = reinterpret_cast<double*>(out);  // real, imaginary, real, ... (the layout std::complex fixes)
+[[gnu::always_inline]] inline void backward_block(LayerLanes l, double* __restrict tr, double* __restrict ti,
+                                                  double* __restrict out_re, double* __restrict out_im,
+                                                  std::size_t count) {
   for (std::size_t i = 0; i < count; ++i) {
-    o[2 * i] = l.sr[i] * tr[i] - l.si[i] * ti[i];
-    o[2 * i + 1] = l.sr[i] * ti[i] + l.si[i] * tr[i];
+    out_re[i] = l.sr[i] * tr[i] - l.si[i] * ti[i];
+    out_im[i] = l.sr[i] * ti[i] + l.si[i] * tr[i];
   }
   for (std::size_t i = 0; i < BLOCK; ++i) {
     const double t2 = tr[i] * l.fr[i] - ti[i] * l.fi[i];
@@ -121,10 +111,68 @@ VELMAR_MID_STRAIN_CLONES void backward_dispatch(LayerLanes l, double* __restrict
   }
 }
 
+// Everything one block of frequencies needs: the layers, the lane arrays of
+// the store, each layer's first phase factor, and the depth of u_at if any.
+struct BlockJob {
+  const Layer* layers;
+  std::size_t N;
+  double* base;  // the store (see sh_mid_strain for its layout)
+  const cdouble* first;
+  std::size_t jd;  // layer holding the depth, N when there is none
+  cdouble s1, s2;  // block starts of the depth's two phase factors
+  std::size_t nf;
+};
+
+#if defined(__x86_64__) && defined(__ELF__) && defined(__GNUC__)
+#define VELMAR_MID_STRAIN_CLONES [[gnu::target_clones("avx512f", "avx2", "default")]]
+#else
+#define VELMAR_MID_STRAIN_CLONES
+#endif
+
+// One block: the forward sweep down the layers, then the backward products
+// up, writing the block's strains (and the displacement at the depth).
+VELMAR_MID_STRAIN_CLONES void run_block(const BlockJob& job, std::size_t start, std::size_t count, double* strain_re,
+                                        double* strain_im, cdouble* u_at) {
+  const std::size_t N = job.N;
+  double* const base = job.base;
+  const double* om = base;
+  double* rr = base + BLOCK;
+  double* ri = base + 2 * BLOCK;
+  const auto lanes = [&](std::size_t n) {
+    double* b = base + (3 + 4 * n) * BLOCK;
+    return LayerLanes{b, b + BLOCK, b + 2 * BLOCK, b + 3 * BLOCK};
+  };
+  const double* steps = base + (3 + 4 * N) * BLOCK;
+  double* vr = base + (3 + 6 * N) * BLOCK;
+  double* vi = vr + BLOCK;
+  for (std::size_t i = 0; i < BLOCK; ++i) rr[i] = 1.0, ri[i] = 0.0;
+  for (std::size_t n = 0; n < N; ++n) {
+    const double* zr = steps + 2 * n * BLOCK;
+    const double* zi = zr + BLOCK;
+    if (n == job.jd) {
+      depth_factor(job.layers[n], job.first[n], zr, zi, job.s1, vi + BLOCK, vi + 2 * BLOCK, job.s2, vi + 3 * BLOCK,
+                   vi + 4 * BLOCK, rr, ri, vr, vi);
+    }
+    const LayerLanes out = lanes(n);
+    forward_block(job.layers[n], job.first[n].real(), job.first[n].imag(), zr, zi, om, rr, ri, out.sr, out.si,
+                  out.fr, out.fi);
+  }
+  // Backward: B_j (per unit B_n) as the running product of F from below,
+  // lane by lane in the (re, im) arrays of rho, which are free now.
+  for (std::size_t i = 0; i < BLOCK; ++i) rr[i] = 1.0, ri[i] = 0.0;
+  for (std::size_t n = N; n-- > 0;) {
+    if (n == job.jd) {
+      for (std::size_t i = 0; i < count; ++i) u_at[start + i] = cdouble{vr[i], vi[i]} * cdouble{rr[i], ri[i]};
+    }
+    const std::size_t at = n * job.nf + start;
+    backward_block(lanes(n), rr, ri, strain_re + at, strain_im + at, count);
+  }
+}
+
 }  // namespace
 
-bool sh_mid_strain(const ShMedium& medium, double angle_deg, double df, std::size_t nf, std::span<cdouble> strain,
-                   MidStrainWork& work, std::optional<double> depth, std::span<cdouble> u_at) {
+bool sh_mid_strain(const ShMedium& medium, double angle_deg, double df, std::size_t nf, std::span<double> strain_re,
+                   std::span<double> strain_im, MidStrainWork& work, std::optional<double> depth, std::span<cdouble> u_at) {
   const std::size_t N = medium.thickness.size();
   if (N == 0 || nf == 0) return true;
   // The layer holding `depth` and the distance below its top.
@@ -160,17 +208,10 @@ bool sh_mid_strain(const ShMedium& medium, double angle_deg, double df, std::siz
   work.store.resize((3 + 6 * N + 6) * BLOCK);
   double* const base = work.store.data();
   double* om = base;
-  double* rr = base + BLOCK;
-  double* ri = base + 2 * BLOCK;
-  const auto lanes = [&](std::size_t n) {
-    double* b = base + (3 + 4 * n) * BLOCK;
-    return LayerLanes{b, b + BLOCK, b + 2 * BLOCK, b + 3 * BLOCK};
-  };
   const auto steps_re = [&](std::size_t n) { return base + (3 + 4 * N + 2 * n) * BLOCK; };
   const auto steps_im = [&](std::size_t n) { return base + (3 + 4 * N + 2 * n + 1) * BLOCK; };
   const cdouble I{0.0, 1.0};
-  double* vr = base + (3 + 6 * N) * BLOCK;
-  double* vi = vr + BLOCK;
+  double* vi = base + (3 + 6 * N + 1) * BLOCK;
   double* d_re[2] = {vi + BLOCK, vi + 3 * BLOCK};
   double* d_im[2] = {vi + 2 * BLOCK, vi + 4 * BLOCK};
   cdouble d_dphi[2]{};
@@ -193,36 +234,25 @@ bool sh_mid_strain(const ShMedium& medium, double angle_deg, double df, std::siz
       steps_re(n)[l] = z.real(), steps_im(n)[l] = z.imag();
     }
   }
+  BlockJob job{layers.data(), N, base, starts.data(), jd, {}, {}, nf};
   for (std::size_t start = 0, block = 0; start < nf; start += BLOCK, ++block) {
     const std::size_t count = std::min(BLOCK, nf - start);
+    // Lanes past the end repeat the last frequency's omega (their phases run
+    // on; they are not stored).
     for (std::size_t i = 0; i < BLOCK; ++i) {
-      // Lanes past the end repeat the last frequency's omega (their phases
-      // run on; they are not stored).
       om[i] = 2.0 * std::numbers::pi * df * static_cast<double>(start + std::min(i, count - 1));
-      rr[i] = 1.0, ri[i] = 0.0;
     }
+    // Each layer's first phase factor: the previous block's times e^{i BLOCK
+    // dphi}, formed afresh every ANCHOR blocks so rounding cannot build up.
     for (std::size_t n = 0; n < N; ++n) {
-      // The block's first phase factor: the previous block's times e^{i BLOCK
-      // dphi}, formed afresh every ANCHOR blocks so rounding cannot build up.
-      cdouble& first = starts[n];
-      first = block % ANCHOR == 0 ? std::exp(I * (static_cast<double>(start) * layers[n].dphi)) : first * jumps[n];
-      if (depth && n == jd) {
-        const cdouble s1 = std::exp(I * (static_cast<double>(start) * d_dphi[0]));
-        const cdouble s2 = std::exp(I * (static_cast<double>(start) * d_dphi[1]));
-        depth_factor(layers[n], first, steps_re(n), steps_im(n), s1, d_re[0], d_im[0], s2, d_re[1], d_im[1], rr, ri,
-                     vr, vi);
-      }
-      forward_dispatch(layers[n], first, steps_re(n), steps_im(n), om, rr, ri, lanes(n));
+      starts[n] = block % ANCHOR == 0 ? std::exp(I * (static_cast<double>(start) * layers[n].dphi))
+                                      : starts[n] * jumps[n];
     }
-    // Backward: B_j (per unit B_n) as the running product of F from below,
-    // lane by lane in the (re, im) arrays of rho, which are free now.
-    for (std::size_t i = 0; i < BLOCK; ++i) rr[i] = 1.0, ri[i] = 0.0;
-    for (std::size_t n = N; n-- > 0;) {
-      if (depth && n == jd) {
-        for (std::size_t i = 0; i < count; ++i) u_at[start + i] = cdouble{vr[i], vi[i]} * cdouble{rr[i], ri[i]};
-      }
-      backward_dispatch(lanes(n), rr, ri, strain.data() + n * nf + start, count);
+    if (depth) {
+      job.s1 = std::exp(I * (static_cast<double>(start) * d_dphi[0]));
+      job.s2 = std::exp(I * (static_cast<double>(start) * d_dphi[1]));
     }
+    run_block(job, start, count, strain_re.data(), strain_im.data(), u_at.data());
   }
   return true;
 }

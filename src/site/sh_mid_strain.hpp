@@ -30,8 +30,9 @@ struct MidStrainWork {
 };
 
 // Strain du/dz per unit incident displacement at the middle of every layer of
-// `medium`, at the frequencies k df, k = 0 .. nf - 1 (df in Hz, > 0); strain
-// is depth-major (element j * nf + k), n * nf values. The phase factors of a
+// `medium`, at the frequencies k df, k = 0 .. nf - 1 (df in Hz, > 0), as
+// real and imaginary parts, depth-major (element j * nf + k), n * nf values
+// each. The phase factors of a
 // layer come from one exponential per block of frequencies times a table of
 // steps. Returns false, writing nothing, when the sweep cannot serve the
 // medium (a vertical slowness near 0 at oblique incidence): the caller then
@@ -41,7 +42,7 @@ struct MidStrainWork {
 // With `depth` (m, >= 0, above the half-space's top; else the call returns
 // false) the displacement there per unit incident displacement goes to u_at
 // (nf values): the divisor of a record observed inside the profile.
-bool sh_mid_strain(const ShMedium& medium, double angle_deg, double df, std::size_t nf, std::span<cdouble> strain,
-                   MidStrainWork& work, std::optional<double> depth = std::nullopt, std::span<cdouble> u_at = {});
+bool sh_mid_strain(const ShMedium& medium, double angle_deg, double df, std::size_t nf, std::span<double> strain_re,
+                   std::span<double> strain_im, MidStrainWork& work, std::optional<double> depth = std::nullopt, std::span<cdouble> u_at = {});
 
 }  // namespace velmar
