@@ -67,7 +67,8 @@ double significant_duration(std::span<const double> cumulative, double dt, doubl
 
 // PGA (record units, peak |a| over the samples); PGV and PGD from velocity
 // and displacement integrated in the frequency domain (the record padded
-// with zeros to a power of two at least twice its length, the spectrum
+// with zeros as propagate pads it, to 2^k or 3 2^k samples, at least twice
+// its length, the spectrum
 // divided by -i w and -w^2, the zero-frequency term dropped: each history
 // has zero mean over the padded window, no baseline drift); Arias intensity
 // and CAV int |a| dt by the trapezoidal rule; D5-95 from the Arias history.

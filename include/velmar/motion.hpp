@@ -63,8 +63,8 @@ struct PropagateOptions {
 // input motion: acceleration in the record's units, velocity in m/s,
 // displacement in m, strain as a plain ratio (du/dz), stress in kPa (with
 // density in t/m3). Same length and step as the record. The record is padded
-// with zeros to at least twice its length before the transform, so the
-// response does not wrap around; velocity and displacement are integrated in
+// with zeros to the shortest length 2^k or 3 2^k at least twice its own
+// before the transform, so the response does not wrap around; velocity and displacement are integrated in
 // the frequency domain (their mean over the padded window is zero). For a
 // WITHIN input the spectrum is divided by the response at input_depth with a
 // floor of 1e-7 on its squared modulus.

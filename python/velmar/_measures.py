@@ -370,8 +370,8 @@ class IntensityMeasures:
     Notes
     -----
     Velocity and displacement are integrated in the frequency domain: the
-    record is padded with zeros to a power of two at least twice its length
-    and its spectrum divided by -i w and -w^2 with the zero-frequency term
+    record is padded with zeros as ``propagate`` pads it (to 2**k or 3 * 2**k
+    samples, at least twice its length) and its spectrum divided by -i w and -w^2 with the zero-frequency term
     dropped, so both histories have zero mean over that window (no baseline
     drift; a record ending with a permanent offset is not represented).
     """

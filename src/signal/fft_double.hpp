@@ -1,4 +1,4 @@
-// fft_double.hpp: a double-precision complex FFT of power-of-two length, for
+// fft_double.hpp: a double-precision complex FFT of length 2^a or 3 2^a, for
 // the library's record filtering (records of any length, padded).
 #pragma once
 
@@ -15,7 +15,8 @@ namespace velmar {
 // double-precision FFT: a plan holds its forward and backward transforms.
 class FftPlan {
  public:
-  // n: a power of two, at least 1. Throws std::invalid_argument otherwise.
+  // n: a length SplitFft serves (2^a or 3 2^a). Throws std::invalid_argument
+  // otherwise.
   explicit FftPlan(std::size_t n);
   std::size_t size() const { return n_; }
   // Unnormalised DFT in place: X_k = sum_j x_j exp(sign * 2 pi i j k / n),

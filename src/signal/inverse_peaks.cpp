@@ -25,23 +25,6 @@ void unit_root(std::size_t num, std::size_t den, double& re, double& im) {
   re = std::cos(a), im = std::sin(a);
 }
 
-// Twiddles of a length-m lane transform: for each radix-4 pass (m' = m,
-// m/4, ... while m' >= 4), W^p, W^2p, W^3p for p < m'/4, W = e^{2 pi i / m'},
-// as six arrays (re, im of each power).
-std::vector<double> lane_twiddles(std::size_t m) {
-  std::vector<double> tw;
-  for (std::size_t mm = m; mm >= 4; mm /= 4) {
-    const std::size_t m4 = mm / 4, at = tw.size();
-    tw.resize(at + 6 * m4);
-    for (std::size_t k = 1; k <= 3; ++k) {
-      for (std::size_t p = 0; p < m4; ++p) {
-        unit_root(k * p, mm, tw[at + 2 * (k - 1) * m4 + p], tw[at + (2 * k - 1) * m4 + p]);
-      }
-    }
-  }
-  return tw;
-}
-
 // One radix-4 pass of the self-sorting (Stockham) inverse transform over
 // lane vectors: y[q + s (4p + r)] = W^{pr} sum_t x[q + s (p + t m4)] i^{tr}
 // for every q < s, each element W doubles. For one p the elements q < s of
@@ -77,35 +60,79 @@ VELMAR_ALWAYS_INLINE void lane_pass4(std::size_t s, std::size_t m4, const double
   }
 }
 
-// The last pass when log2 m is odd: radix 2, unit twiddles.
-VELMAR_ALWAYS_INLINE void lane_pass2(std::size_t s, const double* VELMAR_RESTRICT xr,
-                                     const double* VELMAR_RESTRICT xi, double* VELMAR_RESTRICT yr,
-                                     double* VELMAR_RESTRICT yi) {
-  const std::size_t run = s * W;
-  VELMAR_IVDEP
-  for (std::size_t e = 0; e < run; ++e) {
-    yr[e] = xr[e] + xr[e + run];
-    yi[e] = xi[e] + xi[e + run];
-    yr[e + run] = xr[e] - xr[e + run];
-    yi[e + run] = xi[e] - xi[e + run];
+// A radix-2 pass over lane vectors; w holds W^p, p < m2.
+VELMAR_ALWAYS_INLINE void lane_pass2(std::size_t s, std::size_t m2, const double* VELMAR_RESTRICT w,
+                                     const double* VELMAR_RESTRICT xr, const double* VELMAR_RESTRICT xi,
+                                     double* VELMAR_RESTRICT yr, double* VELMAR_RESTRICT yi) {
+  const std::size_t run = s * W, d = m2 * run;
+  for (std::size_t p = 0; p < m2; ++p) {
+    const double wr = w[p], wi = w[m2 + p];
+    const double* ar = xr + p * run;
+    const double* ai = xi + p * run;
+    double* zr = yr + 2 * p * run;
+    double* zi = yi + 2 * p * run;
+    VELMAR_IVDEP
+    for (std::size_t e = 0; e < run; ++e) {
+      const double ur = ar[e] - ar[e + d], ui = ai[e] - ai[e + d];
+      zr[e] = ar[e] + ar[e + d];
+      zi[e] = ai[e] + ai[e + d];
+      zr[e + run] = ur * wr - ui * wi;
+      zi[e + run] = ur * wi + ui * wr;
+    }
   }
 }
 
+// A radix-3 pass over lane vectors (sign +); w holds W^p and W^2p, p < m3.
+VELMAR_ALWAYS_INLINE void lane_pass3(std::size_t s, std::size_t m3, const double* VELMAR_RESTRICT w,
+                                     const double* VELMAR_RESTRICT xr, const double* VELMAR_RESTRICT xi,
+                                     double* VELMAR_RESTRICT yr, double* VELMAR_RESTRICT yi) {
+  const std::size_t run = s * W, d = m3 * run;
+  const double h = 0.5 * std::numbers::sqrt3;  // Im e^{2 pi i / 3}
+  for (std::size_t p = 0; p < m3; ++p) {
+    const double w1r = w[p], w1i = w[m3 + p], w2r = w[2 * m3 + p], w2i = w[3 * m3 + p];
+    const double* ar = xr + p * run;
+    const double* ai = xi + p * run;
+    double* zr = yr + 3 * p * run;
+    double* zi = yi + 3 * p * run;
+    VELMAR_IVDEP
+    for (std::size_t e = 0; e < run; ++e) {
+      const double sr = ar[e + d] + ar[e + 2 * d], si = ai[e + d] + ai[e + 2 * d];
+      const double cr = ar[e] - 0.5 * sr, ci = ai[e] - 0.5 * si;
+      const double ur = -h * (ai[e + d] - ai[e + 2 * d]), ui = h * (ar[e + d] - ar[e + 2 * d]);
+      const double y1r = cr + ur, y1i = ci + ui, y2r = cr - ur, y2i = ci - ui;
+      zr[e] = ar[e] + sr;
+      zi[e] = ai[e] + si;
+      zr[e + run] = y1r * w1r - y1i * w1i;
+      zi[e + run] = y1r * w1i + y1i * w1r;
+      zr[e + 2 * run] = y2r * w2r - y2i * w2i;
+      zi[e + 2 * run] = y2r * w2i + y2i * w2r;
+    }
+  }
+}
+
+// A lane transform: its passes (as fft_passes gives them) and twiddles.
+struct LanePlan {
+  const FftPass* passes;
+  std::size_t count, m;
+  const double* tw;
+};
+
 // Length-m inverse transform of lane vectors held in (xr, xi), with (yr, yi)
 // as the other buffer; returns whether the result ended in (yr, yi).
-VELMAR_ALWAYS_INLINE bool lane_transform(std::size_t m, const double* tw, double* xr, double* xi, double* yr,
-                                         double* yi) {
+VELMAR_ALWAYS_INLINE bool lane_transform(const LanePlan& plan, double* xr, double* xi, double* yr, double* yi) {
   bool in_y = false;
-  std::size_t s = 1;
-  for (std::size_t mm = m; mm >= 4; mm /= 4) {
-    lane_pass4(s, mm / 4, tw, xr, xi, yr, yi);
-    tw += 6 * (mm / 4);
-    s *= 4;
+  const double* tw = plan.tw;
+  for (std::size_t k = 0; k < plan.count; ++k) {
+    const std::size_t R = plan.passes[k].radix, mr = plan.passes[k].m / R, s = plan.m / plan.passes[k].m;
+    if (R == 4) {
+      lane_pass4(s, mr, tw, xr, xi, yr, yi);
+    } else if (R == 2) {
+      lane_pass2(s, mr, tw, xr, xi, yr, yi);
+    } else {
+      lane_pass3(s, mr, tw, xr, xi, yr, yi);
+    }
+    tw += 2 * (R - 1) * mr;
     std::swap(xr, yr), std::swap(xi, yi);
-    in_y = !in_y;
-  }
-  if (m / s == 2) {
-    lane_pass2(s, xr, xi, yr, yi);
     in_y = !in_y;
   }
   return in_y;
@@ -154,7 +181,8 @@ VELMAR_ALWAYS_INLINE void lane_peaks(const double* VELMAR_RESTRICT yr, const dou
 // What the split pass needs, gathered so one dispatched call runs it all.
 struct SplitJob {
   std::size_t L, n, n1, n2;
-  const double *tw1, *tw2, *mid_group, *mid_lane;
+  LanePlan plan1, plan2;
+  const double *mid_group, *mid_lane;
   double *mr, *mi, *ar, *ai, *br, *bi;
 };
 
@@ -193,7 +221,7 @@ VELMAR_PEAKS_CLONES void split_pair(const SplitJob& j, const double* a_r, const 
         xi[k1 * W] = b_r[x] * f_r[x] - b_i[x] * f_i[x];
       }
     }
-    const bool moved = lane_transform(n1, j.tw1, xr, xi, j.br, j.bi);
+    const bool moved = lane_transform(j.plan1, xr, xi, j.br, j.bi);
     double* rr = moved ? j.br : xr;
     double* ri = moved ? j.bi : xi;
     const double* gr = j.mid_group + 2 * c * n1;
@@ -225,7 +253,7 @@ VELMAR_PEAKS_CLONES void split_pair(const SplitJob& j, const double* a_r, const 
   for (std::size_t g = 0; g < n1 / W; ++g) {
     double* xr = j.mr + g * n2 * W;
     double* xi = j.mi + g * n2 * W;
-    const bool moved = lane_transform(n2, j.tw2, xr, xi, j.ar, j.ai);
+    const bool moved = lane_transform(j.plan2, xr, xi, j.ar, j.ai);
     const double* yr = moved ? j.ar : xr;
     const double* yi = moved ? j.ai : xi;
     // Lane l holds t = g W + l + N1 t2: samples t < n for t2 < count[l].
@@ -247,16 +275,24 @@ VELMAR_PEAKS_CLONES void split_pair(const SplitJob& j, const double* a_r, const 
 
 }  // namespace
 
+// Whether L (served, even) splits into N1 x N2 with both multiples of W:
+// its power-of-two part at least W^2.
+namespace {
+bool splits(std::size_t L) { return (L & (~L + 1)) >= SPLIT_FROM; }
+}  // namespace
+
 InversePeaks::InversePeaks(std::size_t L, std::size_t n)
-    : L_(L), n_(n), small_(L >= SPLIT_FROM || L < 2 || !std::has_single_bit(L) ? 1 : L, +1) {
-  if (L < 2 || !std::has_single_bit(L)) throw std::invalid_argument("transform length must be a power of two >= 2");
+    : L_(L), n_(n), small_(fft_length_supported(L) && L % 2 == 0 && !splits(L) ? L : 1, +1) {
+  if (!fft_length_supported(L) || L % 2 != 0) {
+    throw std::invalid_argument("transform length must be 2^a or 3 2^a, even");
+  }
   if (n < 1 || n > L) throw std::invalid_argument("samples searched must lie in 1 .. transform length");
-  if (L >= SPLIT_FROM) {
+  if (splits(L)) {
     const int bits = std::countr_zero(L);
     n1_ = std::size_t{1} << (bits / 2);
     n2_ = L / n1_;
-    tw1_ = lane_twiddles(n1_);
-    tw2_ = lane_twiddles(n2_);
+    passes1_ = fft_passes(n1_), passes2_ = fft_passes(n2_);
+    tw1_ = fft_twiddles(n1_, +1), tw2_ = fft_twiddles(n2_, +1);
     mid_group_.resize(2 * (n2_ / W) * n1_);
     for (std::size_t c = 0; c < n2_ / W; ++c) {
       for (std::size_t t1 = 0; t1 < n1_; ++t1) {
@@ -277,8 +313,20 @@ InversePeaks::InversePeaks(std::size_t L, std::size_t n)
 
 void InversePeaks::pair_split(const double* ar, const double* ai, const double* br, const double* bi,
                               const double* fr, const double* fi, double& peak_a, double& peak_b) {
-  const SplitJob job{L_,         n_,           n1_,        n2_,        tw1_.data(), tw2_.data(), mid_group_.data(),
-                     mid_lane_.data(), mr_.data(), mi_.data(), ar_.data(), ai_.data(), br_.data(), bi_.data()};
+  const SplitJob job{L_,
+                     n_,
+                     n1_,
+                     n2_,
+                     {passes1_.data(), passes1_.size(), n1_, tw1_.data()},
+                     {passes2_.data(), passes2_.size(), n2_, tw2_.data()},
+                     mid_group_.data(),
+                     mid_lane_.data(),
+                     mr_.data(),
+                     mi_.data(),
+                     ar_.data(),
+                     ai_.data(),
+                     br_.data(),
+                     bi_.data()};
   split_pair(job, ar, ai, br, bi, fr, fi, peak_a, peak_b);
 }
 

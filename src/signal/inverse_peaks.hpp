@@ -3,13 +3,14 @@
 // iteration needs, in every pass, only the largest strain of each layer.
 //
 // Glossary (0-based):
-//   L      transform length, a power of two; n <= L the samples searched
+//   L      transform length, 2^a or 3 2^a; n <= L the samples searched
 //   X      a history's spectrum at k = 0 .. L/2 (Hermitian: the rest is the
 //          conjugate mirror, X_0 and X_{L/2} taken real), times a factor f
 //   x_t    (1/L) sum_k X_k e^{-2 pi i k t / L}, the real history (the
 //          inverse of the library's forward transform, whose sign is +)
 // Two histories go through one complex transform (one in the real part, one
-// in the imaginary). For L >= 64 the transform is split as L = N1 N2
+// in the imaginary). When L's power-of-two part is at least 64 the
+// transform is split as L = N1 N2 (N1 a power of two)
 // (k = N2 k1 + k2, t = t1 + N1 t2) and run on the conjugate spectra with
 // the sign +: length-N1 transforms over k1, eight columns k2 side by side in
 // vector lanes; a twiddle e^{2 pi i k2 t1 / L};
@@ -28,8 +29,8 @@ namespace velmar {
 
 class InversePeaks {
  public:
-  // L: a power of two, at least 2; n: 1 .. L. Throws std::invalid_argument
-  // otherwise.
+  // L: an even length the transforms serve (2^a or 3 2^a, split_fft.hpp);
+  // n: 1 .. L. Throws std::invalid_argument otherwise.
   InversePeaks(std::size_t L, std::size_t n);
   std::size_t size() const { return L_; }
 
@@ -46,10 +47,11 @@ class InversePeaks {
                   const double* fi, double& peak_a, double& peak_b);
 
   std::size_t L_, n_;
-  std::size_t n1_ = 0, n2_ = 0;  // the split, when L >= 64
-  // Twiddles of the lane transforms of lengths n1 and n2 (as in split_fft),
-  // and of the middle step: e^{2 pi i c W t1 / L} per (column group c, t1)
+  std::size_t n1_ = 0, n2_ = 0;  // the split, when there is one
+  // Passes and twiddles of the lane transforms of lengths n1 and n2 (as in
+  // split_fft), and the twiddles of the middle step: e^{2 pi i c W t1 / L} per (column group c, t1)
   // and e^{2 pi i l t1 / L} per (t1, lane l).
+  std::vector<FftPass> passes1_, passes2_;
   std::vector<double> tw1_, tw2_, mid_group_, mid_lane_;
   // Work: the middle array (L values, re and im) and two lane buffers of
   // the longer length (re and im each).

@@ -56,14 +56,52 @@ constexpr std::size_t WIDE_STRIDE = 8;
   }
 }
 
-// The last pass when log2 n is odd: radix 2 with unit twiddles (m = 2).
-[[gnu::always_inline]] inline void radix2_pass(std::size_t s, const double* __restrict xr, const double* __restrict xi, double* __restrict yr,
-                 double* __restrict yi) {
-  for (std::size_t q = 0; q < s; ++q) {
-    yr[q] = xr[q] + xr[q + s];
-    yi[q] = xi[q] + xi[q + s];
-    yr[q + s] = xr[q] - xr[q + s];
-    yi[q + s] = xi[q] - xi[q + s];
+// A radix-2 pass (see the glossary): y[q + s (2p + r)] = W_m^{p r} (x[q + s p]
+// + (-1)^r x[q + s (p + m2)]); w holds W^p, p < m2 (re, im).
+[[gnu::always_inline]] inline void radix2_pass(std::size_t s, std::size_t m2, const double* __restrict w,
+                                               const double* __restrict xr, const double* __restrict xi,
+                                               double* __restrict yr, double* __restrict yi) {
+  const std::size_t d = s * m2;
+  for (std::size_t p = 0; p < m2; ++p) {
+    const double wr = w[p], wi = w[m2 + p];
+    const double* ar = xr + s * p;
+    const double* ai = xi + s * p;
+    double* br = yr + 2 * s * p;
+    double* bi = yi + 2 * s * p;
+    for (std::size_t q = 0; q < s; ++q) {
+      const double ur = ar[q] - ar[q + d], ui = ai[q] - ai[q + d];
+      br[q] = ar[q] + ar[q + d];
+      bi[q] = ai[q] + ai[q + d];
+      br[q + s] = ur * wr - ui * wi;
+      bi[q + s] = ur * wi + ui * wr;
+    }
+  }
+}
+
+// A radix-3 pass: w holds W^p and W^2p, p < m3 (re, im of each).
+[[gnu::always_inline]] inline void radix3_pass(std::size_t s, std::size_t m3, double sign, const double* __restrict w,
+                                               const double* __restrict xr, const double* __restrict xi,
+                                               double* __restrict yr, double* __restrict yi) {
+  const std::size_t d = s * m3;
+  const double h = sign * 0.5 * std::numbers::sqrt3;  // Im W_3
+  for (std::size_t p = 0; p < m3; ++p) {
+    const double w1r = w[p], w1i = w[m3 + p], w2r = w[2 * m3 + p], w2i = w[3 * m3 + p];
+    const double* ar = xr + s * p;
+    const double* ai = xi + s * p;
+    double* br = yr + 3 * s * p;
+    double* bi = yi + 3 * s * p;
+    for (std::size_t q = 0; q < s; ++q) {
+      const double sr = ar[q + d] + ar[q + 2 * d], si = ai[q + d] + ai[q + 2 * d];
+      const double cr = ar[q] - 0.5 * sr, ci = ai[q] - 0.5 * si;
+      const double ur = -h * (ai[q + d] - ai[q + 2 * d]), ui = h * (ar[q + d] - ar[q + 2 * d]);  // i Im(W_3) (b - c)
+      const double y1r = cr + ur, y1i = ci + ui, y2r = cr - ur, y2i = ci - ui;
+      br[q] = ar[q] + sr;
+      bi[q] = ai[q] + si;
+      br[q + s] = y1r * w1r - y1i * w1i;
+      bi[q + s] = y1r * w1i + y1i * w1r;
+      br[q + 2 * s] = y2r * w2r - y2i * w2i;
+      bi[q + 2 * s] = y2r * w2i + y2i * w2r;
+    }
   }
 }
 
@@ -73,52 +111,81 @@ constexpr std::size_t WIDE_STRIDE = 8;
 #define VELMAR_SPLIT_FFT_CLONES
 #endif
 
-VELMAR_SPLIT_FFT_CLONES void run_passes(std::size_t n, double sign, const double* tw, double* ar, double* ai,
-                                        double* br, double* bi, bool& in_b) {
+VELMAR_SPLIT_FFT_CLONES void run_passes(const FftPass* passes, std::size_t count, std::size_t n, double sign,
+                                        const double* tw, double* ar, double* ai, double* br, double* bi,
+                                        bool& in_b) {
   double* xr = ar;
   double* xi = ai;
   double* yr = br;
   double* yi = bi;
   in_b = false;
-  std::size_t s = 1;
-  for (std::size_t m = n; m >= 4; m /= 4) {
-    radix4_pass(s, m / 4, sign, tw, xr, xi, yr, yi);
-    tw += 6 * (m / 4);
-    s *= 4;
+  for (std::size_t k = 0; k < count; ++k) {
+    const std::size_t R = passes[k].radix, m = passes[k].m, mr = m / R, s = n / m;
+    if (R == 4) {
+      radix4_pass(s, mr, sign, tw, xr, xi, yr, yi);
+    } else if (R == 2) {
+      radix2_pass(s, mr, tw, xr, xi, yr, yi);
+    } else {
+      radix3_pass(s, mr, sign, tw, xr, xi, yr, yi);
+    }
+    tw += 2 * (R - 1) * mr;
     std::swap(xr, yr), std::swap(xi, yi);
-    in_b = !in_b;
-  }
-  if (n / s == 2) {
-    radix2_pass(s, xr, xi, yr, yi);
     in_b = !in_b;
   }
 }
 
 }  // namespace
 
-SplitFft::SplitFft(std::size_t n, int sign) : n_(n) {
-  if (n == 0 || (n & (n - 1)) != 0) throw std::invalid_argument("FFT length must be a power of two");
+bool fft_length_supported(std::size_t n) {
+  if (n == 0) return false;
+  while (n % 2 == 0) n /= 2;
+  return n == 1 || n == 3;
+}
+
+std::size_t fft_fast_length(std::size_t m) {
+  std::size_t p = 1;
+  while (p < m) p <<= 1;
+  // 3 2^a lies between 2^(a+1) and 2^(a+2): the one candidate below p.
+  const std::size_t three = 3 * (p / 4);
+  return p >= 4 && three >= m ? three : p;
+}
+
+std::vector<FftPass> fft_passes(std::size_t n) {
+  if (!fft_length_supported(n)) throw std::invalid_argument("FFT length must be 2^a or 3 2^a");
+  std::vector<FftPass> passes;
+  std::size_t m = n;
+  for (; m % 4 == 0; m /= 4) passes.push_back({4, m});
+  if (m % 2 == 0) passes.push_back({2, m}), m /= 2;
+  if (m == 3) passes.push_back({3, m});
+  return passes;
+}
+
+std::vector<double> fft_twiddles(std::size_t n, int sign) {
   const double sg = sign >= 0 ? 1.0 : -1.0;
-  for (std::size_t m = n; m >= 4; m /= 4) {
-    const std::size_t m4 = m / 4;
-    const std::size_t at = twiddle_.size();
-    twiddle_.resize(at + 6 * m4);
-    for (std::size_t k = 1; k <= 3; ++k) {
-      for (std::size_t p = 0; p < m4; ++p) {
+  std::vector<double> tw;
+  for (const FftPass& pass : fft_passes(n)) {
+    const std::size_t mr = pass.m / pass.radix, at = tw.size();
+    tw.resize(at + 2 * (pass.radix - 1) * mr);
+    for (std::size_t j = 1; j < pass.radix; ++j) {
+      for (std::size_t p = 0; p < mr; ++p) {
         // The angle reduced mod m first, so it stays exact for every p.
-        const double a = 2.0 * std::numbers::pi * static_cast<double>((k * p) % m) / static_cast<double>(m);
-        twiddle_[at + 2 * (k - 1) * m4 + p] = std::cos(a);
-        twiddle_[at + (2 * k - 1) * m4 + p] = sg * std::sin(a);
+        const double a = 2.0 * std::numbers::pi * static_cast<double>((j * p) % pass.m) / static_cast<double>(pass.m);
+        tw[at + 2 * (j - 1) * mr + p] = std::cos(a);
+        tw[at + (2 * j - 1) * mr + p] = sg * std::sin(a);
       }
     }
   }
-  sign_ = sg;
+  return tw;
 }
+
+SplitFft::SplitFft(std::size_t n, int sign)
+    : n_(n), sign_(sign >= 0 ? 1.0 : -1.0), passes_(fft_passes(n)), twiddle_(fft_twiddles(n, sign)) {}
 
 bool SplitFft::transform(std::span<double> re, std::span<double> im, std::span<double> scratch_re,
                          std::span<double> scratch_im) const {
   bool in_scratch = false;
-  run_passes(n_, sign_, twiddle_.data(), re.data(), im.data(), scratch_re.data(), scratch_im.data(), in_scratch);
+  run_passes(passes_.data(), passes_.size(), n_, sign_, twiddle_.data(), re.data(), im.data(), scratch_re.data(),
+             scratch_im.data(), in_scratch);
   return in_scratch;
 }
 

@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "signal/fft_double.hpp"
+#include "site/padded_grid.hpp"
 #include "site/text.hpp"
 #include "velmar/errors.hpp"
 #include "velmar/measures.hpp"
@@ -83,8 +84,8 @@ void check_batch(const Profile& base, std::span<const Record> records, const Bat
 }
 
 // A record's spectrum, computed once per batch and shared by every run (read
-// only): the record times the scale, padded with zeros to L = a power of two
-// at least twice its length, transformed with exp(+i w t) as propagate does.
+// only): the record times the scale, padded with zeros as propagate pads it
+// (padded_grid.hpp), transformed with exp(+i w t) as propagate does.
 struct RecordSpectrum {
   std::size_t n = 0;            // samples of the record
   std::vector<double> freqs;    // k / (L dt), k = 0 .. L/2
@@ -101,7 +102,9 @@ RecordSpectrum record_spectrum(const Record& rec, double scale) {
   s.n = rec.accel.size();
   s.dt = rec.dt;
   s.to_si = acceleration_unit(rec.units);
-  const std::size_t L = next_power_of_two(2 * s.n);
+  PaddedGrid grid = padded_grid(s.n, rec.dt);
+  const std::size_t L = grid.L;
+  s.freqs = std::move(grid.freqs);
   s.plan = std::make_unique<FftPlan>(L);
   s.half_plan = std::make_unique<FftPlan>(L / 2);
   s.w.resize(L / 2);
@@ -113,9 +116,6 @@ RecordSpectrum record_spectrum(const Record& rec, double scale) {
   for (std::size_t j = 0; j < s.n; ++j) x[j] = scale * rec.accel[j];
   s.plan->transform(x, +1);
   s.X.assign(x.begin(), x.begin() + static_cast<std::ptrdiff_t>(L / 2 + 1));
-  s.freqs.resize(L / 2 + 1);
-  const double df = 1.0 / (static_cast<double>(L) * rec.dt);
-  for (std::size_t k = 0; k < s.freqs.size(); ++k) s.freqs[k] = static_cast<double>(k) * df;
   return s;
 }
 

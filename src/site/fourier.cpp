@@ -5,6 +5,7 @@
 #include <numbers>
 
 #include "signal/fft_double.hpp"
+#include "site/padded_grid.hpp"
 #include "site/measures_detail.hpp"
 
 namespace velmar {
@@ -47,7 +48,7 @@ std::vector<cdouble> real_dft(std::span<const double> x, std::size_t count) {
 
 std::array<std::vector<double>, 2> integrate_twice(std::span<const double> accel, double dt, double to_si) {
   const std::size_t n = accel.size();
-  const std::size_t L = next_power_of_two(2 * n);
+  const std::size_t L = padded_length(n);
   // Two spectra at a time (the record's and one integral's): memory 32 L bytes.
   std::vector<cdouble> A(L), Y(L);
   for (std::size_t j = 0; j < n; ++j) A[j] = accel[j] * to_si;

@@ -37,10 +37,10 @@ TEST_P(FftPlanLength, MatchesTheDirectSumForBothSigns) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(PowersOfTwo, FftPlanLength, ::testing::Values(1, 2, 4, 8, 32, 256, 1024));
+INSTANTIATE_TEST_SUITE_P(ServedLengths, FftPlanLength, ::testing::Values(1, 2, 4, 8, 32, 256, 1024, 3, 12, 384));
 
-TEST(FftPlan, RefusesALengthThatIsNotAPowerOfTwo) {
-  EXPECT_THROW(FftPlan(12), std::invalid_argument);
+TEST(FftPlan, RefusesALengthItDoesNotServe) {
+  EXPECT_THROW(FftPlan(20), std::invalid_argument);
   EXPECT_THROW(FftPlan(0), std::invalid_argument);
   EXPECT_EQ(next_power_of_two(1000), 1024u);
   EXPECT_EQ(next_power_of_two(1), 1u);

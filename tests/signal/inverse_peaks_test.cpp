@@ -61,13 +61,14 @@ double true_peak(const std::vector<double>& x, std::size_t n) {
   return m;
 }
 
-class InversePeaksLength : public ::testing::TestWithParam<int> {};
+class InversePeaksLength : public ::testing::TestWithParam<std::size_t> {};
 
-// Lengths on both sides of the split (64), odd and even powers of two (the
-// split's halves differ then), three histories (the last rides alone), and
-// n at 1, in the middle and at L.
+// Lengths on both sides of the split (a power-of-two part of 64), odd and
+// even powers of two (the split's halves differ then), with and without the
+// factor 3, three histories (the last rides alone), and n at 1, in the
+// middle and at L.
 TEST_P(InversePeaksLength, FindsThePeakOverTheFirstNSamples) {
-  const std::size_t L = std::size_t{1} << GetParam();
+  const std::size_t L = GetParam();
   for (const std::size_t n : {std::size_t{1}, L / 2 + 1 - L / 8, L}) {
     const Case c = make_case(L, n, 3, static_cast<unsigned>(L + n));
     InversePeaks peaks(L, n);
@@ -80,7 +81,9 @@ TEST_P(InversePeaksLength, FindsThePeakOverTheFirstNSamples) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Lengths, InversePeaksLength, ::testing::Values(1, 2, 3, 5, 6, 7, 8, 11, 12, 15));
+INSTANTIATE_TEST_SUITE_P(Lengths, InversePeaksLength,
+                         ::testing::Values(2, 4, 6, 8, 12, 32, 64, 96, 128, 192, 256, 384, 768, 2048, 3072, 4096,
+                                           6144, 24576, 32768));
 
 TEST(InversePeaks, ANonFiniteSpectrumGivesNaNForItsPair) {
   for (const std::size_t L : {std::size_t{32}, std::size_t{256}}) {
@@ -95,7 +98,8 @@ TEST(InversePeaks, ANonFiniteSpectrumGivesNaNForItsPair) {
 
 TEST(InversePeaks, RefusesABadLengthOrCount) {
   EXPECT_THROW(InversePeaks(1, 1), std::invalid_argument);
-  EXPECT_THROW(InversePeaks(96, 10), std::invalid_argument);
+  EXPECT_THROW(InversePeaks(80, 10), std::invalid_argument);
+  EXPECT_THROW(InversePeaks(3, 1), std::invalid_argument);
   EXPECT_THROW(InversePeaks(64, 0), std::invalid_argument);
   EXPECT_THROW(InversePeaks(64, 65), std::invalid_argument);
 }

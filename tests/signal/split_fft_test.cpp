@@ -20,10 +20,10 @@ double fft_tolerance(std::size_t n) {
   return 2.0 * std::numeric_limits<double>::epsilon() * std::max(1.0, std::log2(static_cast<double>(n)));
 }
 
-class SplitFftLength : public ::testing::TestWithParam<int> {};
+class SplitFftLength : public ::testing::TestWithParam<std::size_t> {};
 
 TEST_P(SplitFftLength, MatchesADirectDftForBothSigns) {
-  const std::size_t n = std::size_t{1} << GetParam();
+  const std::size_t n = GetParam();
   std::mt19937 gen(static_cast<unsigned>(n));
   std::normal_distribution<double> z;
   std::vector<double> xr(n), xi(n);
@@ -48,12 +48,28 @@ TEST_P(SplitFftLength, MatchesADirectDftForBothSigns) {
   }
 }
 
-// Every power of two to 1024: odd powers end with the radix-2 pass.
-INSTANTIATE_TEST_SUITE_P(Lengths, SplitFftLength, ::testing::Range(0, 11));
+// Every power of two to 1024 (odd powers end with the radix-2 pass) and
+// three times one (the radix-3 pass last, after a radix-2 pass with
+// twiddles when the power is odd).
+INSTANTIATE_TEST_SUITE_P(Lengths, SplitFftLength,
+                         ::testing::Values(1, 2, 4, 8, 16, 32, 64, 128, 256, 512, 1024, 3, 6, 12, 24, 48, 96, 192,
+                                           384, 768, 1536));
 
-TEST(SplitFft, RefusesALengthThatIsNotAPowerOfTwo) {
-  EXPECT_THROW(SplitFft(0, 1), std::invalid_argument);
-  EXPECT_THROW(SplitFft(24, 1), std::invalid_argument);
+TEST(SplitFft, RefusesALengthItDoesNotServe) {
+  for (const std::size_t n : {0, 5, 9, 10, 18, 36, 40}) {
+    EXPECT_FALSE(fft_length_supported(n)) << n;
+    EXPECT_THROW(SplitFft(n, 1), std::invalid_argument) << n;
+  }
+}
+
+TEST(SplitFft, FastLengthIsTheSmallestServedLengthNotBelow) {
+  for (std::size_t m = 0; m <= 5000; ++m) {
+    std::size_t want = 1;
+    while (want < m || !fft_length_supported(want)) ++want;
+    ASSERT_EQ(fft_fast_length(m), want) << m;
+  }
+  EXPECT_EQ(fft_fast_length(24000), 24576u);
+  EXPECT_EQ(fft_fast_length(24577), 32768u);
 }
 
 }  // namespace
