@@ -10,6 +10,7 @@
 #include <stdexcept>
 
 #include "common/platform.hpp"
+#include "signal/stockham_passes.hpp"
 
 namespace velmar {
 namespace {
@@ -25,91 +26,6 @@ void unit_root(std::size_t num, std::size_t den, double& re, double& im) {
   re = std::cos(a), im = std::sin(a);
 }
 
-// One radix-4 pass of the self-sorting (Stockham) inverse transform over
-// lane vectors: y[q + s (4p + r)] = W^{pr} sum_t x[q + s (p + t m4)] i^{tr}
-// for every q < s, each element W doubles. For one p the elements q < s of
-// an input (or output) quarter are contiguous: the inner loop runs over
-// s W doubles.
-VELMAR_ALWAYS_INLINE void lane_pass4(std::size_t s, std::size_t m4, const double* VELMAR_RESTRICT w,
-                                     const double* VELMAR_RESTRICT xr, const double* VELMAR_RESTRICT xi,
-                                     double* VELMAR_RESTRICT yr, double* VELMAR_RESTRICT yi) {
-  const std::size_t run = s * W, d = m4 * run;
-  for (std::size_t p = 0; p < m4; ++p) {
-    const double w1r = w[p], w1i = w[m4 + p], w2r = w[2 * m4 + p], w2i = w[3 * m4 + p];
-    const double w3r = w[4 * m4 + p], w3i = w[5 * m4 + p];
-    const double* ar = xr + p * run;
-    const double* ai = xi + p * run;
-    double* zr = yr + 4 * p * run;
-    double* zi = yi + 4 * p * run;
-    VELMAR_IVDEP
-    for (std::size_t e = 0; e < run; ++e) {
-      const double a0r = ar[e], a0i = ai[e], a1r = ar[e + d], a1i = ai[e + d];
-      const double a2r = ar[e + 2 * d], a2i = ai[e + 2 * d], a3r = ar[e + 3 * d], a3i = ai[e + 3 * d];
-      const double sr = a0r + a2r, si = a0i + a2i, dr = a0r - a2r, di = a0i - a2i;
-      const double tr = a1r + a3r, ti = a1i + a3i, ur = a3i - a1i, ui = a1r - a3r;  // u = i (a1 - a3)
-      const double b1r = dr + ur, b1i = di + ui, b2r = sr - tr, b2i = si - ti, b3r = dr - ur, b3i = di - ui;
-      zr[e] = sr + tr;
-      zi[e] = si + ti;
-      zr[e + run] = b1r * w1r - b1i * w1i;
-      zi[e + run] = b1r * w1i + b1i * w1r;
-      zr[e + 2 * run] = b2r * w2r - b2i * w2i;
-      zi[e + 2 * run] = b2r * w2i + b2i * w2r;
-      zr[e + 3 * run] = b3r * w3r - b3i * w3i;
-      zi[e + 3 * run] = b3r * w3i + b3i * w3r;
-    }
-  }
-}
-
-// A radix-2 pass over lane vectors; w holds W^p, p < m2.
-VELMAR_ALWAYS_INLINE void lane_pass2(std::size_t s, std::size_t m2, const double* VELMAR_RESTRICT w,
-                                     const double* VELMAR_RESTRICT xr, const double* VELMAR_RESTRICT xi,
-                                     double* VELMAR_RESTRICT yr, double* VELMAR_RESTRICT yi) {
-  const std::size_t run = s * W, d = m2 * run;
-  for (std::size_t p = 0; p < m2; ++p) {
-    const double wr = w[p], wi = w[m2 + p];
-    const double* ar = xr + p * run;
-    const double* ai = xi + p * run;
-    double* zr = yr + 2 * p * run;
-    double* zi = yi + 2 * p * run;
-    VELMAR_IVDEP
-    for (std::size_t e = 0; e < run; ++e) {
-      const double ur = ar[e] - ar[e + d], ui = ai[e] - ai[e + d];
-      zr[e] = ar[e] + ar[e + d];
-      zi[e] = ai[e] + ai[e + d];
-      zr[e + run] = ur * wr - ui * wi;
-      zi[e + run] = ur * wi + ui * wr;
-    }
-  }
-}
-
-// A radix-3 pass over lane vectors (sign +); w holds W^p and W^2p, p < m3.
-VELMAR_ALWAYS_INLINE void lane_pass3(std::size_t s, std::size_t m3, const double* VELMAR_RESTRICT w,
-                                     const double* VELMAR_RESTRICT xr, const double* VELMAR_RESTRICT xi,
-                                     double* VELMAR_RESTRICT yr, double* VELMAR_RESTRICT yi) {
-  const std::size_t run = s * W, d = m3 * run;
-  const double h = 0.5 * std::numbers::sqrt3;  // Im e^{2 pi i / 3}
-  for (std::size_t p = 0; p < m3; ++p) {
-    const double w1r = w[p], w1i = w[m3 + p], w2r = w[2 * m3 + p], w2i = w[3 * m3 + p];
-    const double* ar = xr + p * run;
-    const double* ai = xi + p * run;
-    double* zr = yr + 3 * p * run;
-    double* zi = yi + 3 * p * run;
-    VELMAR_IVDEP
-    for (std::size_t e = 0; e < run; ++e) {
-      const double sr = ar[e + d] + ar[e + 2 * d], si = ai[e + d] + ai[e + 2 * d];
-      const double cr = ar[e] - 0.5 * sr, ci = ai[e] - 0.5 * si;
-      const double ur = -h * (ai[e + d] - ai[e + 2 * d]), ui = h * (ar[e + d] - ar[e + 2 * d]);
-      const double y1r = cr + ur, y1i = ci + ui, y2r = cr - ur, y2i = ci - ui;
-      zr[e] = ar[e] + sr;
-      zi[e] = ai[e] + si;
-      zr[e + run] = y1r * w1r - y1i * w1i;
-      zi[e + run] = y1r * w1i + y1i * w1r;
-      zr[e + 2 * run] = y2r * w2r - y2i * w2i;
-      zi[e + 2 * run] = y2r * w2i + y2i * w2r;
-    }
-  }
-}
-
 // A lane transform: its passes (as fft_passes gives them) and twiddles.
 struct LanePlan {
   const FftPass* passes;
@@ -120,22 +36,7 @@ struct LanePlan {
 // Length-m inverse transform of lane vectors held in (xr, xi), with (yr, yi)
 // as the other buffer; returns whether the result ended in (yr, yi).
 VELMAR_ALWAYS_INLINE bool lane_transform(const LanePlan& plan, double* xr, double* xi, double* yr, double* yi) {
-  bool in_y = false;
-  const double* tw = plan.tw;
-  for (std::size_t k = 0; k < plan.count; ++k) {
-    const std::size_t R = plan.passes[k].radix, mr = plan.passes[k].m / R, s = plan.m / plan.passes[k].m;
-    if (R == 4) {
-      lane_pass4(s, mr, tw, xr, xi, yr, yi);
-    } else if (R == 2) {
-      lane_pass2(s, mr, tw, xr, xi, yr, yi);
-    } else {
-      lane_pass3(s, mr, tw, xr, xi, yr, yi);
-    }
-    tw += 2 * (R - 1) * mr;
-    std::swap(xr, yr), std::swap(xi, yi);
-    in_y = !in_y;
-  }
-  return in_y;
+  return stockham_passes(plan.passes, plan.count, plan.m, W, 1.0, plan.tw, xr, xi, yr, yi);
 }
 
 // W values of z = conj(A) + i conj(B) from the Hermitian halves A = a f,

@@ -1,5 +1,8 @@
-// split_fft.cpp: the Stockham radix-4 FFT over split arrays (see split_fft.hpp).
+// split_fft.cpp: the Stockham FFT over split arrays (see split_fft.hpp): the
+// pass plan, its twiddles, and the passes of stockham_passes.hpp.
 #include "signal/split_fft.hpp"
+
+#include "signal/stockham_passes.hpp"
 
 #include <cmath>
 #include <numbers>
@@ -9,129 +12,15 @@
 namespace velmar {
 namespace {
 
-// Below this stride the butterflies of one sub-transform are too few to fill
-// vector registers: the loop runs over p instead.
-constexpr std::size_t WIDE_STRIDE = 8;
-
-// One radix-4 pass (see the glossary); w holds the pass's six twiddle arrays.
-[[gnu::always_inline]] inline void radix4_pass(std::size_t s, std::size_t m4, double sign, const double* __restrict w,
-                 const double* __restrict xr, const double* __restrict xi, double* __restrict yr,
-                 double* __restrict yi) {
-  const double* w1r = w;
-  const double* w1i = w + m4;
-  const double* w2r = w + 2 * m4;
-  const double* w2i = w + 3 * m4;
-  const double* w3r = w + 4 * m4;
-  const double* w3i = w + 5 * m4;
-  const std::size_t d = s * m4;
-  // Butterflies (p, q) for q in [0, s) and one p, or for p in [0, m4) and one
-  // q: inputs at step `in`, outputs at step `out` from the given starts.
-  const auto run = [&](std::size_t count, std::size_t a0, std::size_t in, std::size_t b0, std::size_t out,
-                       std::size_t p0, std::size_t pstep) {
-#pragma GCC ivdep
-    for (std::size_t k = 0; k < count; ++k) {
-      const std::size_t a = a0 + k * in, b = b0 + k * out, p = p0 + k * pstep;
-      const double ar = xr[a], ai = xi[a], br = xr[a + d], bi = xi[a + d];
-      const double cr = xr[a + 2 * d], ci = xi[a + 2 * d], dr = xr[a + 3 * d], di = xi[a + 3 * d];
-      const double apcr = ar + cr, apci = ai + ci, amcr = ar - cr, amci = ai - ci;
-      const double bpdr = br + dr, bpdi = bi + di;
-      const double jr = -sign * (bi - di), ji = sign * (br - dr);  // sign i (b - d)
-      const double t1r = amcr + jr, t1i = amci + ji;
-      const double t2r = apcr - bpdr, t2i = apci - bpdi;
-      const double t3r = amcr - jr, t3i = amci - ji;
-      yr[b] = apcr + bpdr;
-      yi[b] = apci + bpdi;
-      yr[b + s] = t1r * w1r[p] - t1i * w1i[p];
-      yi[b + s] = t1r * w1i[p] + t1i * w1r[p];
-      yr[b + 2 * s] = t2r * w2r[p] - t2i * w2i[p];
-      yi[b + 2 * s] = t2r * w2i[p] + t2i * w2r[p];
-      yr[b + 3 * s] = t3r * w3r[p] - t3i * w3i[p];
-      yi[b + 3 * s] = t3r * w3i[p] + t3i * w3r[p];
-    }
-  };
-  if (s >= WIDE_STRIDE) {
-    for (std::size_t p = 0; p < m4; ++p) run(s, s * p, 1, 4 * s * p, 1, p, 0);
-  } else {
-    for (std::size_t q = 0; q < s; ++q) run(m4, q, s, q, 4 * s, 0, 1);
-  }
-}
-
-// A radix-2 pass (see the glossary): y[q + s (2p + r)] = W_m^{p r} (x[q + s p]
-// + (-1)^r x[q + s (p + m2)]); w holds W^p, p < m2 (re, im).
-[[gnu::always_inline]] inline void radix2_pass(std::size_t s, std::size_t m2, const double* __restrict w,
-                                               const double* __restrict xr, const double* __restrict xi,
-                                               double* __restrict yr, double* __restrict yi) {
-  const std::size_t d = s * m2;
-  for (std::size_t p = 0; p < m2; ++p) {
-    const double wr = w[p], wi = w[m2 + p];
-    const double* ar = xr + s * p;
-    const double* ai = xi + s * p;
-    double* br = yr + 2 * s * p;
-    double* bi = yi + 2 * s * p;
-    for (std::size_t q = 0; q < s; ++q) {
-      const double ur = ar[q] - ar[q + d], ui = ai[q] - ai[q + d];
-      br[q] = ar[q] + ar[q + d];
-      bi[q] = ai[q] + ai[q + d];
-      br[q + s] = ur * wr - ui * wi;
-      bi[q + s] = ur * wi + ui * wr;
-    }
-  }
-}
-
-// A radix-3 pass: w holds W^p and W^2p, p < m3 (re, im of each).
-[[gnu::always_inline]] inline void radix3_pass(std::size_t s, std::size_t m3, double sign, const double* __restrict w,
-                                               const double* __restrict xr, const double* __restrict xi,
-                                               double* __restrict yr, double* __restrict yi) {
-  const std::size_t d = s * m3;
-  const double h = sign * 0.5 * std::numbers::sqrt3;  // Im W_3
-  for (std::size_t p = 0; p < m3; ++p) {
-    const double w1r = w[p], w1i = w[m3 + p], w2r = w[2 * m3 + p], w2i = w[3 * m3 + p];
-    const double* ar = xr + s * p;
-    const double* ai = xi + s * p;
-    double* br = yr + 3 * s * p;
-    double* bi = yi + 3 * s * p;
-    for (std::size_t q = 0; q < s; ++q) {
-      const double sr = ar[q + d] + ar[q + 2 * d], si = ai[q + d] + ai[q + 2 * d];
-      const double cr = ar[q] - 0.5 * sr, ci = ai[q] - 0.5 * si;
-      const double ur = -h * (ai[q + d] - ai[q + 2 * d]), ui = h * (ar[q + d] - ar[q + 2 * d]);  // i Im(W_3) (b - c)
-      const double y1r = cr + ur, y1i = ci + ui, y2r = cr - ur, y2i = ci - ui;
-      br[q] = ar[q] + sr;
-      bi[q] = ai[q] + si;
-      br[q + s] = y1r * w1r - y1i * w1i;
-      bi[q + s] = y1r * w1i + y1i * w1r;
-      br[q + 2 * s] = y2r * w2r - y2i * w2i;
-      bi[q + 2 * s] = y2r * w2i + y2i * w2r;
-    }
-  }
-}
-
 #if defined(__x86_64__) && defined(__ELF__) && defined(__GNUC__)
 #define VELMAR_SPLIT_FFT_CLONES [[gnu::target_clones("avx512f", "avx2", "default")]]
 #else
 #define VELMAR_SPLIT_FFT_CLONES
 #endif
 
-VELMAR_SPLIT_FFT_CLONES void run_passes(const FftPass* passes, std::size_t count, std::size_t n, double sign,
-                                        const double* tw, double* ar, double* ai, double* br, double* bi,
-                                        bool& in_b) {
-  double* xr = ar;
-  double* xi = ai;
-  double* yr = br;
-  double* yi = bi;
-  in_b = false;
-  for (std::size_t k = 0; k < count; ++k) {
-    const std::size_t R = passes[k].radix, m = passes[k].m, mr = m / R, s = n / m;
-    if (R == 4) {
-      radix4_pass(s, mr, sign, tw, xr, xi, yr, yi);
-    } else if (R == 2) {
-      radix2_pass(s, mr, tw, xr, xi, yr, yi);
-    } else {
-      radix3_pass(s, mr, sign, tw, xr, xi, yr, yi);
-    }
-    tw += 2 * (R - 1) * mr;
-    std::swap(xr, yr), std::swap(xi, yi);
-    in_b = !in_b;
-  }
+VELMAR_SPLIT_FFT_CLONES bool run_passes(const FftPass* passes, std::size_t count, std::size_t n, double sign,
+                                        const double* tw, double* ar, double* ai, double* br, double* bi) {
+  return stockham_passes(passes, count, n, 1, sign, tw, ar, ai, br, bi);
 }
 
 }  // namespace
@@ -183,10 +72,8 @@ SplitFft::SplitFft(std::size_t n, int sign)
 
 bool SplitFft::transform(std::span<double> re, std::span<double> im, std::span<double> scratch_re,
                          std::span<double> scratch_im) const {
-  bool in_scratch = false;
-  run_passes(passes_.data(), passes_.size(), n_, sign_, twiddle_.data(), re.data(), im.data(), scratch_re.data(),
-             scratch_im.data(), in_scratch);
-  return in_scratch;
+  return run_passes(passes_.data(), passes_.size(), n_, sign_, twiddle_.data(), re.data(), im.data(),
+                    scratch_re.data(), scratch_im.data());
 }
 
 }  // namespace velmar
