@@ -3,7 +3,6 @@
 #include "signal/inverse_peaks.hpp"
 
 #include <algorithm>
-#include <bit>
 #include <cmath>
 #include <limits>
 #include <numbers>
@@ -127,20 +126,19 @@ VELMAR_PEAKS_CLONES void split_pair(const SplitJob& j, const double* a_r, const 
     double* ri = moved ? j.bi : xi;
     const double* gr = j.mid_group + 2 * c * n1;
     const double* gi = gr + n1;
-    for (std::size_t t1 = 0; t1 < n1; ++t1) {
-      const double* sr = j.mid_lane + 2 * t1 * W;
-      const double* si = sr + W;
-      double* vr = rr + t1 * W;
-      double* vi = ri + t1 * W;
-      for (std::size_t l = 0; l < W; ++l) {
-        const double wr = gr[t1] * sr[l] - gi[t1] * si[l], wi = gr[t1] * si[l] + gi[t1] * sr[l];
-        const double yr = vr[l] * wr - vi[l] * wi, yi = vr[l] * wi + vi[l] * wr;
-        vr[l] = yr, vi[l] = yi;
-      }
-    }
     for (std::size_t g = 0; g < n1 / W; ++g) {
-      const double* tr = rr + g * W * W;
-      const double* ti = ri + g * W * W;
+      // Rows t1 = g W + m twiddled into a tile, then stored transposed.
+      double tr[W * W], ti[W * W];
+      for (std::size_t m = 0; m < W; ++m) {
+        const std::size_t t1 = g * W + m;
+        const double* sr = j.mid_lane + 2 * t1 * W;
+        const double* si = sr + W;
+        for (std::size_t l = 0; l < W; ++l) {
+          const double wr = gr[t1] * sr[l] - gi[t1] * si[l], wi = gr[t1] * si[l] + gi[t1] * sr[l];
+          const double vr = rr[t1 * W + l], vi = ri[t1 * W + l];
+          tr[m * W + l] = vr * wr - vi * wi, ti[m * W + l] = vr * wi + vi * wr;
+        }
+      }
       double* dr = j.mr + (g * n2 + c * W) * W;
       double* di = j.mi + (g * n2 + c * W) * W;
       for (std::size_t l = 0; l < W; ++l) {
@@ -189,8 +187,13 @@ InversePeaks::InversePeaks(std::size_t L, std::size_t n)
   }
   if (n < 1 || n > L) throw std::invalid_argument("samples searched must lie in 1 .. transform length");
   if (splits(L)) {
-    const int bits = std::countr_zero(L);
-    n1_ = std::size_t{1} << (bits / 2);
+    // N1 a power of two and N2 = L / N1 a multiple of W, the larger of the
+    // two as small as can be (the lane buffers then stay in the first cache
+    // level).
+    n1_ = W;
+    for (std::size_t a = 2 * W; (L / a) % W == 0 && a <= L / W; a *= 2) {
+      if (std::max(a, L / a) < std::max(n1_, L / n1_)) n1_ = a;
+    }
     n2_ = L / n1_;
     passes1_ = fft_passes(n1_), passes2_ = fft_passes(n2_);
     tw1_ = fft_twiddles(n1_, +1), tw2_ = fft_twiddles(n2_, +1);
