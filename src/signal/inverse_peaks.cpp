@@ -38,19 +38,17 @@ VELMAR_ALWAYS_INLINE bool lane_transform(const LanePlan& plan, double* xr, doubl
   return stockham_passes(plan.passes, plan.count, plan.m, W, 1.0, plan.tw, xr, xi, yr, yi);
 }
 
-// W values of z = conj(A) + i conj(B) from the Hermitian halves A = a f,
-// B = b f (the conjugates turn the transform's e^{+...} into the e^{-...} of
-// the histories): at k = x .. x + W - 1 directly, or (mirror) at
+// W values of z = conj(A) + i conj(B) from the Hermitian halves A and B
+// (the conjugates turn the transform's e^{+...} into the e^{-...} of the
+// histories): at k = x .. x + W - 1 directly, or (mirror) at
 // k = L - x .. L - x + W - 1 as z_k = A_{L-k} + i B_{L-k}, reading x, x - 1, ...
 template <bool mirror>
 VELMAR_ALWAYS_INLINE void load_row(const double* VELMAR_RESTRICT a_r, const double* VELMAR_RESTRICT a_i,
                                    const double* VELMAR_RESTRICT b_r, const double* VELMAR_RESTRICT b_i,
-                                   const double* VELMAR_RESTRICT f_r, const double* VELMAR_RESTRICT f_i,
                                    std::size_t x0, double* VELMAR_RESTRICT zr, double* VELMAR_RESTRICT zi) {
   for (std::size_t l = 0; l < W; ++l) {
     const std::size_t x = mirror ? x0 - l : x0 + l;
-    const double Ar = a_r[x] * f_r[x] - a_i[x] * f_i[x], Ai = a_r[x] * f_i[x] + a_i[x] * f_r[x];
-    const double Br = b_r[x] * f_r[x] - b_i[x] * f_i[x], Bi = b_r[x] * f_i[x] + b_i[x] * f_r[x];
+    const double Ar = a_r[x], Ai = a_i[x], Br = b_r[x], Bi = b_i[x];
     if constexpr (mirror) {
       zr[l] = Ar - Bi, zi[l] = Ai + Br;
     } else {
@@ -92,11 +90,10 @@ struct SplitJob {
 #define VELMAR_PEAKS_CLONES
 #endif
 
-// The two histories of the spectra A = a f and B = b f (Hermitian halves):
-// their peaks over t < n, unscaled (times L).
+// The two histories of the spectra A and B (Hermitian halves): their peaks
+// over t < n, unscaled (times L).
 VELMAR_PEAKS_CLONES void split_pair(const SplitJob& j, const double* a_r, const double* a_i, const double* b_r,
-                                    const double* b_i, const double* f_r, const double* f_i, double& peak_a,
-                                    double& peak_b) {
+                                    const double* b_i, double& peak_a, double& peak_b) {
   const std::size_t L = j.L, n1 = j.n1, n2 = j.n2, half = n1 / 2;
   // First step, column group by column group: load z[N2 k1 + k2] for the
   // group's W columns, transform over k1, twiddle, and store transposed:
@@ -108,17 +105,17 @@ VELMAR_PEAKS_CLONES void split_pair(const SplitJob& j, const double* a_r, const 
     for (std::size_t k1 = 0; k1 < n1; ++k1) {
       const std::size_t k = n2 * k1 + c * W;
       if (k1 < half) {
-        load_row<false>(a_r, a_i, b_r, b_i, f_r, f_i, k, xr + k1 * W, xi + k1 * W);
+        load_row<false>(a_r, a_i, b_r, b_i, k, xr + k1 * W, xi + k1 * W);
       } else {
-        load_row<true>(a_r, a_i, b_r, b_i, f_r, f_i, L - k, xr + k1 * W, xi + k1 * W);
+        load_row<true>(a_r, a_i, b_r, b_i, L - k, xr + k1 * W, xi + k1 * W);
       }
     }
     if (c == 0) {
       // k = 0 and k = L/2 stand for themselves: real parts only.
       for (const std::size_t k1 : {std::size_t{0}, half}) {
         const std::size_t x = n2 * k1;
-        xr[k1 * W] = a_r[x] * f_r[x] - a_i[x] * f_i[x];
-        xi[k1 * W] = b_r[x] * f_r[x] - b_i[x] * f_i[x];
+        xr[k1 * W] = a_r[x];
+        xi[k1 * W] = b_r[x];
       }
     }
     const bool moved = lane_transform(j.plan1, xr, xi, j.br, j.bi);
@@ -215,8 +212,8 @@ InversePeaks::InversePeaks(std::size_t L, std::size_t n)
   }
 }
 
-void InversePeaks::pair_split(const double* ar, const double* ai, const double* br, const double* bi,
-                              const double* fr, const double* fi, double& peak_a, double& peak_b) {
+void InversePeaks::pair_split(const double* ar, const double* ai, const double* br, const double* bi, double& peak_a,
+                              double& peak_b) {
   const SplitJob job{L_,
                      n_,
                      n1_,
@@ -231,15 +228,14 @@ void InversePeaks::pair_split(const double* ar, const double* ai, const double* 
                      ai_.data(),
                      br_.data(),
                      bi_.data()};
-  split_pair(job, ar, ai, br, bi, fr, fi, peak_a, peak_b);
+  split_pair(job, ar, ai, br, bi, peak_a, peak_b);
 }
 
 void InversePeaks::pair_small(const double* a_r, const double* a_i, const double* b_r, const double* b_i,
-                              const double* f_r, const double* f_i, double& peak_a, double& peak_b) {
+                              double& peak_a, double& peak_b) {
   const std::size_t L = L_, h = L / 2;
   for (std::size_t k = 0; k <= h; ++k) {
-    const double Ar = a_r[k] * f_r[k] - a_i[k] * f_i[k], Ai = a_r[k] * f_i[k] + a_i[k] * f_r[k];
-    const double Br = b_r[k] * f_r[k] - b_i[k] * f_i[k], Bi = b_r[k] * f_i[k] + b_i[k] * f_r[k];
+    const double Ar = a_r[k], Ai = a_i[k], Br = b_r[k], Bi = b_i[k];
     if (k == 0 || k == h) {
       mr_[k] = Ar, mi_[k] = Br;
     } else {
@@ -259,17 +255,16 @@ void InversePeaks::pair_small(const double* a_r, const double* a_i, const double
   peak_b = p == 0.0 ? b : std::numeric_limits<double>::quiet_NaN();
 }
 
-void InversePeaks::peaks(const double* re, const double* im, std::size_t stride, std::size_t count,
-                         const double* fr, const double* fi, double* out) {
+void InversePeaks::peaks(const double* re, const double* im, std::size_t stride, std::size_t count, double* out) {
   const double inv = 1.0 / static_cast<double>(L_);
   for (std::size_t j = 0; j < count; j += 2) {
     // An odd last history rides with itself (its second peak is not read).
     const std::size_t k = j + 1 < count ? j + 1 : j;
     double pa = 0.0, pb = 0.0;
     if (n1_ != 0) {
-      pair_split(re + j * stride, im + j * stride, re + k * stride, im + k * stride, fr, fi, pa, pb);
+      pair_split(re + j * stride, im + j * stride, re + k * stride, im + k * stride, pa, pb);
     } else {
-      pair_small(re + j * stride, im + j * stride, re + k * stride, im + k * stride, fr, fi, pa, pb);
+      pair_small(re + j * stride, im + j * stride, re + k * stride, im + k * stride, pa, pb);
     }
     out[j] = pa * inv;
     if (k != j) out[k] = pb * inv;

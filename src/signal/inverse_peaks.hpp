@@ -5,7 +5,7 @@
 // Glossary (0-based):
 //   L      transform length, 2^a or 3 2^a; n <= L the samples searched
 //   X      a history's spectrum at k = 0 .. L/2 (Hermitian: the rest is the
-//          conjugate mirror, X_0 and X_{L/2} taken real), times a factor f
+//          conjugate mirror, X_0 and X_{L/2} taken real)
 //   x_t    (1/L) sum_k X_k e^{-2 pi i k t / L}, the real history (the
 //          inverse of the library's forward transform, whose sign is +)
 // Two histories go through one complex transform (one in the real part, one
@@ -35,16 +35,16 @@ class InversePeaks {
   std::size_t size() const { return L_; }
 
   // out[j] = max over t < n of |x_t| of history j, j < count, whose spectrum
-  // is (re, im)[j * stride + k] times (fr, fi)[k], k = 0 .. L/2 (stride >=
-  // L/2 + 1). A history with a non-finite value gives NaN.
-  void peaks(const double* re, const double* im, std::size_t stride, std::size_t count, const double* fr,
-             const double* fi, double* out);
+  // is (re, im)[j * stride + k], k = 0 .. L/2 (stride >= L/2 + 1). A
+  // non-finite value gives NaN for its history and the one transformed with
+  // it (j xor 1).
+  void peaks(const double* re, const double* im, std::size_t stride, std::size_t count, double* out);
 
  private:
-  void pair_split(const double* ar, const double* ai, const double* br, const double* bi, const double* fr,
-                  const double* fi, double& peak_a, double& peak_b);
-  void pair_small(const double* ar, const double* ai, const double* br, const double* bi, const double* fr,
-                  const double* fi, double& peak_a, double& peak_b);
+  void pair_split(const double* ar, const double* ai, const double* br, const double* bi, double& peak_a,
+                  double& peak_b);
+  void pair_small(const double* ar, const double* ai, const double* br, const double* bi, double& peak_a,
+                  double& peak_b);
 
   std::size_t L_, n_;
   std::size_t n1_ = 0, n2_ = 0;  // the split, when there is one

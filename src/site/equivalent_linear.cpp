@@ -191,10 +191,10 @@ EquivalentLinearResult equivalent_linear(const Record& record, const Profile& pr
   }
   const bool within = o.input == InputMotion::WITHIN;
 
-  // The factor that turns a strain transfer function into a strain
-  // spectrum: Y, over the within divisor where there is one (set per pass).
-  std::vector<double> factor_re(nf), factor_im(nf);
-  for (std::size_t k = 0; k < nf; ++k) factor_re[k] = Y[k].real(), factor_im[k] = Y[k].imag();
+  // Y as real and imaginary parts: the sweep scales the strain transfer
+  // functions by it (and by the within divisor) into strain spectra.
+  std::vector<double> y_re(nf), y_im(nf);
+  for (std::size_t k = 0; k < nf; ++k) y_re[k] = Y[k].real(), y_im[k] = Y[k].imag();
   InversePeaks finder(L, n);
   ShMedium medium;
   std::vector<double> depths, peaks;
@@ -234,27 +234,30 @@ EquivalentLinearResult equivalent_linear(const Record& record, const Profile& pr
     if (spectra_size < 2 * M * nf) spectra_size = 2 * M * nf, spectra.reset(new double[spectra_size]);
     const std::span<double> strain_re(spectra.get(), M * nf), strain_im(spectra.get() + M * nf, M * nf);
     u_in.resize(within ? nf : 0);
-    // The sweep gives the within divisor too when the record lies above the
-    // half-space; otherwise the general engine does.
+    // The sweep scales the strains into spectra, with the within divisor
+    // when the record lies above the half-space; otherwise (or when the
+    // sweep cannot serve the medium) the general engine gives what is
+    // missing and the scaling follows here.
     const bool in_layers = within && o.input_depth < profile.halfspace_depth();
-    const bool swept = sh_mid_strain(medium, o.angle, df, nf, strain_re, strain_im, work,
-                                     in_layers ? std::optional<double>(o.input_depth) : std::nullopt, u_in);
+    const MidStrainScale scale{y_re.data(), y_im.data(), in_layers ? WITHIN_FLOOR : 0.0};
+    const bool swept = (!within || in_layers) &&
+                       sh_mid_strain(medium, o.angle, df, nf, strain_re, strain_im, work,
+                                     in_layers ? std::optional<double>(o.input_depth) : std::nullopt, u_in, scale);
     if (!swept) {
       u.resize(M * nf), strain.resize(M * nf);
       sh_response(medium, o.angle, freqs, depths, u, strain, {});
-      for (std::size_t k = 0; k < M * nf; ++k) strain_re[k] = strain[k].real(), strain_im[k] = strain[k].imag();
-    }
-    if (within && !(swept && in_layers)) {
-      sh_response(medium, o.angle, freqs, std::span<const double>(&o.input_depth, 1), u_in, {}, {});
-    }
-    if (within) {
+      if (within) sh_response(medium, o.angle, freqs, std::span<const double>(&o.input_depth, 1), u_in, {}, {});
       for (std::size_t k = 0; k < nf; ++k) {
-        const cdouble f = Y[k] * std::conj(u_in[k]) / std::max(std::norm(u_in[k]), WITHIN_FLOOR);
-        factor_re[k] = f.real(), factor_im[k] = f.imag();
+        cdouble f = Y[k];
+        if (within) f *= std::conj(u_in[k]) / std::max(std::norm(u_in[k]), WITHIN_FLOOR);
+        for (std::size_t j = 0; j < M; ++j) {
+          const cdouble v = strain[j * nf + k] * f;
+          strain_re[j * nf + k] = v.real(), strain_im[j * nf + k] = v.imag();
+        }
       }
     }
     peaks.resize(M);
-    finder.peaks(strain_re.data(), strain_im.data(), nf, M, factor_re.data(), factor_im.data(), peaks.data());
+    finder.peaks(strain_re.data(), strain_im.data(), nf, M, peaks.data());
 
     r.iterations = pass;
     double largest = 0.0;

@@ -9,6 +9,8 @@
 #include <numbers>
 #include <optional>
 
+#include "common/platform.hpp"
+
 
 namespace velmar {
 namespace {
@@ -121,6 +123,7 @@ struct BlockJob {
   std::size_t jd;  // layer holding the depth, N when there is none
   cdouble s1, s2;  // block starts of the depth's two phase factors
   std::size_t nf;
+  MidStrainScale scale;
 };
 
 #if defined(__x86_64__) && defined(__ELF__) && defined(__GNUC__)
@@ -167,12 +170,36 @@ VELMAR_MID_STRAIN_CLONES void run_block(const BlockJob& job, std::size_t start, 
     const std::size_t at = n * job.nf + start;
     backward_block(lanes(n), rr, ri, strain_re + at, strain_im + at, count);
   }
+  if (job.scale.re != nullptr) {
+    // The block's factors, then every layer's strains times them (the
+    // block's strains are still in the first cache level).
+    double* fr = rr;
+    double* fi = ri;
+    for (std::size_t i = 0; i < count; ++i) {
+      cdouble f{job.scale.re[start + i], job.scale.im[start + i]};
+      if (job.scale.within_floor > 0.0) {
+        const cdouble u = u_at[start + i];
+        f *= std::conj(u) / std::max(std::norm(u), job.scale.within_floor);
+      }
+      fr[i] = f.real(), fi[i] = f.imag();
+    }
+    for (std::size_t n = 0; n < N; ++n) {
+      double* VELMAR_RESTRICT o_re = strain_re + n * job.nf + start;
+      double* VELMAR_RESTRICT o_im = strain_im + n * job.nf + start;
+      for (std::size_t i = 0; i < count; ++i) {
+        const double a = o_re[i] * fr[i] - o_im[i] * fi[i];
+        o_im[i] = o_re[i] * fi[i] + o_im[i] * fr[i];
+        o_re[i] = a;
+      }
+    }
+  }
 }
 
 }  // namespace
 
 bool sh_mid_strain(const ShMedium& medium, double angle_deg, double df, std::size_t nf, std::span<double> strain_re,
-                   std::span<double> strain_im, MidStrainWork& work, std::optional<double> depth, std::span<cdouble> u_at) {
+                   std::span<double> strain_im, MidStrainWork& work, std::optional<double> depth, std::span<cdouble> u_at,
+                   const MidStrainScale& scale) {
   const std::size_t N = medium.thickness.size();
   if (N == 0 || nf == 0) return true;
   // The layer holding `depth` and the distance below its top.
@@ -234,7 +261,7 @@ bool sh_mid_strain(const ShMedium& medium, double angle_deg, double df, std::siz
       steps_re(n)[l] = z.real(), steps_im(n)[l] = z.imag();
     }
   }
-  BlockJob job{layers.data(), N, base, starts.data(), jd, {}, {}, nf};
+  BlockJob job{layers.data(), N, base, starts.data(), jd, {}, {}, nf, scale};
   for (std::size_t start = 0, block = 0; start < nf; start += BLOCK, ++block) {
     const std::size_t count = std::min(BLOCK, nf - start);
     // Lanes past the end repeat the last frequency's omega (their phases run

@@ -29,6 +29,16 @@ struct MidStrainWork {
   std::vector<double> store;
 };
 
+// Optional scaling of the strains: at frequency k, times (re[k], im[k]) and,
+// with within_floor > 0, times conj(u_k) / max(|u_k|^2, within_floor), u_k the
+// displacement at the depth (u_at): a record's spectrum, and the divisor of
+// a record observed inside the profile.
+struct MidStrainScale {
+  const double* re = nullptr;  // nf values each, or none
+  const double* im = nullptr;
+  double within_floor = 0.0;
+};
+
 // Strain du/dz per unit incident displacement at the middle of every layer of
 // `medium`, at the frequencies k df, k = 0 .. nf - 1 (df in Hz, > 0), as
 // real and imaginary parts, depth-major (element j * nf + k), n * nf values
@@ -41,8 +51,11 @@ struct MidStrainWork {
 // @param[in]  angle_deg  incidence angle in the half-space, |angle| < 90
 // With `depth` (m, >= 0, above the half-space's top; else the call returns
 // false) the displacement there per unit incident displacement goes to u_at
-// (nf values): the divisor of a record observed inside the profile.
+// (nf values): the divisor of a record observed inside the profile. With
+// `scale`, the strains are scaled as MidStrainScale says (its floor needs
+// the depth).
 bool sh_mid_strain(const ShMedium& medium, double angle_deg, double df, std::size_t nf, std::span<double> strain_re,
-                   std::span<double> strain_im, MidStrainWork& work, std::optional<double> depth = std::nullopt, std::span<cdouble> u_at = {});
+                   std::span<double> strain_im, MidStrainWork& work, std::optional<double> depth = std::nullopt,
+                   std::span<cdouble> u_at = {}, const MidStrainScale& scale = {});
 
 }  // namespace velmar
