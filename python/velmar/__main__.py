@@ -1,4 +1,7 @@
-"""Command line: ``python3 -m velmar run DECK [--csv]`` and ``python3 -m velmar plot DECK``.
+"""Command line: ``python3 -m velmar run DECK [--csv]`` and ``python3 -m velmar plot DECK``;
+for an equivalent-linear analysis file (``.json``, see ``_analysis``),
+``run FILE.json --csv`` writes the per-layer results and ``plot FILE.json``
+its figures.
 
 Exit statuses follow the console program's: 0 a complete run, 1 a limit
 stop, 2 refused or unreadable input (and a bad command line).
@@ -57,7 +60,29 @@ def _units(args: argparse.Namespace) -> Optional[str]:
     return None
 
 
+def _is_analysis(path: str) -> bool:
+    return path.lower().endswith(".json")
+
+
+def _run_analysis(args: argparse.Namespace) -> int:
+    from ._analysis import read_analysis, run_analysis, write_layers_csv
+
+    if not args.csv:
+        raise ValueError(f"{args.deck}: an analysis file is run with --csv (it has no console output)")
+    if args.units is not None:
+        raise ValueError("--units is for decks; an analysis file names its record's units")
+    a = read_analysis(args.deck)
+    res = run_analysis(a)
+    path = args.out if args.out is not None else os.path.splitext(args.deck)[0] + ".layers.csv"
+    write_layers_csv(a, res, path)
+    state = "converged" if res.converged else "NOT converged"
+    print(f"{path} ({state} in {res.iterations} passes)")
+    return 0
+
+
 def _run(args: argparse.Namespace) -> int:
+    if _is_analysis(args.deck):
+        return _run_analysis(args)
     if not args.csv:
         if args.out is not None:
             raise ValueError("--out is used with --csv only (the deck names the console's output file)")
@@ -73,6 +98,14 @@ def _run(args: argparse.Namespace) -> int:
 
 
 def _plot(args: argparse.Namespace) -> int:
+    if _is_analysis(args.deck):
+        from ._analysis import plot_analysis
+
+        if args.units is not None:
+            raise ValueError("--units is for decks; an analysis file names its record's units")
+        for p in plot_analysis(args.deck, args.out):
+            print(p)
+        return 0
     from .plot import plot_deck
 
     for p in plot_deck(args.deck, args.out, args.units, run=not args.no_run):
@@ -85,14 +118,15 @@ def main(argv: Optional[List[str]] = None) -> int:
                                      description="Run a VELMAR console deck, write its results as CSV, or plot them.")
     sub = parser.add_subparsers(dest="command", required=True)
     run = sub.add_parser("run", help="run a deck as the console does; with --csv write its results as CSV instead")
-    run.add_argument("deck", help="the deck file (file names in it are relative to the current folder)")
+    run.add_argument("deck", help="the deck file (file names in it are relative to the current folder), or an "
+                                  "equivalent-linear analysis file (.json)")
     run.add_argument("--csv", action="store_true",
                      help="write the results (double precision) as CSV; the console's output file is not touched")
     run.add_argument("--out", metavar="FILE", help="the CSV file (default: the deck's output name with .csv)")
     run.add_argument("--units", choices=UNITS,
                      help="units of the signal file's samples (default: from its header lines, else g)")
     plot = sub.add_parser("plot", help="run a deck and write its figures as PNG")
-    plot.add_argument("deck", help="the deck file")
+    plot.add_argument("deck", help="the deck file, or an equivalent-linear analysis file (.json)")
     plot.add_argument("--out", metavar="DIR", help="folder for the figures (default: beside the output file)")
     plot.add_argument("--units", choices=UNITS,
                       help="units of the signal file's samples (default: from its header lines, else g)")

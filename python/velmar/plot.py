@@ -3,7 +3,9 @@ peak profiles (matplotlib, drawn off-screen).
 
 Each ``*_figure`` function returns a ``matplotlib.figure.Figure`` (no
 pyplot state, no window); `plot_deck` runs a console deck and writes the
-figures that fit it as PNG files.
+figures that fit it as PNG files. The figures of an equivalent-linear
+analysis are here too (`plot_convergence`, `plot_strain_compatible`, from
+``plot_eql``), and `plot_analysis` runs an analysis file and writes them.
 """
 
 from __future__ import annotations
@@ -19,6 +21,7 @@ from ._record import Record
 from ._response import transfer
 from ._results import DeckResults, deck_results, record_units_from_header
 from ._measures import PeakProfile, default_periods, peak_profile, spectra
+from .plot_eql import plot_convergence, plot_strain_compatible  # noqa: F401  (the figures of an analysis)
 
 #: Colours: the input motion, then the outputs (horizontal/SH, vertical).
 INPUT_COLOUR = "#1f4e9c"
@@ -361,3 +364,11 @@ def plot_deck(path: str, out: Optional[str] = None, units: Optional[str] = None,
         pp = peak_profile(tapered, deck.profile, deck.angle, input=src, input_depth=deck.depth)
         save(peak_profile_figure(pp, f"{deck_name}: peaks with depth ({wave}, record as the {src} motion)"), "peaks")
     return written
+
+
+def plot_analysis(path: str, out: Optional[str] = None) -> List[str]:
+    """Run an equivalent-linear analysis file (JSON) and write its figures;
+    see ``velmar._analysis.plot_analysis``."""
+    from ._analysis import plot_analysis as run_and_plot
+
+    return run_and_plot(path, out)

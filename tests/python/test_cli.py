@@ -77,3 +77,56 @@ def test_python_minus_m_plot_writes_pngs(workdir):
     files = out.stdout.split()
     assert files == ["f/psv_transfer_basin_profile.png", "f/psv_transfer_basin_transfer.png"]
     assert all(os.path.getsize(p) > 10000 for p in files)
+
+
+# --- equivalent-linear analysis files --------------------------------------------------------
+
+
+def test_analysis_file_runs_to_csv_and_plots(workdir):
+    path = "examples/eql_soft_clay.json"
+    assert main(["run", path, "--csv", "--out", "layers.csv"]) == 0
+    table = np.loadtxt("layers.csv", delimiter=",", skiprows=1)
+    # The same analysis through the Python calls.
+    rec = velmar.read_record("examples/accelerogram.txt", dt=0.01, units="cm/s2")
+    import json
+    doc = json.load(open(path))
+    curves = [velmar.Darendeli(**{k: v for k, v in c.items() if k != "model"}) for c in doc["curves"]]
+    res = velmar.equivalent_linear(rec, velmar.Profile(**doc["profile"]), curves, **doc["analysis"])
+    assert res.converged
+    np.testing.assert_array_equal(table[:, 4], res.g_ratio)
+    np.testing.assert_array_equal(table[:, 5], res.damping)
+    np.testing.assert_array_equal(table[:, 6], res.max_strain)
+    np.testing.assert_allclose(table[:, 3], table[:, 2] * np.sqrt(res.g_ratio), rtol=1e-15)
+
+    assert main(["plot", path, "--out", "figs"]) == 0
+    for name in ("convergence", "layers", "spectra"):
+        assert os.path.getsize(f"figs/eql_soft_clay-{name}.png") > 10000
+
+
+@pytest.mark.parametrize("edit, message", [
+    (lambda d: d.update(analysys={}), "unknown section 'analysys'"),
+    (lambda d: d["analysis"].update(tolerence=0.01), "tolerence"),
+    (lambda d: d["curves"].pop(), "curves has 11 entries where the profile has 12"),
+    (lambda d: d["curves"][3].update(model="hardin"), "curves[3] needs \"model\""),
+    (lambda d: d["curves"][0].update(ocr=-1.0), "curves[0] (darendeli)"),
+    (lambda d: d["profile"]["vs"].append(900.0), "profile:"),
+    (lambda d: d["analysis"].update(tolerance=0.0), "tolerance"),
+    (lambda d: d["record"].pop("file"), "record needs \"file\""),
+])
+def test_a_bad_analysis_file_exits_2_naming_the_file_and_entry(workdir, capsys, edit, message):
+    import json
+    doc = json.load(open("examples/eql_soft_clay.json"))
+    edit(doc)
+    with open("examples/bad.json", "w") as f:
+        json.dump(doc, f)
+    assert main(["run", "examples/bad.json", "--csv"]) == 2
+    err = capsys.readouterr().err
+    assert "examples/bad.json" in err and message in err
+    assert not os.path.exists("examples/bad.layers.csv")
+
+
+def test_an_analysis_file_that_is_not_json_names_the_line(workdir, capsys):
+    with open("bad.json", "w") as f:
+        f.write('{\n  "record": {"file": "x"},\n  oops\n}\n')
+    assert main(["plot", "bad.json"]) == 2
+    assert "bad.json: line 3: not JSON" in capsys.readouterr().err
