@@ -18,11 +18,20 @@ FftPlan::FftPlan(std::size_t n) : n_(n), forward_(n, +1), backward_(n, -1) {}
 
 void FftPlan::transform(std::span<std::complex<double>> x, int sign) const {
   const std::size_t n = n_;
-  std::vector<double> re(n), im(n), scratch_re(n), scratch_im(n);
+  // The split arrays, kept by each thread from one call to the next: a
+  // transform then allocates nothing once its thread has done one as long.
+  // (Allocating and freeing megabytes per call can lead the allocator to
+  // hand the pages back to the system, to be faulted in again next time,
+  // which costs more than the transform on a virtual machine.) A plan stays
+  // usable from several threads at once.
+  thread_local std::vector<double> work;
+  if (work.size() < 4 * n) work.resize(4 * n);
+  const std::span<double> re(work.data(), n), im(work.data() + n, n), scratch_re(work.data() + 2 * n, n),
+      scratch_im(work.data() + 3 * n, n);
   for (std::size_t i = 0; i < n; ++i) re[i] = x[i].real(), im[i] = x[i].imag();
   const bool in_scratch = (sign >= 0 ? forward_ : backward_).transform(re, im, scratch_re, scratch_im);
-  const std::vector<double>& r = in_scratch ? scratch_re : re;
-  const std::vector<double>& m = in_scratch ? scratch_im : im;
+  const double* r = in_scratch ? scratch_re.data() : re.data();
+  const double* m = in_scratch ? scratch_im.data() : im.data();
   for (std::size_t i = 0; i < n; ++i) x[i] = {r[i], m[i]};
 }
 

@@ -19,12 +19,6 @@ constexpr std::size_t W = 8;
 // The split needs at least W columns and W rows.
 constexpr std::size_t SPLIT_FROM = W * W;
 
-// e^{+2 pi i num / den}, the angle reduced first so it stays exact.
-void unit_root(std::size_t num, std::size_t den, double& re, double& im) {
-  const double a = 2.0 * std::numbers::pi * static_cast<double>(num % den) / static_cast<double>(den);
-  re = std::cos(a), im = std::sin(a);
-}
-
 // A lane transform: its passes (as fft_passes gives them) and twiddles.
 struct LanePlan {
   const FftPass* passes;
@@ -194,15 +188,16 @@ InversePeaks::InversePeaks(std::size_t L, std::size_t n)
     n2_ = L / n1_;
     passes1_ = fft_passes(n1_), passes2_ = fft_passes(n2_);
     tw1_ = fft_twiddles(n1_, +1), tw2_ = fft_twiddles(n2_, +1);
+    const UnitRoots roots(L);
     mid_group_.resize(2 * (n2_ / W) * n1_);
     for (std::size_t c = 0; c < n2_ / W; ++c) {
       for (std::size_t t1 = 0; t1 < n1_; ++t1) {
-        unit_root(c * W * t1, L, mid_group_[2 * c * n1_ + t1], mid_group_[(2 * c + 1) * n1_ + t1]);
+        roots.get(c * W * t1, mid_group_[2 * c * n1_ + t1], mid_group_[(2 * c + 1) * n1_ + t1]);
       }
     }
     mid_lane_.resize(2 * n1_ * W);
     for (std::size_t t1 = 0; t1 < n1_; ++t1) {
-      for (std::size_t l = 0; l < W; ++l) unit_root(l * t1, L, mid_lane_[2 * t1 * W + l], mid_lane_[(2 * t1 + 1) * W + l]);
+      for (std::size_t l = 0; l < W; ++l) roots.get(l * t1, mid_lane_[2 * t1 * W + l], mid_lane_[(2 * t1 + 1) * W + l]);
     }
     mr_.resize(L), mi_.resize(L);
     const std::size_t longer = std::max(n1_, n2_) * W;

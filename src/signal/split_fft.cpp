@@ -49,20 +49,54 @@ std::vector<FftPass> fft_passes(std::size_t n) {
   return passes;
 }
 
+UnitRoots::UnitRoots(std::size_t n) : n_(n) {
+  if (n % 4 == 0) {
+    cos_.resize(n / 4 + 1);
+    for (std::size_t k = 0; k <= n / 4; ++k) {
+      cos_[k] = std::cos(2.0 * std::numbers::pi * static_cast<double>(k) / static_cast<double>(n));
+    }
+  }
+}
+
+void UnitRoots::get(std::size_t r, double& re, double& im) const {
+  r %= n_;
+  if (cos_.empty()) {
+    const double a = 2.0 * std::numbers::pi * static_cast<double>(r) / static_cast<double>(n_);
+    re = std::cos(a), im = std::sin(a);
+    return;
+  }
+  // r = q n/4 + u: the angle is q quarter turns plus phi = 2 pi u / n, and
+  // sin(phi) = cos(2 pi (n/4 - u) / n).
+  const std::size_t n4 = n_ / 4, q = r / n4, u = r % n4;
+  const double c = cos_[u], s = cos_[n4 - u];
+  switch (q) {
+    case 0: re = c, im = s; break;
+    case 1: re = -s, im = c; break;
+    case 2: re = -c, im = -s; break;
+    default: re = s, im = -c; break;
+  }
+}
+
 std::vector<double> fft_twiddles(std::size_t n, int sign) {
   const double sg = sign >= 0 ? 1.0 : -1.0;
-  std::vector<double> tw;
-  for (const FftPass& pass : fft_passes(n)) {
-    const std::size_t mr = pass.m / pass.radix, at = tw.size();
-    tw.resize(at + 2 * (pass.radix - 1) * mr);
+  const UnitRoots roots(n);
+  const std::vector<FftPass> passes = fft_passes(n);
+  std::size_t total = 0;
+  for (const FftPass& pass : passes) total += 2 * (pass.radix - 1) * (pass.m / pass.radix);
+  std::vector<double> tw(total);
+  std::size_t at = 0;
+  for (const FftPass& pass : passes) {
+    const std::size_t mr = pass.m / pass.radix;
     for (std::size_t j = 1; j < pass.radix; ++j) {
       for (std::size_t p = 0; p < mr; ++p) {
-        // The angle reduced mod m first, so it stays exact for every p.
-        const double a = 2.0 * std::numbers::pi * static_cast<double>((j * p) % pass.m) / static_cast<double>(pass.m);
-        tw[at + 2 * (j - 1) * mr + p] = std::cos(a);
-        tw[at + (2 * j - 1) * mr + p] = sg * std::sin(a);
+        // W_m^{jp} = exp(2 pi i (j p mod m) (n / m) / n): exact index arithmetic.
+        double re = 0.0, im = 0.0;
+        roots.get((j * p) % pass.m * (n / pass.m), re, im);
+        tw[at + 2 * (j - 1) * mr + p] = re;
+        tw[at + (2 * j - 1) * mr + p] = sg * im;
       }
     }
+    at += 2 * (pass.radix - 1) * mr;
   }
   return tw;
 }

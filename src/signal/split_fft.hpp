@@ -26,6 +26,20 @@ bool fft_length_supported(std::size_t n);
 // The smallest served length not below m (1 for m <= 1).
 std::size_t fft_fast_length(std::size_t m);
 
+// exp(2 pi i r / n) for any r >= 0: from a table of cos(2 pi k / n),
+// k <= n/4, and the symmetries of the circle (when 4 divides n; else each
+// value is computed), so a plan of length n costs n/4 cosines, and values
+// at symmetric angles are exactly symmetric.
+class UnitRoots {
+ public:
+  explicit UnitRoots(std::size_t n);
+  void get(std::size_t r, double& re, double& im) const;
+
+ private:
+  std::size_t n_;
+  std::vector<double> cos_;  // cos(2 pi k / n), k = 0 .. n/4
+};
+
 // One pass: its radix and the length m still to transform before it.
 struct FftPass {
   std::size_t radix, m;

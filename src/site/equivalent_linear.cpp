@@ -15,8 +15,8 @@
 #include <memory>
 #include <numbers>
 
-#include "signal/fft_double.hpp"
 #include "signal/inverse_peaks.hpp"
+#include "signal/split_fft.hpp"
 #include "site/padded_grid.hpp"
 #include "site/sh_mid_strain.hpp"
 #include "site/sh_response.hpp"
@@ -176,25 +176,25 @@ EquivalentLinearResult equivalent_linear(const Record& record, const Profile& pr
   const std::size_t nf = grid.freqs.size();
   std::vector<double> freqs = std::move(grid.freqs);
   const double df = 1.0 / (static_cast<double>(L) * record.dt);
-  std::vector<cdouble> Y(L);
+  // Y as real and imaginary parts (one forward transform, built for this
+  // sign only): the sweep scales the strain transfer functions by it (and
+  // by the within divisor) into strain spectra.
+  std::vector<double> y_re(nf), y_im(nf);
   {
+    std::vector<double> re(L, 0.0), im(L, 0.0), scratch_re(L), scratch_im(L);
     const double to_si = o.scale * acceleration_unit(record.units);
-    for (std::size_t j = 0; j < n; ++j) Y[j] = to_si * record.accel[j];
-    FftPlan(L).transform(Y, +1);
+    for (std::size_t j = 0; j < n; ++j) re[j] = to_si * record.accel[j];
+    const bool moved = SplitFft(L, +1).transform(re, im, scratch_re, scratch_im);
+    const std::vector<double>& xr = moved ? scratch_re : re;
+    const std::vector<double>& xi = moved ? scratch_im : im;
     const double half = o.input == InputMotion::OUTCROP ? 0.5 : 1.0;
-    Y[0] = 0.0;
     for (std::size_t k = 1; k < nf; ++k) {
       const double w = 2.0 * std::numbers::pi * freqs[k];
-      Y[k] *= -half / (w * w);
+      y_re[k] = xr[k] * (-half / (w * w)), y_im[k] = xi[k] * (-half / (w * w));
     }
-    Y.resize(nf);
   }
   const bool within = o.input == InputMotion::WITHIN;
 
-  // Y as real and imaginary parts: the sweep scales the strain transfer
-  // functions by it (and by the within divisor) into strain spectra.
-  std::vector<double> y_re(nf), y_im(nf);
-  for (std::size_t k = 0; k < nf; ++k) y_re[k] = Y[k].real(), y_im[k] = Y[k].imag();
   InversePeaks finder(L, n);
   ShMedium medium;
   std::vector<double> depths, peaks;
@@ -248,7 +248,7 @@ EquivalentLinearResult equivalent_linear(const Record& record, const Profile& pr
       sh_response(medium, o.angle, freqs, depths, u, strain, {});
       if (within) sh_response(medium, o.angle, freqs, std::span<const double>(&o.input_depth, 1), u_in, {}, {});
       for (std::size_t k = 0; k < nf; ++k) {
-        cdouble f = Y[k];
+        cdouble f{y_re[k], y_im[k]};
         if (within) f *= std::conj(u_in[k]) / std::max(std::norm(u_in[k]), WITHIN_FLOOR);
         for (std::size_t j = 0; j < M; ++j) {
           const cdouble v = strain[j * nf + k] * f;

@@ -13,7 +13,7 @@ namespace velmar {
 std::vector<cdouble> real_dft(std::span<const double> x, std::size_t count) {
   const std::size_t n = x.size();
   std::vector<cdouble> X;
-  if (n == next_power_of_two(n)) {
+  if (fft_length_supported(n)) {
     X.assign(x.begin(), x.end());
     FftPlan(n).transform(X, +1);
     X.resize(count);
@@ -22,7 +22,7 @@ std::vector<cdouble> real_dft(std::span<const double> x, std::size_t count) {
   // j k = (j^2 + k^2 - (k - j)^2) / 2 turns the DFT into a convolution with
   // the chirp c_m = exp(i pi m^2 / n). m^2 is reduced modulo 2n in integers
   // so the chirp's phase stays exact for any length.
-  const std::size_t M = next_power_of_two(2 * n - 1);
+  const std::size_t M = fft_fast_length(2 * n - 1);
   const auto chirp = [n](std::size_t m) {
     const std::uint64_t r = (static_cast<std::uint64_t>(m) * m) % (2 * static_cast<std::uint64_t>(n));
     const double phase = std::numbers::pi * static_cast<double>(r) / static_cast<double>(n);

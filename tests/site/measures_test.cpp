@@ -181,8 +181,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(FourierAmplitude, ToneOfAnyLengthPeaksAtHalfNTimesDtTimesTheAmplitude) {
   // A tone on a bin of an n-point record: |X_k| dt = n dt a0 / 2 exactly,
-  // other bins 0; n not a power of two goes through the chirp-z path.
-  for (const std::size_t n : {1024u, 1000u, 999u, 7u}) {
+  // other bins 0; n neither 2^a nor 3 2^a goes through the chirp-z path.
+  for (const std::size_t n : {1024u, 1536u, 1000u, 999u, 7u}) {
     const double dt = 0.01, a0 = 2.5;
     const std::size_t bin = n / 5;
     const double f = static_cast<double>(bin) / (static_cast<double>(n) * dt);
