@@ -62,6 +62,20 @@ TEST(SplitFft, RefusesALengthItDoesNotServe) {
   }
 }
 
+TEST(UnitRoots, MatchLongDoubleOnTheWholeCircleAndBeyond) {
+  for (const std::size_t n : {1u, 3u, 6u, 8u, 12u, 24u, 1024u, 3072u}) {
+    const UnitRoots roots(n);
+    for (std::size_t r = 0; r < 3 * n; ++r) {
+      double re = 0.0, im = 0.0;
+      roots.get(r, re, im);
+      const long double a = 2.0L * std::numbers::pi_v<long double> * static_cast<long double>(r % n) /
+                            static_cast<long double>(n);
+      ASSERT_NEAR(re, static_cast<double>(std::cos(a)), 3e-16) << n << " " << r;
+      ASSERT_NEAR(im, static_cast<double>(std::sin(a)), 3e-16) << n << " " << r;
+    }
+  }
+}
+
 TEST(SplitFft, FastLengthIsTheSmallestServedLengthNotBelow) {
   for (std::size_t m = 0; m <= 5000; ++m) {
     std::size_t want = 1;
