@@ -61,8 +61,11 @@ UnitRoots::UnitRoots(std::size_t n) : n_(n) {
 void UnitRoots::get(std::size_t r, double& re, double& im) const {
   r %= n_;
   if (cos_.empty()) {
-    const double a = 2.0 * std::numbers::pi * static_cast<double>(r) / static_cast<double>(n_);
-    re = std::cos(a), im = std::sin(a);
+    // The lower half of the circle as the conjugate of the upper (smaller
+    // angles, smaller rounding).
+    const bool lower = 2 * r > n_;
+    const double a = 2.0 * std::numbers::pi * static_cast<double>(lower ? n_ - r : r) / static_cast<double>(n_);
+    re = std::cos(a), im = lower ? -std::sin(a) : std::sin(a);
     return;
   }
   // r = q n/4 + u: the angle is q quarter turns plus phi = 2 pi u / n, and
