@@ -161,8 +161,15 @@ VELMAR_MID_STRAIN_CLONES void run_block(const BlockJob& job, std::size_t start, 
                   out.fr, out.fi);
   }
   // Backward: B_j (per unit B_n) as the running product of F from below,
-  // lane by lane in the (re, im) arrays of rho, which are free now.
-  for (std::size_t i = 0; i < BLOCK; ++i) rr[i] = 1.0, ri[i] = 0.0;
+  // lane by lane in the (re, im) arrays of rho, which are free now. A
+  // scale without the within divisor (and no displacement asked for, which
+  // stays per unit incident displacement) starts the product at the scale
+  // instead of 1, which scales every strain of the lane at no cost.
+  const bool scale_now = job.scale.re != nullptr && !(job.scale.within_floor > 0.0) && job.jd == N;
+  for (std::size_t i = 0; i < BLOCK; ++i) {
+    rr[i] = scale_now && i < count ? job.scale.re[start + i] : 1.0;
+    ri[i] = scale_now && i < count ? job.scale.im[start + i] : 0.0;
+  }
   for (std::size_t n = N; n-- > 0;) {
     if (n == job.jd) {
       for (std::size_t i = 0; i < count; ++i) u_at[start + i] = cdouble{vr[i], vi[i]} * cdouble{rr[i], ri[i]};
@@ -170,9 +177,9 @@ VELMAR_MID_STRAIN_CLONES void run_block(const BlockJob& job, std::size_t start, 
     const std::size_t at = n * job.nf + start;
     backward_block(lanes(n), rr, ri, strain_re + at, strain_im + at, count);
   }
-  if (job.scale.re != nullptr) {
-    // The block's factors, then every layer's strains times them (the
-    // block's strains are still in the first cache level).
+  if (job.scale.re != nullptr && !scale_now) {
+    // Otherwise the block's factors, then every layer's strains times them
+    // (the block's strains are still in the first cache level).
     double* fr = rr;
     double* fi = ri;
     for (std::size_t i = 0; i < count; ++i) {

@@ -194,6 +194,31 @@ TEST_P(MidStrain, AgreesWithTheGeneralEngineAtEveryMiddle) {
   }
   std::vector<cdouble> uz(nf);
   EXPECT_FALSE(sh_mid_strain(m, GetParam().angle, 0.07, nf, got_re, got_im, work, 30.0, uz));
+
+  // Scaled into spectra: by a factor per frequency alone (no depth: the
+  // product starts at the factor), with a depth but no divisor (the
+  // displacement there stays unscaled), and with the within divisor.
+  std::vector<double> fre(nf), fim(nf);
+  for (std::size_t k = 0; k < nf; ++k) fre[k] = std::cos(0.3 * k) * (1.0 + k), fim[k] = std::sin(0.7 * k);
+  std::vector<cdouble> u_plain(nf), u_scaled(nf);
+  ASSERT_TRUE(sh_mid_strain(m, GetParam().angle, 0.07, nf, got_re, got_im, work, 6.3, u_plain));
+  for (const double floor : {-1.0, 0.0, 1e-7}) {
+    std::vector<double> sre(n * nf), sim(n * nf);
+    const MidStrainScale scale{fre.data(), fim.data(), std::max(floor, 0.0)};
+    const std::optional<double> at = floor < 0.0 ? std::nullopt : std::optional<double>(6.3);
+    ASSERT_TRUE(sh_mid_strain(m, GetParam().angle, 0.07, nf, sre, sim, work, at, u_scaled, scale));
+    if (at) {
+      EXPECT_EQ(u_scaled, u_plain) << floor;
+    }
+    for (std::size_t k = 0; k < n * nf; ++k) {
+      const std::size_t i = k % nf;
+      cdouble f{fre[i], fim[i]};
+      if (floor > 0.0) f *= std::conj(u_plain[i]) / std::max(std::norm(u_plain[i]), floor);
+      const cdouble want = cdouble{got_re[k], got_im[k]} * f;
+      ASSERT_NEAR(std::abs(cdouble{sre[k], sim[k]} - want), 0.0, 1e-13 * std::abs(want) + 1e-300)
+          << "floor " << floor << " layer " << k / nf << " f " << f;
+    }
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Columns, MidStrain,
