@@ -18,13 +18,18 @@ FftPlan::FftPlan(std::size_t n) : n_(n), forward_(n, +1), backward_(n, -1) {}
 
 void FftPlan::transform(std::span<std::complex<double>> x, int sign) const {
   const std::size_t n = n_;
-  // The split arrays, kept by each thread from one call to the next: a
-  // transform then allocates nothing once its thread has done one as long.
-  // (Allocating and freeing megabytes per call can lead the allocator to
-  // hand the pages back to the system, to be faulted in again next time,
-  // which costs more than the transform on a virtual machine.) A plan stays
-  // usable from several threads at once.
-  thread_local std::vector<double> work;
+  // The split arrays, kept by each thread from one call to the next up to
+  // KEPT doubles: a transform of a usual length then allocates nothing once
+  // its thread has done one as long. (Allocating and freeing megabytes per
+  // call can lead the allocator to hand the pages back to the system, to be
+  // faulted in again next time, which costs more than the transform on a
+  // virtual machine.) Longer transforms use arrays of their own, so a
+  // thread does not keep hundreds of megabytes after one huge record. A
+  // plan stays usable from several threads at once.
+  constexpr std::size_t KEPT = std::size_t{1} << 22;  // 32 MB
+  thread_local std::vector<double> kept;
+  std::vector<double> own;
+  std::vector<double>& work = 4 * n <= KEPT ? kept : own;
   if (work.size() < 4 * n) work.resize(4 * n);
   const std::span<double> re(work.data(), n), im(work.data() + n, n), scratch_re(work.data() + 2 * n, n),
       scratch_im(work.data() + 3 * n, n);
