@@ -76,6 +76,23 @@ INSTANTIATE_TEST_SUITE_P(Lengths, InversePeaksLength,
                          ::testing::Values(2, 4, 6, 8, 12, 32, 64, 96, 128, 192, 256, 384, 768, 2048, 3072, 4096,
                                            6144, 24576, 32768));
 
+TEST(InversePeaks, ManyHistoriesAtAStrideLongerThanTheirSpectra) {
+  // Seven histories (three pairs and one alone) whose spectra lie 5 values
+  // apart, the gaps filled with values that must not be read.
+  for (const std::size_t L : {std::size_t{3072}, std::size_t{4096}}) {
+    const std::size_t nf = L / 2 + 1, stride = nf + 5, n = 1000;
+    const Case c = make_case(L, n, 7, 17u);
+    std::vector<double> re(7 * stride, std::numeric_limits<double>::quiet_NaN()), im = re;
+    for (std::size_t j = 0; j < 7; ++j) {
+      std::copy_n(c.re.begin() + static_cast<std::ptrdiff_t>(j * nf), nf, re.begin() + static_cast<std::ptrdiff_t>(j * stride));
+      std::copy_n(c.im.begin() + static_cast<std::ptrdiff_t>(j * nf), nf, im.begin() + static_cast<std::ptrdiff_t>(j * stride));
+    }
+    std::vector<double> got(7, -1.0);
+    InversePeaks(L, n).peaks(re.data(), im.data(), stride, 7, got.data());
+    for (std::size_t j = 0; j < 7; ++j) EXPECT_NEAR(got[j], true_peak(c.x[j], n), 1e-11) << L << " " << j;
+  }
+}
+
 TEST(InversePeaks, ANonFiniteSpectrumGivesNaNForItsPair) {
   for (const std::size_t L : {std::size_t{32}, std::size_t{256}}) {
     Case c = make_case(L, L / 2, 3, 9u);
