@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
-#include <numbers>
 #include <stdexcept>
 
 #include "common/platform.hpp"
@@ -18,6 +17,10 @@ namespace {
 constexpr std::size_t W = 8;
 // The split needs at least W columns and W rows.
 constexpr std::size_t SPLIT_FROM = W * W;
+
+// Whether L (served, even) splits into N1 x N2 with both multiples of W:
+// its power-of-two part at least W^2.
+bool splits(std::size_t L) { return (L & (~L + 1)) >= SPLIT_FROM; }
 
 // A lane transform: its passes (as fft_passes gives them) and twiddles.
 struct LanePlan {
@@ -163,12 +166,6 @@ VELMAR_PEAKS_CLONES void split_pair(const SplitJob& j, const double* a_r, const 
   peak_b = p == 0.0 ? b : std::numeric_limits<double>::quiet_NaN();
 }
 
-}  // namespace
-
-// Whether L (served, even) splits into N1 x N2 with both multiples of W:
-// its power-of-two part at least W^2.
-namespace {
-bool splits(std::size_t L) { return (L & (~L + 1)) >= SPLIT_FROM; }
 }  // namespace
 
 InversePeaks::InversePeaks(std::size_t L, std::size_t n)

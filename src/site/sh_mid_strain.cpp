@@ -1,7 +1,8 @@
 // sh_mid_strain.cpp: mid-layer SH strains by the wave-amplitude sweep (see
 // sh_mid_strain.hpp). Frequencies go a block at a time, side by side in
-// arrays, so each layer's step runs over the block in vector registers with
-// the polynomial exponential and sine of poly_math.hpp.
+// arrays, so each layer's step runs over the block in vector registers; a
+// layer's phase factors in a block are one exponential times a table of
+// steps, and one dispatched call runs the whole block down and up the column.
 #include "site/sh_mid_strain.hpp"
 
 #include <algorithm>
@@ -10,6 +11,7 @@
 #include <optional>
 
 #include "common/platform.hpp"
+#include "layers/complex_ops.hpp"
 
 
 namespace velmar {
@@ -21,12 +23,6 @@ constexpr std::size_t ANCHOR = 16;
 // A vertical slowness this small beside the entry's slowness makes alpha
 // unbounded: such a medium goes to the general engine.
 constexpr double SMALL_SLOWNESS = 1e-6;
-
-cdouble decaying_sqrt(cdouble q) {
-  cdouble r = std::sqrt(q);
-  if (r.imag() < 0.0 || (r.imag() == 0.0 && r.real() < 0.0)) r = -r;
-  return r;
-}
 
 // Per-layer constants of the sweep.
 struct Layer {
@@ -225,7 +221,7 @@ bool sh_mid_strain(const ShMedium& medium, double angle_deg, double df, std::siz
   std::vector<cdouble> c(N + 1), mc(N + 1);
   for (std::size_t n = 0; n <= N; ++n) {
     c[n] = n == N ? std::cos(theta) * medium.slowness[N]
-                  : decaying_sqrt(medium.slowness[n] * medium.slowness[n] - p * p);
+                  : csqrt_decaying(medium.slowness[n] * medium.slowness[n] - p * p);
     if (!(std::abs(c[n]) > SMALL_SLOWNESS * std::abs(medium.slowness[n]))) return false;
     mc[n] = medium.modulus[n] * c[n];
   }
