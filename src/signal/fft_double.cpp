@@ -1,18 +1,7 @@
 // fft_double.cpp: the interleaved-complex FFT plan over SplitFft.
 #include "signal/fft_double.hpp"
 
-#include <cmath>
-#include <numbers>
-#include <stdexcept>
-#include <utility>
-
 namespace velmar {
-
-std::size_t next_power_of_two(std::size_t n) {
-  std::size_t p = 1;
-  while (p < n) p <<= 1;
-  return p;
-}
 
 FftPlan::FftPlan(std::size_t n) : n_(n), forward_(n, +1), backward_(n, -1) {}
 

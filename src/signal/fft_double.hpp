@@ -29,7 +29,4 @@ class FftPlan {
   SplitFft forward_, backward_;
 };
 
-// The smallest power of two not below n (1 for n <= 1).
-std::size_t next_power_of_two(std::size_t n);
-
 }  // namespace velmar

@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "signal/fft_double.hpp"
+#include "signal/split_fft.hpp"
 #include "site/padded_grid.hpp"
 #include "site/text.hpp"
 #include "velmar/errors.hpp"
@@ -108,9 +109,11 @@ RecordSpectrum record_spectrum(const Record& rec, double scale) {
   s.plan = std::make_unique<FftPlan>(L);
   s.half_plan = std::make_unique<FftPlan>(L / 2);
   s.w.resize(L / 2);
+  const UnitRoots roots(L);
   for (std::size_t k = 0; k < L / 2; ++k) {
-    const double a = 2.0 * std::numbers::pi * static_cast<double>(k) / static_cast<double>(L);
-    s.w[k] = {std::cos(a), std::sin(a)};
+    double re = 0.0, im = 0.0;
+    roots.get(k, re, im);
+    s.w[k] = {re, im};
   }
   std::vector<cdouble> x(L);
   for (std::size_t j = 0; j < s.n; ++j) x[j] = scale * rec.accel[j];
