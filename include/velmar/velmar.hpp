@@ -2,12 +2,15 @@
 // ground. Include this one header.
 #pragma once
 
+#include "velmar/batch.hpp"
 #include "velmar/equivalent_linear.hpp"
 #include "velmar/errors.hpp"
+#include "velmar/interrupt.hpp"
+#include "velmar/measures.hpp"
 #include "velmar/motion.hpp"
 #include "velmar/profile.hpp"
+#include "velmar/randomize.hpp"
 #include "velmar/response.hpp"
-#include "velmar/measures.hpp"
 
 namespace velmar {
 
