@@ -189,6 +189,13 @@ def _plot(args: argparse.Namespace) -> int:
     return EXIT_COMPLETE
 
 
+def _message(exc: Exception) -> str:
+    """An error's text without Python's "[Errno N]" prefix, naming its file."""
+    if isinstance(exc, OSError) and exc.strerror:
+        return f"{exc.filename}: {exc.strerror}" if exc.filename else exc.strerror
+    return str(exc)
+
+
 def main(argv: Optional[Sequence[str]] = None) -> int:
     parser = argparse.ArgumentParser(prog="python3 -m velmar", epilog=_EPILOG,
                                      formatter_class=argparse.RawDescriptionHelpFormatter,
@@ -223,7 +230,7 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
         print(exc, file=sys.stderr)
         return EXIT_LIMIT
     except (ValueError, OSError) as exc:
-        print(exc, file=sys.stderr)
+        print(_message(exc), file=sys.stderr)
         return EXIT_INPUT
 
 

@@ -65,7 +65,7 @@ def analysis_inputs(a: Analysis) -> List[Input]:
     """The files an analysis reads (an output may be none of them)."""
     inputs: List[Input] = [("the analysis file", a.path)]
     if a.record_file is not None:
-        inputs.append(("its record file", a.record_file))
+        inputs.append(("the analysis' record file", a.record_file))
     return inputs
 
 
@@ -217,7 +217,7 @@ def read_analysis(path: str) -> Analysis:
     if not isinstance(name, str) or not name or "\x00" in name:
         raise ValueError(f"{path}: record.file must be a file name (text, relative to the analysis file's "
                          f"folder), got {json.dumps(name)}")
-    record_file = os.path.join(os.path.dirname(os.path.abspath(path)), name)
+    record_file = os.path.normpath(os.path.join(os.path.dirname(os.path.abspath(path)), name))
     try:
         record = read_record(record_file, **rec)
     except (TypeError, ValueError, OverflowError) as exc:
@@ -237,12 +237,23 @@ def read_analysis(path: str) -> Analysis:
                     record_file=record_file)
 
 
+#: Options of `equivalent_linear` that take a whole number.
+_WHOLE_OPTIONS = ("max_iterations",)
+#: The largest whole number such an option takes (a C int).
+_MAX_WHOLE = 2**31 - 1
+
+
 def run_analysis(a: Analysis) -> EquivalentLinearResult:
     """Run the analysis; a bad option is a ValueError naming the file."""
+    for key in _WHOLE_OPTIONS:
+        v = a.options.get(key)
+        if v is not None and not (isinstance(v, int) and not isinstance(v, bool) and abs(v) <= _MAX_WHOLE):
+            raise ValueError(f"{a.path}: analysis.{key} must be a whole number (at most {_MAX_WHOLE}), got {v!r}")
     try:
         return equivalent_linear(a.record, a.profile, a.curves, **a.options)
     except (TypeError, ValueError, OverflowError) as exc:  # an unknown or bad option
-        raise ValueError(f"{a.path}: analysis: {exc}") from None
+        # A binding's refusal lists every signature: its first line says it.
+        raise ValueError(f"{a.path}: analysis: {str(exc).splitlines()[0] if str(exc) else exc!r}") from None
 
 
 LAYER_COLUMNS = ("top (m)", "thickness (m)", "vs low-strain (m/s)", "vs strain-compatible (m/s)",

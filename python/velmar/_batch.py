@@ -177,11 +177,10 @@ class Simulations:
             The file cannot be written (the message names it); the old file
             is then unchanged.
         """
-        from ._files import OutputFile
+        from ._files import OutputFile, netcdf_image, write_bytes
 
         out = OutputFile(path, what="the netCDF file")
-        ds = self.to_xarray()
-        out.write(lambda tmp: ds.to_netcdf(tmp))
+        write_bytes(out, netcdf_image(self.to_xarray()))
 
     def __repr__(self) -> str:
         n, nm, nk = self.psa.shape

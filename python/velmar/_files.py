@@ -275,12 +275,13 @@ class OutputFile:
             else:
                 self._replace(writer)
         except OSError as exc:
-            reason = exc.strerror or str(exc)
-            raise OSError(exc.errno, f"{self.name}: cannot write the output file ({reason}); "
-                                     f"it was left as it was") from exc
+            raise OSError(exc.errno, self._failure(exc.strerror or str(exc))) from exc
         except RuntimeError as exc:  # a writing library's own error (netCDF, HDF5)
-            raise OSError(errno.EIO, f"{self.name}: cannot write the output file ({exc}); "
-                                     f"it was left as it was") from exc
+            raise OSError(errno.EIO, self._failure(str(exc))) from exc
+
+    def _failure(self, reason: str) -> str:
+        kept = "" if self.direct else "; the file was left as it was"
+        return f"{self.name}: cannot write the output file ({reason}){kept}"
 
     def _temp(self, guard: _TempGuard, folder: str) -> str:
         with _Blocked():
@@ -381,3 +382,48 @@ def write_text(out: OutputFile, text: str) -> None:
             f.write(text)
 
     out.write(writer)
+
+
+def write_bytes(out: OutputFile, data: bytes) -> None:
+    """Write `data` as the whole content of `out`."""
+
+    def writer(path: str) -> None:
+        with open(path, "wb") as f:
+            f.write(data)
+
+    out.write(writer)
+
+
+def netcdf_image(ds) -> bytes:
+    """An xarray Dataset as the bytes of a netCDF-4 file, made in memory.
+
+    The netCDF and HDF5 libraries then never write to disk themselves: a
+    write they cannot finish (a full disk, a file-size limit) leaves them in
+    a state that crashes the process when it exits, whereas a failed plain
+    write of these bytes is an ordinary OSError. Where this xarray lacks the
+    store calls used, the dataset is written to a scratch file and read back.
+    """
+    try:
+        import netCDF4
+        from xarray.backends import NetCDF4DataStore
+        from xarray.backends.api import dump_to_store
+    except ImportError:
+        return _netcdf_via_file(ds)
+    nc = netCDF4.Dataset("velmar-batch.nc", "w", format="NETCDF4", memory=1)
+    try:
+        dump_to_store(ds, NetCDF4DataStore(nc))
+    except BaseException:
+        nc.close()
+        raise
+    return bytes(nc.close())
+
+
+def _netcdf_via_file(ds) -> bytes:
+    fd, path = tempfile.mkstemp(prefix=".velmar-batch.", suffix=".nc")
+    os.close(fd)
+    try:
+        ds.to_netcdf(path)
+        with open(path, "rb") as f:
+            return f.read()
+    finally:
+        os.unlink(path)
