@@ -217,7 +217,7 @@ def read_analysis(path: str) -> Analysis:
     if not isinstance(name, str) or not name or "\x00" in name:
         raise ValueError(f"{path}: record.file must be a file name (text, relative to the analysis file's "
                          f"folder), got {json.dumps(name)}")
-    record_file = os.path.normpath(os.path.join(os.path.dirname(os.path.abspath(path)), name))
+    record_file = os.path.join(os.path.dirname(os.path.abspath(path)), name)
     try:
         record = read_record(record_file, **rec)
     except (TypeError, ValueError, OverflowError) as exc:

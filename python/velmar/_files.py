@@ -12,8 +12,8 @@ The rules are the console program's for its own output file:
   file it is.
 - A regular file, or a name not yet taken, is written to a temporary file
   in the same folder, named ``.NAME.velmar-XXXXXX`` (a dot, the output's
-  name, ``.velmar-`` and six or more random characters; mode 0600 while
-  written), then renamed over NAME. The new file gets the old one's
+  name, ``.velmar-`` and random characters; mode 0600 while written), then
+  renamed over NAME. The new file gets the old one's
   permission bits (else those a new file gets under the umask). Until the
   rename the old file is untouched, so a full disk, a file-size limit, an
   error or a kill leaves it whole. The temporary file is removed when the

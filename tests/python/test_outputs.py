@@ -14,7 +14,6 @@ import sys
 import threading
 import time
 
-import numpy as np
 import pytest
 
 import velmar
