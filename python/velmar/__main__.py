@@ -3,8 +3,22 @@ for an equivalent-linear analysis file (``.json``, see ``_analysis``),
 ``run FILE.json --csv`` writes the per-layer results and ``plot FILE.json``
 its figures.
 
-Exit statuses follow the console program's: 0 a complete run, 1 a limit
-stop, 2 refused or unreadable input (and a bad command line).
+Exit statuses follow the console program's, with one of their own:
+
+- 0: a complete run;
+- 1: a limit stop (also strains beyond an analysis' ``strain_limit``);
+- 2: refused or unreadable input, a bad command line, an output file that
+  is one of the run's inputs or cannot be written;
+- 3: an equivalent-linear analysis that did not converge within
+  ``max_iterations`` passes: its CSV and figures are still written (from
+  the last pass), the CSV's last column ``converged (1 yes / 0 no)`` holds
+  0, and a message on standard error says by how much it missed;
+- 130: interrupted by Ctrl-C (no file half-written).
+
+Every file written (CSV, PNG) replaces the old one whole, through a
+temporary file ``.NAME.velmar-XXXXXX`` beside it; an output that is an input
+of the run, in any spelling, is refused before anything is computed; an
+existing device or FIFO is written once, at the end (see ``velmar._files``).
 """
 
 from __future__ import annotations
@@ -12,16 +26,37 @@ from __future__ import annotations
 import argparse
 import os
 import sys
-from typing import List, Optional
+import warnings
+from typing import List, Optional, Sequence
 
 import numpy as np
 
 from ._deck import read_deck, run_deck
+from ._files import Input, OutputFile
 from ._record import UNITS
 from ._results import DeckResults, deck_results, record_units_from_header
 
+EXIT_COMPLETE = 0
 EXIT_LIMIT = 1
 EXIT_INPUT = 2
+EXIT_NOT_CONVERGED = 3
+EXIT_INTERRUPTED = 128 + 2  # as the shell reports a program ended by Ctrl-C
+
+_EPILOG = """\
+exit status:
+  0  a complete run
+  1  a limit stop (the console's limits; strains beyond an analysis' strain_limit)
+  2  refused or unreadable input, a bad command line, an output that is one of
+     the run's inputs (deck, signal file, analysis file, record) or cannot be
+     written; nothing is written then
+  3  an analysis file's iteration did not converge: the CSV and figures are
+     written from the last pass and the CSV column "converged (1 yes / 0 no)"
+     holds 0
+  130 interrupted (Ctrl-C)
+
+Files are replaced whole: each is written to ".NAME.velmar-XXXXXX" in the same
+folder, then renamed over NAME (the temporary file is removed on failure and
+on Ctrl-C or kill). An existing device or FIFO is written once, at the end."""
 
 
 def csv_path(output: str) -> str:
@@ -31,24 +66,24 @@ def csv_path(output: str) -> str:
     return stem + (".results.csv" if ext.lower() == ".csv" else ".csv")
 
 
-def write_csv(results: DeckResults, path: str) -> None:
+def write_csv(results: DeckResults, out: "OutputFile | str") -> None:
     """Write the results as CSV: one header line ``name (unit),...``, then
     one row per frequency or time, every value with 17 significant digits
-    (it reads back to the same double). The file is replaced whole: written
-    beside itself, then renamed."""
+    (it reads back to the same double). The file is replaced whole (see
+    ``velmar._files``)."""
     cols = results.columns
     if not cols:
         raise ValueError(f"{results.deck.path}: the deck computes nothing (ITYPE < 0), no CSV written")
+    if not isinstance(out, OutputFile):
+        out = OutputFile(out, what="the CSV file")
     data = np.column_stack([c.values for c in cols])
-    tmp = f"{path}.tmp{os.getpid()}"
-    try:
-        with open(tmp, "w", encoding="utf-8", newline="") as f:
+
+    def writer(path: str) -> None:
+        with open(path, "w", encoding="utf-8", newline="") as f:
             f.write(",".join(c.header for c in cols) + "\n")
             np.savetxt(f, data, fmt="%.17g", delimiter=",")
-        os.replace(tmp, path)
-    finally:
-        if os.path.exists(tmp):
-            os.remove(tmp)
+
+    out.write(writer)
 
 
 def _units(args: argparse.Namespace) -> Optional[str]:
@@ -64,20 +99,59 @@ def _is_analysis(path: str) -> bool:
     return path.lower().endswith(".json")
 
 
+def _say(out: OutputFile, line: str) -> None:
+    """The confirmation line, unless the output itself goes to standard output."""
+    if not out.is_stdout():
+        print(line)
+
+
+def _computed(path: str, run):
+    """Run an analysis, its warnings given as messages naming the file."""
+    with warnings.catch_warnings(record=True) as caught:
+        warnings.simplefilter("always")
+        res = run()
+    for w in caught:
+        if not (issubclass(w.category, RuntimeWarning) and "converge" in str(w.message)):
+            print(f"{path}: warning: {w.message}", file=sys.stderr)
+    return res
+
+
+def _convergence_status(path: str, res) -> int:
+    if res.converged:
+        return EXIT_COMPLETE
+    print(f"{path}: the iteration did not converge in {res.iterations} passes (largest change "
+          f"{float(res.change[-1]):.3g} at the last pass); the results are those of the last pass. "
+          f"Raise analysis.max_iterations or analysis.tolerance (exit status {EXIT_NOT_CONVERGED})",
+          file=sys.stderr)
+    return EXIT_NOT_CONVERGED
+
+
 def _run_analysis(args: argparse.Namespace) -> int:
-    from ._analysis import read_analysis, run_analysis, write_layers_csv
+    from ._analysis import analysis_inputs, read_analysis, run_analysis, write_layers_csv
 
     if not args.csv:
         raise ValueError(f"{args.deck}: an analysis file is run with --csv (it has no console output)")
     if args.units is not None:
         raise ValueError("--units is for decks; an analysis file names its record's units")
     a = read_analysis(args.deck)
-    res = run_analysis(a)
     path = args.out if args.out is not None else os.path.splitext(args.deck)[0] + ".layers.csv"
-    write_layers_csv(a, res, path)
+    out = OutputFile(path, analysis_inputs(a), what="--out" if args.out is not None else "the CSV file")
+    res = _computed(args.deck, lambda: run_analysis(a))
+    write_layers_csv(a, res, out)
     state = "converged" if res.converged else "NOT converged"
-    print(f"{path} ({state} in {res.iterations} passes)")
-    return 0
+    _say(out, f"{path} ({state} in {res.iterations} passes)")
+    return _convergence_status(args.deck, res)
+
+
+def _deck_inputs(deck_path: str, deck) -> List[Input]:
+    inputs: List[Input] = [("the deck", deck_path), ("the console's output file", deck.output)]
+    if deck.signal_file:
+        inputs.append(("the deck's signal file", deck.signal_file))
+    return inputs
+
+
+def _same_name(a: str, b: str) -> bool:
+    return os.path.realpath(a) == os.path.realpath(b)
 
 
 def _run(args: argparse.Namespace) -> int:
@@ -87,37 +161,48 @@ def _run(args: argparse.Namespace) -> int:
         if args.out is not None:
             raise ValueError("--out is used with --csv only (the deck names the console's output file)")
         run_deck(args.deck)
-        return 0
+        return EXIT_COMPLETE
     deck = read_deck(args.deck, _units(args) or "g")
     path = args.out if args.out is not None else csv_path(deck.output)
-    if os.path.abspath(path) == os.path.abspath(deck.output):
+    if _same_name(path, deck.output):
         raise ValueError(f"--out {path!r} is the console's output file; choose another name")
-    write_csv(deck_results(deck), path)
-    print(path)
-    return 0
+    out = OutputFile(path, _deck_inputs(args.deck, deck), what="--out" if args.out is not None else "the CSV file")
+    write_csv(deck_results(deck), out)
+    _say(out, path)
+    return EXIT_COMPLETE
 
 
 def _plot(args: argparse.Namespace) -> int:
     if _is_analysis(args.deck):
-        from ._analysis import plot_analysis
+        from ._analysis import plot_analysis_run
 
         if args.units is not None:
             raise ValueError("--units is for decks; an analysis file names its record's units")
-        for p in plot_analysis(args.deck, args.out):
+        written, res = _computed(args.deck, lambda: plot_analysis_run(args.deck, args.out))
+        for p in written:
             print(p)
-        return 0
+        return _convergence_status(args.deck, res)
     from .plot import plot_deck
 
     for p in plot_deck(args.deck, args.out, args.units, run=not args.no_run):
         print(p)
-    return 0
+    return EXIT_COMPLETE
 
 
-def main(argv: Optional[List[str]] = None) -> int:
-    parser = argparse.ArgumentParser(prog="python3 -m velmar",
+def _message(exc: Exception) -> str:
+    """An error's text without Python's "[Errno N]" prefix, naming its file."""
+    if isinstance(exc, OSError) and exc.strerror:
+        return f"{exc.filename}: {exc.strerror}" if exc.filename else exc.strerror
+    return str(exc)
+
+
+def main(argv: Optional[Sequence[str]] = None) -> int:
+    parser = argparse.ArgumentParser(prog="python3 -m velmar", epilog=_EPILOG,
+                                     formatter_class=argparse.RawDescriptionHelpFormatter,
                                      description="Run a VELMAR console deck, write its results as CSV, or plot them.")
     sub = parser.add_subparsers(dest="command", required=True)
-    run = sub.add_parser("run", help="run a deck as the console does; with --csv write its results as CSV instead")
+    run = sub.add_parser("run", epilog=_EPILOG, formatter_class=argparse.RawDescriptionHelpFormatter,
+                         help="run a deck as the console does; with --csv write its results as CSV instead")
     run.add_argument("deck", help="the deck file (file names in it are relative to the current folder), or an "
                                   "equivalent-linear analysis file (.json)")
     run.add_argument("--csv", action="store_true",
@@ -125,7 +210,8 @@ def main(argv: Optional[List[str]] = None) -> int:
     run.add_argument("--out", metavar="FILE", help="the CSV file (default: the deck's output name with .csv)")
     run.add_argument("--units", choices=UNITS,
                      help="units of the signal file's samples (default: from its header lines, else g)")
-    plot = sub.add_parser("plot", help="run a deck and write its figures as PNG")
+    plot = sub.add_parser("plot", epilog=_EPILOG, formatter_class=argparse.RawDescriptionHelpFormatter,
+                          help="run a deck and write its figures as PNG")
     plot.add_argument("deck", help="the deck file, or an equivalent-linear analysis file (.json)")
     plot.add_argument("--out", metavar="DIR", help="folder for the figures (default: beside the output file)")
     plot.add_argument("--units", choices=UNITS,
@@ -134,11 +220,17 @@ def main(argv: Optional[List[str]] = None) -> int:
     args = parser.parse_args(argv)
     try:
         return _run(args) if args.command == "run" else _plot(args)
+    except KeyboardInterrupt:  # Ctrl-C: any temporary file is removed by then
+        print("interrupted", file=sys.stderr)
+        return EXIT_INTERRUPTED
+    except RecursionError as exc:  # input nested too deeply for any reader
+        print(f"{args.deck}: input nested too deeply to read ({exc})", file=sys.stderr)
+        return EXIT_INPUT
     except RuntimeError as exc:  # a limit stop
         print(exc, file=sys.stderr)
         return EXIT_LIMIT
     except (ValueError, OSError) as exc:
-        print(exc, file=sys.stderr)
+        print(_message(exc), file=sys.stderr)
         return EXIT_INPUT
 
 

@@ -162,8 +162,25 @@ class Simulations:
         return xr.Dataset(data, coords=coords, attrs=attrs)
 
     def to_netcdf(self, path: str) -> None:
-        """Write `to_xarray()` to a netCDF file."""
-        self.to_xarray().to_netcdf(path)
+        """Write `to_xarray()` to a netCDF file, replacing it whole.
+
+        The file is written to ``.NAME.velmar-XXXXXX`` in the same folder and
+        renamed over `path` once complete, so a full disk, a file-size limit
+        or a kill leaves the old file as it was (see ``velmar._files``); an
+        existing device or FIFO is written once, at the end.
+
+        Raises
+        ------
+        ValueError
+            `path` is not a file name, or names a folder.
+        OSError
+            The file cannot be written (the message names it); the old file
+            is then unchanged.
+        """
+        from ._files import OutputFile, netcdf_image, write_bytes
+
+        out = OutputFile(path, what="the netCDF file")
+        write_bytes(out, netcdf_image(self.to_xarray()))
 
     def __repr__(self) -> str:
         n, nm, nk = self.psa.shape

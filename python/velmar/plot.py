@@ -16,6 +16,7 @@ from typing import Dict, List, Optional, Sequence
 import numpy as np
 
 from ._deck import Deck, read_deck, run_deck
+from ._files import OutputFile
 from ._profile import Profile
 from ._record import Record
 from ._response import transfer
@@ -29,6 +30,13 @@ OUTPUT_COLOURS = ("#c0392b", "#1e8449")
 #: Figure width, in, and resolution, dots per inch.
 WIDTH = 7.5
 DPI = 110
+
+
+def save_png(fig: "Figure", out: OutputFile) -> str:
+    """Render `fig` as PNG into `out`, replacing the file whole (see
+    ``velmar._files``); returns the file's name."""
+    out.write(lambda path: fig.savefig(path, format="png"))
+    return out.name
 
 
 def _figure(height: float):
@@ -241,6 +249,10 @@ def peak_profile_figure(pp: PeakProfile, title: str = "") -> "Figure":
     return fig
 
 
+#: The figures `plot_deck` may write, each to ``<stem>_<name>.png``.
+FIGURES = ("profile", "transfer", "histories", "spectra", "peaks")
+
+
 def _stem(deck: Deck) -> str:
     return os.path.splitext(os.path.basename(deck.output))[0] or "velmar"
 
@@ -278,7 +290,15 @@ def plot_deck(path: str, out: Optional[str] = None, units: Optional[str] = None,
     Returns
     -------
     list of str
-        The files written.
+        The files written, ``<stem>_<figure>.png`` (figures "profile",
+        "transfer", "histories", "spectra", "peaks"), each replaced whole (see
+        ``velmar._files``).
+
+    Raises
+    ------
+    ValueError
+        Also when a figure's file is the deck, its signal file or the
+        console's output file (in any spelling): refused before anything runs.
     """
     import matplotlib
 
@@ -287,17 +307,20 @@ def plot_deck(path: str, out: Optional[str] = None, units: Optional[str] = None,
     if units is None and probe.kind == "signal":
         units = record_units_from_header(probe.signal_file, probe.nskip) or "g"
     deck = read_deck(path, units or "g")
-    if run:
-        run_deck(path)
     folder = out if out is not None else (os.path.dirname(deck.output) or ".")
     os.makedirs(folder, exist_ok=True)
     stem = _stem(deck)
+    inputs = [("the deck", os.fspath(path)), ("the console's output file", deck.output)]
+    if deck.signal_file:
+        inputs.append(("the deck's signal file", deck.signal_file))
+    files = {name: OutputFile(os.path.join(folder, f"{stem}_{name}.png"), inputs, what="the figure")
+             for name in FIGURES}
+    if run:
+        run_deck(path)
     written: List[str] = []
 
     def save(fig, name: str) -> None:
-        p = os.path.join(folder, f"{stem}_{name}.png")
-        fig.savefig(p)
-        written.append(p)
+        written.append(save_png(fig, files[name]))
 
     deck_name = os.path.basename(deck.path)
     wave = f"{deck.wave} wave at {deck.angle:g}°" if deck.wave else "no wave"

@@ -97,6 +97,7 @@ def test_analysis_file_runs_to_csv_and_plots(workdir):
     np.testing.assert_array_equal(table[:, 5], res.damping)
     np.testing.assert_array_equal(table[:, 6], res.max_strain)
     np.testing.assert_allclose(table[:, 3], table[:, 2] * np.sqrt(res.g_ratio), rtol=1e-15)
+    assert np.all(table[:, 8] == 1)  # converged
 
     assert main(["plot", path, "--out", "figs"]) == 0
     for name in ("convergence", "layers", "spectra"):
@@ -130,3 +131,78 @@ def test_an_analysis_file_that_is_not_json_names_the_line(workdir, capsys):
         f.write('{\n  "record": {"file": "x"},\n  oops\n}\n')
     assert main(["plot", "bad.json"]) == 2
     assert "bad.json: line 3: not JSON" in capsys.readouterr().err
+
+
+def _cli(*args):
+    env = dict(os.environ)
+    root = os.path.dirname(os.path.dirname(os.path.abspath(velmar.__file__)))
+    env["PYTHONPATH"] = root + os.pathsep + env.get("PYTHONPATH", "")
+    out = subprocess.run([sys.executable, "-m", "velmar", *args], capture_output=True, text=True, env=env,
+                         timeout=120)
+    assert "Traceback" not in out.stderr, out.stderr
+    return out
+
+
+def test_an_iteration_that_did_not_converge_exits_3_and_flags_the_csv(workdir):
+    import json
+    doc = json.load(open("examples/eql_soft_clay.json"))
+    doc["analysis"].update(max_iterations=2, tolerance=1e-6)
+    json.dump(doc, open("examples/short.json", "w"))
+    out = _cli("run", "examples/short.json", "--csv", "--out", "short.csv")
+    assert out.returncode == 3
+    assert "examples/short.json: the iteration did not converge in 2 passes" in out.stderr
+    assert "max_iterations" in out.stderr and out.stderr.count("converge") == 1  # no second warning
+    names = open("short.csv").readline().rstrip("\n").split(",")
+    assert names[-1] == "converged (1 yes / 0 no)"
+    table = np.loadtxt("short.csv", delimiter=",", skiprows=1)
+    assert table.shape == (12, 9) and np.all(table[:, -1] == 0)
+    out = _cli("plot", "examples/short.json", "--out", "figs")
+    assert out.returncode == 3 and len(out.stdout.split()) == 3
+
+
+def _edited(edit):
+    import json
+    doc = json.load(open("examples/eql_soft_clay.json"))
+    edit(doc)
+    return json.dumps(doc)
+
+
+@pytest.mark.parametrize("text, message", [
+    (lambda: _edited(lambda d: d["curves"][2].update(model=["darendeli"])), 'curves[2] needs "model"'),
+    (lambda: _edited(lambda d: d["curves"].__setitem__(1, "darendeli")), "curves[1] is 'darendeli'"),
+    (lambda: _edited(lambda d: d["profile"]["vs"].__setitem__(3, True)), "profile.vs[3] is true"),
+    (lambda: _edited(lambda d: d["record"].update(dt=False)), "record.dt is false"),
+    (lambda: _edited(lambda d: d["record"].update(file=["a.txt"])), "record.file must be a file name"),
+    (lambda: _edited(lambda d: d["analysis"].update(max_iterations=10**400)), "analysis.max_iterations = 1000"),
+    (lambda: _edited(lambda d: d["analysis"].update(max_iterations=1e300)), "analysis.max_iterations must be a whole"),
+    (lambda: _edited(lambda d: d["curves"][0].update(pi=1e308)).replace("1e+308", "1e400"), "curves[0].pi = 1e400"),
+    (lambda: _edited(lambda d: d["analysis"].update(scale=float("nan"))), "NaN is not a number"),
+    (lambda: _edited(lambda d: None).replace('"analysis": {', '"analysis": {"scale": 2.0, '), "'scale' appears twice"),
+    (lambda: _edited(lambda d: None)[:-1] + ', "curves": []}', "'curves' appears twice"),
+    (lambda: "[" * 100000 + "]" * 100000, "nested 100000 deep"),
+    (lambda: '{"record": ' + "{" * 40 + "}" * 40 + "}", "nested 41 deep"),
+])
+def test_analysis_file_messages_name_the_file_and_entry(workdir, text, message):
+    with open("examples/bad.json", "w") as f:
+        f.write(text())
+    out = _cli("run", "examples/bad.json", "--csv")
+    assert out.returncode == 2
+    assert "examples/bad.json" in out.stderr and message in out.stderr, out.stderr
+    assert not os.path.exists("examples/bad.layers.csv")
+
+
+def test_an_analysis_file_not_in_utf8_is_named_with_its_line(workdir):
+    text = _edited(lambda d: d["analysis"].update(note="Zürich")).replace("\\u00fc", "\u00fc")
+    with open("bad.json", "wb") as f:
+        f.write(text.replace(', "note"', ',\n"note"').encode("latin-1"))
+    out = _cli("run", "bad.json", "--csv")
+    assert out.returncode == 2
+    assert "bad.json: line 2: not UTF-8 text (byte 0xfc); save the file as UTF-8" in out.stderr
+
+
+def test_help_lists_the_exit_statuses():
+    out = _cli("--help")
+    assert out.returncode == 0
+    for line in ("0  a complete run", "1  a limit stop", "2  refused", "3  an analysis file's iteration did not"):
+        assert line in out.stdout
+    assert ".NAME.velmar-XXXXXX" in out.stdout
