@@ -311,7 +311,7 @@ PlainResult plain_loop(const Record& r, const Profile& p, const EquivalentLinear
       po.depth = p.top_depth(i) + 0.5 * p.thickness()[i];
       out.strain[i] = peak(propagate(r, cur, po));
       if (std::holds_alternative<LinearLayer>(o.curves[i])) continue;
-      const CurvePoint c = evaluate_curve(o.curves[i], o.strain_ratio * out.strain[i], sm[i]);
+      const CurvePoint c = evaluate_curve(o.curves[i], effective_strain_ratio(o) * out.strain[i], sm[i]);
       change = std::max({change, std::abs(c.g_ratio - out.g[i]) / c.g_ratio, std::abs(c.damping - out.d[i]) / c.damping});
       out.g[i] = c.g_ratio, out.d[i] = c.damping;
     }
