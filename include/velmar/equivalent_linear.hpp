@@ -19,11 +19,11 @@ namespace velmar {
 
 // Darendeli (2001): plasticity index PI (%), over-consolidation ratio, K0,
 // loading frequency (Hz) and number of cycles. Accepted: PI 0 to 200 %,
-// OCR 1 to 50, K0 above 0 and at most 5, frequency 0.0325 to 100 Hz, cycles
+// OCR 1 to 50, K0 above 0 and at most 5, frequency 0.0326 to 100 Hz, cycles
 // 1 to 1000. These hold the soils and tests the model was fitted to (clean
 // sands and clays of PI up to about 130 %, OCR up to about 8, a few to tens
 // of cycles at laboratory frequencies) with room to spare, and stop where
-// its formulas leave sense: below 0.0325 Hz its small-strain damping is
+// its formulas leave sense: below 0.03252 Hz its small-strain damping is
 // negative, and its cycle term shrinks with ln(cycles) until the damping
 // turns negative.
 struct Darendeli {

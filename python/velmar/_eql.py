@@ -51,7 +51,7 @@ class Darendeli:
         Coefficient of earth pressure at rest, above 0 and at most 5 (mean
         stress = vertical effective stress x (1 + 2 k0) / 3).
     frequency : float
-        Loading frequency, Hz, 0.0325 to 100 (below 0.0325 Hz the model's
+        Loading frequency, Hz, 0.0326 to 100 (below 0.03252 Hz the model's
         small-strain damping is negative).
     cycles : float
         Number of loading cycles, 1 to 1000.

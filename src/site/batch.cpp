@@ -461,7 +461,7 @@ BatchResult run_batch(const Profile& base, std::span<const Record> records, cons
       }
       std::unique_lock lock(mutex);
       while (running > 0) {
-        if (!o.interrupt) {
+        if (!o.interrupt || stop) {  // nothing to poll, or already told to stop
           done.wait(lock);
           continue;
         }

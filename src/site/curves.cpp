@@ -96,7 +96,7 @@ CurvePoint table_point(const CurveTable& t, double strain) {
 constexpr double MAX_PI = 200.0;         // %
 constexpr double MAX_OCR = 50.0;
 constexpr double MAX_K0 = 5.0;
-constexpr double MIN_FREQUENCY = 0.0325;  // Hz: e^(-1/0.2919) rounded up
+constexpr double MIN_FREQUENCY = 0.0326;  // Hz: e^(-1/0.2919) = 0.03252 rounded up
 constexpr double MAX_FREQUENCY = 100.0;   // Hz
 constexpr double MAX_CYCLES = 1000.0;
 constexpr double MAX_CU = 100.0;
