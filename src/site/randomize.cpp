@@ -121,9 +121,9 @@ double boundary_depth(const LayeringModel& m, double count) {
   return std::pow(count * e / m.c3 + std::pow(m.c1, e), 1.0 / e) - m.c1;
 }
 
-// Refuses a layering model that expects more than MAX_EXPECTED_BOUNDARIES
-// boundaries above depth H (computed as a double, so an overflow is seen).
-void check_expected_boundaries(const LayeringModel& m, double H, const char* where) {
+// Lambda(H), refused beyond MAX_EXPECTED_BOUNDARIES (a double, so an
+// overflow is seen before anything is drawn or allocated).
+double checked_boundaries(const LayeringModel& m, double H, const char* where) {
   const double expected = expected_boundaries(m, H);
   if (!(expected <= MAX_EXPECTED_BOUNDARIES)) {
     throw InvalidArgument("layering model: c1 = " + number(m.c1) + ", c2 = " + number(m.c2) + ", c3 = " +
@@ -131,6 +131,7 @@ void check_expected_boundaries(const LayeringModel& m, double H, const char* whe
                           number(H) + " m, more than " + number(MAX_EXPECTED_BOUNDARIES) +
                           " (lower c3 or c2: the rate c3 (z + c1)^c2 per m is far too high)");
   }
+  return expected;
 }
 
 // The tops of the realisation's layers down to depth H: drawn boundaries, or
@@ -139,8 +140,7 @@ std::vector<double> layer_tops(const Profile& base, const RandomizeOptions& o, d
                                std::uint64_t index) {
   std::vector<double> tops{0.0};
   if (o.layering) {
-    check_expected_boundaries(*o.layering, H, "the varied half-space depth");
-    const double expected = expected_boundaries(*o.layering, H);
+    const double expected = checked_boundaries(*o.layering, H, "the varied half-space depth");
     RandomStream rs(seed, index, LAYERING_STREAM);
     double count = 0.0;
     // The boundaries are where Lambda reaches the partial sums of unit
@@ -200,7 +200,7 @@ void check_randomize_options(const Profile& base, const RandomizeOptions& o) {
       throw InvalidArgument("layering model: c1 and c3 must be above 0 and c2 finite and not -1, got c1 = " +
                             number(m.c1) + ", c2 = " + number(m.c2) + ", c3 = " + number(m.c3));
     }
-    check_expected_boundaries(m, base.halfspace_depth(), "the base half-space");
+    checked_boundaries(m, base.halfspace_depth(), "the base half-space");
   }
   if (o.curves && !(o.curves->rho_gd >= -1.0 && o.curves->rho_gd <= 1.0)) {
     throw InvalidArgument("curve variation: rho_gd must lie in [-1, 1], got " + number(o.curves->rho_gd));
