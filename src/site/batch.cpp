@@ -304,8 +304,16 @@ void run_one(const RunContext& cx, const Realisation& real, std::size_t m, const
     linear_run(cx, real.profile, o.el.law, m, w, strain);
   }
   const ResponseSpectrum rs = response_spectrum(w.ya, rec.dt, cx.periods, o.spectral_damping);
+  // A value that is not finite is a failed run, listed as such, never a
+  // result.
+  for (std::size_t k = 0; k < rs.psa.size(); ++k) {
+    if (!std::isfinite(rs.psa[k])) {
+      throw std::runtime_error("the PSA at period " + number(cx.periods[k]) + " s is not finite");
+    }
+  }
   std::copy(rs.psa.begin(), rs.psa.end(), psa.begin());
   pga = peak_abs(w.ya);
+  if (!std::isfinite(pga)) throw std::runtime_error("the peak acceleration is not finite");
 }
 
 }  // namespace
