@@ -43,11 +43,10 @@ py::array_t<double> to_array(const std::vector<double>& v) {
 // read beyond the stresses it holds for.
 void check_point(const velmar::Curve& c, const velmar::CurvePoint& pt, double strain, double mean_stress) {
   if (pt.g_ratio > 0.0 && pt.g_ratio <= 1.0 && pt.damping >= 0.0 && pt.damping < 1.0) return;
-  throw velmar::InvalidArgument(velmar::curve_name(c) + ": at strain " + py::str(py::float_(strain)).cast<std::string>() +
-                                " and mean_stress " + py::str(py::float_(mean_stress)).cast<std::string>() +
-                                " kPa the model gives G/Gmax " + py::str(py::float_(pt.g_ratio)).cast<std::string>() +
-                                " and damping " + py::str(py::float_(pt.damping)).cast<std::string>() +
-                                ", outside (0, 1] and [0, 1): it does not hold at this mean stress");
+  const auto text = [](double v) { return py::str(py::float_(v)).cast<std::string>(); };
+  throw velmar::InvalidArgument(velmar::curve_name(c) + ": at strain " + text(strain) + " and mean_stress " +
+                                text(mean_stress) + " kPa the model gives G/Gmax " + text(pt.g_ratio) + " and damping " +
+                                text(pt.damping) + ", outside (0, 1] and [0, 1): it does not hold at this mean stress");
 }
 
 }  // namespace
@@ -99,7 +98,8 @@ void register_eql(py::module_& m) {
       "equivalent_linear",
       [](const InArray& accel, double dt, const std::string& units, const velmar::Profile& p, const py::list& curves,
          std::optional<double> water_table, std::optional<double> strain_ratio, std::optional<double> magnitude,
-         double tolerance, const py::object& max_iterations, double strain_limit, const std::string& law, const std::string& input,
+         double tolerance, const py::object& max_iterations, double strain_limit, const std::string& law,
+         const std::string& input,
          double input_depth, double angle, double scale, std::optional<double> max_frequency,
          double wavelength_fraction) {
         velmar::Record rec;

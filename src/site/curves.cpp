@@ -139,8 +139,8 @@ void check_table(const CurveTable& t) {
     if (i > 0 && !(s > t.strain[i - 1])) refuse(model, "strain" + row + " must exceed the row before", s);
     if (!(g > 0.0 && g <= 1.0)) refuse(model, "g_ratio" + row + " must lie in (0, 1]", g);
     if (i > 0 && g > t.g_ratio[i - 1]) {
-      refuse(model, "g_ratio" + row + " must not rise with strain (the row before has " + number(t.g_ratio[i - 1]) + ")",
-             g);
+      refuse(model,
+             "g_ratio" + row + " must not rise with strain (the row before has " + number(t.g_ratio[i - 1]) + ")", g);
     }
     if (!(d >= 0.0 && d < 1.0)) refuse(model, "damping" + row + " must be a ratio in [0, 1)", d);
   }

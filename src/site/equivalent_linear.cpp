@@ -59,7 +59,8 @@ void check_spectrum_size(std::size_t M, std::size_t nf, bool first) {
   const std::string what = "the strain spectra of " + std::to_string(M) + " (sub)layers x " + std::to_string(nf) +
                            " frequencies (" + number(values) + " values) exceed the limit of " +
                            number(MAX_STRAIN_SPECTRUM_VALUES) +
-                           ": use fewer sublayers (lower max_frequency or raise wavelength_fraction) or a shorter record";
+                           ": use fewer sublayers (lower max_frequency or raise wavelength_fraction) or a "
+                           "shorter record";
   if (first) throw InvalidArgument(what);
   throw AnalysisError(what);
 }
@@ -175,8 +176,9 @@ void check_equivalent_linear_options(const EquivalentLinearOptions& o) {
     throw InvalidArgument("max_iterations must be at least 1, got " + std::to_string(o.max_iterations));
   }
   if (o.magnitude && o.strain_ratio) {
-    throw InvalidArgument("give magnitude or strain_ratio, not both: the magnitude sets the strain ratio to (M - 1) / 10 (got "
-                          "magnitude " + number(*o.magnitude) + " and strain_ratio " + number(*o.strain_ratio) + ")");
+    throw InvalidArgument(
+        "give magnitude or strain_ratio, not both: the magnitude sets the strain ratio to (M - 1) / 10 (got magnitude " +
+        number(*o.magnitude) + " and strain_ratio " + number(*o.strain_ratio) + ")");
   }
   if (o.magnitude && !(*o.magnitude > 1.0 && *o.magnitude <= 11.0)) {
     throw InvalidArgument("magnitude must lie in (1, 11], got " + number(*o.magnitude));
@@ -340,7 +342,8 @@ EquivalentLinearResult equivalent_linear(const Record& record, const Profile& pr
       const CurvePoint pt = evaluate_curve(c, ratio * s.peak, s.sigma_m);
       if (pt.clamped) clamped[s.parent] = 1;
       if (!(pt.damping <= ceiling) || !(pt.g_ratio > 0.0)) {
-        throw AnalysisError("layer " + std::to_string(s.parent) + " (" + curve_name(c) + "): the curve gives G/Gmax " + number(pt.g_ratio) +
+        throw AnalysisError("layer " + std::to_string(s.parent) + " (" + curve_name(c) + "): the curve gives G/Gmax " +
+                            number(pt.g_ratio) +
                             " and damping " + number(pt.damping) + " at strain " + number(ratio * s.peak) +
                             ", outside what the '" + damping_law_name(o.law) + "' law accepts");
       }

@@ -501,8 +501,9 @@ INSTANTIATE_TEST_SUITE_P(
                                 "magnitude or strain_ratio, not both"},
                       // Counts beyond any integer once were cast to one and
                       // left the layers uncut.
-                      BadOption{[](EquivalentLinearOptions& o) { o.max_frequency = 1e300; }, "too many sublayers", true},
-                      BadOption{[](EquivalentLinearOptions& o) { o.max_frequency = 25.0, o.wavelength_fraction = 1e-20; },
+                      BadOption{[](EquivalentLinearOptions& o) { o.max_frequency = 1e300; }, "too many sublayers",
+                                true},
+                      BadOption{[](EquivalentLinearOptions& o) { o.max_frequency = 25, o.wavelength_fraction = 1e-20; },
                                 "too many sublayers", true}));
 
 TEST(EquivalentLinear, LongRecordOverManySublayersRefusedBeforeItsSpectraAreAllocated) {
