@@ -105,7 +105,7 @@ void BM_straightforward(benchmark::State& state) {
         const std::vector<double> s = propagate(r, cur, po);
         double peak = 0.0;
         for (double v : s) peak = std::max(peak, std::abs(v));
-        const CurvePoint c = evaluate_curve(o.curves[i], o.strain_ratio * peak, sm[i]);
+        const CurvePoint c = evaluate_curve(o.curves[i], effective_strain_ratio(o) * peak, sm[i]);
         change = std::max({change, std::abs(c.g_ratio - g[i]) / c.g_ratio, std::abs(c.damping - d[i]) / c.damping});
         g[i] = c.g_ratio, d[i] = c.damping;
       }

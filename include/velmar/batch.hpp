@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "velmar/equivalent_linear.hpp"
+#include "velmar/interrupt.hpp"
 #include "velmar/motion.hpp"
 #include "velmar/randomize.hpp"
 
@@ -47,6 +48,12 @@ struct BatchOptions {
   double spectral_damping = 0.05;
   std::vector<double> strain_depths;    // m; where peak strains are reported
   unsigned threads = 0;                 // 0: every core
+  // Polled by the calling thread only: between realisations and records
+  // when the batch runs on it (and between the passes of each
+  // equivalent-linear run), else every few tens of milliseconds while the
+  // worker threads run; when it asks to stop, the workers stop after their
+  // current pass or run and the batch throws (see interrupt.hpp).
+  InterruptCheck interrupt;
 };
 
 struct RunFailure {
@@ -68,9 +75,14 @@ struct BatchResult {
 // Each realisation is realise(base, options.randomize, seed, r), so the
 // numbers do not depend on `threads` or on how a batch is split into ranges.
 // A run that throws or does not converge is listed in `failures` and the
-// batch goes on. Throws InvalidArgument only for bad options (no record,
-// a period not above 0, a curve list of the wrong length, EQUIVALENT_LINEAR
-// without curves), before any run.
+// batch goes on. Throws InvalidArgument only for bad options, all checked
+// before any run: no record, a bad record, a period not above 0, a bad
+// depth or spectral damping, a curve list of the wrong length or a curve
+// check_curve refuses, EQUIVALENT_LINEAR without curves, randomisation
+// options check_randomize_options refuses, equivalent-linear settings
+// check_equivalent_linear_options refuses (they are checked for a linear
+// batch too). Throws Interrupted (or the check's own exception) when
+// options.interrupt asks to stop; no partial result is returned.
 BatchResult run_batch(const Profile& base, std::span<const Record> records, const BatchOptions& options,
                       std::uint64_t first, std::size_t count);
 

@@ -12,21 +12,34 @@
 #include <variant>
 #include <vector>
 
+#include "velmar/interrupt.hpp"
 #include "velmar/motion.hpp"
 
 namespace velmar {
 
 // Darendeli (2001): plasticity index PI (%), over-consolidation ratio, K0,
-// loading frequency (Hz) and number of cycles.
+// loading frequency (Hz) and number of cycles. Accepted: PI 0 to 200 %,
+// OCR 1 to 50, K0 above 0 and at most 5, frequency 0.0326 to 100 Hz, cycles
+// 1 to 1000. These hold the soils and tests the model was fitted to (clean
+// sands and clays of PI up to about 130 %, OCR up to about 8, a few to tens
+// of cycles at laboratory frequencies) with room to spare, and stop where
+// its formulas leave sense: below 0.03252 Hz its small-strain damping is
+// negative, and its cycle term shrinks with ln(cycles) until the damping
+// turns negative.
 struct Darendeli {
   double pi = 0.0, ocr = 1.0, k0 = 0.5, frequency = 1.0, cycles = 10.0;
 };
-// Menq (2003): uniformity coefficient Cu, mean grain size D50 (mm), K0, cycles.
+// Menq (2003): uniformity coefficient Cu, mean grain size D50 (mm), K0,
+// cycles. Accepted: Cu 1 to 100 (Cu = D60/D10 is 1 or more by definition),
+// D50 0.05 to 100 mm (fine sand to coarse gravel), K0 above 0 and at most 5,
+// cycles 1 to 1000. The model was fitted to sands and sandy gravels; its
+// small-strain damping grows without bound as D50 goes to 0.
 struct Menq {
   double cu = 10.0, d50 = 5.0, k0 = 0.5, cycles = 10.0;
 };
-// A user table: strain (ratio, ascending, > 0), G/Gmax in (0, 1], damping
-// ratio >= 0; interpolated linearly in log-strain, clamped outside.
+// A user table: strain (ratio, rising, > 0), G/Gmax in (0, 1] and not rising
+// with strain, damping ratio in [0, 1); interpolated linearly in log-strain,
+// clamped outside.
 struct CurveTable {
   std::vector<double> strain, g_ratio, damping;
 };
@@ -51,12 +64,17 @@ constexpr double WATER_UNIT_WEIGHT = 9.81;
 constexpr double UNIT_WEIGHT_PER_DENSITY = 9.81;
 constexpr double ATMOSPHERIC_PRESSURE = 101.325;
 
-// Refuses a curve that cannot be used for layer `layer` (0-based; the message
-// numbers it so): a table with columns of different lengths, no row, a strain
-// not above 0 or not rising, G/Gmax outside (0, 1], a damping ratio outside
-// [0, 1); a model with PI < 0, OCR, K0, Cu, D50 or frequency not above 0,
-// fewer than 1 cycle, or a non-finite parameter. Throws InvalidArgument.
+// Refuses a curve that cannot be used: a table with columns of different
+// lengths, no row, a strain not above 0 or not rising, G/Gmax outside (0, 1]
+// or rising with strain, a damping ratio outside [0, 1); a model parameter
+// outside the ranges given with Darendeli and Menq, or not finite. Throws
+// InvalidArgument naming the model and the parameter ("Darendeli: pi ...").
+void check_curve(const Curve& curve);
+// The same for the curve of layer `layer` (0-based): the message starts
+// "curves[layer] (layer layer, Darendeli): ".
 void check_curve(const Curve& curve, std::size_t layer);
+// The model's name: "Darendeli", "Menq", "curve table" or "linear".
+std::string curve_name(const Curve& curve);
 
 // K0 of a model curve; 0.5 for a table or a linear layer (their mean stress
 // is reported only).
@@ -78,22 +96,43 @@ class AnalysisError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// Sublayers an analysis may hold in all, and the largest number of
+// (sub)layer x frequency values of its strain spectra (each value takes 16
+// bytes, 48 where the general engine serves): sublayering that asks for
+// more, or a long record over many sublayers, is refused before any work.
+constexpr double MAX_SUBLAYERS = 20000;
+constexpr double MAX_STRAIN_SPECTRUM_VALUES = 6.4e7;
+
 struct EquivalentLinearOptions {
   std::vector<Curve> curves;                   // one per layer (not the half-space)
-  std::optional<double> water_table;           // depth, m; none = dry
-  double strain_ratio = 0.65;                  // effective / peak strain
-  std::optional<double> magnitude;             // when given, strain_ratio = (M - 1) / 10
-  double tolerance = 0.01;                     // largest relative change of G and D
-  int max_iterations = 15;
-  double strain_limit = 0.1;                   // ratio: beyond it twice, the analysis stops
+  std::optional<double> water_table;           // depth, m, >= 0; none = dry
+  std::optional<double> strain_ratio;          // effective / peak strain, (0, 1]; none: 0.65
+  std::optional<double> magnitude;             // (1, 11]: strain ratio (M - 1) / 10; not with strain_ratio
+  double tolerance = 0.01;                     // largest relative change of G and D, > 0
+  int max_iterations = 15;                     // >= 1
+  double strain_limit = 0.1;                   // ratio, > 0: beyond it twice, the analysis stops
   DampingLaw law = DampingLaw::VELMAR;
-  InputMotion input = InputMotion::OUTCROP;    // OUTCROP or WITHIN
-  double input_depth = 0.0;
-  double angle = 0.0;                          // SH incidence, degrees
+  InputMotion input = InputMotion::OUTCROP;
+  double input_depth = 0.0;                    // m, >= 0; other than 0 only for a WITHIN input
+  double angle = 0.0;                          // SH incidence, degrees, |angle| < 90
   double scale = 1.0;
-  std::optional<double> max_frequency;         // sublayering: off when empty
-  double wavelength_fraction = 0.2;
+  std::optional<double> max_frequency;         // Hz, > 0; sublayering: off when empty
+  double wavelength_fraction = 0.2;            // (0, 1]
+  // Polled between passes (on the calling thread); see interrupt.hpp.
+  InterruptCheck interrupt;
 };
+
+// The strain ratio in use: strain_ratio, (M - 1) / 10 with a magnitude, or
+// 0.65.
+double effective_strain_ratio(const EquivalentLinearOptions& options);
+
+// Refuses options that are not finite or lie outside the ranges given
+// above (the curves apart: equivalent_linear checks them against the
+// profile), a magnitude together with a strain ratio, and an input depth
+// other than 0 for an input that is not WITHIN. Throws InvalidArgument
+// naming the option and its value. equivalent_linear and run_batch call it
+// before any work.
+void check_equivalent_linear_options(const EquivalentLinearOptions& options);
 
 struct EquivalentLinearResult {
   bool converged = false;
@@ -123,8 +162,12 @@ struct EquivalentLinearResult {
 // with the current Vs (checked again after every pass); a given layer then
 // reports its largest peak strain and its thickness-weighted G/Gmax and
 // damping, and `profile` holds the sublayers.
-// Throws InvalidArgument for bad input, AnalysisError when strains exceed
-// the strain limit in two successive passes or are not finite.
+// Throws InvalidArgument for bad input (a curve is named by its layer and
+// model; sublayering beyond MAX_SUBLAYERS or spectra beyond
+// MAX_STRAIN_SPECTRUM_VALUES are refused before the first pass),
+// AnalysisError when strains exceed the strain limit in two successive
+// passes or are not finite (or the sublayers needed after a pass exceed
+// MAX_SUBLAYERS), Interrupted when options.interrupt asks to stop.
 EquivalentLinearResult equivalent_linear(const Record& record, const Profile& profile,
                                          const EquivalentLinearOptions& options);
 

@@ -63,15 +63,33 @@ struct CurveVariation {
   double rho_gd = -0.5;  // correlation of eps_g and eps_d
 };
 
+// Limits of the options: the smallest truncation other than 0 (below it
+// the truncated normal is all but uniform and s(k) loses its digits), the
+// largest standard deviation of ln Vs and of ln(half-space depth) (a factor
+// of e^2 = 7.4 per standard deviation), and the largest expected number of
+// layer boundaries above the half-space, Lambda(H).
+constexpr double MIN_TRUNCATION = 0.1;
+constexpr double MAX_SIGMA_LN = 2.0;
+constexpr double MAX_EXPECTED_BOUNDARIES = 10000.0;
+
 struct RandomizeOptions {
   std::optional<VelocityModel> velocity;  // none: the base velocities are kept
   std::optional<LayeringModel> layering;  // none: the base layers are kept
-  double truncation = 2.0;  // k: deviates truncated at +-k, then scaled by s(k); 0 = no truncation
-  // Standard deviation of ln(half-space depth); 0 keeps the base depth. The
-  // deviate is truncated and scaled as the velocities are.
+  // k: deviates truncated at +-k, then scaled by s(k); 0 = no truncation,
+  // else at least MIN_TRUNCATION.
+  double truncation = 2.0;
+  // Standard deviation of ln(half-space depth), 0 to MAX_SIGMA_LN; 0 keeps
+  // the base depth. The deviate is truncated and scaled as the velocities are.
   double halfspace_sigma_ln = 0.0;
   std::optional<CurveVariation> curves;   // none: no curve deviates are drawn
 };
+
+// Refuses options realise cannot use on `base`: a base profile without
+// layers; a truncation, a sigma or a correlation outside its range; a
+// layering model with c1 or c3 not above 0, c2 of -1 or not finite, or whose
+// expected number of boundaries above the base half-space depth exceeds
+// MAX_EXPECTED_BOUNDARIES. Throws InvalidArgument naming the option.
+void check_randomize_options(const Profile& base, const RandomizeOptions& options);
 
 // One realisation.
 struct Realisation {
@@ -89,14 +107,17 @@ struct Realisation {
 // are drawn down to the (possibly varied) half-space depth; each new layer
 // takes density, damping, the Vp/Vs ratio and the median Vs of the base
 // layer at its mid-depth; Vs = median exp(sigma_ln Z). The half-space keeps
-// its base properties. Throws InvalidArgument for a base profile without
-// layers, a negative sigma or truncation, a correlation outside [-1, 1], a
-// layering model whose rate is not positive over the profile.
+// its base properties. Throws InvalidArgument for options
+// check_randomize_options refuses, and for a realisation whose varied
+// half-space depth expects more than MAX_EXPECTED_BOUNDARIES boundaries.
+// Drawing stops where the depths stop increasing (a model whose Lambda is
+// bounded, c2 < -1, draws no boundary past its bound).
 Realisation realise(const Profile& base, const RandomizeOptions& options, std::uint64_t seed,
                     std::uint64_t index);
 
-// The scale s(k) = 1/sd of a standard normal truncated at +-k (k > 0); 1 for
-// k = 0 (no truncation).
+// The scale s(k) = 1/sd of a standard normal truncated at +-k; 1 for k = 0
+// (no truncation). Throws InvalidArgument for k other than 0 below
+// MIN_TRUNCATION or not finite.
 double truncation_scale(double k);
 
 // Lambda(z) of a layering model: the expected number of boundaries above z.

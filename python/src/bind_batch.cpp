@@ -1,11 +1,12 @@
 // bind_batch.cpp: the randomisation and batch calls of velmar._velmar.
 //
-// Options arrive as plain Python values (the pure-Python layer velmar._batch
-// and velmar._randomize checks them and names the arguments):
+// Options arrive as plain Python values (velmar._batch and velmar._randomize
+// convert them; the library checks their ranges, naming the arguments):
 //   velocity   None or (sigma_ln, rho_0, delta, rho_200, z_0, b)
 //   layering   None or (c1, c2, c3)
 //   curves     list of curve tuples (curve_tuple.hpp)
-// The batch runs with the GIL released.
+// The batch runs with the GIL released; Python's signal handlers are polled
+// from the calling thread, so Ctrl-C stops it with KeyboardInterrupt.
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
@@ -16,6 +17,7 @@
 #include <vector>
 
 #include "curve_tuple.hpp"
+#include "interrupt_check.hpp"
 #include "velmar/batch.hpp"
 #include "velmar/errors.hpp"
 #include "velmar/measures.hpp"
@@ -79,10 +81,15 @@ void register_batch(py::module_& m) {
          double truncation, double halfspace_sigma_ln, const std::optional<double>& rho_gd) {
         const velmar::RandomizeOptions o =
             randomize_options(velocity, layering, truncation, halfspace_sigma_ln, rho_gd);
+        velmar::check_randomize_options(base, o);
         std::vector<velmar::Realisation> out(count);
         {
+          const velmar::InterruptCheck check = velmar_python::python_interrupt_check();
           py::gil_scoped_release unlocked;
-          for (std::size_t j = 0; j < count; ++j) out[j] = velmar::realise(base, o, seed, first + j);
+          for (std::size_t j = 0; j < count; ++j) {
+            velmar::poll_interrupt(check);
+            out[j] = velmar::realise(base, o, seed, first + j);
+          }
         }
         py::list result;
         for (velmar::Realisation& r : out) {
@@ -99,10 +106,10 @@ void register_batch(py::module_& m) {
          std::size_t count, const std::optional<VelocityTuple>& velocity,
          const std::optional<LayeringTuple>& layering, double truncation, double halfspace_sigma_ln,
          const std::optional<double>& rho_gd, const std::string& analysis, const py::list& curves,
-         const std::optional<double>& water_table, double strain_ratio, double tolerance, int max_iterations,
-         double strain_limit, const std::string& law, const std::string& input, double input_depth, double scale,
-         double output_depth, const InArray& periods, double spectral_damping, const InArray& strain_depths,
-         unsigned threads) {
+         const std::optional<double>& water_table, double strain_ratio, double tolerance,
+         const py::object& max_iterations, double strain_limit, const std::string& law, const std::string& input,
+         double input_depth, double scale, double output_depth, const std::optional<InArray>& periods,
+         double spectral_damping, const InArray& strain_depths, unsigned threads) {
         velmar::BatchOptions o;
         o.randomize = randomize_options(velocity, layering, truncation, halfspace_sigma_ln, rho_gd);
         o.seed = seed;
@@ -111,18 +118,26 @@ void register_batch(py::module_& m) {
         o.el.water_table = water_table;
         o.el.strain_ratio = strain_ratio;
         o.el.tolerance = tolerance;
-        o.el.max_iterations = max_iterations;
+        o.el.max_iterations = integer_option(max_iterations, "max_iterations");
         o.el.strain_limit = strain_limit;
         o.el.law = velmar::damping_law_from_name(law);
         o.el.input = velmar::input_motion_from_name(input);
         o.el.input_depth = input_depth;
         o.el.scale = scale;
         o.output_depth = output_depth;
-        o.periods = to_vector(periods);
-        if (o.periods.empty()) o.periods = velmar::default_periods();
+        // None: the default periods; an empty list is a mistake, not a request for them.
+        if (!periods) {
+          o.periods = velmar::default_periods();
+        } else if (periods->size() == 0) {
+          throw velmar::InvalidArgument("periods must hold at least one period (s), got none (leave it out for the "
+                                        "default periods)");
+        } else {
+          o.periods = to_vector(*periods);
+        }
         o.spectral_damping = spectral_damping;
         o.strain_depths = to_vector(strain_depths);
         o.threads = threads;
+        o.interrupt = velmar_python::python_interrupt_check();
         std::vector<velmar::Record> recs;
         for (const py::handle h : records) {
           const auto t = h.cast<py::tuple>();

@@ -293,7 +293,8 @@ def simulate(profile: Profile, records: Any, n: int = 200, seed: int = 1, vs_mod
         for ``"equivalent_linear"``; a random layer takes the curve of the
         base layer at its mid-depth.
     periods : array_like, optional
-        Oscillator periods, s; default 100 from 0.01 to 10 s.
+        Oscillator periods, s; default (None) 100 from 0.01 to 10 s. An empty
+        list is refused.
     client : dask.distributed.Client, optional
         Run on its cluster in tasks of `chunk` realisations; None runs here,
         on `threads` threads.
@@ -311,7 +312,9 @@ def simulate(profile: Profile, records: Any, n: int = 200, seed: int = 1, vs_mod
         Oscillator damping ratio.
     input, input_depth, scale, modulus, water_table, strain_ratio, tolerance,
     max_iterations, strain_limit
-        As for the single analyses (`modulus` defaults to the profile's).
+        As for the single analyses (`modulus` defaults to the profile's;
+        `input_depth` only with ``input="within"``). They are checked for a
+        linear batch too.
     threads : int, optional
         Threads of a local batch; None uses every core.
     chunk : int, optional
@@ -327,8 +330,12 @@ def simulate(profile: Profile, records: Any, n: int = 200, seed: int = 1, vs_mod
     Raises
     ------
     ValueError
-        A bad argument (named in the message). Runs that fail do not raise:
-        they are listed in ``Simulations.failures``.
+        A bad argument (named in the message), found before the first
+        realisation. Runs that fail do not raise: they are listed in
+        ``Simulations.failures``.
+    KeyboardInterrupt
+        Ctrl-C stops a local batch within a fraction of a second (the
+        threads finish their current pass); nothing is returned.
     """
     if not isinstance(profile, Profile):
         raise ValueError(f"profile must be a velmar.Profile, got {type(profile).__name__}")
@@ -347,7 +354,7 @@ def simulate(profile: Profile, records: Any, n: int = 200, seed: int = 1, vs_mod
         raise ValueError("vary_curves needs curves, got None")
     law = _checks.choice("modulus", modulus if modulus is not None else (profile.modulus or "velmar"),
                          MODULUS_LAWS)
-    per = (np.empty(0) if periods is None else _checks.float_array("periods", periods))
+    per = None if periods is None else _checks.float_array("periods", periods)
     if strain_depths is None:
         if analysis == "equivalent_linear":
             depths = profile.depth[:-1] + 0.5 * profile.thickness[:-1]
@@ -368,7 +375,7 @@ def simulate(profile: Profile, records: Any, n: int = 200, seed: int = 1, vs_mod
         rho_gd=_checks.real("rho_gd", rho_gd) if vary_curves else None, analysis=analysis, curves=curve_list,
         water_table=None if water_table is None else _checks.real("water_table", water_table),
         strain_ratio=_checks.real("strain_ratio", strain_ratio), tolerance=_checks.real("tolerance", tolerance),
-        max_iterations=int(max_iterations), strain_limit=_checks.real("strain_limit", strain_limit), law=law,
+        max_iterations=max_iterations, strain_limit=_checks.real("strain_limit", strain_limit), law=law,
         input=_checks.choice("input", input, ("incident", "outcrop", "within")),
         input_depth=_checks.real("input_depth", input_depth), scale=_checks.real("scale", scale),
         output_depth=_checks.real("output_depth", output_depth), periods=per,
@@ -376,7 +383,9 @@ def simulate(profile: Profile, records: Any, n: int = 200, seed: int = 1, vs_mod
     base = profile._core
     payload = {"base": (base.thickness, base.density, base.vs, base.damping_s, base.vp, base.damping_p),
                "records": [(r.accel, r.dt, r.units) for r in recs], "options": options}
-    # A check of every option on this side before any work is sent out.
+    # The library checks every option (ranges, combinations, curves, the
+    # randomisation) in this call of no realisation, before any work is
+    # done or sent out to a cluster.
     probe = _run_range(payload, 0, 0, 1)
 
     if client is None:

@@ -3,7 +3,7 @@
 from __future__ import annotations
 
 import warnings
-from dataclasses import dataclass, field
+from dataclasses import dataclass, field, fields
 from typing import Any, List, Optional, Sequence
 
 import numpy as np
@@ -24,23 +24,37 @@ def _finite(name: str, value: Any, low: float, *, strict: bool) -> float:
     return v
 
 
+def _check_model(curve: Any) -> None:
+    """Every field of a model as a real number, then the library's check of
+    their ranges (ValueError naming the model and the field)."""
+    for f in fields(curve):
+        _checks.real(f"{type(curve).__name__}.{f.name}", getattr(curve, f.name))
+    _velmar.check_curve(curve._core())
+
+
 @dataclass(frozen=True)
 class Darendeli:
     """Darendeli (2001) curves of fine-grained soils and sands.
 
+    Values outside the ranges below raise ValueError at construction. They
+    hold the soils and tests the model was fitted to (clean sands and clays
+    of plasticity index up to about 130 %, over-consolidation ratio up to
+    about 8) with room to spare, and stop where its formulas leave sense.
+
     Parameters
     ----------
     pi : float
-        Plasticity index, percent (0 for a clean sand).
+        Plasticity index, percent, 0 to 200 (0 for a clean sand).
     ocr : float
-        Over-consolidation ratio, above 0.
+        Over-consolidation ratio, 1 to 50.
     k0 : float
-        Coefficient of earth pressure at rest (mean stress = vertical
-        effective stress x (1 + 2 k0) / 3).
+        Coefficient of earth pressure at rest, above 0 and at most 5 (mean
+        stress = vertical effective stress x (1 + 2 k0) / 3).
     frequency : float
-        Loading frequency, Hz (above 0.0325 Hz).
+        Loading frequency, Hz, 0.0326 to 100 (below 0.03252 Hz the model's
+        small-strain damping is negative).
     cycles : float
-        Number of loading cycles, at least 1.
+        Number of loading cycles, 1 to 1000.
     """
 
     pi: float = 0.0
@@ -50,11 +64,7 @@ class Darendeli:
     cycles: float = 10.0
 
     def __post_init__(self) -> None:
-        _finite("pi", self.pi, 0.0, strict=False)
-        _finite("ocr", self.ocr, 0.0, strict=True)
-        _finite("k0", self.k0, 0.0, strict=True)
-        _finite("frequency", self.frequency, 0.0, strict=True)
-        _finite("cycles", self.cycles, 1.0, strict=False)
+        _check_model(self)
 
     def _core(self) -> tuple:
         return ("darendeli", float(self.pi), float(self.ocr), float(self.k0), float(self.frequency),
@@ -63,18 +73,21 @@ class Darendeli:
 
 @dataclass(frozen=True)
 class Menq:
-    """Menq (2003) curves of gravels.
+    """Menq (2003) curves of sands and gravels.
+
+    Values outside the ranges below raise ValueError at construction.
 
     Parameters
     ----------
     cu : float
-        Uniformity coefficient, above 0.
+        Uniformity coefficient D60/D10, 1 to 100.
     d50 : float
-        Mean grain size, mm, above 0.
+        Mean grain size, mm, 0.05 to 100 (fine sand to coarse gravel; the
+        model's small-strain damping grows without bound as d50 goes to 0).
     k0 : float
-        Coefficient of earth pressure at rest.
+        Coefficient of earth pressure at rest, above 0 and at most 5.
     cycles : float
-        Number of loading cycles, at least 1.
+        Number of loading cycles, 1 to 1000.
     """
 
     cu: float = 10.0
@@ -83,10 +96,7 @@ class Menq:
     cycles: float = 10.0
 
     def __post_init__(self) -> None:
-        _finite("cu", self.cu, 0.0, strict=True)
-        _finite("d50", self.d50, 0.0, strict=True)
-        _finite("k0", self.k0, 0.0, strict=True)
-        _finite("cycles", self.cycles, 1.0, strict=False)
+        _check_model(self)
 
     def _core(self) -> tuple:
         return ("menq", float(self.cu), float(self.d50), float(self.k0), float(self.cycles))
@@ -103,7 +113,7 @@ class CurveTable:
     strain : array_like
         Shear strain, a ratio (not percent), above 0 and rising.
     g_ratio : array_like
-        G/Gmax at each strain, in (0, 1].
+        G/Gmax at each strain, in (0, 1], not rising with strain.
     damping : array_like
         Damping ratio at each strain (0.05 = 5 %), in [0, 1).
     """
@@ -112,14 +122,7 @@ class CurveTable:
         s = _checks.float_array("strain", strain)
         g = _checks.float_array("g_ratio", g_ratio)
         d = _checks.float_array("damping", damping)
-        if not (s.size == g.size == d.size) or s.size == 0:
-            raise ValueError(f"strain, g_ratio and damping must have the same number of rows (at least 1), "
-                             f"got {s.size}, {g.size} and {d.size}")
-        _checks.first_bad("strain", s, s > 0.0, "must be above 0 (a ratio)")
-        if s.size > 1:
-            _checks.first_bad("strain", s[1:], np.diff(s) > 0.0, "must exceed the row before")
-        _checks.first_bad("g_ratio", g, (g > 0.0) & (g <= 1.0), "must lie in (0, 1]")
-        _checks.first_bad("damping", d, (d >= 0.0) & (d < 1.0), "must lie in [0, 1)")
+        _velmar.check_curve(("table", s, g, d))
         for a in (s, g, d):
             a.setflags(write=False)
         self.strain, self.g_ratio, self.damping = s, g, d
@@ -155,6 +158,13 @@ def curve_values(curve: Any, strain: Any, mean_stress: float = 100.0) -> tuple:
     -------
     (ndarray, ndarray)
         G/Gmax and damping ratio, the shape of `strain`.
+
+    Raises
+    ------
+    ValueError
+        A bad strain or mean stress, or a model read where it gives G/Gmax
+        outside (0, 1] or damping outside [0, 1) (at a mean stress far from
+        those it was fitted to).
     """
     s = np.asarray(strain, dtype=np.float64)
     flat = _checks.float_array("strain", s.reshape(-1))
@@ -218,7 +228,7 @@ class EquivalentLinearResult:
 
 
 def equivalent_linear(rec: Record, p: Profile, curves: Sequence[Any], water_table: Optional[float] = None,
-                      strain_ratio: float = 0.65, tolerance: float = 0.01, max_iterations: int = 15,
+                      strain_ratio: Optional[float] = None, tolerance: float = 0.01, max_iterations: int = 15,
                       modulus: Optional[str] = None, input: str = "outcrop", scale: float = 1.0,
                       magnitude: Optional[float] = None, input_depth: float = 0.0, angle: float = 0.0,
                       strain_limit: float = 0.1, max_frequency: Optional[float] = None,
@@ -246,7 +256,8 @@ def equivalent_linear(rec: Record, p: Profile, curves: Sequence[Any], water_tabl
         Depth of the water table, m (None: dry). Below it the water pressure
         (9.81 kN/m3) is taken off the vertical stress.
     strain_ratio : float, optional
-        Effective over peak strain, in (0, 1].
+        Effective over peak strain, in (0, 1]; 0.65 unless `magnitude` is
+        given (giving both is an error).
     tolerance : float, optional
         Largest relative change of G and D for convergence, above 0.
     max_iterations : int, optional
@@ -258,18 +269,21 @@ def equivalent_linear(rec: Record, p: Profile, curves: Sequence[Any], water_tabl
     scale : float, optional
         Multiplies the record.
     magnitude : float, optional
-        Earthquake magnitude; when given the strain ratio is (M - 1) / 10.
+        Earthquake magnitude in (1, 11]; when given the strain ratio is
+        (M - 1) / 10 (not with `strain_ratio`).
     input_depth : float, optional
-        Depth of a "within" record, m.
+        Depth of a "within" record, m (only with ``input="within"``).
     angle : float, optional
         Incidence of the SH wave in the half-space, degrees from vertical.
     strain_limit : float, optional
-        Peak strain (ratio) beyond which, in two successive passes, the
-        analysis stops with RuntimeError.
+        Peak strain (ratio, above 0) beyond which, in two successive passes,
+        the analysis stops with RuntimeError.
     max_frequency : float, optional
         Turns sublayering on: every layer is cut so that no sublayer is
         thicker than `wavelength_fraction` x Vs / `max_frequency` (Hz) with
-        the current Vs. Results stay per given layer.
+        the current Vs. Results stay per given layer. More than 20 000
+        sublayers in all, or more than 64 million (sub)layer x frequency
+        values of strain spectra (about 1 GB), are refused as too many.
     wavelength_fraction : float, optional
         In (0, 1]; 0.2 by default.
 
@@ -281,9 +295,12 @@ def equivalent_linear(rec: Record, p: Profile, curves: Sequence[Any], water_tabl
     ------
     ValueError
         A bad argument, a curve count other than the layer count, a curve
-        outside its allowed values.
+        outside its allowed values (named by its layer and model), too many
+        sublayers. Every argument is checked before the first pass.
     RuntimeError
         Strains ran away (beyond `strain_limit` in two successive passes).
+    KeyboardInterrupt
+        Ctrl-C stops the analysis between passes.
 
     Warns
     -----
@@ -301,28 +318,18 @@ def equivalent_linear(rec: Record, p: Profile, curves: Sequence[Any], water_tabl
     core_curves = [_curve_core(c, i) for i, c in enumerate(cl)]
     law = _checks.optional_choice("modulus", modulus, MODULUS_LAWS) or p.modulus or "velmar"
     src = _checks.choice("input", input, EQL_INPUTS)
-    wt = None if water_table is None else _checks.non_negative("water_table", water_table)
-    if magnitude is not None:
-        mag = _checks.real("magnitude", magnitude)
-        if not 1.0 < mag <= 11.0:
-            raise ValueError(f"magnitude must lie in (1, 11], got {mag!r}")
-    else:
-        mag = None
-    r = _checks.real("strain_ratio", strain_ratio)
-    if not 0.0 < r <= 1.0:
-        raise ValueError(f"strain_ratio must lie in (0, 1], got {r!r}")
-    tol = _finite("tolerance", tolerance, 0.0, strict=True)
-    if isinstance(max_iterations, bool) or int(max_iterations) != max_iterations or max_iterations < 1:
-        raise ValueError(f"max_iterations must be an integer of at least 1, got {max_iterations!r}")
-    limit = _finite("strain_limit", strain_limit, 0.0, strict=True)
-    fmax = None if max_frequency is None else _finite("max_frequency", max_frequency, 0.0, strict=True)
-    frac = _checks.real("wavelength_fraction", wavelength_fraction)
-    if not 0.0 < frac <= 1.0:
-        raise ValueError(f"wavelength_fraction must lie in (0, 1], got {frac!r}")
+    # Converted here, checked (ranges, combinations) by the library.
+    wt = None if water_table is None else _checks.real("water_table", water_table)
+    mag = None if magnitude is None else _checks.real("magnitude", magnitude)
+    r = None if strain_ratio is None else _checks.real("strain_ratio", strain_ratio)
+    fmax = None if max_frequency is None else _checks.real("max_frequency", max_frequency)
     accel, dt, units = rec._core_args()
-    d = _velmar.equivalent_linear(accel, dt, units, p._core, core_curves, wt, r, mag, tol, int(max_iterations),
-                                  limit, law, src, _checks.non_negative("input_depth", input_depth),
-                                  _checks.angle("angle", angle), _checks.real("scale", scale), fmax, frac)
+    d = _velmar.equivalent_linear(accel, dt, units, p._core, core_curves, wt, r, mag,
+                                  _checks.real("tolerance", tolerance), max_iterations,
+                                  _checks.real("strain_limit", strain_limit), law, src,
+                                  _checks.real("input_depth", input_depth), _checks.real("angle", angle),
+                                  _checks.real("scale", scale), fmax,
+                                  _checks.real("wavelength_fraction", wavelength_fraction))
     for w in d["warnings"]:
         warnings.warn(w, RuntimeWarning, stacklevel=2)
     n = p.layers

@@ -22,7 +22,7 @@ class VelocityModel:
     Parameters
     ----------
     sigma_ln : float
-        Standard deviation of ln Vs.
+        Standard deviation of ln Vs, 0 to 2.
     rho_0 : float
         Correlation of adjacent layers at zero distance.
     delta : float
@@ -50,7 +50,13 @@ class VelocityModel:
 
 @dataclass(frozen=True)
 class LayeringModel:
-    """The rate of layer boundaries with depth, c3 (z + c1)^c2 per m (z in m)."""
+    """The rate of layer boundaries with depth, c3 (z + c1)^c2 per m (z in m).
+
+    c1 and c3 must be above 0 and c2 finite and other than -1. A model that
+    expects more than 10 000 boundaries above the half-space (the integral
+    of the rate, `expected_boundaries`) is refused when it is used; with
+    c2 < -1 the integral is bounded and the draws end there.
+    """
 
     c1: float = 10.86
     c2: float = -0.89
@@ -140,10 +146,11 @@ def randomize(profile: Profile, n: int = 100, seed: int = 1, vs_model: VsModelLi
         coefficients); False keeps the base layers.
     truncation : float, optional
         Normal deviates are truncated at +-`truncation` standard deviations
-        and scaled to keep unit variance (by 1.1368 at 2); 0 means none.
+        and scaled to keep unit variance (by 1.1368 at 2); 0 means none,
+        else at least 0.1.
     halfspace_sigma_ln : float, optional
-        Standard deviation of ln(depth of the half-space); 0 keeps the base
-        depth.
+        Standard deviation of ln(depth of the half-space), 0 to 2; 0 keeps
+        the base depth.
     first : int, optional
         Index of the first realisation.
 
@@ -155,7 +162,11 @@ def randomize(profile: Profile, n: int = 100, seed: int = 1, vs_model: VsModelLi
     Raises
     ------
     ValueError
-        A bad count, seed, model name or parameter.
+        A bad count, seed, model name or parameter (checked by the library
+        before anything is drawn), or a layering model expecting more than
+        10 000 boundaries above a realisation's half-space.
+    KeyboardInterrupt
+        Ctrl-C stops the draws between realisations.
     """
     if not isinstance(profile, Profile):
         raise ValueError(f"profile must be a velmar.Profile, got {type(profile).__name__}")

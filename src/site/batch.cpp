@@ -4,9 +4,13 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cmath>
+#include <condition_variable>
+#include <exception>
 #include <limits>
 #include <memory>
+#include <mutex>
 #include <numbers>
 #include <thread>
 
@@ -82,7 +86,15 @@ void check_batch(const Profile& base, std::span<const Record> records, const Bat
   if (o.analysis == Analysis::EQUIVALENT_LINEAR && nc == 0) {
     throw InvalidArgument("an equivalent-linear batch needs curves");
   }
+  for (std::size_t i = 0; i < nc; ++i) check_curve(o.curves[i], i);
+  check_randomize_options(base, o.randomize);
+  // The settings every run would otherwise refuse one by one (its curves
+  // apart, which each run fills).
+  check_equivalent_linear_options(o.el);
 }
+
+// How often the calling thread polls the interrupt check while the workers run.
+constexpr auto INTERRUPT_POLL = std::chrono::milliseconds(20);
 
 // A record's spectrum, computed once per batch and shared by every run (read
 // only): the record times the scale, padded with zeros as propagate pads it
@@ -270,11 +282,13 @@ void linear_run(const RunContext& cx, const Profile& profile, DampingLaw law, st
 }
 
 // One record through one realisation; writes psa (periods), pga and strains.
+// An equivalent-linear run polls `stop` between its passes.
 void run_one(const RunContext& cx, const Realisation& real, std::size_t m, const Record& rec, RunScratch& w,
-             std::span<double> psa, double& pga, std::span<double> strain) {
+             std::span<double> psa, double& pga, std::span<double> strain, const InterruptCheck& stop) {
   const BatchOptions& o = *cx.options;
   if (o.analysis == Analysis::EQUIVALENT_LINEAR) {
     EquivalentLinearOptions eo = o.el;
+    eo.interrupt = stop;
     eo.curves = realisation_curves(real, cx.curves, o.el.water_table);
     const EquivalentLinearResult el = equivalent_linear(rec, real.profile, eo);
     if (!el.converged) {
@@ -290,8 +304,16 @@ void run_one(const RunContext& cx, const Realisation& real, std::size_t m, const
     linear_run(cx, real.profile, o.el.law, m, w, strain);
   }
   const ResponseSpectrum rs = response_spectrum(w.ya, rec.dt, cx.periods, o.spectral_damping);
+  // A value that is not finite is a failed run, listed as such, never a
+  // result.
+  for (std::size_t k = 0; k < rs.psa.size(); ++k) {
+    if (!std::isfinite(rs.psa[k])) {
+      throw std::runtime_error("the PSA at period " + number(cx.periods[k]) + " s is not finite");
+    }
+  }
   std::copy(rs.psa.begin(), rs.psa.end(), psa.begin());
   pga = peak_abs(w.ya);
+  if (!std::isfinite(pga)) throw std::runtime_error("the peak acceleration is not finite");
 }
 
 }  // namespace
@@ -327,7 +349,26 @@ BatchResult run_batch(const Profile& base, std::span<const Record> records, cons
   const std::span<const double> periods = o.periods.empty() ? std::span<const double>(default_list)
                                                             : std::span<const double>(o.periods);
   check_batch(base, records, o, periods);
-  if (count > 0) realise(base, o.randomize, o.seed, first);  // bad randomisation options throw here
+
+  // The stop of every loop below. The caller's check runs on this thread
+  // only (caller_check); a worker thread reads `stop`. An exception thrown
+  // by the caller's check is kept and rethrown once the workers are done.
+  std::atomic<bool> stop{false};
+  std::exception_ptr stop_reason;
+  const InterruptCheck caller_check = [&]() {
+    try {
+      if (o.interrupt && o.interrupt()) stop = true;
+    } catch (...) {
+      stop_reason = std::current_exception();
+      stop = true;
+    }
+    return stop.load();
+  };
+  const InterruptCheck worker_check = [&stop]() { return stop.load(); };
+  const auto throw_stopped = [&]() {
+    if (stop_reason) std::rethrow_exception(stop_reason);
+    throw Interrupted();
+  };
 
   BatchResult res;
   res.first = first;
@@ -350,6 +391,7 @@ BatchResult run_batch(const Profile& base, std::span<const Record> records, cons
   const RunContext cx{&o, periods, curves, spectra};
   res.input_psa.resize(nm * nk);
   for (std::size_t m = 0; m < nm; ++m) {
+    if (caller_check()) throw_stopped();
     std::vector<double> scaled = recs[m].accel;
     for (double& v : scaled) v *= o.el.scale;
     try {
@@ -364,9 +406,14 @@ BatchResult run_batch(const Profile& base, std::span<const Record> records, cons
   // Failures per realisation, gathered in order after the threads finish.
   std::vector<std::vector<RunFailure>> failed(count);
   std::atomic<std::size_t> next{0};
-  const auto worker = [&]() {
+  // A worker on the calling thread polls the caller's check (which throws
+  // Interrupted out of it); one on a thread of the pool stops at the flag.
+  const auto worker = [&](bool on_caller) {
+    const InterruptCheck& check = on_caller ? caller_check : worker_check;
     RunScratch scratch;
     for (std::size_t j = next++; j < count; j = next++) {
+      if (on_caller) poll_interrupt(check);
+      if (stop) return;
       const std::uint64_t r = first + j;
       Realisation real;
       try {
@@ -380,8 +427,13 @@ BatchResult run_batch(const Profile& base, std::span<const Record> records, cons
         const std::size_t run = j * nm + m;
         const std::span<double> psa(res.psa.data() + run * nk, nk);
         const std::span<double> strain(res.max_strain.data() + run * nd, nd);
+        if (on_caller) poll_interrupt(check);
+        if (stop) return;
         try {
-          run_one(cx, real, m, recs[m], scratch, psa, res.pga[run], strain);
+          run_one(cx, real, m, recs[m], scratch, psa, res.pga[run], strain, check);
+        } catch (const Interrupted&) {
+          if (on_caller) throw;
+          return;
         } catch (const std::exception& e) {
           std::fill(psa.begin(), psa.end(), NOT_A_NUMBER);
           std::fill(strain.begin(), strain.end(), NOT_A_NUMBER);
@@ -394,10 +446,41 @@ BatchResult run_batch(const Profile& base, std::span<const Record> records, cons
   const unsigned hw = std::max(1u, std::thread::hardware_concurrency());
   const std::size_t nthreads = std::min<std::size_t>(o.threads == 0 ? hw : o.threads, std::max<std::size_t>(count, 1));
   if (nthreads <= 1) {
-    worker();
+    try {
+      worker(true);
+    } catch (const Interrupted&) {
+      throw_stopped();
+    }
   } else {
-    std::vector<std::jthread> pool;
-    for (std::size_t t = 0; t < nthreads; ++t) pool.emplace_back(worker);
+    // The workers run on the pool; this thread polls the caller's check
+    // until they are done (or told to stop, after their current pass or run).
+    std::mutex mutex;
+    std::condition_variable done;
+    std::size_t running = nthreads;
+    {
+      std::vector<std::jthread> pool;
+      for (std::size_t t = 0; t < nthreads; ++t) {
+        pool.emplace_back([&]() {
+          worker(false);
+          const std::lock_guard lock(mutex);
+          --running;
+          done.notify_all();
+        });
+      }
+      std::unique_lock lock(mutex);
+      while (running > 0) {
+        if (!o.interrupt || stop) {  // nothing to poll, or already told to stop
+          done.wait(lock);
+          continue;
+        }
+        done.wait_for(lock, INTERRUPT_POLL);
+        if (running == 0) break;
+        lock.unlock();
+        caller_check();
+        lock.lock();
+      }
+    }  // the pool joins here
+    if (stop) throw_stopped();
   }
   for (auto& f : failed) res.failures.insert(res.failures.end(), f.begin(), f.end());
   return res;

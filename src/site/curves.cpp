@@ -13,6 +13,7 @@
 #include <cmath>
 #include <numbers>
 #include <sstream>
+#include <string>
 
 #include "site/text.hpp"
 #include "velmar/equivalent_linear.hpp"
@@ -91,52 +92,97 @@ CurvePoint table_point(const CurveTable& t, double strain) {
           false};
 }
 
-[[noreturn]] void refuse(std::size_t layer, const std::string& what, double v) {
-  throw InvalidArgument("curves[" + std::to_string(layer) + "]: " + what + ", got " + number(v));
+// Accepted ranges of the model parameters (see equivalent_linear.hpp).
+constexpr double MAX_PI = 200.0;         // %
+constexpr double MAX_OCR = 50.0;
+constexpr double MAX_K0 = 5.0;
+constexpr double MIN_FREQUENCY = 0.0326;  // Hz: e^(-1/0.2919) = 0.03252 rounded up
+constexpr double MAX_FREQUENCY = 100.0;   // Hz
+constexpr double MAX_CYCLES = 1000.0;
+constexpr double MAX_CU = 100.0;
+constexpr double MIN_D50 = 0.05;   // mm
+constexpr double MAX_D50 = 100.0;  // mm
+
+[[noreturn]] void refuse(const std::string& model, const std::string& what, double v) {
+  throw InvalidArgument(model + ": " + what + ", got " + number(v));
 }
 
-void require(bool ok, std::size_t layer, const std::string& what, double v) {
-  if (!ok || !std::isfinite(v)) refuse(layer, what, v);
+// Refuses v outside [low, high] (or not finite) as parameter `name`.
+void within(const std::string& model, const char* name, double v, double low, double high) {
+  if (!(std::isfinite(v) && v >= low && v <= high)) {
+    refuse(model, std::string(name) + " must lie in [" + number(low) + ", " + number(high) + "]", v);
+  }
 }
 
-void check_k0_cycles(double k0, double cycles, std::size_t layer) {
-  require(k0 > 0.0, layer, "k0 must be above 0", k0);
-  require(cycles >= 1.0, layer, "cycles must be at least 1", cycles);
+void check_k0_cycles(const std::string& model, double k0, double cycles) {
+  if (!(std::isfinite(k0) && k0 > 0.0 && k0 <= MAX_K0)) {
+    refuse(model, "k0 must be above 0 and at most " + number(MAX_K0), k0);
+  }
+  within(model, "cycles", cycles, 1.0, MAX_CYCLES);
+}
+
+void check_table(const CurveTable& t) {
+  const std::string model = "curve table";
+  const std::size_t n = t.strain.size();
+  if (n == 0 || t.g_ratio.size() != n || t.damping.size() != n) {
+    std::ostringstream s;
+    s << model << ": strain, g_ratio and damping must have the same number of rows (at least 1), got " << n << ", "
+      << t.g_ratio.size() << " and " << t.damping.size();
+    throw InvalidArgument(s.str());
+  }
+  for (std::size_t i = 0; i < n; ++i) {
+    std::ostringstream index;
+    index << '[' << i << ']';
+    const std::string row = index.str();
+    const double s = t.strain[i], g = t.g_ratio[i], d = t.damping[i];
+    if (!(std::isfinite(s) && s > 0.0)) refuse(model, "strain" + row + " must be above 0 (a ratio)", s);
+    if (i > 0 && !(s > t.strain[i - 1])) refuse(model, "strain" + row + " must exceed the row before", s);
+    if (!(g > 0.0 && g <= 1.0)) refuse(model, "g_ratio" + row + " must lie in (0, 1]", g);
+    if (i > 0 && g > t.g_ratio[i - 1]) {
+      refuse(model,
+             "g_ratio" + row + " must not rise with strain (the row before has " + number(t.g_ratio[i - 1]) + ")", g);
+    }
+    if (!(d >= 0.0 && d < 1.0)) refuse(model, "damping" + row + " must be a ratio in [0, 1)", d);
+  }
 }
 
 }  // namespace
 
-void check_curve(const Curve& curve, std::size_t layer) {
+std::string curve_name(const Curve& curve) {
+  if (std::holds_alternative<Darendeli>(curve)) return "Darendeli";
+  if (std::holds_alternative<Menq>(curve)) return "Menq";
+  if (std::holds_alternative<CurveTable>(curve)) return "curve table";
+  return "linear";
+}
+
+void check_curve(const Curve& curve) {
   if (const auto* d = std::get_if<Darendeli>(&curve)) {
-    require(d->pi >= 0.0, layer, "pi (plasticity index, %) must be 0 or more", d->pi);
-    require(d->ocr > 0.0, layer, "ocr must be above 0", d->ocr);
+    const std::string model = "Darendeli";
+    within(model, "pi (plasticity index, %)", d->pi, 0.0, MAX_PI);
+    within(model, "ocr (over-consolidation ratio)", d->ocr, 1.0, MAX_OCR);
     // Below e^(-1/0.2919) Hz the model's small-strain damping turns negative.
-    require(1.0 + 0.2919 * std::log(d->frequency) > 0.0, layer,
-            "frequency must be above 0.0325 Hz (the model's small-strain damping is negative below)",
-            d->frequency);
-    check_k0_cycles(d->k0, d->cycles, layer);
+    within(model, "frequency (Hz)", d->frequency, MIN_FREQUENCY, MAX_FREQUENCY);
+    check_k0_cycles(model, d->k0, d->cycles);
   } else if (const auto* m = std::get_if<Menq>(&curve)) {
-    require(m->cu > 0.0, layer, "cu (uniformity coefficient) must be above 0", m->cu);
-    require(m->d50 > 0.0, layer, "d50 (mm) must be above 0", m->d50);
-    check_k0_cycles(m->k0, m->cycles, layer);
+    const std::string model = "Menq";
+    within(model, "cu (uniformity coefficient)", m->cu, 1.0, MAX_CU);
+    within(model, "d50 (mean grain size, mm)", m->d50, MIN_D50, MAX_D50);
+    check_k0_cycles(model, m->k0, m->cycles);
   } else if (const auto* t = std::get_if<CurveTable>(&curve)) {
-    const std::size_t n = t->strain.size();
-    if (n == 0 || t->g_ratio.size() != n || t->damping.size() != n) {
-      std::ostringstream s;
-      s << "curves[" << layer << "]: strain, g_ratio and damping must have the same number of rows (at least 1), got "
-        << n << ", " << t->g_ratio.size() << " and " << t->damping.size();
-      throw InvalidArgument(s.str());
-    }
-    for (std::size_t i = 0; i < n; ++i) {
-      std::ostringstream index;
-      index << '[' << i << ']';
-      const std::string row = index.str();
-      require(t->strain[i] > 0.0, layer, "strain" + row + " must be above 0 (a ratio)", t->strain[i]);
-      if (i > 0) require(t->strain[i] > t->strain[i - 1], layer, "strain" + row + " must exceed the row before", t->strain[i]);
-      require(t->g_ratio[i] > 0.0 && t->g_ratio[i] <= 1.0, layer, "g_ratio" + row + " must lie in (0, 1]", t->g_ratio[i]);
-      require(t->damping[i] >= 0.0 && t->damping[i] < 1.0, layer, "damping" + row + " must be a ratio in [0, 1)",
-              t->damping[i]);
-    }
+    check_table(*t);
+  }
+}
+
+void check_curve(const Curve& curve, std::size_t layer) {
+  try {
+    check_curve(curve);
+  } catch (const InvalidArgument& e) {
+    // The model's message with the layer in front of it.
+    std::string what = e.what();
+    const std::string model = curve_name(curve) + ": ";
+    if (what.compare(0, model.size(), model) == 0) what.erase(0, model.size());
+    throw InvalidArgument("curves[" + std::to_string(layer) + "] (layer " + std::to_string(layer) + ", " +
+                          curve_name(curve) + "): " + what);
   }
 }
 

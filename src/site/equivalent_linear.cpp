@@ -14,6 +14,7 @@
 #include <limits>
 #include <memory>
 #include <numbers>
+#include <string>
 
 #include "signal/inverse_peaks.hpp"
 #include "signal/split_fft.hpp"
@@ -30,10 +31,6 @@ namespace {
 
 // Deconvolution floor on |H|^2 of a within input, as propagate uses.
 constexpr double WITHIN_FLOOR = 1.0e-7;
-// Sublayers the analysis may hold in all (a safeguard against a soft layer
-// cut into ever thinner slices).
-constexpr std::size_t MAX_SUBLAYERS = 20000;
-
 struct Sublayer {
   std::size_t parent;
   double top, thickness;
@@ -43,41 +40,29 @@ struct Sublayer {
   double peak = 0.0;
 };
 
-void check_options(const EquivalentLinearOptions& o, std::size_t layers) {
-  const auto finite_at_least = [](const char* name, double v, double low, bool strict) {
-    if (!std::isfinite(v) || v < low || (strict && v == low)) {
-      throw InvalidArgument(std::string(name) + " must be " + (strict ? "above " : "at least ") + number(low) +
-                            ", got " + number(v));
-    }
-  };
+// The curves against the profile (one per layer, each usable).
+void check_curves(const EquivalentLinearOptions& o, std::size_t layers) {
   if (o.curves.size() != layers) {
     throw InvalidArgument("curves has " + std::to_string(o.curves.size()) + " entries where the profile has " +
                           std::to_string(layers) + " layers (one curve per layer above the half-space)");
   }
   if (layers == 0) throw InvalidArgument("the profile has no layer above the half-space to iterate");
   for (std::size_t i = 0; i < layers; ++i) check_curve(o.curves[i], i);
-  finite_at_least("tolerance", o.tolerance, 0.0, true);
-  if (o.max_iterations < 1) throw InvalidArgument("max_iterations must be at least 1, got " + std::to_string(o.max_iterations));
-  if (o.magnitude) {
-    if (!(*o.magnitude > 1.0 && *o.magnitude <= 11.0)) {
-      throw InvalidArgument("magnitude must lie in (1, 11], got " + number(*o.magnitude));
-    }
-  } else if (!(o.strain_ratio > 0.0 && o.strain_ratio <= 1.0)) {
-    throw InvalidArgument("strain_ratio must lie in (0, 1], got " + number(o.strain_ratio));
-  }
-  finite_at_least("strain_limit", o.strain_limit, 0.0, true);
-  finite_at_least("input_depth", o.input_depth, 0.0, false);
-  if (!std::isfinite(o.scale)) throw InvalidArgument("scale must be finite, got " + number(o.scale));
-  if (!(std::abs(o.angle) < 90.0)) {
-    throw InvalidArgument("angle must be strictly between -90 and 90 degrees, got " + number(o.angle));
-  }
-  if (o.water_table) finite_at_least("water_table", *o.water_table, 0.0, false);
-  if (o.max_frequency) {
-    finite_at_least("max_frequency", *o.max_frequency, 0.0, true);
-    if (!(o.wavelength_fraction > 0.0 && o.wavelength_fraction <= 1.0)) {
-      throw InvalidArgument("wavelength_fraction must lie in (0, 1], got " + number(o.wavelength_fraction));
-    }
-  }
+}
+
+// Refuses strain spectra of M (sub)layers x nf frequencies beyond
+// MAX_STRAIN_SPECTRUM_VALUES (before they are allocated): as a bad option
+// before the first pass, as a stopped analysis after sublayers were added.
+void check_spectrum_size(std::size_t M, std::size_t nf, bool first) {
+  const double values = static_cast<double>(M) * static_cast<double>(nf);
+  if (values <= MAX_STRAIN_SPECTRUM_VALUES) return;
+  const std::string what = "the strain spectra of " + std::to_string(M) + " (sub)layers x " + std::to_string(nf) +
+                           " frequencies (" + number(values) + " values) exceed the limit of " +
+                           number(MAX_STRAIN_SPECTRUM_VALUES) +
+                           ": use fewer sublayers (lower max_frequency or raise wavelength_fraction) or a "
+                           "shorter record";
+  if (first) throw InvalidArgument(what);
+  throw AnalysisError(what);
 }
 
 // The damping ratio the law accepts.
@@ -110,27 +95,49 @@ void cut(std::vector<Sublayer>& out, const Profile& p, const EquivalentLinearOpt
 }
 
 // Sublayers needed by layer `parent` whose current sublayers are [from, to):
-// none thicker than fraction x Vs / fmax with each one's current Vs.
-std::size_t needed(const std::vector<Sublayer>& s, std::size_t from, std::size_t to, double h,
-                   const EquivalentLinearOptions& o) {
+// none thicker than fraction x Vs / fmax with each one's current Vs. A
+// double, so that a count beyond any integer (or NaN) is seen as such before
+// it is converted.
+double needed(const std::vector<Sublayer>& s, std::size_t from, std::size_t to, double h,
+              const EquivalentLinearOptions& o) {
   double vmin = s[from].vs0 * std::sqrt(s[from].g);
   for (std::size_t j = from; j < to; ++j) vmin = std::min(vmin, s[j].vs0 * std::sqrt(s[j].g));
   const double hmax = o.wavelength_fraction * vmin / *o.max_frequency;
-  return std::max(to - from, static_cast<std::size_t>(std::ceil(h / hmax - 1e-9)));
+  return std::max(static_cast<double>(to - from), std::ceil(h / hmax - 1e-9));
+}
+
+// The message of sublayering that asks for more than MAX_SUBLAYERS.
+std::string too_many_sublayers(double total) {
+  return "too many sublayers: sublayering asks for " + number(total) + " sublayers, more than " +
+         number(MAX_SUBLAYERS) + " (lower max_frequency or raise wavelength_fraction)";
 }
 
 // Re-cuts every layer whose sublayers have become too thick for their
 // current Vs; a new sublayer takes the state of the old one holding its
-// middle. Returns whether anything changed.
-bool recut(std::vector<Sublayer>& s, const Profile& p, const EquivalentLinearOptions& o) {
+// middle. Returns whether anything changed. The counts are added up (as
+// doubles) before anything is cut: beyond MAX_SUBLAYERS, the first cut (of
+// the low-strain profile) is refused as a bad option, a later one stops the
+// analysis.
+bool recut(std::vector<Sublayer>& s, const Profile& p, const EquivalentLinearOptions& o, bool first) {
   if (!o.max_frequency) return false;
+  double total = 0.0;
+  for (std::size_t from = 0; from < s.size();) {
+    std::size_t to = from;
+    while (to < s.size() && s[to].parent == s[from].parent) ++to;
+    total += needed(s, from, to, p.thickness()[s[from].parent], o);
+    from = to;
+  }
+  if (!(total <= MAX_SUBLAYERS)) {
+    if (first) throw InvalidArgument(too_many_sublayers(total));
+    throw AnalysisError(too_many_sublayers(total) + " for the strain-compatible velocities after a pass");
+  }
   std::vector<Sublayer> out;
   bool changed = false;
   for (std::size_t from = 0; from < s.size();) {
     std::size_t to = from;
     while (to < s.size() && s[to].parent == s[from].parent) ++to;
     const std::size_t parent = s[from].parent;
-    const std::size_t count = needed(s, from, to, p.thickness()[parent], o);
+    const auto count = static_cast<std::size_t>(needed(s, from, to, p.thickness()[parent], o));
     if (count == to - from) {
       out.insert(out.end(), s.begin() + static_cast<std::ptrdiff_t>(from), s.begin() + static_cast<std::ptrdiff_t>(to));
     } else {
@@ -144,11 +151,6 @@ bool recut(std::vector<Sublayer>& s, const Profile& p, const EquivalentLinearOpt
         out[k].g = s[j].g, out[k].d = s[j].d, out[k].peak = s[j].peak;
       }
     }
-    if (out.size() > MAX_SUBLAYERS) {
-      throw AnalysisError("sublayering needs more than " + std::to_string(MAX_SUBLAYERS) +
-                          " sublayers: max_frequency or wavelength_fraction asks for slices too thin for the "
-                          "strain-compatible velocities");
-    }
     from = to;
   }
   s.swap(out);
@@ -157,23 +159,73 @@ bool recut(std::vector<Sublayer>& s, const Profile& p, const EquivalentLinearOpt
 
 }  // namespace
 
+double effective_strain_ratio(const EquivalentLinearOptions& o) {
+  if (o.magnitude) return (*o.magnitude - 1.0) / 10.0;
+  return o.strain_ratio.value_or(0.65);
+}
+
+void check_equivalent_linear_options(const EquivalentLinearOptions& o) {
+  const auto finite_at_least = [](const char* name, double v, double low, bool strict) {
+    if (!std::isfinite(v) || v < low || (strict && v == low)) {
+      throw InvalidArgument(std::string(name) + " must be finite and " + (strict ? "above " : "at least ") +
+                            number(low) + ", got " + number(v));
+    }
+  };
+  finite_at_least("tolerance", o.tolerance, 0.0, true);
+  if (o.max_iterations < 1) {
+    throw InvalidArgument("max_iterations must be at least 1, got " + std::to_string(o.max_iterations));
+  }
+  if (o.magnitude && o.strain_ratio) {
+    throw InvalidArgument(
+        "give magnitude or strain_ratio, not both: the magnitude sets the strain ratio to (M - 1) / 10 (got magnitude " +
+        number(*o.magnitude) + " and strain_ratio " + number(*o.strain_ratio) + ")");
+  }
+  if (o.magnitude && !(*o.magnitude > 1.0 && *o.magnitude <= 11.0)) {
+    throw InvalidArgument("magnitude must lie in (1, 11], got " + number(*o.magnitude));
+  }
+  if (o.strain_ratio && !(*o.strain_ratio > 0.0 && *o.strain_ratio <= 1.0)) {
+    throw InvalidArgument("strain_ratio must lie in (0, 1], got " + number(*o.strain_ratio));
+  }
+  finite_at_least("strain_limit", o.strain_limit, 0.0, true);
+  finite_at_least("input_depth", o.input_depth, 0.0, false);
+  if (o.input != InputMotion::WITHIN && o.input_depth != 0.0) {
+    throw InvalidArgument("input_depth is " + number(o.input_depth) +
+                          " m but the input is not 'within': a depth applies only to a record observed within the "
+                          "profile (give input 'within' or leave input_depth at 0)");
+  }
+  if (!std::isfinite(o.scale)) throw InvalidArgument("scale must be finite, got " + number(o.scale));
+  if (!(std::abs(o.angle) < 90.0)) {
+    throw InvalidArgument("angle must be strictly between -90 and 90 degrees, got " + number(o.angle));
+  }
+  if (o.water_table) finite_at_least("water_table", *o.water_table, 0.0, false);
+  if (o.max_frequency) {
+    finite_at_least("max_frequency", *o.max_frequency, 0.0, true);
+    if (!(o.wavelength_fraction > 0.0 && o.wavelength_fraction <= 1.0)) {
+      throw InvalidArgument("wavelength_fraction must lie in (0, 1], got " + number(o.wavelength_fraction));
+    }
+  }
+}
+
 EquivalentLinearResult equivalent_linear(const Record& record, const Profile& profile,
                                          const EquivalentLinearOptions& o) {
   check_record(record);
   const std::size_t N = profile.layers();
-  check_options(o, N);
-  const double ratio = o.magnitude ? (*o.magnitude - 1.0) / 10.0 : o.strain_ratio;
+  check_equivalent_linear_options(o);
+  check_curves(o, N);
+  const double ratio = effective_strain_ratio(o);
   const double ceiling = damping_ceiling(o.law);
 
   std::vector<Sublayer> sub;
   for (std::size_t i = 0; i < N; ++i) cut(sub, profile, o, i, 1);
-  recut(sub, profile, o);
+  recut(sub, profile, o, true);
 
   // The input's displacement spectrum, once.
   const std::size_t n = record.accel.size();
   PaddedGrid grid = padded_grid(n, record.dt);
   const std::size_t L = grid.L;
   const std::size_t nf = grid.freqs.size();
+  check_spectrum_size(sub.size(), nf, true);
+  poll_interrupt(o.interrupt);
   std::vector<double> freqs = std::move(grid.freqs);
   const double df = 1.0 / (static_cast<double>(L) * record.dt);
   // Y as real and imaginary parts (one forward transform, built for this
@@ -231,6 +283,7 @@ EquivalentLinearResult equivalent_linear(const Record& record, const Profile& pr
     }
     medium.modulus[M] = half_modulus;
     medium.slowness[M] = half_slowness;
+    check_spectrum_size(M, nf, false);
     if (spectra_size < 2 * M * nf) spectra_size = 2 * M * nf, spectra.reset(new double[spectra_size]);
     const std::span<double> strain_re(spectra.get(), M * nf), strain_im(spectra.get() + M * nf, M * nf);
     u_in.resize(within ? nf : 0);
@@ -289,7 +342,8 @@ EquivalentLinearResult equivalent_linear(const Record& record, const Profile& pr
       const CurvePoint pt = evaluate_curve(c, ratio * s.peak, s.sigma_m);
       if (pt.clamped) clamped[s.parent] = 1;
       if (!(pt.damping <= ceiling) || !(pt.g_ratio > 0.0)) {
-        throw AnalysisError("layer " + std::to_string(s.parent) + ": the curve gives G/Gmax " + number(pt.g_ratio) +
+        throw AnalysisError("layer " + std::to_string(s.parent) + " (" + curve_name(c) + "): the curve gives G/Gmax " +
+                            number(pt.g_ratio) +
                             " and damping " + number(pt.damping) + " at strain " + number(ratio * s.peak) +
                             ", outside what the '" + damping_law_name(o.law) + "' law accepts");
       }
@@ -298,11 +352,12 @@ EquivalentLinearResult equivalent_linear(const Record& record, const Profile& pr
       s.g = pt.g_ratio, s.d = pt.damping;
     }
     r.change.push_back(change);
-    const bool recut_now = recut(sub, profile, o);
+    const bool recut_now = recut(sub, profile, o, false);
     if (!recut_now && change < o.tolerance) {
       r.converged = true;
       break;
     }
+    poll_interrupt(o.interrupt);
   }
   if (!r.converged) {
     r.warnings.push_back("the iteration did not converge in " + std::to_string(r.iterations) +

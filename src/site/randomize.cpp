@@ -96,7 +96,9 @@ void check_velocity_model(const VelocityModel& m) {
   const auto bad = [](const char* name, double v, const char* what) {
     throw InvalidArgument(std::string("velocity model: ") + name + " " + what + ", got " + number(v));
   };
-  if (!(std::isfinite(m.sigma_ln) && m.sigma_ln >= 0.0)) bad("sigma_ln", m.sigma_ln, "must be finite and at least 0");
+  if (!(std::isfinite(m.sigma_ln) && m.sigma_ln >= 0.0 && m.sigma_ln <= MAX_SIGMA_LN)) {
+    bad("sigma_ln", m.sigma_ln, ("must lie in [0, " + number(MAX_SIGMA_LN) + "]").c_str());
+  }
   if (!(m.rho_0 >= -1.0 && m.rho_0 <= 1.0)) bad("rho_0", m.rho_0, "must lie in [-1, 1]");
   if (!(m.rho_200 >= -1.0 && m.rho_200 <= 1.0)) bad("rho_200", m.rho_200, "must lie in [-1, 1]");
   if (!(std::isfinite(m.delta) && m.delta > 0.0)) bad("delta", m.delta, "must be finite and above 0 m");
@@ -119,46 +121,47 @@ double boundary_depth(const LayeringModel& m, double count) {
   return std::pow(count * e / m.c3 + std::pow(m.c1, e), 1.0 / e) - m.c1;
 }
 
+// Lambda(H), refused beyond MAX_EXPECTED_BOUNDARIES (a double, so an
+// overflow is seen before anything is drawn or allocated).
+double checked_boundaries(const LayeringModel& m, double H, const char* where) {
+  const double expected = expected_boundaries(m, H);
+  if (!(expected <= MAX_EXPECTED_BOUNDARIES)) {
+    throw InvalidArgument("layering model: c1 = " + number(m.c1) + ", c2 = " + number(m.c2) + ", c3 = " +
+                          number(m.c3) + " expects " + number(expected) + " layer boundaries above " + where + " at " +
+                          number(H) + " m, more than " + number(MAX_EXPECTED_BOUNDARIES) +
+                          " (lower c3 or c2: the rate c3 (z + c1)^c2 per m is far too high)");
+  }
+  return expected;
+}
+
 // The tops of the realisation's layers down to depth H: drawn boundaries, or
 // the base layers cut (or the deepest extended) at H.
 std::vector<double> layer_tops(const Profile& base, const RandomizeOptions& o, double H, std::uint64_t seed,
                                std::uint64_t index) {
   std::vector<double> tops{0.0};
   if (o.layering) {
+    const double expected = checked_boundaries(*o.layering, H, "the varied half-space depth");
     RandomStream rs(seed, index, LAYERING_STREAM);
     double count = 0.0;
+    // The boundaries are where Lambda reaches the partial sums of unit
+    // exponentials; those at or beyond Lambda(H) lie at or below H. The sum
+    // rises by a unit on average, so the loop ends after about Lambda(H)
+    // draws; it also ends where rounding stops the depths from rising.
     for (;;) {
       count += rs.exponential();
+      if (!(count < expected)) break;
       const double z = boundary_depth(*o.layering, count);
       if (!(z < H)) break;
-      if (z > tops.back()) tops.push_back(z);  // a zero increment would give an empty layer
+      if (z > tops.back()) {
+        tops.push_back(z);
+      } else if (!(z == tops.back())) {
+        break;  // not finite, or falling: the inverse has run out of digits
+      }  // (an equal depth would give an empty layer: skipped)
     }
   } else {
     for (std::size_t i = 1; i < base.layers() && base.top_depth(i) < H; ++i) tops.push_back(base.top_depth(i));
   }
   return tops;
-}
-
-void check_options(const Profile& base, const RandomizeOptions& o) {
-  if (base.layers() == 0) throw InvalidArgument("the base profile must have at least one layer over its half-space");
-  if (!(std::isfinite(o.truncation) && o.truncation >= 0.0)) {
-    throw InvalidArgument("truncation must be finite and at least 0 (0: none), got " + number(o.truncation));
-  }
-  if (!(std::isfinite(o.halfspace_sigma_ln) && o.halfspace_sigma_ln >= 0.0)) {
-    throw InvalidArgument("halfspace_sigma_ln must be finite and at least 0, got " + number(o.halfspace_sigma_ln));
-  }
-  if (o.velocity) check_velocity_model(*o.velocity);
-  if (o.layering) {
-    const LayeringModel& m = *o.layering;
-    if (!(std::isfinite(m.c1) && m.c1 > 0.0 && std::isfinite(m.c3) && m.c3 > 0.0 && std::isfinite(m.c2) &&
-          m.c2 != -1.0)) {
-      throw InvalidArgument("layering model: c1 and c3 must be above 0 and c2 finite and not -1, got c1 = " +
-                            number(m.c1) + ", c2 = " + number(m.c2) + ", c3 = " + number(m.c3));
-    }
-  }
-  if (o.curves && !(o.curves->rho_gd >= -1.0 && o.curves->rho_gd <= 1.0)) {
-    throw InvalidArgument("curve variation: rho_gd must lie in [-1, 1], got " + number(o.curves->rho_gd));
-  }
 }
 
 }  // namespace
@@ -179,10 +182,39 @@ std::vector<std::string> velocity_model_names() {
   return names;
 }
 
+void check_randomize_options(const Profile& base, const RandomizeOptions& o) {
+  if (base.layers() == 0) throw InvalidArgument("the base profile must have at least one layer over its half-space");
+  if (!(o.truncation == 0.0 || (std::isfinite(o.truncation) && o.truncation >= MIN_TRUNCATION))) {
+    throw InvalidArgument("truncation must be 0 (no truncation) or finite and at least " + number(MIN_TRUNCATION) +
+                          " standard deviations, got " + number(o.truncation));
+  }
+  if (!(std::isfinite(o.halfspace_sigma_ln) && o.halfspace_sigma_ln >= 0.0 && o.halfspace_sigma_ln <= MAX_SIGMA_LN)) {
+    throw InvalidArgument("halfspace_sigma_ln must lie in [0, " + number(MAX_SIGMA_LN) + "], got " +
+                          number(o.halfspace_sigma_ln));
+  }
+  if (o.velocity) check_velocity_model(*o.velocity);
+  if (o.layering) {
+    const LayeringModel& m = *o.layering;
+    if (!(std::isfinite(m.c1) && m.c1 > 0.0 && std::isfinite(m.c3) && m.c3 > 0.0 && std::isfinite(m.c2) &&
+          m.c2 != -1.0)) {
+      throw InvalidArgument("layering model: c1 and c3 must be above 0 and c2 finite and not -1, got c1 = " +
+                            number(m.c1) + ", c2 = " + number(m.c2) + ", c3 = " + number(m.c3));
+    }
+    checked_boundaries(m, base.halfspace_depth(), "the base half-space");
+  }
+  if (o.curves && !(o.curves->rho_gd >= -1.0 && o.curves->rho_gd <= 1.0)) {
+    throw InvalidArgument("curve variation: rho_gd must lie in [-1, 1], got " + number(o.curves->rho_gd));
+  }
+}
+
 double truncation_scale(double k) {
   if (k == 0.0) return 1.0;
+  if (!(std::isfinite(k) && k >= MIN_TRUNCATION)) {
+    throw InvalidArgument("truncation must be 0 (no truncation) or finite and at least " + number(MIN_TRUNCATION) +
+                          ", got " + number(k));
+  }
   const double phi = std::exp(-0.5 * k * k) / std::sqrt(2.0 * std::numbers::pi);
-  const double mass = 1.0 - std::erfc(k / std::numbers::sqrt2);  // P(|Z| < k)
+  const double mass = std::erf(k / std::numbers::sqrt2);  // P(|Z| < k)
   return 1.0 / std::sqrt(1.0 - 2.0 * k * phi / mass);
 }
 
@@ -223,7 +255,7 @@ double RandomStream::normal() {
 double RandomStream::exponential() { return -std::log(1.0 - uniform()); }
 
 Realisation realise(const Profile& base, const RandomizeOptions& o, std::uint64_t seed, std::uint64_t index) {
-  check_options(base, o);
+  check_randomize_options(base, o);
   const Truncation truncate(o.truncation);
   double H = base.halfspace_depth();
   if (o.halfspace_sigma_ln > 0.0) {

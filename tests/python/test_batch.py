@@ -90,6 +90,64 @@ def test_simulate_names_bad_arguments(kwargs, message):
         velmar.simulate(base_profile(), [pulse()], **{"n": 2, **kwargs})
 
 
+def tampered(curve, **fields):
+    """A model curve with fields set past its constructor's check."""
+    for name, value in fields.items():
+        object.__setattr__(curve, name, value)
+    return curve
+
+
+@pytest.mark.parametrize("kwargs, message", [
+    # Each of these once gave an all-NaN batch after running every realisation.
+    (dict(tolerance=-1), "tolerance"),
+    (dict(tolerance=0), "tolerance"),
+    (dict(strain_ratio=0), "strain_ratio"),
+    (dict(strain_ratio=2), "strain_ratio"),
+    (dict(max_iterations=0), "max_iterations"),
+    (dict(max_iterations=1.7), "max_iterations must be a whole number"),
+    (dict(strain_limit=0), "strain_limit"),
+    (dict(water_table=-5), "water_table"),
+    (dict(input_depth=-1), "input_depth"),
+    (dict(input_depth=4.0), "not 'within'"),
+    (dict(periods=[]), "periods must hold at least one period"),
+    (dict(curves=lambda: tampered(velmar.Menq(), d50=1e-308)), r"curves\[0\] \(layer 0, Menq\): d50"),
+    (dict(truncation=1e-9), r"truncation must be 0 \(no truncation\) or finite and at least 0.1"),
+    (dict(halfspace_sigma_ln=1e300), "halfspace_sigma_ln"),
+    (dict(layering=velmar.LayeringModel(c3=1e12)), "layer boundaries"),
+    (dict(layering=velmar.LayeringModel(c2=5.0)), "layer boundaries"),
+])
+def test_equivalent_linear_batch_refuses_bad_options_before_any_realisation(kwargs, message):
+    if callable(kwargs.get("curves")):
+        kwargs = {**kwargs, "curves": kwargs["curves"]()}
+    options = {"analysis": "equivalent_linear", "curves": velmar.Darendeli(pi=20.0), "n": 10_000, **kwargs}
+    start = time.monotonic()
+    with pytest.raises(ValueError, match=message):
+        velmar.simulate(base_profile(), [pulse()], **options)
+    assert time.monotonic() - start < 2.0  # refused, not run
+
+
+def test_a_period_giving_nan_is_refused_or_its_runs_listed_as_failed():
+    try:
+        s = velmar.simulate(base_profile(), [pulse()], n=3, periods=[1e-320, 0.1])
+    except ValueError:
+        return
+    bad = ~np.isfinite(s.psa).all(axis=2)[:, 0]
+    assert sorted(r for r, _, _ in s.failures) == list(np.flatnonzero(bad))
+
+
+def test_randomize_refuses_unbounded_parameters_and_ends_for_a_bounded_rate():
+    p = base_profile()
+    with pytest.raises(ValueError, match="truncation"):
+        velmar.randomize(p, n=2, truncation=1e-9)
+    with pytest.raises(ValueError, match="layer boundaries"):
+        velmar.randomize(p, n=2, layering=velmar.LayeringModel(c3=1e12))
+    # A rate whose integral is bounded (c2 < -1) once drew for ever.
+    start = time.monotonic()
+    ps = velmar.randomize(p, n=50, layering=velmar.LayeringModel(c2=-2.0))
+    assert time.monotonic() - start < 2.0
+    assert all(q.depth[-1] == pytest.approx(p.depth[-1]) for q in ps)
+
+
 def test_any_number_of_threads_gives_the_same_numbers():
     p, recs = base_profile(), [pulse(0.1), pulse(0.3, name="b")]
     one = velmar.simulate(p, recs, n=16, seed=4, threads=1, strain_depths=[1.0, 10.0])

@@ -218,6 +218,48 @@ def test_refused_inputs(make, error, match):
         make()
 
 
+@pytest.mark.parametrize("make, match", [
+    # Damping outside [0, 1) once came out of these (129.5, negative, 1.7e90).
+    (lambda: velmar.Darendeli(pi=1e6), r"Darendeli: pi .* \[0, 200\]"),
+    (lambda: velmar.Darendeli(cycles=1e308), r"Darendeli: cycles must lie in \[1, 1000\]"),
+    (lambda: velmar.Darendeli(ocr=0.5), "ocr"),
+    (lambda: velmar.Darendeli(frequency=1e300), "frequency"),
+    (lambda: velmar.Menq(d50=1e-308), r"Menq: d50 .* \[0.05, 100\]"),
+    (lambda: velmar.Menq(cu=0.5), r"Menq: cu"),
+    (lambda: velmar.Menq(k0=True), "Menq.k0 must be a real number"),
+    (lambda: velmar.CurveTable([1e-5, 1e-4, 1e-3], [1.0, 0.5, 0.8], [0.01, 0.02, 0.03]),
+     r"g_ratio\[2\] must not rise with strain"),
+    (lambda: velmar.curve_values(velmar.Darendeli(pi=200), [1e-3], mean_stress=1e-9), "does not hold"),
+])
+def test_curve_models_refused_outside_their_ranges(make, match):
+    with pytest.raises(ValueError, match=match):
+        make()
+
+
+def test_analysis_names_the_layer_and_the_curve():
+    bad = velmar.Darendeli(pi=20.0)
+    object.__setattr__(bad, "pi", 1e6)  # past the constructor's check
+    with pytest.raises(ValueError, match=r"curves\[1\] \(layer 1, Darendeli\): pi"):
+        eql(motion(0.1), clay_site(), curves=[clay_curves()[0], bad, None])
+
+
+@pytest.mark.parametrize("kwargs, match", [
+    (dict(max_iterations=1.7), "max_iterations must be a whole number"),
+    (dict(max_iterations=True), "max_iterations"),
+    (dict(magnitude=6.5, strain_ratio=0.6), "magnitude or strain_ratio, not both"),
+    (dict(input_depth=3.0), "not 'within'"),
+    (dict(water_table=-5.0), "water_table"),
+    (dict(tolerance=-1.0), "tolerance"),
+    # An out-of-range count once became 1 sublayer per layer.
+    (dict(max_frequency=1e300), "too many sublayers"),
+    (dict(max_frequency=25.0, wavelength_fraction=1e-20), "too many sublayers"),
+    (dict(max_frequency=1e12), "too many sublayers"),
+])
+def test_bad_options_refused_before_the_first_pass(kwargs, match):
+    with pytest.raises(ValueError, match=match):
+        eql(motion(0.1), clay_site(), curves=clay_curves(), **kwargs)
+
+
 def test_sublayering_reports_per_given_layer():
     res = eql(motion(0.1), clay_site(), curves=clay_curves(), max_frequency=25.0)
     assert res.max_strain.shape == (3,)

@@ -2,9 +2,15 @@
 // split, failures listed without stopping the batch, column statistics.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cmath>
 #include <limits>
 #include <numbers>
+#include <stdexcept>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "velmar/batch.hpp"
@@ -73,7 +79,7 @@ TEST_P(LinearRunMatchesPropagate, AccelerationSpectrumAndStrains) {
   for (const std::vector<double>& depths : {std::vector<double>{2.0, 5.0, 12.0}, {2.0, 12.0}, {}}) {
     BatchOptions o = linear_options();
     o.el.input = GetParam();
-    o.el.input_depth = 8.0;
+    o.el.input_depth = GetParam() == InputMotion::WITHIN ? 8.0 : 0.0;  // a depth only for a record within
     o.el.scale = 1.5;
     o.output_depth = 1.0;
     o.strain_depths = depths;
@@ -138,6 +144,26 @@ TEST(RunBatch, FailedRunsListedAndTheRestComputed) {
   }
 }
 
+// A period too short for the oscillator's arithmetic gave NaN PSA with no
+// failure listed: a run never returns a value that is not finite unlisted.
+TEST(RunBatch, ARunWithAValueThatIsNotFiniteIsListedAsFailed) {
+  const std::vector<Record> recs{pulse(0.1)};
+  BatchOptions o = linear_options();
+  o.periods = {1e-320, 0.1};
+  BatchResult b;
+  try {
+    b = run_batch(soil_column(), recs, o, 0, 3);
+  } catch (const InvalidArgument&) {
+    return;  // refused outright: as good
+  }
+  for (std::size_t j = 0; j < 3; ++j) {
+    const bool finite = std::isfinite(b.psa[j * 2]) && std::isfinite(b.psa[j * 2 + 1]) && std::isfinite(b.pga[j]);
+    const bool listed = std::any_of(b.failures.begin(), b.failures.end(),
+                                    [j](const RunFailure& f) { return f.realisation == j; });
+    EXPECT_TRUE(finite != listed) << "realisation " << j;
+  }
+}
+
 TEST(RunBatch, RefusesBadOptionsBeforeAnyRun) {
   const std::vector<Record> recs{pulse(0.1)};
   BatchOptions o = linear_options();
@@ -150,6 +176,69 @@ TEST(RunBatch, RefusesBadOptionsBeforeAnyRun) {
   EXPECT_THROW(run_batch(soil_column(), recs, o, 0, 1), InvalidArgument);
   EXPECT_THROW(run_batch(soil_column(), {}, linear_options(), 0, 1), InvalidArgument);
   EXPECT_THROW(analysis_from_name("nonlinear"), InvalidArgument);
+}
+
+// Settings every run would refuse (once an all-NaN batch) are refused by
+// the call, before the first realisation, as a call of no realisation
+// (a batch's probe) refuses them; so are curves and randomisation options.
+TEST(RunBatch, RefusesEveryRunsBadSettingsBeforeTheFirstRealisation) {
+  const std::vector<Record> recs{pulse(0.1)};
+  const std::vector<std::pair<void (*)(BatchOptions&), const char*>> cases{
+      {[](BatchOptions& o) { o.el.tolerance = -1.0; }, "tolerance"},
+      {[](BatchOptions& o) { o.el.tolerance = 0.0; }, "tolerance"},
+      {[](BatchOptions& o) { o.el.strain_ratio = 0.0; }, "strain_ratio"},
+      {[](BatchOptions& o) { o.el.strain_ratio = 2.0; }, "strain_ratio"},
+      {[](BatchOptions& o) { o.el.max_iterations = 0; }, "max_iterations"},
+      {[](BatchOptions& o) { o.el.strain_limit = -1.0; }, "strain_limit"},
+      {[](BatchOptions& o) { o.el.water_table = -5.0; }, "water_table"},
+      {[](BatchOptions& o) { o.el.input_depth = -1.0; }, "input_depth"},
+      {[](BatchOptions& o) { o.el.input_depth = 5.0; }, "not 'within'"},
+      {[](BatchOptions& o) { o.curves = {Darendeli{1e6}}; }, "curves[0] (layer 0, Darendeli): pi"},
+      {[](BatchOptions& o) { o.randomize.truncation = 1e-9; }, "truncation"},
+      {[](BatchOptions& o) { o.randomize.layering = LayeringModel{10.86, 5.0, 1.98}; }, "layer boundaries"},
+  };
+  for (const auto& [set, message] : cases) {
+    BatchOptions o = linear_options();
+    o.analysis = Analysis::EQUIVALENT_LINEAR;
+    o.curves = {Darendeli{20.0}};
+    set(o);
+    for (std::size_t count : {0, 4}) {
+      try {
+        run_batch(soil_column(), recs, o, 0, count);
+        ADD_FAILURE() << message << ": accepted";
+      } catch (const InvalidArgument& e) {
+        EXPECT_NE(std::string(e.what()).find(message), std::string::npos) << e.what();
+      }
+    }
+  }
+}
+
+// The caller's check runs on the calling thread only, on one thread or
+// many; when it asks to stop, the batch throws Interrupted (or the check's
+// own exception) and returns nothing.
+TEST(RunBatch, InterruptCheckStopsTheBatchFromTheCallingThread) {
+  const std::vector<Record> recs{pulse(0.3)};
+  for (unsigned threads : {1u, 2u}) {
+    BatchOptions o = linear_options();
+    o.analysis = Analysis::EQUIVALENT_LINEAR;
+    o.curves = {Darendeli{20.0}};
+    o.el.tolerance = 1e-12;  // every run makes all its passes
+    o.el.max_iterations = 200;
+    o.threads = threads;
+    const std::thread::id caller = std::this_thread::get_id();
+    std::atomic<int> polls{0}, elsewhere{0};
+    o.interrupt = [&] {
+      if (std::this_thread::get_id() != caller) ++elsewhere;
+      return ++polls >= 4;
+    };
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_THROW(run_batch(soil_column(), recs, o, 0, 1000), Interrupted) << threads << " threads";
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5)) << threads << " threads";
+    EXPECT_EQ(polls, 4);
+    EXPECT_EQ(elsewhere, 0);
+    o.interrupt = []() -> bool { throw std::logic_error("the caller's own"); };
+    EXPECT_THROW(run_batch(soil_column(), recs, o, 0, 1000), std::logic_error) << threads << " threads";
+  }
 }
 
 TEST(RealisationCurves, VariedCurvesAreValidTables) {

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <limits>
 #include <numbers>
+#include <stdexcept>
 
 #include "site/sh_mid_strain.hpp"
 #include "site/sh_response.hpp"
@@ -134,7 +135,40 @@ INSTANTIATE_TEST_SUITE_P(
                       BadCurve{Darendeli{-1.0, 1.0, 0.5, 1.0, 10.0}, "pi"},
                       BadCurve{Darendeli{10.0, 1.0, 0.5, 0.01, 10.0}, "frequency"},
                       BadCurve{Menq{5.0, 0.0, 0.5, 10.0}, "d50"},
-                      BadCurve{Menq{5.0, 2.0, 0.5, 0.5}, "cycles"}));
+                      BadCurve{Menq{5.0, 2.0, 0.5, 0.5}, "cycles"},
+                      BadCurve{CurveTable{{1e-5, 1e-4, 1e-3}, {1.0, 0.5, 0.8}, {0.01, 0.05, 0.1}},
+                               "g_ratio[2] must not rise with strain"},
+                      BadCurve{Darendeli{1e6}, "(layer 3, Darendeli): pi"},
+                      BadCurve{Darendeli{20.0, 0.5}, "ocr"},
+                      BadCurve{Darendeli{20.0, 1.0, 0.5, 1e6, 10.0}, "frequency"},
+                      BadCurve{Darendeli{20.0, 1.0, 0.5, 1.0, 1e308}, "cycles must lie in [1, 1000]"},
+                      BadCurve{Menq{0.5}, "(layer 3, Menq): cu"},
+                      BadCurve{Menq{5.0, 1e-308}, "d50"},
+                      BadCurve{Menq{5.0, 2.0, 1e9}, "k0"}));
+
+// At the corners of the accepted parameter ranges, over the strains and the
+// mean stresses of soil deposits, the models give G/Gmax in (0, 1] and
+// damping in [0, 1).
+TEST(EvaluateCurve, ModelsStayPhysicalOverTheirAcceptedRanges) {
+  std::vector<Curve> corners;
+  for (double pi : {0.0, 200.0})
+    for (double ocr : {1.0, 50.0})
+      for (double f : {0.0326, 100.0})
+        for (double n : {1.0, 1000.0}) corners.emplace_back(Darendeli{pi, ocr, 0.5, f, n});
+  for (double cu : {1.0, 100.0})
+    for (double d50 : {0.05, 100.0})
+      for (double n : {1.0, 1000.0}) corners.emplace_back(Menq{cu, d50, 0.5, n});
+  for (const Curve& c : corners) {
+    check_curve(c);
+    for (double sm : {5.0, 100.0, 3000.0}) {
+      for (double strain = 1e-7; strain <= 0.1; strain *= 3.0) {
+        const CurvePoint pt = evaluate_curve(c, strain, sm);
+        EXPECT_TRUE(pt.g_ratio > 0.0 && pt.g_ratio <= 1.0) << curve_name(c) << " strain " << strain << " sm " << sm;
+        EXPECT_TRUE(pt.damping >= 0.0 && pt.damping < 1.0) << curve_name(c) << " strain " << strain << " sm " << sm;
+      }
+    }
+  }
+}
 
 TEST(VerticalEffectiveStress, UnitWeightsLessThePorePressureBelowTheWaterTable) {
   const Profile p({2.0, 4.0, 0.0}, {1.8, 2.0, 2.2}, {150, 250, 800}, {});
@@ -311,7 +345,7 @@ PlainResult plain_loop(const Record& r, const Profile& p, const EquivalentLinear
       po.depth = p.top_depth(i) + 0.5 * p.thickness()[i];
       out.strain[i] = peak(propagate(r, cur, po));
       if (std::holds_alternative<LinearLayer>(o.curves[i])) continue;
-      const CurvePoint c = evaluate_curve(o.curves[i], o.strain_ratio * out.strain[i], sm[i]);
+      const CurvePoint c = evaluate_curve(o.curves[i], effective_strain_ratio(o) * out.strain[i], sm[i]);
       change = std::max({change, std::abs(c.g_ratio - out.g[i]) / c.g_ratio, std::abs(c.damping - out.d[i]) / c.damping});
       out.g[i] = c.g_ratio, out.d[i] = c.damping;
     }
@@ -426,6 +460,78 @@ TEST(EquivalentLinear, RefusesMismatchedCurvesAndBadOptions) {
   o = clay_options();
   o.magnitude = 0.5;
   EXPECT_THROW(equivalent_linear(motion(0.1), clay_site(), o), InvalidArgument);
+}
+
+struct BadOption {
+  void (*set)(EquivalentLinearOptions&);
+  const char* message;
+  bool needs_profile = false;  // refused against the profile, not by the options alone
+};
+class RefusedOption : public ::testing::TestWithParam<BadOption> {};
+
+// Each bad option is refused with its name and value before any pass.
+TEST_P(RefusedOption, NamedBeforeAnyPass) {
+  EquivalentLinearOptions o = clay_options();
+  GetParam().set(o);
+  int polls = 0;
+  o.interrupt = [&polls] { return ++polls, false; };
+  try {
+    equivalent_linear(motion(0.1), clay_site(), o);
+    FAIL() << "accepted";
+  } catch (const InvalidArgument& e) {
+    EXPECT_NE(std::string(e.what()).find(GetParam().message), std::string::npos) << e.what();
+  }
+  EXPECT_EQ(polls, 0);
+  if (!GetParam().needs_profile) {
+    EXPECT_THROW(check_equivalent_linear_options(o), InvalidArgument);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Options, RefusedOption,
+    ::testing::Values(BadOption{[](EquivalentLinearOptions& o) { o.tolerance = -1.0; }, "tolerance"},
+                      BadOption{[](EquivalentLinearOptions& o) { o.strain_ratio = 0.0; }, "strain_ratio"},
+                      BadOption{[](EquivalentLinearOptions& o) { o.strain_ratio = 2.0; }, "strain_ratio"},
+                      BadOption{[](EquivalentLinearOptions& o) { o.max_iterations = 0; }, "max_iterations"},
+                      BadOption{[](EquivalentLinearOptions& o) { o.strain_limit = 0.0; }, "strain_limit"},
+                      BadOption{[](EquivalentLinearOptions& o) { o.water_table = -5.0; }, "water_table"},
+                      BadOption{[](EquivalentLinearOptions& o) { o.input_depth = -1.0; }, "input_depth"},
+                      BadOption{[](EquivalentLinearOptions& o) { o.input_depth = 3.0; }, "not 'within'"},
+                      BadOption{[](EquivalentLinearOptions& o) { o.magnitude = 6.5, o.strain_ratio = 0.5; },
+                                "magnitude or strain_ratio, not both"},
+                      // Counts beyond any integer once were cast to one and
+                      // left the layers uncut.
+                      BadOption{[](EquivalentLinearOptions& o) { o.max_frequency = 1e300; }, "too many sublayers",
+                                true},
+                      BadOption{[](EquivalentLinearOptions& o) { o.max_frequency = 25, o.wavelength_fraction = 1e-20; },
+                                "too many sublayers", true}));
+
+TEST(EquivalentLinear, LongRecordOverManySublayersRefusedBeforeItsSpectraAreAllocated) {
+  EquivalentLinearOptions o = clay_options();
+  o.max_frequency = 400.0;  // some three hundred sublayers
+  try {
+    equivalent_linear(motion(0.1, std::size_t{1} << 20, 0.001), clay_site(), o);
+    FAIL() << "accepted";
+  } catch (const InvalidArgument& e) {
+    EXPECT_NE(std::string(e.what()).find("strain spectra"), std::string::npos) << e.what();
+  }
+}
+
+// The check is polled once before the first pass and after every pass; a
+// stop throws Interrupted, and the check's own exception comes out as it is.
+TEST(EquivalentLinear, InterruptCheckStopsBetweenPasses) {
+  EquivalentLinearOptions o = clay_options();
+  o.tolerance = 1e-12;  // never converges
+  o.max_iterations = 1000;
+  int polls = 0;
+  o.interrupt = [&polls] { return ++polls >= 3; };
+  EXPECT_THROW(equivalent_linear(motion(0.3), clay_site(), o), Interrupted);
+  EXPECT_EQ(polls, 3);
+  o.interrupt = [] () -> bool { throw std::logic_error("the caller's own"); };
+  EXPECT_THROW(equivalent_linear(motion(0.3), clay_site(), o), std::logic_error);
+  o.interrupt = [] { return false; };
+  o.max_iterations = 4;
+  EXPECT_EQ(equivalent_linear(motion(0.3), clay_site(), o).iterations, 4);
 }
 
 TEST(EquivalentLinear, MagnitudeSetsTheStrainRatio) {

@@ -214,6 +214,67 @@ TEST(CurveDeviates, CorrelationAndClipping) {
   EXPECT_EQ(vary_curve_point(0.99, 0.3, 50.0, 50.0).damping, DAMPING_CEILING);
 }
 
+// A model whose Lambda is bounded (c2 < -1) once drew for ever past its
+// bound; its draws now stop, with the Poisson count of its bounded Lambda.
+TEST(Layering, BoundedRateEndsAndKeepsItsMeanCount) {
+  const Profile base = uniform_profile(10, 10.0);
+  RandomizeOptions o;
+  o.layering = LayeringModel{2.0, -2.0, 1.98};  // Lambda(100 m) = 0.97
+  double count = 0;
+  for (int r = 0; r < DRAWS; ++r) {
+    const Realisation real = realise(base, o, 8, static_cast<std::uint64_t>(r));
+    count += static_cast<double>(real.profile.layers() - 1);
+  }
+  const double lambda = expected_boundaries(*o.layering, 100.0);
+  EXPECT_NEAR(count / DRAWS, lambda, SIGMAS * std::sqrt(lambda / DRAWS));
+}
+
+// Options that would fill memory or give NaN are refused by name, before
+// anything is drawn.
+TEST(Realise, RefusesUnboundedWorkAndDegenerateTruncation) {
+  const Profile base = uniform_profile(3, 10.0);
+  const auto refused = [&](const RandomizeOptions& o, const char* message) {
+    try {
+      realise(base, o, 1, 0);
+      ADD_FAILURE() << message << ": accepted";
+    } catch (const InvalidArgument& e) {
+      EXPECT_NE(std::string(e.what()).find(message), std::string::npos) << e.what();
+    }
+    EXPECT_THROW(check_randomize_options(base, o), InvalidArgument);
+  };
+  RandomizeOptions o;
+  o.layering = LayeringModel{10.86, -0.89, 1e12};
+  refused(o, "layer boundaries above the base half-space");
+  o.layering = LayeringModel{10.86, 5.0, 1.98};
+  refused(o, "layer boundaries above the base half-space");
+  o.layering = LayeringModel{10.86, 1000.0, 1.98};  // Lambda overflows
+  refused(o, "layer boundaries");
+  o = {};
+  o.halfspace_sigma_ln = 1e300;
+  refused(o, "halfspace_sigma_ln");
+  o = {};
+  o.velocity = VelocityModel{1e300, 0.9, 3.0, 0.9, 0.0, 0.3};
+  refused(o, "sigma_ln");
+  o = {};
+  o.truncation = 1e-9;  // once: "vs[0] must be a finite number, got -nan"
+  refused(o, "truncation must be 0 (no truncation) or finite and at least 0.1");
+  EXPECT_THROW(truncation_scale(1e-9), InvalidArgument);
+}
+
+// At the smallest truncation the scale keeps its digits (by quadrature).
+TEST(TruncationScale, KeepsItsDigitsAtTheSmallestTruncation) {
+  const double k = MIN_TRUNCATION;
+  constexpr int STEPS = 2000;
+  double mass = 0, second = 0;
+  for (int i = 0; i <= STEPS; ++i) {
+    const double x = -k + 2 * k * i / STEPS;
+    const double w = (i == 0 || i == STEPS) ? 1 : (i % 2 ? 4 : 2);
+    const double f = std::exp(-0.5 * x * x);
+    mass += w * f, second += w * x * x * f;
+  }
+  EXPECT_NEAR(truncation_scale(k), 1.0 / std::sqrt(second / mass), 1e-9);
+}
+
 TEST(Realise, RefusesBadOptions) {
   const Profile base = uniform_profile(3, 4.0);
   RandomizeOptions o;
