@@ -63,7 +63,7 @@ CASES = [
     ("record dt NaN", lambda: velmar.Record([0.0, 1.0], NAN), "dt", "nan"),
     ("record NaN sample", lambda: velmar.Record([0.0, NAN, 1.0], 0.01), "accel[1]", "nan"),
     ("record empty", lambda: velmar.Record([], 0.01), "accel", "0"),
-    ("record units", lambda: velmar.Record([0.0, 1.0], 0.01, units="gal"), "units", "gal"),
+    ("record units", lambda: velmar.Record([0.0, 1.0], 0.01, units="ft/s2"), "units", "ft/s2"),
     ("read_record dt negative", lambda: velmar.read_record("x.AT2", dt=-0.01), "dt", "-0.01"),
     ("unknown input", lambda: velmar.propagate(REC, P, input="borehole"), "input", "borehole"),
     ("unknown output quantity", lambda: velmar.propagate(REC, P, quantity="jerk"), "quantity", "jerk"),
