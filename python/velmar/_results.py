@@ -121,7 +121,8 @@ def record_units_from_header(path: str, nskip: int) -> Optional[str]:
     try:
         units = _velmar.header_units(head)
     except ValueError as exc:
-        raise ValueError(f"{path}: {exc}: give the units (--units, or units=)") from None
+        raise ValueError(f"{path}: {exc}: add a line 'UNITS: ...' to its header, or give the units "
+                         "(--units, or units=)") from None
     return units or None
 
 

@@ -481,7 +481,7 @@ std::string header_units(std::string_view text) {
   }
   const HeaderUnits h = units_in(head);
   if (!h.motion.empty()) throw InvalidArgument(h.motion);
-  if (!h.conflict.empty()) throw InvalidArgument(h.conflict + ": add a line 'UNITS: ...' naming the units of the values");
+  if (!h.conflict.empty()) throw InvalidArgument(h.conflict);
   if (!h.unknown.empty()) {
     throw InvalidArgument("the header gives units '" + h.unknown + "', not an acceleration unit this reader knows");
   }
@@ -671,6 +671,12 @@ Record read_record(const std::string& path, double dt, std::string_view units, s
              "the file announces " + number(*count) + " samples but holds " +
                  (sizes.all(2) ? std::to_string(sizes.rows) + " lines of two numbers"
                                : std::to_string(n_values) + " values"));
+  } else if (rows.first_size == 2 && rows.rest.rows > 0 && whole_count(v[0]) && v[1] > 0.0) {
+    bad_file(path, rows.first_line,
+             "'" + number(v[0]) + " " + number(v[1]) + "' reads as a count and a step, but the " +
+                 std::to_string(rows.rest.rows) + " lines after it hold " + std::to_string(v.size() - 2) +
+                 " values" + (rows.rest.all(2) ? " (pairs whose times do not rise by the step)" : "") +
+                 ": the file is cut short, or its count is wrong");
   } else if (sizes.all(2)) {
     bad_file(path, data_line,
              "two numbers a line, but the first column does not rise by one step, so it is no time column: write "
