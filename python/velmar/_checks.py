@@ -13,6 +13,11 @@ from typing import Any, Iterable, Optional
 import numpy as np
 
 
+# Entry types numpy converts to float64 as they are (an int too large for a
+# float raises OverflowError, and the entries are then looked at one by one).
+_PLAIN_NUMBERS = frozenset((float, int, np.float64, np.float32, np.int64, np.int32))
+
+
 def _shown(x: Any) -> str:
     """A value for a message: a huge integer by its size, not its 400 digits."""
     if isinstance(x, (int, np.integer)) and not isinstance(x, (bool, np.bool_)) and abs(int(x)) > 10**30:
@@ -43,25 +48,28 @@ def _bad_entry(name: str, x: Any) -> Optional[str]:
     return None
 
 
-def _scan(name: str, value: Any, index: tuple = (), depth: int = 0) -> None:
+def _scan(name: str, value: Any, index: tuple = (), depth: int = 0, *, every: bool = False) -> None:
     """Raise ValueError naming the first entry of a nested list or an object
     array that is not a real number (booleans and text included, which numpy
-    would otherwise turn into 1.0 and 300.0)."""
+    would otherwise turn into 1.0 and 300.0). Entries are looked at one by
+    one only when their types call for it (or `every`)."""
     if isinstance(value, np.ndarray):
         if value.dtype.kind in "OUSb":
             for idx in np.ndindex(value.shape):
-                _check_entry(name, value[idx], index + idx, depth + 1)
+                _check_entry(name, value[idx], index + idx, depth + 1, every)
         return
-    if all(type(x) is float for x in value):  # the common case, quickly
-        return
+    if not every:
+        types = set(map(type, value))
+        if types <= _PLAIN_NUMBERS:  # the common case, quickly
+            return
     for i, x in enumerate(value):
-        _check_entry(name, x, index + (i,), depth + 1)
+        _check_entry(name, x, index + (i,), depth + 1, every)
 
 
-def _check_entry(name: str, x: Any, index: tuple, depth: int) -> None:
+def _check_entry(name: str, x: Any, index: tuple, depth: int, every: bool) -> None:
     if isinstance(x, (list, tuple, np.ndarray)):
         if depth < 32:
-            _scan(name, x, index, depth)
+            _scan(name, x, index, depth, every=every)
         return
     why = _bad_entry(name, x)
     if why is not None:
@@ -100,9 +108,9 @@ def real_array(name: str, value: Any, *, allow_inf: bool = False) -> np.ndarray:
     try:
         arr = np.array(value, dtype=np.float64, order="C", copy=True)
     except (TypeError, ValueError, OverflowError) as exc:
+        if isinstance(value, (list, tuple)):
+            _scan(name, value, every=True)
         raise ValueError(f"{name} must be a sequence of real numbers, got {_shown(value)}") from exc
-    if np.iscomplexobj(np.asarray(value)):
-        raise ValueError(f"{name} must hold real numbers, got complex values")
     ok = np.isfinite(arr) | (allow_inf & (arr == np.inf))
     first_bad(name, arr, ok, "must be finite")
     return arr
