@@ -249,7 +249,6 @@ PYBIND11_MODULE(_velmar, m) {
   m.def(
       "acceleration_unit_name", [](const std::string& units) { return std::string(velmar::acceleration_unit_name(units)); },
       py::arg("units"));
-  m.def("check_record_dt", &velmar::check_record_dt, py::arg("dt"));
   m.def(
       "header_units", [](const std::string& text) { return velmar::header_units(text); }, py::arg("text"));
   m.attr("MIN_RECORD_DT") = velmar::MIN_RECORD_DT;

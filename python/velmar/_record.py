@@ -36,6 +36,7 @@ def _record_dt(name: str, value: Any) -> float:
                          f"accelerogram), got {x!r}")
     return x
 
+
 PathLike = Union[str, "os.PathLike[str]"]
 
 
