@@ -36,7 +36,9 @@ def _bad_entry(name: str, x: Any) -> Optional[str]:
         return f"must be a number, got {x!r} (a boolean is not a number)"
     if isinstance(x, (str, bytes, np.str_, np.bytes_)):
         return f"must be a real number, got {_shown(x)} (text)"
-    if x is None or x is np.ma.masked:
+    if x is np.ma.masked:
+        return "must be a real number, got a masked entry (its value would be lost)"
+    if x is None:
         return "must be a real number, got None"
     if isinstance(x, (complex, np.complexfloating)):
         return f"must be a real number, got {x!r}"
@@ -67,7 +69,7 @@ def _scan(name: str, value: Any, index: tuple = (), depth: int = 0, *, every: bo
 
 
 def _check_entry(name: str, x: Any, index: tuple, depth: int, every: bool) -> None:
-    if isinstance(x, (list, tuple, np.ndarray)):
+    if isinstance(x, (list, tuple, np.ndarray)) and x is not np.ma.masked:
         if depth < 32:
             _scan(name, x, index, depth, every=every)
         return

@@ -79,6 +79,7 @@ CASES = [
     ("vs boolean array", profile_with(vs=np.array([True, True])), "vs", "boolean"),
     ("accel boolean", lambda: velmar.Record([0.0, False], 0.01), "accel[1]", "False"),
     ("vs text", profile_with(vs=[200.0, "300"]), "vs[1]", "300"),
+    ("masked entry in a list", lambda: velmar.Record([1.0, np.ma.masked], 0.01), "accel[1]", "masked"),
     ("vs masked", profile_with(vs=np.ma.masked_array([200.0, 1000.0], mask=[False, True])), "vs[1]", "mask"),
     ("entry 3 named 3", lambda: velmar.Profile(thickness=[5.0, 5.0, 5.0, 5.0, 0.0], density=[1.8] * 5,
                                                vs=[200.0, 300.0, 400.0, None, 1000.0]), "vs[3]", "None"),
