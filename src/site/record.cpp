@@ -14,6 +14,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <optional>
 #include <sstream>
@@ -70,6 +71,26 @@ bool parse_number(std::string_view tok, double& v) {
   const char* end = t.data() + t.size();
   const auto r = std::from_chars(t.data(), end, v);
   return r.ec == std::errc() && r.ptr == end && std::isfinite(v);
+}
+
+// Whether a token is written as a number, finite or not ("1e400", "nan",
+// "0.49E-" cut short): such a line holds samples, never a header.
+bool number_shaped(std::string_view tok) {
+  std::size_t i = 0;
+  if (i < tok.size() && (tok[i] == '+' || tok[i] == '-')) ++i;
+  const std::string rest = lower(tok.substr(i));
+  if (rest == "nan" || rest == "inf" || rest == "infinity") return true;
+  std::size_t digits = 0;
+  while (i < tok.size() && std::isdigit(static_cast<unsigned char>(tok[i]))) ++i, ++digits;
+  if (i < tok.size() && tok[i] == '.') ++i;
+  while (i < tok.size() && std::isdigit(static_cast<unsigned char>(tok[i]))) ++i, ++digits;
+  if (digits == 0) return false;
+  if (i < tok.size() && std::strchr("eEdD", tok[i]) != nullptr) {
+    ++i;
+    if (i < tok.size() && (tok[i] == '+' || tok[i] == '-')) ++i;
+    while (i < tok.size() && std::isdigit(static_cast<unsigned char>(tok[i]))) ++i;
+  }
+  return i == tok.size();
 }
 
 bool separator(char c) { return std::isspace(static_cast<unsigned char>(c)) || c == ','; }
@@ -525,7 +546,7 @@ Record read_record(const std::string& path, double dt, std::string_view units, s
                  " lines");
   }
 
-  // The header: the lines before the first line of numbers.
+  // The header: the lines before the first line written as numbers.
   const auto numbers_of = [](std::string_view line, std::vector<double>& out) {
     bool ok = true;
     for_each_token(line, [&](std::string_view t) {
@@ -538,12 +559,16 @@ Record read_record(const std::string& path, double dt, std::string_view units, s
     });
     return ok;
   };
-  std::vector<double> scratch;
+  const auto number_line = [](std::string_view line) {
+    bool any = false, all = true;
+    for_each_token(line, [&](std::string_view t) {
+      any = true;
+      all = all && number_shaped(t);
+    });
+    return any && all;
+  };
   std::size_t first = skip_header;
-  for (; first < lines.size(); ++first) {
-    scratch.clear();
-    if (numbers_of(lines[first].text, scratch) && !scratch.empty()) break;
-  }
+  while (first < lines.size() && !number_line(lines[first].text)) ++first;
   if (first == lines.size()) bad_file(path, 0, "holds no line of numbers");
   const std::vector<Line> head(lines.begin() + static_cast<std::ptrdiff_t>(skip_header),
                                lines.begin() + static_cast<std::ptrdiff_t>(first));
@@ -559,7 +584,14 @@ Record read_record(const std::string& path, double dt, std::string_view units, s
   for (std::size_t i = first; i < lines.size(); ++i) {
     const std::size_t before = rows.values.size();
     if (!numbers_of(lines[i].text, rows.values)) {
-      bad_file(path, lines[i].number, "not a list of numbers: " + excerpt(lines[i].text));
+      std::string what = "not a list of numbers: " + excerpt(lines[i].text);
+      for_each_token(lines[i].text, [&](std::string_view t) {
+        double x = 0.0;
+        if (number_shaped(t) && !parse_number(t, x) && what.rfind("not a list", 0) == 0) {
+          what = "'" + std::string(t) + "' is not a finite number";
+        }
+      });
+      bad_file(path, lines[i].number, what);
     }
     const std::size_t size = rows.values.size() - before;
     if (size == 0) continue;  // a blank line
@@ -648,6 +680,11 @@ Record read_record(const std::string& path, double dt, std::string_view units, s
     for (std::size_t i = 0; i < sizes.rows; ++i) rec.accel.push_back(v[offset + 2 * i + 1]);
     rec.dt = *step;
     if (!(rec.dt >= MIN_RECORD_DT && rec.dt <= MAX_RECORD_DT)) refuse_dt(path, data_line, rec.dt, "the time step");
+  } else if (step && sizes.rows >= 3 && count && static_cast<double>(n_values) == *count) {
+    bad_file(path, count_at,
+             "the file announces " + number(*count) + " samples, as many as its numbers, but they stand in " +
+                 std::to_string(sizes.rows) + " lines of two whose first column rises by one step, as times do: "
+                 "write time, value pairs with a count of lines, or the values alone");
   } else if (sizes.all(1) || (count && static_cast<double>(n_values) == *count)) {
     // Values in order: one a line, or several a line with a count that
     // confirms them.

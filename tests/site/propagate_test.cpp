@@ -221,6 +221,12 @@ TEST_F(RecordFile, TimesAreNeverReadAsSamples) {
     EXPECT_THROW(read_record(write(name, text), 0.01), FileError) << name;
     EXPECT_THROW(read_record(write(name, text)), FileError) << name;
   }
+  // A count that equals all the numbers of such pairs does not make their times samples.
+  EXPECT_THROW(read_record(write("counted.txt", "NPTS= " + std::to_string(2 * v.size()) + " DT= 0.01\n" + pairs)),
+               FileError);
+  // A first line of numbers that overflow is no header to skip.
+  EXPECT_THROW(read_record(write("huge.txt", "1e400\n0.1\n"), 0.01), FileError);
+  EXPECT_THROW(read_record(write("nan.txt", "nan\n0.1\n"), 0.01), FileError);
   try {
     read_record(write("triples.txt", triples), 0.01);
   } catch (const FileError& e) {
