@@ -236,15 +236,23 @@ PYBIND11_MODULE(_velmar, m) {
 
   m.def(
       "read_record",
-      [](const std::string& path, double dt, const std::string& units) {
+      [](const std::string& path, double dt, const std::string& units, std::size_t skip_header) {
         velmar::Record r;
         {
           py::gil_scoped_release unlocked;
-          r = velmar::read_record(path, dt, units);
+          r = velmar::read_record(path, dt, units, skip_header);
         }
         return py::make_tuple(to_numpy(std::move(r.accel)), r.dt, r.units, r.name);
       },
-      py::arg("path"), py::arg("dt"), py::arg("units"));
+      py::arg("path"), py::arg("dt"), py::arg("units"), py::arg("skip_header"));
+  // The record's checks and unit names: one table for every door.
+  m.def(
+      "acceleration_unit_name", [](const std::string& units) { return std::string(velmar::acceleration_unit_name(units)); },
+      py::arg("units"));
+  m.def(
+      "header_units", [](const std::string& text) { return velmar::header_units(text); }, py::arg("text"));
+  m.attr("MIN_RECORD_DT") = velmar::MIN_RECORD_DT;
+  m.attr("MAX_RECORD_DT") = velmar::MAX_RECORD_DT;
 
   m.def(
       "read_deck",

@@ -10,8 +10,32 @@ import numpy as np
 from . import _checks
 from . import _velmar
 
-#: Units a record's acceleration may be given in.
+#: The canonical names of a record's units; every spelling the library
+#: accepts ("gal", "cm/s^2", "m/s**2" ...) is reported as one of them.
 UNITS = ("g", "m/s2", "cm/s2")
+#: The sample intervals a record may have, s (the library's bounds).
+MIN_DT = float(_velmar.MIN_RECORD_DT)
+MAX_DT = float(_velmar.MAX_RECORD_DT)
+
+
+def units_name(name: str, value: Any) -> str:
+    """The canonical name of an acceleration unit, by the library's table."""
+    if not isinstance(value, str):
+        raise ValueError(f"{name} must be one of {', '.join(map(repr, UNITS))}, got {value!r}")
+    try:
+        return _velmar.acceleration_unit_name(value)
+    except ValueError as exc:
+        raise ValueError(str(exc).replace("units must", f"{name} must", 1)) from None
+
+
+def _record_dt(name: str, value: Any) -> float:
+    """A sample interval within the library's bounds, [MIN_DT, MAX_DT] s."""
+    x = _checks.real(name, value)
+    if not MIN_DT <= x <= MAX_DT:
+        raise ValueError(f"{name} must lie between {MIN_DT:g} and {MAX_DT:g} s (the sample interval of an "
+                         f"accelerogram), got {x!r}")
+    return x
+
 
 PathLike = Union[str, "os.PathLike[str]"]
 
@@ -24,9 +48,13 @@ class Record:
     accel : array_like
         The samples, first sample at time 0; at least one, all finite.
     dt : float
-        Sample interval, s, above 0.
+        Sample interval, s, between MIN_DT (1e-6) and MAX_DT (10): no
+        accelerogram is sampled outside these.
     units : str, optional
-        Units of `accel`: ``"g"`` (default), ``"m/s2"`` or ``"cm/s2"``.
+        Units of `accel`: ``"g"`` (default), ``"m/s2"`` or ``"cm/s2"``, case
+        ignored; other spellings of these (``"gal"``, ``"cm/s^2"``,
+        ``"cm/s/s"``, ``"m/s**2"`` ...) are accepted and reported by their
+        canonical name.
     name : str, optional
         A label (the file a record was read from).
 
@@ -37,15 +65,15 @@ class Record:
     dt : float
         Sample interval, s.
     units : str
-        Units of `accel`.
+        Units of `accel`, by canonical name.
     time : ndarray
         Time of every sample, s: ``arange(len(record)) * dt``.
 
     Raises
     ------
     ValueError
-        No sample, a sample that is not finite, `dt` not finite or not above
-        0, unknown `units`.
+        No sample, a sample that is not finite (or a boolean, or masked),
+        `dt` outside [MIN_DT, MAX_DT], unknown `units`.
     """
 
     def __init__(self, accel: Any, dt: float, units: str = "g", name: str = "") -> None:
@@ -54,8 +82,8 @@ class Record:
             raise ValueError("accel must hold at least one sample, got 0")
         a.setflags(write=False)
         self._accel = a
-        self._dt = _checks.positive("dt", dt)
-        self._units = _checks.choice("units", units, UNITS)
+        self._dt = _record_dt("dt", dt)
+        self._units = units_name("units", units)
         self._name = str(name)
 
     @property
@@ -102,44 +130,72 @@ class Record:
         return self._accel, self._dt, self._units
 
 
-def read_record(path: PathLike, dt: Optional[float] = None, units: str = "g") -> Record:
+def read_record(path: PathLike, dt: Optional[float] = None, units: Optional[str] = None,
+                skip_header: int = 0) -> Record:
     """Read an acceleration record from a text file.
 
-    The format is recognised from the content:
+    After `skip_header` lines, the lines before the first line of numbers are
+    the header. The layout of the numbers is recognised:
 
     - PEER NGA ``.AT2``: four header lines, the fourth giving the count and
       step (``NPTS=  5590, DT=   .0050 SEC`` or ``4096    0.0100    NPTS, DT``),
-      then the values in g; a count of values other than NPTS is refused;
-    - two columns, time (s) and acceleration, with or without a header line;
-      the times must rise evenly;
-    - one column of values: `dt` must then be given.
+      then the values several to a line; a header with ``NPTS=`` and ``DT=``
+      anywhere is read the same way (DT in SEC or MSEC);
+    - a line of two numbers, the count and the step (``4096    0.0100``, as
+      a PEER fourth line or the line after a title), then that many values
+      or that many time, value pairs;
+    - time (s) and acceleration pairs, the times rising by one step;
+    - one value a line: the step from the header, else `dt`.
+
+    Values several to a line are read in order only when a count in the file
+    confirms them: a table of two or more columns without a time column or a
+    count is refused, so a time is never read as a sample. A count that
+    differs from the values, a last line without a line end, and an E field
+    with fewer digits than the fields above it (a file cut short) are
+    refused. So are a folder, binary content (a device such as
+    ``/dev/urandom``) and a file above 256 MiB.
 
     Parameters
     ----------
     path : str or os.PathLike
         The file.
     dt : float, optional
-        Sample interval, s, above 0; overrides the file's own.
+        Sample interval, s, in [MIN_DT, MAX_DT]. For a file that gives its
+        own step (a header, a count line, a time column) it must agree with
+        it (within 1e-4); for one value a line without a step it is needed.
     units : str, optional
-        Units of the values: ``"g"`` (default; a PEER file is in g),
-        ``"m/s2"`` or ``"cm/s2"``.
+        Units of the values: ``"g"``, ``"m/s2"`` or ``"cm/s2"`` (any spelling
+        `Record` accepts). None takes the units the header names (``UNITS:
+        CM/S/S``, ``IN UNITS OF G``; a statement wins over units merely
+        mentioned), else g. Given, they must agree with the header's. A
+        header that names a velocity or displacement is refused.
+    skip_header : int, optional
+        Lines to pass over before reading (their count, step and units are
+        not read).
 
     Returns
     -------
     Record
+        With the units' canonical name.
 
     Raises
     ------
     OSError
         The file is missing, cannot be read, or its content is not one of the
-        formats above (the message names the file and the line).
+        layouts above (the message names the file and the line).
     ValueError
-        A bad `dt` or `units`.
+        A bad `dt`, `units` or `skip_header`, a `dt` or `units` the file
+        contradicts, a path holding a NUL byte.
     """
     p = os.fspath(path)
     if not isinstance(p, str):
         raise ValueError(f"path must be a file name, got {path!r}")
-    step = 0.0 if dt is None else _checks.positive("dt", dt)
-    u = _checks.choice("units", units, UNITS)
-    accel, file_dt, file_units, name = _velmar.read_record(p, step, u)
+    if "\0" in p:
+        raise ValueError(f"path holds a NUL byte, which no file name has: {p!r}")
+    step = 0.0 if dt is None else _record_dt("dt", dt)
+    u = "" if units is None else units_name("units", units)
+    if isinstance(skip_header, (bool, np.bool_)) or not isinstance(skip_header, (int, np.integer)) \
+            or not 0 <= skip_header < 2**62:
+        raise ValueError(f"skip_header must be a whole number of lines, 0 or more, got {skip_header!r}")
+    accel, file_dt, file_units, name = _velmar.read_record(p, step, u, int(skip_header))
     return Record(accel, file_dt, file_units, name=name or p)

@@ -102,10 +102,8 @@ def transfer(p: Profile, freqs: Any, wave: str = "SH", angle: float = 0.0, depth
     q = _checks.choice("quantity", quantity, tuple(_TRANSFER_QUANTITIES))
     w, a, law, c = _setup(p, wave, angle, modulus, component, q)
     z = _checks.non_negative("depth", depth)
-    f = np.asarray(freqs, dtype=np.float64) if not np.iscomplexobj(freqs) else None
-    if f is None:
-        raise ValueError("freqs must hold real numbers, got complex values")
-    flat = _checks.float_array("freqs", f.reshape(-1))
+    f = _checks.real_array("freqs", freqs)
+    flat = f.reshape(-1)
     h = _velmar.transfer(p._core, flat, w, a, law, z, _TRANSFER_QUANTITIES[q], c)
     return h.reshape(f.shape)
 

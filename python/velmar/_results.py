@@ -8,11 +8,11 @@ library's double-precision response and numpy's transform.
 
 from __future__ import annotations
 
-import re
 from typing import List, Optional, Tuple
 
 import numpy as np
 
+from . import _velmar
 from ._deck import Deck
 from ._response import transfer
 
@@ -84,20 +84,46 @@ def nearfft(n: int) -> int:
         m += 1
 
 
+#: The most of a signal file's header read for its units, bytes.
+HEADER_BYTES = 1 << 20
+
+
 def record_units_from_header(path: str, nskip: int) -> Optional[str]:
-    """The units a signal file's header lines name ("g", "m/s2" or "cm/s2"), or None."""
+    """The units a signal file's header lines name ("g", "m/s2" or "cm/s2"), or None.
+
+    The first `nskip` lines (at most HEADER_BYTES) are read, by the library's
+    rule: a statement (``UNITS: G``) wins over units merely mentioned
+    (``PEAK 245.2 CM/S/S``); None when the file cannot be read (the deck's
+    own reading reports that) or the header names no unit.
+
+    Raises
+    ------
+    ValueError
+        Statements, or (without one) mentions, that disagree, such as
+        ``PEAK 245.2 CM/S/S = 0.25 G``; a stated unit that is unknown; a
+        header naming a velocity or displacement. The message names the file.
+    """
+    lines: List[bytes] = []
     try:
-        with open(path, encoding="utf-8", errors="replace") as f:
-            head = " ".join(f.readline() for _ in range(max(nskip, 0))).lower()
-    except OSError:
+        with open(path, "rb") as f:
+            budget = HEADER_BYTES
+            for _ in range(max(int(nskip), 0)):
+                line = f.readline(budget)
+                if not line:
+                    break
+                lines.append(line)
+                budget -= len(line)
+                if budget <= 0:
+                    break
+    except (OSError, ValueError):
         return None
-    if re.search(r"cm\s*/\s*s(ec)?\s*(/\s*s(ec)?|\*\*2|\^?2)|\bgals?\b", head):
-        return "cm/s2"
-    if re.search(r"(?<![c/])\bm\s*/\s*s(ec)?\s*(/\s*s(ec)?|\*\*2|\^?2)", head):
-        return "m/s2"
-    if re.search(r"units?\s*[:=]?\s*\(?g\)?\b|\bin\s+g\b", head):
-        return "g"
-    return None
+    head = b"".join(lines).decode("utf-8", errors="replace").replace("\x00", " ")
+    try:
+        units = _velmar.header_units(head)
+    except ValueError as exc:
+        raise ValueError(f"{path}: {exc}: add a line 'UNITS: ...' to its header, or give the units "
+                         "(--units, or units=)") from None
+    return units or None
 
 
 def deck_results(deck: Deck) -> DeckResults:

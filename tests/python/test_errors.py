@@ -63,7 +63,7 @@ CASES = [
     ("record dt NaN", lambda: velmar.Record([0.0, 1.0], NAN), "dt", "nan"),
     ("record NaN sample", lambda: velmar.Record([0.0, NAN, 1.0], 0.01), "accel[1]", "nan"),
     ("record empty", lambda: velmar.Record([], 0.01), "accel", "0"),
-    ("record units", lambda: velmar.Record([0.0, 1.0], 0.01, units="gal"), "units", "gal"),
+    ("record units", lambda: velmar.Record([0.0, 1.0], 0.01, units="ft/s2"), "units", "ft/s2"),
     ("read_record dt negative", lambda: velmar.read_record("x.AT2", dt=-0.01), "dt", "-0.01"),
     ("unknown input", lambda: velmar.propagate(REC, P, input="borehole"), "input", "borehole"),
     ("unknown output quantity", lambda: velmar.propagate(REC, P, quantity="jerk"), "quantity", "jerk"),
@@ -71,6 +71,20 @@ CASES = [
      "input_depth", "-2.0"),
     ("scale NaN", lambda: velmar.propagate(REC, P, scale=NAN), "scale", "nan"),
     ("propagate angle", lambda: velmar.propagate(REC, P, angle=90.0), "angle", "90.0"),
+    # entries that are no numbers, and numbers too large for a float
+    ("vs huge integer", profile_with(vs=[200.0, 10**400]), "vs[1]", "401 digits"),
+    ("angle huge integer", lambda: velmar.transfer(P, F, angle=10**400), "angle", "401 digits"),
+    ("dt huge integer", lambda: velmar.Record([0.0, 1.0], 10**400), "dt", "401 digits"),
+    ("vs boolean", profile_with(vs=[True, 1000.0]), "vs[0]", "True"),
+    ("vs boolean array", profile_with(vs=np.array([True, True])), "vs", "boolean"),
+    ("accel boolean", lambda: velmar.Record([0.0, False], 0.01), "accel[1]", "False"),
+    ("vs text", profile_with(vs=[200.0, "300"]), "vs[1]", "300"),
+    ("masked entry in a list", lambda: velmar.Record([1.0, np.ma.masked], 0.01), "accel[1]", "masked"),
+    ("vs masked", profile_with(vs=np.ma.masked_array([200.0, 1000.0], mask=[False, True])), "vs[1]", "mask"),
+    ("entry 3 named 3", lambda: velmar.Profile(thickness=[5.0, 5.0, 5.0, 5.0, 0.0], density=[1.8] * 5,
+                                               vs=[200.0, 300.0, 400.0, None, 1000.0]), "vs[3]", "None"),
+    ("freqs None", lambda: velmar.transfer(P, None), "freqs", "required"),
+    ("freqs 2-D", lambda: velmar.transfer(P, [[1.0, 2.0], [3.0, NAN]]), "freqs[1, 1]", "nan"),
 ]
 
 

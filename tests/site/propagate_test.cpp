@@ -2,7 +2,9 @@
 // their units, deconvolution, reading record files.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <numbers>
@@ -169,6 +171,177 @@ TEST_F(RecordFile, ColumnsWithAndWithoutTimes) {
   EXPECT_THROW(read_record((dir / "missing.txt").string()), FileError);
   EXPECT_THROW(read_record(write("bad.txt", "0.1\n0.2 abc\n"), 0.01), FileError);
   EXPECT_THROW(read_record(one, -1.0), InvalidArgument);
+}
+
+// The samples of the record files below: a 0.5 g sine, 60 samples at 0.01 s.
+std::vector<double> sine_samples() {
+  std::vector<double> v(60);
+  for (std::size_t i = 0; i < v.size(); ++i) v[i] = 0.5 * std::sin(0.3 * static_cast<double>(i));
+  return v;
+}
+
+// Values in fixed-width E fields, five a line, as PEER writes them.
+std::string e_fields(const std::vector<double>& v) {
+  std::string out;
+  char field[32];
+  for (std::size_t i = 0; i < v.size(); ++i) {
+    std::snprintf(field, sizeof field, "%15.7E", v[i]);
+    out += field;
+    if (i % 5 == 4 || i + 1 == v.size()) out += '\n';
+  }
+  return out;
+}
+
+const std::string PEER_HEAD = "PEER NGA STRONG MOTION DATABASE RECORD\nEVENT 1999, STATION, 90\n"
+                              "ACCELERATION TIME SERIES IN UNITS OF G\n";
+
+double peak(const Record& r) {
+  double m = 0.0;
+  for (double a : r.accel) m = std::max(m, std::abs(a));
+  return m;
+}
+
+TEST_F(RecordFile, TimesAreNeverReadAsSamples) {
+  const std::vector<double> v = sine_samples();
+  std::string pairs, triples, ragged, uneven;
+  for (std::size_t i = 0; i < v.size(); ++i) {
+    const std::string t = std::to_string(0.01 * static_cast<double>(i)), a = std::to_string(v[i]);
+    pairs += t + " " + a + "\n";
+    triples += t + " " + a + " " + a + "\n";
+    ragged += i % 2 ? a + " " + a + "\n" : a + "\n";
+    uneven += std::to_string(0.01 * static_cast<double>(i * i)) + " " + a + "\n";
+  }
+  // Time, value pairs with dt: the times stay times, and dt must agree with them.
+  const Record p = read_record(write("pairs.txt", pairs), 0.01);
+  EXPECT_EQ(p.accel.size(), v.size());
+  EXPECT_NEAR(peak(p), 0.5, 1e-3);
+  EXPECT_THROW(read_record(write("pairs.txt", pairs), 0.02), InvalidArgument);
+  // No layout that would flatten times or several columns into samples.
+  for (const auto& [name, text] : {std::pair{"triples.txt", triples}, {"ragged.txt", ragged}, {"uneven.txt", uneven}}) {
+    EXPECT_THROW(read_record(write(name, text), 0.01), FileError) << name;
+    EXPECT_THROW(read_record(write(name, text)), FileError) << name;
+  }
+  // A count that equals all the numbers of such pairs does not make their times samples.
+  EXPECT_THROW(read_record(write("counted.txt", "NPTS= " + std::to_string(2 * v.size()) + " DT= 0.01\n" + pairs)),
+               FileError);
+  // A first line of numbers that overflow is no header to skip.
+  EXPECT_THROW(read_record(write("huge.txt", "1e400\n0.1\n"), 0.01), FileError);
+  EXPECT_THROW(read_record(write("nan.txt", "nan\n0.1\n"), 0.01), FileError);
+  try {
+    read_record(write("triples.txt", triples), 0.01);
+  } catch (const FileError& e) {
+    EXPECT_NE(std::string(e.what()).find("cannot tell times from values"), std::string::npos) << e.what();
+  }
+}
+
+TEST_F(RecordFile, CountAndStepLinesAndSkippedHeaders) {
+  const std::vector<double> v = sine_samples();
+  std::string pairs, column;
+  for (std::size_t i = 0; i < v.size(); ++i) {
+    pairs += std::to_string(0.01 * static_cast<double>(i)) + "," + std::to_string(v[i]) + "\n";
+    column += std::to_string(v[i]) + "\n";
+  }
+  // PEER's fourth line without words, with and without dt.
+  const std::string peer = write("plain.AT2", PEER_HEAD + "   60    0.0100\n" + e_fields(v));
+  for (double dt : {0.0, 0.01}) {
+    const Record r = read_record(peer, dt);
+    ASSERT_EQ(r.accel.size(), v.size());
+    EXPECT_NEAR(r.accel.front(), 0.0, 1e-12);
+    EXPECT_NEAR(r.accel.back(), v.back(), 1e-7);
+    EXPECT_DOUBLE_EQ(r.dt, 0.01);
+  }
+  // A title, the count and step, then pairs or values.
+  for (const std::string& body : {pairs, column}) {
+    const Record r = read_record(write("titled.txt", "Record title\n60 0.01\n" + body), 0.01);
+    ASSERT_EQ(r.accel.size(), v.size());
+    EXPECT_NEAR(peak(r), peak(read_record(peer)), 1e-6);
+    EXPECT_NEAR(r.dt, 0.01, 1e-12);
+  }
+  EXPECT_THROW(read_record(write("short.txt", "Record title\n61 0.01\n" + column)), FileError);
+  // skip_header passes over lines of numbers that are no samples.
+  const Record s = read_record(write("skip.txt", "1 2 3\n4 5 6\n" + column), 0.01, "", 2);
+  EXPECT_EQ(s.accel.size(), v.size());
+  EXPECT_THROW(read_record(write("skip.txt", "1 2 3\n4 5 6\n" + column), 0.01), FileError);
+  EXPECT_THROW(read_record(write("skip.txt", "0.1\n"), 0.01, "", 5), FileError);
+}
+
+TEST_F(RecordFile, FilesCutShortAreRefused) {
+  const std::string full = PEER_HEAD + "NPTS=   60, DT=   .0100 SEC\n" + e_fields(sine_samples());
+  ASSERT_EQ(read_record(write("full.AT2", full)).accel.size(), 60u);
+  // Every cut inside the last two lines, with and without a line end added.
+  for (std::size_t cut = full.size() - 32; cut < full.size(); ++cut) {
+    const std::string part = full.substr(0, cut);
+    EXPECT_THROW(read_record(write("cut.AT2", part)), FileError) << part.substr(part.size() - 20);
+    if (cut + 1 < full.size()) {
+      EXPECT_THROW(read_record(write("cut.AT2", part + "\n")), FileError) << cut;
+    }
+  }
+  // One value a line: the missing line end is all that shows the cut.
+  EXPECT_THROW(read_record(write("one.txt", "0.1\n0.2\n0.496963E-0"), 0.01), FileError);
+  EXPECT_EQ(read_record(write("one.txt", "0.1\n0.2\n0.496963E-04\n"), 0.01).accel.size(), 3u);
+}
+
+TEST_F(RecordFile, UnitsAndTimeUnitsOfTheHeader) {
+  const std::string values = e_fields(sine_samples());
+  const std::string peer = write("g.AT2", PEER_HEAD + "NPTS=   60, DT=   10 MSEC\n" + values);
+  EXPECT_DOUBLE_EQ(read_record(peer).dt, 0.01);
+  EXPECT_EQ(read_record(peer, 0.0, "G").units, "g");
+  EXPECT_THROW(read_record(peer, 0.0, "cm/s2"), InvalidArgument);
+  for (const char* kind : {"VELOCITY TIME HISTORY IN UNITS OF CM/S", "DISPLACEMENT TIME HISTORY IN UNITS OF CM"}) {
+    const std::string other = write("other.VT2", "PEER RECORD\nEVENT\n" + std::string(kind) + "\nNPTS=   60, DT= .01 SEC\n" + values);
+    EXPECT_THROW(read_record(other), FileError) << kind;
+    EXPECT_THROW(read_record(other, 0.0, "g"), FileError) << kind;
+  }
+  const std::string column = "0.1\n0.2\n-0.3\n";
+  const Record stated = read_record(write("s.txt", "STATION X\nUNITS: G   (PEAK 245.2 CM/S/S = 0.25 G)\n" + column), 0.01);
+  EXPECT_EQ(stated.units, "g");
+  const std::string mixed = write("m.txt", "STATION X\nPEAK 245.2 CM/S/S = 0.25 G\n" + column);
+  EXPECT_THROW(read_record(mixed, 0.01), FileError);
+  EXPECT_EQ(read_record(mixed, 0.01, "gal").units, "cm/s2");  // one of the units mentioned
+  EXPECT_EQ(read_record(write("c.txt", "UNITS = CM/SEC/SEC\n" + column), 0.01).units, "cm/s2");
+
+  EXPECT_EQ(header_units("STATION X\nUNITS: G   (PEAK 245.2 CM/S/S = 0.25 G)\n"), "g");
+  EXPECT_EQ(header_units("PEAK ACCELERATION 250.0 CM/S/S\n"), "cm/s2");
+  EXPECT_EQ(header_units("ACCELERATION (G)\n"), "");
+  EXPECT_THROW(header_units("PEAK 245.2 CM/S/S = 0.25 G\n"), InvalidArgument);
+  EXPECT_THROW(header_units("UNITS: G\nUNITS: GAL\n"), InvalidArgument);
+}
+
+TEST_F(RecordFile, PathsDevicesAndFoldersAreRefusedByName) {
+  const std::string good = write("good.txt", "0.1\n0.2\n");
+  EXPECT_THROW(read_record(good + std::string(1, '\0') + "junk", 0.01), InvalidArgument);
+  const auto message = [](const std::string& path) {
+    try {
+      read_record(path, 0.01);
+    } catch (const FileError& e) {
+      return std::string(e.what());
+    }
+    return std::string("read");
+  };
+  EXPECT_NE(message(dir.string()).find("folder"), std::string::npos);
+  for (const char* device : {"/dev/urandom", "/dev/zero"}) {
+    if (!fs::exists(device)) continue;
+    const std::string m = message(device);
+    EXPECT_EQ(m.rfind(device, 0), 0u) << m;
+    EXPECT_NE(m.find("not text"), std::string::npos) << m;
+  }
+  EXPECT_EQ(message("/dev/null").find("read"), std::string::npos);  // empty: refused, not read
+}
+
+TEST(RecordChecks, OneUnitTableAndTheBoundsOfDt) {
+  EXPECT_EQ(acceleration_unit_name("GAL"), "cm/s2");
+  EXPECT_EQ(acceleration_unit_name("cm/s^2"), "cm/s2");
+  EXPECT_EQ(acceleration_unit_name("m/s/s"), "m/s2");
+  EXPECT_DOUBLE_EQ(acceleration_unit("Gal"), 0.01);
+  EXPECT_THROW(acceleration_unit_name("ft/s2"), InvalidArgument);
+  Record r;
+  r.accel = {0.0, 1.0};
+  for (double dt : {1e308, 10.5, 1e-320, 0.0}) {
+    r.dt = dt;
+    EXPECT_THROW(check_record(r), InvalidArgument) << dt;
+  }
+  r.dt = MAX_RECORD_DT;
+  EXPECT_NO_THROW(check_record(r));
 }
 
 TEST(ProfileChecks, NameTheArgumentIndexAndValue) {
