@@ -40,11 +40,16 @@ def _damping(value: Any) -> float:
     return z
 
 
-def _periods(periods: Any) -> np.ndarray:
+def _periods(periods: Any, dt: float) -> np.ndarray:
     if periods is None:
         return default_periods()
     t = _checks.float_array("periods", np.atleast_1d(np.asarray(periods)))
+    if t.size == 0:
+        raise ValueError("periods must hold at least one period (or be left out for the default periods), got none")
     _checks.first_bad("periods", t, t > 0.0, "must be above 0 s")
+    _checks.first_bad("periods", t, t >= 1e-9 * dt,
+                      f"must be at least 1e-9 dt = {1e-9 * dt!r} s (an oscillator that stiff follows the ground: "
+                      "its PSA is the PGA)")
     return t
 
 
@@ -109,12 +114,17 @@ def spectra(accel: Any, dt: Optional[float] = None, periods: Any = None, damping
     dt : float
         Sample interval, s, above 0 (left out for a Record).
     periods : array_like, optional
-        Oscillator periods, s, each above 0; default `default_periods()`.
+        Oscillator periods, s, at least one, each at least 1e-9 `dt` (an
+        oscillator that stiff follows the ground: its PSA is the PGA);
+        default `default_periods()`.
     damping : float, optional
         Damping ratio in [0, 1); 0.05 by default.
     free_vibration : float, optional
         Seconds of zeros appended after the record (the oscillators ring on,
-        a later peak is caught); 0 by default.
+        a later peak is caught); 0 by default. At most the longer of the
+        record's duration and ten times the longest period (and at most
+        1e7 `dt` when that is longer than the record): a damped oscillator's
+        free vibration is highest within half a period of the record's end.
     units : {"g", "m/s2", "cm/s2"}, optional
         Units of `accel` (labels only); "g" by default.
 
@@ -125,12 +135,21 @@ def spectra(accel: Any, dt: Optional[float] = None, periods: Any = None, damping
     Raises
     ------
     ValueError
-        An empty record, a sample that is not finite, `dt` not above 0, a
-        period not above 0, `damping` outside [0, 1), a negative
-        `free_vibration`; the message names the argument.
+        An empty record, a sample that is not finite, `dt` not above 0, no
+        period or a period out of range, `damping` outside [0, 1), a
+        negative or too long `free_vibration`, a result above the largest
+        double; the message names the argument.
+    KeyboardInterrupt
+        Ctrl-C while the spectra are computed (the call stops within a
+        fraction of a second).
+
+    Notes
+    -----
+    Records of any size are handled: the oscillators run on the record
+    scaled to a peak near 1 and the results are scaled back.
     """
     a, step, u = _record_args(accel, dt, units)
-    t = _periods(periods)
+    t = _periods(periods, step)
     z = _damping(damping)
     fv = _checks.non_negative("free_vibration", free_vibration)
     sd, psv, psa = _velmar.response_spectrum(a, step, t, z, fv)
@@ -327,7 +346,7 @@ def significant_duration(accel: Any, dt: Optional[float] = None, units: Optional
     e = _checks.real("end", end)
     if not 0.0 <= s < e <= 1.0:
         raise ValueError(f"start and end must satisfy 0 <= start < end <= 1, got {s!r} and {e!r}")
-    return _velmar.significant_duration(_velmar.arias_intensity(a, step, u), step, s, e)
+    return _velmar.record_significant_duration(a, step, u, s, e)
 
 
 def cav(accel: Any, dt: Optional[float] = None, units: Optional[str] = None) -> float:
@@ -344,7 +363,7 @@ def cav(accel: Any, dt: Optional[float] = None, units: Optional[str] = None) -> 
         m/s.
     """
     a, step, u = _record_args(accel, dt, units)
-    return _velmar.intensity_measures(a, step, u)["cav"]
+    return _velmar.cumulative_absolute_velocity(a, step, u)
 
 
 class IntensityMeasures:
