@@ -187,6 +187,13 @@ def fourier_spectrum(accel: Any, dt: Optional[float] = None) -> Tuple[np.ndarray
         k / (N dt), k = 0 .. N // 2, Hz.
     amplitude : ndarray
         |sum_j a_j exp(2 pi i j k / N)| dt, (record units) x s.
+
+    Raises
+    ------
+    ValueError
+        An empty record, a sample that is not finite, `dt` not above 0, an
+        amplitude or a frequency above the largest double (a record of any
+        size is otherwise transformed without overflow).
     """
     a, step, _ = _record_args(accel, dt, None)
     return _velmar.fourier_amplitude(a, step)
@@ -225,7 +232,9 @@ def konno_ohmachi(freqs: Any, amplitude: Any, centres: Any = None, b: float = 40
     ------
     ValueError
         Lengths that differ, frequencies not rising, a centre not above 0 or
-        with no frequency of the spectrum within its window, `b` not above 0.
+        with no frequency of the spectrum within its window, `b` not above 0
+        or so large that b log10(f) is above the largest double. Amplitudes
+        of any size are smoothed without overflow.
     """
     f = _checks.float_array("freqs", freqs)
     a = _checks.float_array("amplitude", amplitude)
@@ -316,7 +325,8 @@ def arias_intensity(accel: Any, dt: Optional[float] = None, units: Optional[str]
     ------
     ValueError
         An empty record, a sample that is not finite, `dt` not above 0, an
-        unknown unit.
+        unknown unit, an intensity above the largest double (a record above
+        about 1e150 m/s2).
     """
     a, step, u = _record_args(accel, dt, units)
     return _velmar.arias_intensity(a, step, u)
@@ -327,7 +337,10 @@ def significant_duration(accel: Any, dt: Optional[float] = None, units: Optional
     """Time between `start` and `end` of the final Arias intensity (D5-95), s.
 
     The instants are where the cumulative intensity first reaches each
-    fraction, linear between samples; 0 for a record of zeros.
+    fraction, linear between samples; 0 for a record of zeros. Records of
+    any size are handled (the fractions are formed on the record scaled to
+    a peak near 1, so a record whose intensity underflows keeps its
+    duration).
 
     Parameters
     ----------
@@ -422,6 +435,14 @@ def intensity_measures(rec: Any, dt: Optional[float] = None, units: Optional[str
     Returns
     -------
     IntensityMeasures
+
+    Raises
+    ------
+    ValueError
+        As for `arias_intensity`: a measure above the largest double (the
+        Arias intensity of a record above about 1e150 m/s2) is refused, not
+        returned as infinity; `spectra`, `cav` and `fourier_spectrum` take
+        such records.
     """
     a, step, u = _record_args(rec, dt, units)
     return IntensityMeasures(_velmar.intensity_measures(a, step, u), u)
@@ -484,7 +505,8 @@ def peak_profile(rec: Record, profile: Profile, angle: float = 0.0, input: str =
     Raises
     ------
     ValueError
-        As for `propagate`.
+        As for `propagate`; a peak above the largest double (`scale` times
+        the record too large).
     """
     if not isinstance(rec, Record):
         raise TypeError(f"rec must be a velmar.Record, got {type(rec).__name__}")
