@@ -97,7 +97,7 @@ StepCoefficients step_coefficients(double w, double zeta, double dt) {
 constexpr std::size_t LANES = 8;
 // The shortest period admitted, as a fraction of dt: w dt at most 2 pi 1e9,
 // where the closed-form step is still exact to rounding. An oscillator that
-// stiff follows the ground (its PSA is the PGA to 1e-9 and better).
+// stiff follows the ground: its PSA is the PGA.
 constexpr double MIN_PERIOD_PER_STEP = 1e-9;
 // The most samples of free vibration after a record shorter than that.
 constexpr double MAX_FREE_STEPS = 1e7;
