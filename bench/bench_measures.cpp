@@ -1,10 +1,13 @@
 // bench_measures.cpp: response spectra of a 12 000-sample record at 100
 // periods and Konno-Ohmachi smoothing of a 32 768-point spectrum onto 500
 // centres (the sizes of the speed goals), with a one-period-at-a-time
-// recursion and the full window sum as yardsticks.
+// recursion and the full window sum as yardsticks; spectra of a long record
+// that ends in silence (the oscillators' states decay towards the smallest
+// doubles there) against the same record ending in a low noise.
 #include <benchmark/benchmark.h>
 
 #include <cmath>
+#include <cstdint>
 #include <numbers>
 #include <vector>
 
@@ -47,6 +50,42 @@ void BM_ResponseSpectrumOnePeriodPerCall(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * state.range(0) * static_cast<int64_t>(periods.size()));
 }
 BENCHMARK(BM_ResponseSpectrumOnePeriodPerCall)->Arg(12000)->Unit(benchmark::kMillisecond);
+
+// 12 000 samples of motion, then `n` - 12 000 samples of zeros (`noise` 0)
+// or of a noise of 1e-6 of the motion's peak.
+std::vector<double> record_with_tail(std::size_t n, double noise) {
+  std::vector<double> a = record(12000);
+  a.resize(n, 0.0);
+  std::uint64_t state = 12345;
+  for (std::size_t j = 12000; j < n; ++j) {
+    state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+    a[j] = noise * (static_cast<double>(state >> 11) * 0x1.0p-53 - 0.5);
+  }
+  return a;
+}
+
+void BM_ResponseSpectrumSilentTail(benchmark::State& state) {
+  const std::vector<double> a = record_with_tail(static_cast<std::size_t>(state.range(0)), 0.0);
+  const std::vector<double> periods = default_periods();
+  for (auto _ : state) {
+    ResponseSpectrum rs = response_spectrum(a, 0.005, periods, 0.05);
+    benchmark::DoNotOptimize(rs.sd.data());
+  }
+  state.SetItemsProcessed(state.iterations() * state.range(0) * static_cast<int64_t>(periods.size()));
+}
+BENCHMARK(BM_ResponseSpectrumSilentTail)->Arg(400000)->Unit(benchmark::kMillisecond);
+
+// Yardstick: the same length ending in a low noise (no state decays far).
+void BM_ResponseSpectrumNoiseTail(benchmark::State& state) {
+  const std::vector<double> a = record_with_tail(static_cast<std::size_t>(state.range(0)), 3e-7);
+  const std::vector<double> periods = default_periods();
+  for (auto _ : state) {
+    ResponseSpectrum rs = response_spectrum(a, 0.005, periods, 0.05);
+    benchmark::DoNotOptimize(rs.sd.data());
+  }
+  state.SetItemsProcessed(state.iterations() * state.range(0) * static_cast<int64_t>(periods.size()));
+}
+BENCHMARK(BM_ResponseSpectrumNoiseTail)->Arg(400000)->Unit(benchmark::kMillisecond);
 
 struct Spectrum {
   std::vector<double> freqs, amp, centres;

@@ -1,8 +1,9 @@
 // bind_measures.cpp: the spectra and intensity measures of velmar._velmar.
 //
 // Conversions only: numpy arrays to spans, results back as numpy arrays;
-// the GIL is released around each library call. Argument checks with
-// Python's names live in velmar/_measures.py; the library checks again.
+// the GIL is released around each library call (the response spectra poll
+// for Ctrl-C while they run). Argument checks with Python's names live in
+// velmar/_measures.py; the library checks again.
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 
@@ -10,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "interrupt_check.hpp"
 #include "velmar/velmar.hpp"
 
 namespace py = pybind11;
@@ -45,7 +47,8 @@ void register_spectra(py::module_& m) {
         velmar::ResponseSpectrum rs;
         {
           py::gil_scoped_release unlocked;
-          rs = velmar::response_spectrum(view(accel), dt, view(periods), damping, free_vibration);
+          rs = velmar::response_spectrum(view(accel), dt, view(periods), damping, free_vibration,
+                                         velmar_python::python_interrupt_check());
         }
         return py::make_tuple(array_of(rs.sd), array_of(rs.psv), array_of(rs.psa));
       },
@@ -94,6 +97,24 @@ void register_spectra(py::module_& m) {
         return velmar::significant_duration(view(cumulative), dt, from, to);
       },
       py::arg("cumulative"), py::arg("dt"), py::arg("start"), py::arg("end"));
+
+  m.def(
+      "record_significant_duration",
+      [](const Samples& accel, double dt, const std::string& units, double from, double to) {
+        const velmar::Record r = record_of(accel, dt, units);
+        py::gil_scoped_release unlocked;
+        return velmar::significant_duration(r, from, to);
+      },
+      py::arg("accel"), py::arg("dt"), py::arg("units"), py::arg("start"), py::arg("end"));
+
+  m.def(
+      "cumulative_absolute_velocity",
+      [](const Samples& accel, double dt, const std::string& units) {
+        const velmar::Record r = record_of(accel, dt, units);
+        py::gil_scoped_release unlocked;
+        return velmar::cumulative_absolute_velocity(r);
+      },
+      py::arg("accel"), py::arg("dt"), py::arg("units"));
 
   m.def(
       "intensity_measures",

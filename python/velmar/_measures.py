@@ -40,11 +40,16 @@ def _damping(value: Any) -> float:
     return z
 
 
-def _periods(periods: Any) -> np.ndarray:
+def _periods(periods: Any, dt: float) -> np.ndarray:
     if periods is None:
         return default_periods()
     t = _checks.float_array("periods", np.atleast_1d(np.asarray(periods)))
+    if t.size == 0:
+        raise ValueError("periods must hold at least one period (or be left out for the default periods), got none")
     _checks.first_bad("periods", t, t > 0.0, "must be above 0 s")
+    _checks.first_bad("periods", t, t >= 1e-9 * dt,
+                      f"must be at least 1e-9 dt = {1e-9 * dt!r} s (an oscillator that stiff follows the ground: "
+                      "its PSA is the PGA)")
     return t
 
 
@@ -109,12 +114,17 @@ def spectra(accel: Any, dt: Optional[float] = None, periods: Any = None, damping
     dt : float
         Sample interval, s, above 0 (left out for a Record).
     periods : array_like, optional
-        Oscillator periods, s, each above 0; default `default_periods()`.
+        Oscillator periods, s, at least one, each at least 1e-9 `dt` (an
+        oscillator that stiff follows the ground: its PSA is the PGA);
+        default `default_periods()`.
     damping : float, optional
         Damping ratio in [0, 1); 0.05 by default.
     free_vibration : float, optional
         Seconds of zeros appended after the record (the oscillators ring on,
-        a later peak is caught); 0 by default.
+        a later peak is caught); 0 by default. At most the longer of the
+        record's duration and ten times the longest period (and at most
+        1e7 `dt` when that is longer than the record): a damped oscillator's
+        free vibration is highest within half a period of the record's end.
     units : {"g", "m/s2", "cm/s2"}, optional
         Units of `accel` (labels only); "g" by default.
 
@@ -125,12 +135,21 @@ def spectra(accel: Any, dt: Optional[float] = None, periods: Any = None, damping
     Raises
     ------
     ValueError
-        An empty record, a sample that is not finite, `dt` not above 0, a
-        period not above 0, `damping` outside [0, 1), a negative
-        `free_vibration`; the message names the argument.
+        An empty record, a sample that is not finite, `dt` not above 0, no
+        period or a period out of range, `damping` outside [0, 1), a
+        negative or too long `free_vibration`, a result above the largest
+        double; the message names the argument.
+    KeyboardInterrupt
+        Ctrl-C while the spectra are computed (the call stops within a
+        fraction of a second).
+
+    Notes
+    -----
+    Records of any size are handled: the oscillators run on the record
+    scaled to a peak near 1 and the results are scaled back.
     """
     a, step, u = _record_args(accel, dt, units)
-    t = _periods(periods)
+    t = _periods(periods, step)
     z = _damping(damping)
     fv = _checks.non_negative("free_vibration", free_vibration)
     sd, psv, psa = _velmar.response_spectrum(a, step, t, z, fv)
@@ -168,6 +187,13 @@ def fourier_spectrum(accel: Any, dt: Optional[float] = None) -> Tuple[np.ndarray
         k / (N dt), k = 0 .. N // 2, Hz.
     amplitude : ndarray
         |sum_j a_j exp(2 pi i j k / N)| dt, (record units) x s.
+
+    Raises
+    ------
+    ValueError
+        An empty record, a sample that is not finite, `dt` not above 0, an
+        amplitude or a frequency above the largest double (a record of any
+        size is otherwise transformed without overflow).
     """
     a, step, _ = _record_args(accel, dt, None)
     return _velmar.fourier_amplitude(a, step)
@@ -206,7 +232,9 @@ def konno_ohmachi(freqs: Any, amplitude: Any, centres: Any = None, b: float = 40
     ------
     ValueError
         Lengths that differ, frequencies not rising, a centre not above 0 or
-        with no frequency of the spectrum within its window, `b` not above 0.
+        with no frequency of the spectrum within its window, `b` not above 0
+        or so large that b log10(f) is above the largest double. Amplitudes
+        of any size are smoothed without overflow.
     """
     f = _checks.float_array("freqs", freqs)
     a = _checks.float_array("amplitude", amplitude)
@@ -297,7 +325,8 @@ def arias_intensity(accel: Any, dt: Optional[float] = None, units: Optional[str]
     ------
     ValueError
         An empty record, a sample that is not finite, `dt` not above 0, an
-        unknown unit.
+        unknown unit, an intensity above the largest double (a record above
+        about 1e150 m/s2).
     """
     a, step, u = _record_args(accel, dt, units)
     return _velmar.arias_intensity(a, step, u)
@@ -308,7 +337,10 @@ def significant_duration(accel: Any, dt: Optional[float] = None, units: Optional
     """Time between `start` and `end` of the final Arias intensity (D5-95), s.
 
     The instants are where the cumulative intensity first reaches each
-    fraction, linear between samples; 0 for a record of zeros.
+    fraction, linear between samples; 0 for a record of zeros. Records of
+    any size are handled (the fractions are formed on the record scaled to
+    a peak near 1, so a record whose intensity underflows keeps its
+    duration).
 
     Parameters
     ----------
@@ -327,7 +359,7 @@ def significant_duration(accel: Any, dt: Optional[float] = None, units: Optional
     e = _checks.real("end", end)
     if not 0.0 <= s < e <= 1.0:
         raise ValueError(f"start and end must satisfy 0 <= start < end <= 1, got {s!r} and {e!r}")
-    return _velmar.significant_duration(_velmar.arias_intensity(a, step, u), step, s, e)
+    return _velmar.record_significant_duration(a, step, u, s, e)
 
 
 def cav(accel: Any, dt: Optional[float] = None, units: Optional[str] = None) -> float:
@@ -344,7 +376,7 @@ def cav(accel: Any, dt: Optional[float] = None, units: Optional[str] = None) -> 
         m/s.
     """
     a, step, u = _record_args(accel, dt, units)
-    return _velmar.intensity_measures(a, step, u)["cav"]
+    return _velmar.cumulative_absolute_velocity(a, step, u)
 
 
 class IntensityMeasures:
@@ -403,6 +435,14 @@ def intensity_measures(rec: Any, dt: Optional[float] = None, units: Optional[str
     Returns
     -------
     IntensityMeasures
+
+    Raises
+    ------
+    ValueError
+        As for `arias_intensity`: a measure above the largest double (the
+        Arias intensity of a record above about 1e150 m/s2) is refused, not
+        returned as infinity; `spectra`, `cav` and `fourier_spectrum` take
+        such records.
     """
     a, step, u = _record_args(rec, dt, units)
     return IntensityMeasures(_velmar.intensity_measures(a, step, u), u)
@@ -465,7 +505,8 @@ def peak_profile(rec: Record, profile: Profile, angle: float = 0.0, input: str =
     Raises
     ------
     ValueError
-        As for `propagate`.
+        As for `propagate`; a peak above the largest double (`scale` times
+        the record too large).
     """
     if not isinstance(rec, Record):
         raise TypeError(f"rec must be a velmar.Record, got {type(rec).__name__}")

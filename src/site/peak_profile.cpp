@@ -2,9 +2,11 @@
 // with depth for a record propagated through a profile (SH).
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <numbers>
 
 #include "signal/fft_double.hpp"
+#include "site/measures_detail.hpp"
 #include "site/padded_grid.hpp"
 #include "site/text.hpp"
 #include "velmar/errors.hpp"
@@ -59,9 +61,13 @@ PeakProfile peak_profile(const Record& record, const Profile& profile, const Pro
   const std::size_t nf = grid.freqs.size();
   const std::vector<double>& freqs = grid.freqs;
 
-  // The input's spectrum divided by the motion where it was observed.
+  // The input's spectrum divided by the motion where it was observed. The
+  // record is brought to a peak in [0.5, 1) (a power of two, exact) and the
+  // scale left out: the filtering is linear, so the peaks are scaled back at
+  // the end, and no intermediate overflows or underflows for any record.
+  const int e = peak_exponent(record.accel);
   std::vector<cdouble> X(L);
-  for (std::size_t j = 0; j < n; ++j) X[j] = o.scale * record.accel[j];
+  for (std::size_t j = 0; j < n; ++j) X[j] = std::ldexp(record.accel[j], -e);
   const FftPlan plan(L);
   plan.transform(X, +1);
   if (o.input == InputMotion::WITHIN) {
@@ -93,6 +99,16 @@ PeakProfile peak_profile(const Record& record, const Profile& profile, const Pro
       pp.accel[d0 + d] = run(g.u, X);
       pp.strain[d0 + d] = run(g.strain, Xd);
       pp.stress[d0 + d] = run(g.stress, Xd);
+    }
+  }
+  for (std::vector<double>* peaks : {&pp.accel, &pp.strain, &pp.stress}) {
+    for (double& x : *peaks) {
+      x = Scale(x).times(std::abs(o.scale)).times_power_of_two(e).value();
+      if (!std::isfinite(x)) {
+        throw InvalidArgument("the peak acceleration, strain or stress is above the largest double (" +
+                              number(std::numeric_limits<double>::max()) + "): lower the scale, got " +
+                              number(o.scale));
+      }
     }
   }
   return pp;

@@ -64,19 +64,38 @@ std::vector<double> konno_ohmachi(std::span<const double> freqs, std::span<const
   const std::size_t k0 = static_cast<std::size_t>(
       std::upper_bound(freqs.begin(), freqs.end(), 0.0) - freqs.begin());
   const std::size_t n = freqs.size() - k0;
+  // The amplitudes brought to a peak in [0.5, 1) by a power of two (exact):
+  // the sums cannot overflow, and each result, a weighted mean, is scaled
+  // back at the end (kept within the amplitudes' range against rounding, so
+  // that a spectrum near the largest double stays finite).
+  double peak = 0.0;
+  for (std::size_t k = 0; k < n; ++k) peak = std::max(peak, std::abs(amplitude[k0 + k]));
+  int e = 0;
+  std::frexp(peak, &e);
   std::vector<double> L(n), s(n), c(n), a(n), f(n);
+  double a_min = 0.0, a_max = 0.0;
   for (std::size_t k = 0; k < n; ++k) {
     f[k] = freqs[k0 + k];
     L[k] = b * std::log10(f[k]);
+    if (!std::isfinite(L[k])) {
+      throw InvalidArgument("b = " + number(b) + " is so large that b log10(f) is above the largest double at f = " +
+                            number(f[k]) + " Hz: use a smaller b");
+    }
     s[k] = std::sin(L[k]);
     c[k] = std::cos(L[k]);
-    a[k] = amplitude[k0 + k];
+    a[k] = std::ldexp(amplitude[k0 + k], -e);
+    a_min = k == 0 ? a[k] : std::min(a_min, a[k]);
+    a_max = k == 0 ? a[k] : std::max(a_max, a[k]);
   }
   const double reach = std::pow(10.0, std::pow(WINDOW_FLOOR, -0.25) / b);
   std::vector<double> out(centres.size());
   for (std::size_t j = 0; j < centres.size(); ++j) {
     const double fc = centres[j];
     const double Lc = b * std::log10(fc);
+    if (!std::isfinite(Lc)) {
+      throw InvalidArgument("b = " + number(b) + " is so large that b log10(f) is above the largest double at " +
+                            "centres[" + std::to_string(j) + "] = " + number(fc) + " Hz: use a smaller b");
+    }
     const double sc = std::sin(Lc), cc = std::cos(Lc);
     // Indices of the first frequency at or above x, and of the first above x.
     const auto at_or_above = [&f](double x) {
@@ -124,7 +143,7 @@ std::vector<double> konno_ohmachi(std::span<const double> freqs, std::span<const
       throw InvalidArgument("centres[" + std::to_string(j) + "] = " + number(fc) +
                             " Hz has no frequency of the spectrum within its window");
     }
-    out[j] = num / den;
+    out[j] = std::ldexp(std::clamp(num / den, a_min, a_max), e);
   }
   return out;
 }

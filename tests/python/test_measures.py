@@ -197,3 +197,80 @@ def test_measures_are_positively_homogeneous_and_sign_blind(samples, dt, zeta):
     np.testing.assert_allclose(velmar.spectra(2 * a, dt, periods=periods, damping=zeta).sd, 2 * rs.sd, rtol=1e-12,
                                atol=np.finfo(float).tiny)
     assert np.all(rs.sd >= 0)
+
+
+@pytest.mark.parametrize("kwargs, match", [
+    (dict(periods=[]), "periods must hold at least one"),
+    (dict(periods=[1.0, 1e-160]), r"periods\[1\]"),
+    (dict(periods=[1e-320]), r"periods\[0\]"),
+    (dict(periods=[1.0], free_vibration=1e5), "free_vibration must be at most"),
+])
+def test_spectra_refuse_no_period_a_period_too_short_and_an_endless_free_vibration(kwargs, match):
+    with pytest.raises(ValueError, match=match):
+        velmar.spectra(np.sin(np.arange(500) * 0.1), 0.01, **kwargs)
+
+
+@pytest.mark.parametrize("factor", [1e-300, 1e-170, 1e170, 1e300])
+def test_measures_of_records_near_the_ends_of_the_doubles_scale_with_the_record(factor):
+    # Huge and tiny records give the same measures times their size: no
+    # infinity, NaN or false 0; what is above the largest double is refused.
+    rec = pulse_record(n=1500, dt=0.01, units="m/s2")
+    big = velmar.Record(rec.accel * factor, rec.dt, rec.units)
+    periods = [0.05, 0.5, 5.0, 1000.0]
+    np.testing.assert_allclose(velmar.spectra(big, periods=periods).psa / factor,
+                               velmar.spectra(rec, periods=periods).psa, rtol=1e-12)
+    np.testing.assert_allclose(velmar.fourier_spectrum(big)[1] / factor, velmar.fourier_spectrum(rec)[1],
+                               rtol=1e-12, atol=1e-12 * velmar.fourier_spectrum(rec)[1].max())
+    assert velmar.significant_duration(big) == pytest.approx(velmar.significant_duration(rec), rel=1e-12)
+    assert velmar.cav(big) / factor == pytest.approx(velmar.cav(rec), rel=1e-12)
+    if factor > 1e150:
+        with pytest.raises(ValueError, match="Arias intensity is above the largest double"):
+            velmar.intensity_measures(big)
+    else:
+        im, ref = velmar.intensity_measures(big), velmar.intensity_measures(rec)
+        for name in ("pga", "pgv", "pgd", "cav"):
+            assert getattr(im, name) / factor == pytest.approx(getattr(ref, name), rel=1e-12), name
+    f = np.arange(1000) * 0.05
+    np.testing.assert_allclose(velmar.konno_ohmachi(f, (2 + np.sin(f)) * factor, [0.5, 5.0]) / factor,
+                               velmar.konno_ohmachi(f, 2 + np.sin(f), [0.5, 5.0]), rtol=1e-13)
+
+
+def test_peak_profile_scale_multiplies_the_peaks_or_is_refused_above_the_largest_double(clay_sand_rock):
+    rec = pulse_record(n=1024, dt=0.01, units="m/s2")
+    pp = velmar.peak_profile(rec, clay_sand_rock)
+    for scale in (1e-300, 1e306):
+        big = velmar.peak_profile(rec, clay_sand_rock, scale=scale)
+        for name in ("accel", "strain", "stress"):
+            np.testing.assert_allclose(getattr(big, name) / scale, getattr(pp, name), rtol=1e-12)
+    with pytest.raises(ValueError, match="scale"):  # a stress of 26 kPa times 1e308
+        velmar.peak_profile(rec, clay_sand_rock, scale=1e308)
+
+
+def test_spectra_stop_promptly_on_ctrl_c(tmp_path):
+    # Many periods over a long record: tens of seconds of work, interrupted
+    # a moment after it starts.
+    import os
+    import signal as sig
+    import subprocess
+    import sys
+    import time
+    code = ("import numpy as np, velmar\n"
+            "a = np.sin(np.arange(2_000_000) * 0.01)\n"
+            "print('start', flush=True)\n"
+            "velmar.spectra(a, 0.005, periods=np.geomspace(0.01, 10.0, 4000))\n"
+            "print('finished', flush=True)\n")
+    env = dict(os.environ, PYTHONPATH=os.path.dirname(os.path.dirname(velmar.__file__)))
+    proc = subprocess.Popen([sys.executable, "-c", code], stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env,
+                            text=True)
+    try:
+        assert proc.stdout.readline().strip() == "start"
+        time.sleep(0.5)
+        proc.send_signal(sig.SIGINT)
+        sent = time.monotonic()
+        out, err = proc.communicate(timeout=30)
+        elapsed = time.monotonic() - sent
+    finally:
+        proc.kill()
+        proc.wait()
+    assert "KeyboardInterrupt" in err and "finished" not in out
+    assert elapsed < 2.0, elapsed  # within a second on a quiet machine

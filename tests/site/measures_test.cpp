@@ -179,6 +179,163 @@ INSTANTIATE_TEST_SUITE_P(
                       BadSpectrumInput{{0.0, 1.0}, 0.01, {1.0}, -0.01, "damping"},
                       BadSpectrumInput{{0.0, 1.0}, 0.01, {1.0}, 1.0, "damping"}));
 
+TEST(ResponseSpectrum, RefusesNoPeriodTooStiffAnOscillatorAndAnEndlessFreeVibration) {
+  const std::vector<double> a = sine(1.0, 2.0, 0.01, 500);
+  const auto message = [&](std::vector<double> periods, double free_vibration) {
+    try {
+      response_spectrum(a, 0.01, periods, 0.05, free_vibration);
+    } catch (const InvalidArgument& e) {
+      return std::string(e.what());
+    }
+    return std::string("no exception");
+  };
+  EXPECT_NE(message({}, 0.0).find("periods must hold"), std::string::npos);
+  // w = 2 pi / T overflows its square (and, below 3.5e-308 s, itself).
+  EXPECT_NE(message({1.0, 1e-160}, 0.0).find("periods[1]"), std::string::npos);
+  EXPECT_NE(message({1e-320}, 0.0).find("periods[0]"), std::string::npos);
+  EXPECT_NE(message({1e-11 * 0.999}, 0.0).find("1e-9 dt"), std::string::npos);
+  // Free vibration: the longer of the record's 5 s and ten longest periods.
+  EXPECT_NE(message({1.0}, 1e5).find("free_vibration must be at most 10"), std::string::npos);
+  EXPECT_NE(message({0.1}, 5.01).find("free_vibration must be at most 5"), std::string::npos);
+  EXPECT_EQ(message({0.1}, 5.0), "no exception");
+  EXPECT_EQ(message({2.0}, 20.0), "no exception");
+  EXPECT_NE(message({1e6}, 1e7).find("free_vibration"), std::string::npos);  // 1e7 samples at most
+}
+
+TEST(ResponseSpectrum, StiffestAdmittedOscillatorFollowsTheGround) {
+  const double dt = 0.01;
+  const std::vector<double> a = sine(0.7, 1.3, dt, 1000);
+  for (const double zeta : {0.0, 0.05, 0.9}) {
+    const std::vector<double> periods{1e-9 * dt, 1e-7 * dt};
+    const ResponseSpectrum rs = response_spectrum(a, dt, periods, zeta);
+    double pga = 0;
+    for (const double x : a) pga = std::max(pga, std::abs(x));
+    for (std::size_t i = 0; i < 2; ++i) {
+      EXPECT_NEAR(rs.psa[i], pga, 1e-6 * pga) << zeta;
+      const double w = 2 * PI / periods[i];
+      EXPECT_NEAR(rs.sd[i], pga / (w * w), 1e-6 * pga / (w * w)) << zeta;
+    }
+  }
+}
+
+// A chirp with a sharp start, the base of the scaling tests.
+std::vector<double> chirp_record(std::size_t n, double dt) {
+  std::vector<double> a(n);
+  for (std::size_t j = 0; j < n; ++j) {
+    const double t = static_cast<double>(j) * dt;
+    a[j] = 0.3 * std::sin(2 * PI * (0.5 + 0.8 * t) * t) * std::exp(-0.2 * t) + (j == 40 ? 0.5 : 0.0);
+  }
+  return a;
+}
+
+std::vector<double> times(std::vector<double> a, double factor) {
+  for (double& x : a) x *= factor;
+  return a;
+}
+
+void expect_scaled(const std::vector<double>& got, const std::vector<double>& base, double factor, double tol,
+                   const char* what) {
+  ASSERT_EQ(got.size(), base.size()) << what;
+  for (std::size_t i = 0; i < got.size(); ++i) {
+    ASSERT_TRUE(std::isfinite(got[i])) << what << "[" << i << "] at factor " << factor;
+    EXPECT_NEAR(got[i] / factor, base[i], tol * std::abs(base[i]) + 1e-300) << what << "[" << i << "] at " << factor;
+  }
+}
+
+// Every measure is homogeneous in the record: a record 1e300 times larger or
+// smaller gives measures as many times larger or smaller (Arias intensity
+// squared), neither NaN, nor infinite, nor a false 0, nor a lost duration.
+TEST(ExtremeRecords, MeasuresScaleWithTheRecordAcrossTheRangeOfDoubles) {
+  const double dt = 0.01;
+  const std::vector<double> a = chirp_record(2000, dt);
+  const std::vector<double> periods{0.02, 0.3, 1.0, 10.0, 1000.0};
+  const ResponseSpectrum rs = response_spectrum(a, dt, periods, 0.05, 3.0);
+  std::vector<double> freqs;
+  const std::vector<double> fa = fourier_amplitude(a, dt, freqs);
+  const IntensityMeasures im = intensity_measures(record_of(a, dt, "m/s2"));
+  const double d595 = significant_duration(record_of(a, dt, "m/s2"));
+  EXPECT_NEAR(d595, im.d5_95, 1e-12);
+  for (const double factor : {0x1p-1000, 1e-300, 1e-170, 1e170, 1e300, 0x1p+1000}) {
+    const std::vector<double> b = times(a, factor);
+    const ResponseSpectrum s = response_spectrum(b, dt, periods, 0.05, 3.0);
+    expect_scaled(s.sd, rs.sd, factor, 1e-12, "sd");
+    expect_scaled(s.psv, rs.psv, factor, 1e-12, "psv");
+    expect_scaled(s.psa, rs.psa, factor, 1e-12, "psa");
+    expect_scaled(fourier_amplitude(b, dt, freqs), fa, factor, 1e-12, "fourier");
+    const Record r = record_of(b, dt, "m/s2");
+    EXPECT_NEAR(cumulative_absolute_velocity(r) / factor, im.cav, 1e-12 * im.cav) << factor;
+    EXPECT_NEAR(significant_duration(r), d595, 1e-12) << factor;
+    if (factor > 1e150) {  // the Arias intensity, ~ a^2, is above the largest double
+      EXPECT_THROW(intensity_measures(r), InvalidArgument);
+      continue;
+    }
+    const IntensityMeasures m = intensity_measures(r);
+    EXPECT_NEAR(m.pga / factor, im.pga, 1e-15 * im.pga) << factor;
+    EXPECT_NEAR(m.pgv / factor, im.pgv, 1e-12 * im.pgv) << factor;
+    EXPECT_NEAR(m.pgd / factor, im.pgd, 1e-12 * im.pgd) << factor;
+    EXPECT_NEAR(m.cav / factor, im.cav, 1e-12 * im.cav) << factor;
+    EXPECT_NEAR(m.d5_95, im.d5_95, 1e-12) << factor;
+    if (factor > 1e-150) {
+      EXPECT_NEAR(m.arias / (factor * factor), im.arias, 1e-12 * im.arias) << factor;
+    }
+  }
+  // Above the largest double the call refuses rather than returning infinity.
+  // A constant 1e306 for 20 s moves a soft oscillator by 1e306 t^2 / 2.
+  const std::vector<double> huge(2000, 1e306);
+  EXPECT_THROW(response_spectrum(huge, dt, std::vector<double>{1e4}), InvalidArgument);
+  EXPECT_THROW(fourier_amplitude(huge, 1.0, freqs), InvalidArgument);
+  EXPECT_THROW(fourier_amplitude(a, 1e-310, freqs), InvalidArgument);  // frequencies
+  EXPECT_EQ(response_spectrum(std::vector<double>(100, 0.0), dt, periods).psa, std::vector<double>(5, 0.0));
+}
+
+TEST(ExtremeRecords, KonnoOhmachiOfASpectrumNearTheLargestOrSmallestDouble) {
+  std::vector<double> f(2000);
+  for (std::size_t k = 0; k < f.size(); ++k) f[k] = 0.05 * static_cast<double>(k);
+  const std::vector<double> centres{0.3, 5.0, 60.0};
+  for (const double level : {std::numeric_limits<double>::max(), 1e-310, 1e-320}) {
+    const std::vector<double> s = konno_ohmachi(f, std::vector<double>(f.size(), level), centres);
+    for (const double x : s) EXPECT_EQ(x, level);
+  }
+  std::vector<double> a(f.size());
+  for (std::size_t k = 0; k < f.size(); ++k) a[k] = 1.0 + std::sin(0.01 * static_cast<double>(k));
+  const std::vector<double> base = konno_ohmachi(f, a, centres);
+  expect_scaled(konno_ohmachi(f, times(a, 1e300), centres), base, 1e300, 1e-13, "ko");
+  expect_scaled(konno_ohmachi(f, times(a, 1e-300), centres), base, 1e-300, 1e-13, "ko");
+  EXPECT_THROW(konno_ohmachi(f, a, centres, 1e307), InvalidArgument);  // b log10 f overflows
+}
+
+TEST(ResponseSpectrum, ARecordEndingInSilenceKeepsItsPeaks) {
+  // The oscillators' states are set to 0 once below 1e-200 of the peak:
+  // the peaks match a brute-force integration of the record with its tail.
+  const double dt = 0.01;
+  std::vector<double> a = chirp_record(300, dt);
+  a.resize(20000, 0.0);
+  for (const double T : {0.05, 0.7}) {
+    const ResponseSpectrum rs = response_spectrum(a, dt, std::vector<double>{T}, 0.05);
+    const std::vector<double> head(a.begin(), a.begin() + 1500);
+    const double ref = brute_force_sd(head, dt, T, 0.05, std::max(20, static_cast<int>(std::ceil(4000 * dt / T))));
+    EXPECT_NEAR(rs.sd[0], ref, 1e-8 * ref) << T;
+  }
+}
+
+TEST(ResponseSpectrum, StopsWhenTheInterruptCheckAsks) {
+  const double dt = 0.005;
+  const std::vector<double> a = chirp_record(1 << 20, dt);
+  const std::vector<double> periods = default_periods();
+  int polls = 0;
+  const InterruptCheck stop_at_third = [&polls] { return ++polls == 3; };
+  EXPECT_THROW(response_spectrum(a, dt, periods, 0.05, 0.0, stop_at_third), Interrupted);
+  EXPECT_EQ(polls, 3);
+  // A check that never asks changes nothing; one that throws leaves the call.
+  const std::vector<double> small(a.begin(), a.begin() + 200000);
+  polls = 0;
+  const InterruptCheck go_on = [&polls] { return ++polls < 0; };
+  EXPECT_EQ(response_spectrum(small, dt, periods, 0.05, 0.0, go_on).sd, response_spectrum(small, dt, periods).sd);
+  EXPECT_GT(polls, 0);
+  const InterruptCheck raise = []() -> bool { throw std::runtime_error("caller's own"); };
+  EXPECT_THROW(response_spectrum(small, dt, periods, 0.05, 0.0, raise), std::runtime_error);
+}
+
 TEST(FourierAmplitude, ToneOfAnyLengthPeaksAtHalfNTimesDtTimesTheAmplitude) {
   // A tone on a bin of an n-point record: |X_k| dt = n dt a0 / 2 exactly,
   // other bins 0; n neither 2^a nor 3 2^a goes through the chirp-z path.
@@ -362,6 +519,31 @@ TEST(PeakProfile, OneLayerAccelerationOfASteadyToneFollowsTheCosineShape) {
   }
   o.setup.wave = Wave::SV;
   EXPECT_THROW(peak_profile(record_of(a, dt), p, o), InvalidArgument);
+}
+
+TEST(PeakProfile, ScalesWithTheRecordAndTheScaleOrRefusesAnOverflow) {
+  const Profile p({20, 0}, {1.8, 2.2}, {200, 1000}, {0.02, 0.0});
+  const double dt = 0.01;
+  const std::vector<double> a = chirp_record(1500, dt);
+  PropagateOptions o;
+  const PeakProfile base = peak_profile(record_of(a, dt), p, o);
+  for (const double factor : {1e-300, 1e-170, 1e170, 1e300}) {
+    o.scale = -factor;  // a sign changes no peak
+    const PeakProfile s = peak_profile(record_of(a, dt), p, o);
+    expect_scaled(s.accel, base.accel, factor, 1e-12, "accel");
+    expect_scaled(s.strain, base.strain, factor, 1e-12, "strain");
+    expect_scaled(s.stress, base.stress, factor, 1e-12, "stress");
+    o.scale = 1.0;
+    const PeakProfile r = peak_profile(record_of(times(a, factor), dt), p, o);
+    expect_scaled(r.stress, base.stress, factor, 1e-12, "stress of a scaled record");
+  }
+  o.scale = 1e306;  // the stress, thousands of times the acceleration here, overflows
+  try {
+    peak_profile(record_of(a, dt), p, o);
+    FAIL() << "no exception";
+  } catch (const InvalidArgument& e) {
+    EXPECT_NE(std::string(e.what()).find("scale"), std::string::npos) << e.what();
+  }
 }
 
 }  // namespace
