@@ -16,6 +16,7 @@
 
 #include "signal/fft_double.hpp"
 #include "signal/split_fft.hpp"
+#include "site/measures_detail.hpp"
 #include "site/padded_grid.hpp"
 #include "site/text.hpp"
 #include "velmar/errors.hpp"
@@ -59,12 +60,9 @@ double peak_abs(std::span<const double> x) {
 void check_batch(const Profile& base, std::span<const Record> records, const BatchOptions& o,
                  std::span<const double> periods) {
   if (records.empty()) throw InvalidArgument("records must hold at least one record, got none");
-  for (const Record& r : records) check_record(r);
-  for (std::size_t k = 0; k < periods.size(); ++k) {
-    if (!(std::isfinite(periods[k]) && periods[k] > 0.0)) {
-      throw InvalidArgument("periods[" + std::to_string(k) + "] must be finite and above 0 s, got " +
-                            number(periods[k]));
-    }
+  for (const Record& r : records) {
+    check_record(r);
+    check_oscillator_periods(periods, r.dt);
   }
   for (std::size_t d = 0; d < o.strain_depths.size(); ++d) {
     if (!(std::isfinite(o.strain_depths[d]) && o.strain_depths[d] >= 0.0)) {

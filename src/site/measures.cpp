@@ -209,18 +209,9 @@ std::vector<double> default_periods() {
   return t;
 }
 
-ResponseSpectrum response_spectrum(std::span<const double> accel, double dt, std::span<const double> periods,
-                                   double damping, double free_vibration, const InterruptCheck& interrupt) {
-  check_samples(accel, dt);
-  if (!(std::isfinite(damping) && damping >= 0.0 && damping < 1.0)) {
-    throw InvalidArgument("damping must lie in [0, 1), got " + number(damping));
-  }
-  if (!(std::isfinite(free_vibration) && free_vibration >= 0.0)) {
-    throw InvalidArgument("free_vibration must be a finite value of at least 0 s, got " + number(free_vibration));
-  }
+void check_oscillator_periods(std::span<const double> periods, double dt) {
   if (periods.empty()) throw InvalidArgument("periods must hold at least one period, got none");
   const double shortest = MIN_PERIOD_PER_STEP * dt;
-  double longest = 0.0;
   for (std::size_t i = 0; i < periods.size(); ++i) {
     if (!(std::isfinite(periods[i]) && periods[i] > 0.0)) {
       throw InvalidArgument("periods[" + std::to_string(i) + "] must be a finite value above 0 s, got " +
@@ -232,8 +223,20 @@ ResponseSpectrum response_spectrum(std::span<const double> accel, double dt, std
                             " s: an oscillator that stiff follows the ground (its PSA is the PGA); use " +
                             number(shortest) + " s or more");
     }
-    longest = std::max(longest, periods[i]);
   }
+}
+
+ResponseSpectrum response_spectrum(std::span<const double> accel, double dt, std::span<const double> periods,
+                                   double damping, double free_vibration, const InterruptCheck& interrupt) {
+  check_samples(accel, dt);
+  if (!(std::isfinite(damping) && damping >= 0.0 && damping < 1.0)) {
+    throw InvalidArgument("damping must lie in [0, 1), got " + number(damping));
+  }
+  if (!(std::isfinite(free_vibration) && free_vibration >= 0.0)) {
+    throw InvalidArgument("free_vibration must be a finite value of at least 0 s, got " + number(free_vibration));
+  }
+  check_oscillator_periods(periods, dt);
+  const double longest = *std::max_element(periods.begin(), periods.end());
   const std::size_t n = accel.size();
   // Free vibration: at most the longer of the record's duration and ten of
   // the longest periods (of its own length at most MAX_FREE_STEPS samples).

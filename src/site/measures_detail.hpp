@@ -84,4 +84,9 @@ inline std::vector<double> scaled_down(std::span<const double> x, int e, double 
   return y;
 }
 
+// Refuses oscillator periods the response spectrum cannot take for a record
+// sampled at dt: none at all, one not finite or not above 0, or one below
+// 1e-9 dt (an oscillator that stiff follows the ground; its PSA is the PGA).
+void check_oscillator_periods(std::span<const double> periods, double dt);
+
 }  // namespace velmar
