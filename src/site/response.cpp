@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "site/psv_response.hpp"
+#include "site/response_work.hpp"
 #include "site/sh_response.hpp"
 #include "site/text.hpp"
 #include "velmar/errors.hpp"
@@ -38,17 +39,8 @@ void check_values(std::string_view name, std::span<const double> v, bool non_neg
 }
 
 ShMedium sh_medium(const Profile& p, DampingLaw law) {
-  const std::size_t n = p.layers();
   ShMedium m;
-  m.thickness.assign(p.thickness().begin(), p.thickness().begin() + static_cast<std::ptrdiff_t>(n));
-  m.modulus.resize(n + 1);
-  m.slowness.resize(n + 1);
-  for (std::size_t i = 0; i <= n; ++i) {
-    const double xi = p.damping_s()[i];
-    const double vs = p.vs()[i];
-    m.modulus[i] = complex_modulus(p.density()[i] * vs * vs, xi, law);
-    m.slowness[i] = 1.0 / complex_velocity(vs, xi, law);
-  }
+  sh_medium(p, law, m);
   return m;
 }
 
@@ -68,6 +60,19 @@ PsvMedium psv_medium(const Profile& p, DampingLaw law) {
 }
 
 }  // namespace
+
+void sh_medium(const Profile& p, DampingLaw law, ShMedium& m) {
+  const std::size_t n = p.layers();
+  m.thickness.assign(p.thickness().begin(), p.thickness().begin() + static_cast<std::ptrdiff_t>(n));
+  m.modulus.resize(n + 1);
+  m.slowness.resize(n + 1);
+  for (std::size_t i = 0; i <= n; ++i) {
+    const double xi = p.damping_s()[i];
+    const double vs = p.vs()[i];
+    m.modulus[i] = complex_modulus(p.density()[i] * vs * vs, xi, law);
+    m.slowness[i] = 1.0 / complex_velocity(vs, xi, law);
+  }
+}
 
 const char* version() { return VELMAR_VERSION; }
 
@@ -137,6 +142,19 @@ ResponseGrid response(const Profile& profile, std::span<const double> freqs, std
 
 std::vector<cdouble> transfer(const Profile& profile, std::span<const double> freqs, const WaveSetup& setup,
                               double depth, Quantity quantity, std::optional<Component> component) {
+  std::vector<cdouble> out(freqs.size());
+  ResponseWork work;
+  transfer_into(profile, freqs, setup, depth, quantity, component, work, out);
+  return out;
+}
+
+void transfer_into(const Profile& profile, std::span<const double> freqs, const WaveSetup& setup, double depth,
+                   Quantity quantity, std::optional<Component> component, ResponseWork& work,
+                   std::span<cdouble> out) {
+  if (out.size() != freqs.size()) {
+    throw InvalidArgument("out holds " + std::to_string(out.size()) + " values where freqs has " +
+                          std::to_string(freqs.size()) + " (one value per frequency)");
+  }
   if (!(std::isfinite(depth) && depth >= 0.0)) {
     throw InvalidArgument("depth must be a finite value of at least 0 m, got " + number(depth));
   }
@@ -152,23 +170,22 @@ std::vector<cdouble> transfer(const Profile& profile, std::span<const double> fr
     // Only the series asked for.
     check_setup(setup);
     check_values("freqs", freqs, false);
-    std::vector<cdouble> u(freqs.size()), other;
-    if (!motion) other.resize(freqs.size());
+    std::span<cdouble> u = out;
+    if (!motion) {
+      work.other.resize(freqs.size());
+      u = work.other;
+    }
     const std::span<cdouble> none;
-    sh_response(sh_medium(profile, setup.law), setup.angle, freqs, std::span<const double>(&depth, 1), u,
-                quantity == Quantity::STRAIN ? std::span<cdouble>(other) : none,
-                quantity == Quantity::STRESS ? std::span<cdouble>(other) : none);
-    if (motion) return u;
-    return other;
+    sh_medium(profile, setup.law, work.medium);
+    sh_response(work.medium, setup.angle, freqs, std::span<const double>(&depth, 1), u,
+                quantity == Quantity::STRAIN ? out : none, quantity == Quantity::STRESS ? out : none, work.sh);
+    return;
   }
-  ResponseGrid g = response(profile, freqs, std::span<const double>(&depth, 1), setup);
-  if (setup.wave == Wave::SH) {
-    if (quantity == Quantity::STRAIN) return std::move(g.strain);
-    if (quantity == Quantity::STRESS) return std::move(g.stress);
-    return std::move(g.u);
-  }
+  // P and SV: the general engine, which allocates its own scratch.
+  const ResponseGrid g = response(profile, freqs, std::span<const double>(&depth, 1), setup);
   const Component c = component.value_or(setup.wave == Wave::P ? Component::VERTICAL : Component::HORIZONTAL);
-  return c == Component::VERTICAL ? std::move(g.w) : std::move(g.u);
+  const std::vector<cdouble>& v = c == Component::VERTICAL ? g.w : g.u;
+  std::copy(v.begin(), v.end(), out.begin());
 }
 
 }  // namespace velmar
