@@ -224,14 +224,12 @@ EquivalentLinearResult equivalent_linear(const Record& record, const Profile& pr
     const std::span<double> strain_re(spectra.get(), M * nf), strain_im(spectra.get() + M * nf, M * nf);
     u_in.resize(within ? nf : 0);
     // The sweep scales the strains into spectra, with the within divisor
-    // when the record lies above the half-space; otherwise (or when the
-    // sweep cannot serve the medium) the general engine gives what is
-    // missing and the scaling follows here.
-    const bool in_layers = within && o.input_depth < profile.halfspace_depth();
-    const MidStrainScale scale{y_re.data(), y_im.data(), in_layers ? WITHIN_FLOOR : 0.0};
-    const bool swept = (!within || in_layers) &&
-                       sh_mid_strain(medium, o.angle, df, nf, strain_re, strain_im, work,
-                                     in_layers ? std::optional<double>(o.input_depth) : std::nullopt, u_in, scale);
+    // for a record observed inside the profile (in a layer or in the
+    // half-space); when the sweep cannot serve the medium the general engine
+    // gives what is missing and the scaling follows here.
+    const MidStrainScale scale{y_re.data(), y_im.data(), within ? WITHIN_FLOOR : 0.0};
+    const bool swept = sh_mid_strain(medium, o.angle, df, nf, strain_re, strain_im, work,
+                                     within ? std::optional<double>(o.input_depth) : std::nullopt, u_in, scale);
     if (!swept) {
       u.resize(M * nf), strain.resize(M * nf);
       sh_response(medium, o.angle, freqs, depths, u, strain, {});
