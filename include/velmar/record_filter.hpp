@@ -89,6 +89,10 @@ class RecordFilter {
   // Two histories with one transform.
   void history_pair(std::span<const cdouble> A, std::span<const cdouble> B, std::span<double> a,
                     std::span<double> b, Scratch& scratch) const;
+  // The same two with the filter's own scratch.
+  void history(std::span<const cdouble> Y, std::span<double> out);
+  void history_pair(std::span<const cdouble> A, std::span<const cdouble> B, std::span<double> a,
+                    std::span<double> b);
 
   // The history of options.quantity at options.depth when the record times
   // options.scale is the input motion (as velmar::propagate) into `out`

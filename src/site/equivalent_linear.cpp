@@ -16,6 +16,7 @@
 #include <numbers>
 
 #include "signal/inverse_peaks.hpp"
+#include "site/record_filter_cache.hpp"
 #include "site/sh_mid_strain.hpp"
 #include "site/sh_response.hpp"
 #include "site/text.hpp"
@@ -171,7 +172,8 @@ EquivalentLinearResult equivalent_linear(const Record& record, const Profile& pr
   // by it (and by the within divisor) into strain spectra.
   const std::size_t n = record.accel.size();
   const bool within = o.input == InputMotion::WITHIN;
-  RecordFilter filter;
+  RecordFilter own;
+  RecordFilter& filter = kept_record_filter(n, own);
   filter.assign(record.accel, record.dt, o.scale * acceleration_unit(record.units));
   const std::size_t L = filter.padded_length();
   const std::span<const double> freqs = filter.frequencies();

@@ -6,6 +6,7 @@
 
 #include "signal/fft_double.hpp"
 #include "site/measures_detail.hpp"
+#include "site/record_filter_cache.hpp"
 #include "velmar/record_filter.hpp"
 
 namespace velmar {
@@ -49,14 +50,15 @@ std::vector<cdouble> real_dft(std::span<const double> x, std::size_t count) {
 std::array<std::vector<double>, 2> integrate_twice(std::span<const double> accel, double dt, double to_si) {
   // The record's spectrum over the padded window, over -i w and -w^2, and
   // both histories from one inverse transform.
-  const RecordFilter filter(accel, dt, to_si);
+  RecordFilter own;
+  RecordFilter& filter = kept_record_filter(accel.size(), own);
+  filter.assign(accel, dt, to_si);
   const std::size_t nf = filter.frequencies().size();
   std::vector<cdouble> V(nf), D(nf);
   filter.filtered_spectrum({}, InputMotion::INCIDENT, {}, 1, 1.0, V);
   filter.filtered_spectrum({}, InputMotion::INCIDENT, {}, 2, 1.0, D);
   std::array<std::vector<double>, 2> out{std::vector<double>(accel.size()), std::vector<double>(accel.size())};
-  RecordFilter::Scratch scratch;
-  filter.history_pair(V, D, out[0], out[1], scratch);
+  filter.history_pair(V, D, out[0], out[1]);
   return out;
 }
 

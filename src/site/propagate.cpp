@@ -2,6 +2,7 @@
 // steps live in RecordFilter, record_filter.cpp).
 #include <string>
 
+#include "site/record_filter_cache.hpp"
 #include "velmar/errors.hpp"
 #include "velmar/motion.hpp"
 #include "velmar/record_filter.hpp"
@@ -16,7 +17,10 @@ InputMotion input_motion_from_name(std::string_view name) {
 }
 
 std::vector<double> propagate(const Record& record, const Profile& profile, const PropagateOptions& o) {
-  return RecordFilter(record).propagate(profile, o);
+  RecordFilter own;
+  RecordFilter& filter = kept_record_filter(record.accel.size(), own);
+  filter.assign(record);
+  return filter.propagate(profile, o);
 }
 
 }  // namespace velmar

@@ -16,6 +16,7 @@
 
 #include "signal/fft_double.hpp"
 #include "signal/split_fft.hpp"
+#include "site/record_filter_cache.hpp"
 #include "site/response_work.hpp"
 #include "site/sh_response.hpp"
 #include "site/text.hpp"
@@ -24,6 +25,13 @@
 namespace velmar {
 
 std::size_t padded_length(std::size_t n) { return fft_fast_length(2 * n); }
+
+RecordFilter& kept_record_filter(std::size_t samples, RecordFilter& own) {
+  // About 120 L bytes per filter: 32 MB at this length.
+  constexpr std::size_t KEPT_LENGTH = std::size_t{1} << 18;
+  thread_local RecordFilter kept;
+  return velmar::padded_length(samples) <= KEPT_LENGTH ? kept : own;
+}
 
 struct RecordFilter::Impl {
   std::size_t n = 0, L = 0;
@@ -231,6 +239,13 @@ void RecordFilter::history_pair(std::span<const cdouble> A, std::span<const cdou
     check_finite(a[j], j);
     check_finite(b[j], j);
   }
+}
+
+void RecordFilter::history(std::span<const cdouble> Y, std::span<double> out) { history(Y, out, impl().scratch); }
+
+void RecordFilter::history_pair(std::span<const cdouble> A, std::span<const cdouble> B, std::span<double> a,
+                                std::span<double> b) {
+  history_pair(A, B, a, b, impl().scratch);
 }
 
 void RecordFilter::propagate(const Profile& profile, const PropagateOptions& o, std::span<double> out) {
