@@ -4,11 +4,34 @@
 // at an outcrop and within the profile at the top of the half-space.
 #include <benchmark/benchmark.h>
 
+#include <atomic>
 #include <cmath>
+#include <cstdlib>
+#include <new>
 #include <random>
 #include <vector>
 
 #include "velmar/velmar.hpp"
+
+// Allocations are counted (the workspace call reports them per call).
+namespace {
+std::atomic<long> allocations{0};
+// Out of line, so the compiler does not pair the malloc inside with a
+// delete it inlines.
+[[gnu::noinline]] void* counted_new(std::size_t n) {
+  allocations.fetch_add(1, std::memory_order_relaxed);
+  if (void* p = std::malloc(n == 0 ? 1 : n)) return p;
+  throw std::bad_alloc();
+}
+[[gnu::noinline]] void counted_delete(void* p) noexcept { std::free(p); }
+}  // namespace
+
+void* operator new(std::size_t n) { return counted_new(n); }
+void operator delete(void* p) noexcept { counted_delete(p); }
+void operator delete(void* p, std::size_t) noexcept { counted_delete(p); }
+void* operator new[](std::size_t n) { return counted_new(n); }
+void operator delete[](void* p) noexcept { counted_delete(p); }
+void operator delete[](void* p, std::size_t) noexcept { counted_delete(p); }
 
 namespace {
 
@@ -52,6 +75,25 @@ void BM_propagate(benchmark::State& state) {
   for (auto _ : state) benchmark::DoNotOptimize(propagate(r, p, o).data());
 }
 
+// The same with a workspace, into the caller's array: each call takes
+// another record of the same length.
+void BM_propagate_workspace(benchmark::State& state) {
+  const std::vector<Record> r{bench_record(12000, 7), bench_record(12000, 8)};
+  const Profile p = layered(30, 2.0);
+  PropagateOptions o;
+  Workspace ws;
+  std::vector<double> out(12000);
+  propagate(r[0], p, o, ws, out);
+  std::size_t k = 0;
+  const long before = allocations.load();
+  for (auto _ : state) {
+    propagate(r[++k % 2], p, o, ws, out);
+    benchmark::DoNotOptimize(out.data());
+  }
+  state.counters["allocs_per_call"] =
+      static_cast<double>(allocations.load() - before) / static_cast<double>(state.iterations());
+}
+
 // The iteration on five layers over a half-space, 30 000 samples; arg 0:
 // outcrop input, 1: within, at the top of the half-space (a borehole).
 void BM_eql_borehole(benchmark::State& state) {
@@ -74,6 +116,7 @@ void BM_eql_borehole(benchmark::State& state) {
 }
 
 BENCHMARK(BM_propagate)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_propagate_workspace)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_eql_borehole)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -12,15 +12,23 @@
 
 namespace {
 std::atomic<long> allocations{0};
-}
 
-void* operator new(std::size_t n) {
+// Out of line, so the compiler does not pair the malloc inside with a
+// delete it inlines.
+[[gnu::noinline]] void* counted_new(std::size_t n) {
   allocations.fetch_add(1, std::memory_order_relaxed);
   if (void* p = std::malloc(n == 0 ? 1 : n)) return p;
   throw std::bad_alloc();
 }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+[[gnu::noinline]] void counted_delete(void* p) noexcept { std::free(p); }
+}  // namespace
+
+void* operator new(std::size_t n) { return counted_new(n); }
+void operator delete(void* p) noexcept { counted_delete(p); }
+void operator delete(void* p, std::size_t) noexcept { counted_delete(p); }
+void* operator new[](std::size_t n) { return counted_new(n); }
+void operator delete[](void* p) noexcept { counted_delete(p); }
+void operator delete[](void* p, std::size_t) noexcept { counted_delete(p); }
 
 int main() {
   const velmar::Profile p({5.0, 10.0, 20.0, 0.0}, {1.8, 1.9, 2.0, 2.3}, {180.0, 300.0, 450.0, 1100.0},
