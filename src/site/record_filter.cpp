@@ -103,6 +103,11 @@ void RecordFilter::assign(std::span<const double> samples, double dt, double fac
   if (samples.empty()) throw InvalidArgument("the record has no samples");
   if (!(std::isfinite(dt) && dt > 0.0)) throw InvalidArgument("dt must be a finite value above 0 s, got " + number(dt));
   if (!std::isfinite(factor)) throw InvalidArgument("scale must be finite, got " + number(factor));
+  for (std::size_t j = 0; j < samples.size(); ++j) {
+    if (!std::isfinite(samples[j])) {
+      throw InvalidArgument("sample " + std::to_string(j) + " must be finite, got " + number(samples[j]));
+    }
+  }
   Impl& m = impl();
   const std::size_t n = samples.size(), L = velmar::padded_length(n);
   if (L != m.L) {
