@@ -126,6 +126,22 @@ struct BlockJob {
   MidStrainScale scale;
 };
 
+// The displacement at a depth zeta below the half-space's top, per unit
+// B_n: rho_n e^{i omega c zeta} + e^{-i omega c zeta}, rho_n (rr, ri) after
+// the forward sweep, the phase factors from the block starts s1, s2 times
+// the tables after vi. Kept out of the block loop's body.
+[[gnu::noinline]] void halfspace_displacement(const BlockJob& job, std::size_t start, std::size_t count,
+                                              const double* rr, const double* ri, const double* vi, cdouble* u_at) {
+  const double* t1r = vi + BLOCK;
+  const double* t1i = vi + 2 * BLOCK;
+  const double* t2r = vi + 3 * BLOCK;
+  const double* t2i = vi + 4 * BLOCK;
+  for (std::size_t i = 0; i < count; ++i) {
+    const cdouble down = job.s1 * cdouble{t1r[i], t1i[i]}, up = job.s2 * cdouble{t2r[i], t2i[i]};
+    u_at[start + i] = cdouble{rr[i], ri[i]} * down + up;
+  }
+}
+
 #if defined(__x86_64__) && defined(__ELF__) && defined(__GNUC__)
 #define VELMAR_MID_STRAIN_CLONES [[gnu::target_clones("avx512f", "avx2", "default")]]
 #else
@@ -160,18 +176,7 @@ VELMAR_MID_STRAIN_CLONES void run_block(const BlockJob& job, std::size_t start, 
     forward_block(job.layers[n], job.first[n].real(), job.first[n].imag(), zr, zi, om, rr, ri, out.sr, out.si,
                   out.fr, out.fi);
   }
-  if (job.in_halfspace) {
-    // zeta below the half-space's top: rho_n e^{i omega c zeta} + e^{-i omega c zeta}
-    // per unit B_n (rho is the half-space's now).
-    const double* t1r = vi + BLOCK;
-    const double* t1i = vi + 2 * BLOCK;
-    const double* t2r = vi + 3 * BLOCK;
-    const double* t2i = vi + 4 * BLOCK;
-    for (std::size_t i = 0; i < count; ++i) {
-      const cdouble down = job.s1 * cdouble{t1r[i], t1i[i]}, up = job.s2 * cdouble{t2r[i], t2i[i]};
-      u_at[start + i] = cdouble{rr[i], ri[i]} * down + up;
-    }
-  }
+  if (job.in_halfspace) halfspace_displacement(job, start, count, rr, ri, vi, u_at);
   // Backward: B_j (per unit B_n) as the running product of F from below,
   // lane by lane in the (re, im) arrays of rho, which are free now. A
   // scale without the within divisor (and no displacement asked for, which
