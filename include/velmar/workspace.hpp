@@ -16,9 +16,8 @@ namespace velmar {
 // record's spectrum and every scratch array of the calls below. Default
 // construction allocates nothing; the first call sizes the storage, and a
 // later call on a record of the same length (any values, any dt) and a
-// profile with as many layers allocates nothing for SH waves. (P and SV
-// responses still allocate their engine's scratch.) Results are the same as
-// the value-returning calls'.
+// profile with as many layers allocates nothing, for SH, P and SV waves.
+// Results are the same as the value-returning calls'.
 //
 // A workspace is used by one thread at a time: give each thread its own.
 // It may be moved, and reused with any sizes (it grows as needed).

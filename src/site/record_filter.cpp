@@ -273,35 +273,35 @@ void RecordFilter::propagate(const Profile& profile, const PropagateOptions& o, 
   const std::size_t nf = m.freqs.size();
   const bool within = o.input == InputMotion::WITHIN;
   m.h.resize(nf), m.h_in.resize(within ? nf : 0), m.ya.resize(nf);
+  // One sweep serves the output depth and the input's.
+  const double depths[2] = {o.depth, o.input_depth};
+  const std::size_t nd = within ? 2 : 1;
+  const std::span<const double> at(depths, nd);
+  std::span<cdouble> in_motion;  // the response at the input's depth
   if (o.setup.wave == Wave::SH) {
-    // One sweep serves the output depth and the input's; only the series
-    // asked for is computed.
+    // Only the series asked for is computed.
     sh_medium(profile, o.setup.law, m.response.medium);
-    const double depths[2] = {o.depth, o.input_depth};
-    const std::size_t nd = within ? 2 : 1;
     std::span<cdouble> u = m.h, other;
     if (within || strain_or_stress) m.u.resize(nd * nf), u = m.u;
     if (strain_or_stress) m.other.resize(nd * nf), other = m.other;
     const std::span<cdouble> none;
-    sh_response(m.response.medium, o.setup.angle, m.freqs, std::span<const double>(depths, nd), u,
-                o.quantity == Quantity::STRAIN ? other : none, o.quantity == Quantity::STRESS ? other : none,
-                m.response.sh);
+    sh_response(m.response.medium, o.setup.angle, m.freqs, at, u, o.quantity == Quantity::STRAIN ? other : none,
+                o.quantity == Quantity::STRESS ? other : none, m.response.sh);
     if (strain_or_stress) {
       std::copy(other.begin(), other.begin() + static_cast<std::ptrdiff_t>(nf), m.h.begin());
     } else if (within) {
       std::copy(u.begin(), u.begin() + static_cast<std::ptrdiff_t>(nf), m.h.begin());
     }
-    if (within) std::copy(u.begin() + static_cast<std::ptrdiff_t>(nf), u.end(), m.h_in.begin());
+    if (within) in_motion = u.subspan(nf);
   } else {
-    // P and SV: the general engine (which allocates its own scratch).
-    const std::vector<double> depths = within ? std::vector<double>{o.depth, o.input_depth}
-                                              : std::vector<double>{o.depth};
-    const ResponseGrid g = response(profile, m.freqs, depths, o.setup);
+    m.u.resize(nd * nf), m.other.resize(nd * nf);
+    psv_response_into(profile, m.freqs, at, o.setup, m.response, m.u, m.other);
     const Component c = o.component.value_or(o.setup.wave == Wave::P ? Component::VERTICAL : Component::HORIZONTAL);
-    const std::vector<cdouble>& motion = c == Component::VERTICAL ? g.w : g.u;
+    const std::span<cdouble> motion = c == Component::VERTICAL ? std::span<cdouble>(m.other) : std::span<cdouble>(m.u);
     std::copy(motion.begin(), motion.begin() + static_cast<std::ptrdiff_t>(nf), m.h.begin());
-    if (within) std::copy(motion.begin() + static_cast<std::ptrdiff_t>(nf), motion.end(), m.h_in.begin());
+    if (within) in_motion = motion.subspan(nf);
   }
+  if (within) std::copy(in_motion.begin(), in_motion.end(), m.h_in.begin());
   // Acceleration stays in the record's units; the rest are in SI (kPa for stress).
   const int integrations = o.quantity == Quantity::ACCELERATION ? 0 : o.quantity == Quantity::VELOCITY ? 1 : 2;
   const double factor = o.scale * (o.quantity == Quantity::ACCELERATION ? 1.0 : m.to_si);

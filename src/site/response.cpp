@@ -44,19 +44,17 @@ ShMedium sh_medium(const Profile& p, DampingLaw law) {
   return m;
 }
 
-PsvMedium psv_medium(const Profile& p, DampingLaw law) {
+void psv_medium(const Profile& p, DampingLaw law, PsvMedium& m) {
   if (!p.has_p()) throw InvalidArgument("a P or SV wave needs the profile's vp (and optionally qp or damping_p)");
   const std::size_t n = p.layers();
-  PsvMedium m;
   m.thickness.assign(p.thickness().begin(), p.thickness().begin() + static_cast<std::ptrdiff_t>(n));
-  m.density = p.density();
+  m.density.assign(p.density().begin(), p.density().end());
   m.vs.resize(n + 1);
   m.vp.resize(n + 1);
   for (std::size_t i = 0; i <= n; ++i) {
     m.vs[i] = complex_velocity(p.vs()[i], p.damping_s()[i], law);
     m.vp[i] = complex_velocity(p.vp()[i], p.damping_p()[i], law);
   }
-  return m;
 }
 
 }  // namespace
@@ -119,25 +117,36 @@ ResponseGrid response(const Profile& profile, std::span<const double> freqs, std
     return g;
   }
   g.w.resize(size);
+  ResponseWork work;
+  psv_response_into(profile, freqs, depths, setup, work, g.u, g.w);
+  return g;
+}
+
+void psv_response_into(const Profile& profile, std::span<const double> freqs, std::span<const double> depths,
+                       const WaveSetup& setup, ResponseWork& work, std::span<cdouble> U, std::span<cdouble> W) {
+  check_setup(setup);
+  check_values("freqs", freqs, false);
+  check_values("depths", depths, true);
+  const std::size_t nf = freqs.size(), nd = depths.size();
   // The P-SV engine takes frequencies >= 0: a negative one is the conjugate
   // of its positive twin.
-  std::vector<double> f(freqs.begin(), freqs.end());
-  for (double& v : f) v = std::abs(v);
-  psv_response(psv_medium(profile, setup.law), setup.wave == Wave::SV, setup.angle, f, depths, g.u, g.w);
-  for (std::size_t d = 0; d < g.nd; ++d) {
-    for (std::size_t i = 0; i < g.nf; ++i) {
-      const cdouble u = g.u[d * g.nf + i], w = g.w[d * g.nf + i];
+  work.abs_freqs.resize(nf);
+  for (std::size_t i = 0; i < nf; ++i) work.abs_freqs[i] = std::abs(freqs[i]);
+  psv_medium(profile, setup.law, work.psv_medium);
+  psv_response(work.psv_medium, setup.wave == Wave::SV, setup.angle, work.abs_freqs, depths, U, W, work.psv);
+  for (std::size_t d = 0; d < nd; ++d) {
+    for (std::size_t i = 0; i < nf; ++i) {
+      const cdouble u = U[d * nf + i], w = W[d * nf + i];
       if (!(std::isfinite(u.real()) && std::isfinite(u.imag()) && std::isfinite(w.real()) && std::isfinite(w.imag()))) {
         throw InvalidArgument("the response at frequency " + number(freqs[i]) + " Hz and depth " + number(depths[d]) +
                               " m is beyond the double range");
       }
       if (freqs[i] < 0.0) {
-        g.u[d * g.nf + i] = std::conj(g.u[d * g.nf + i]);
-        g.w[d * g.nf + i] = std::conj(g.w[d * g.nf + i]);
+        U[d * nf + i] = std::conj(U[d * nf + i]);
+        W[d * nf + i] = std::conj(W[d * nf + i]);
       }
     }
   }
-  return g;
 }
 
 std::vector<cdouble> transfer(const Profile& profile, std::span<const double> freqs, const WaveSetup& setup,
@@ -181,11 +190,16 @@ void transfer_into(const Profile& profile, std::span<const double> freqs, const 
                 quantity == Quantity::STRAIN ? out : none, quantity == Quantity::STRESS ? out : none, work.sh);
     return;
   }
-  // P and SV: the general engine, which allocates its own scratch.
-  const ResponseGrid g = response(profile, freqs, std::span<const double>(&depth, 1), setup);
+  // P and SV: the component asked for into out, the other into the scratch.
   const Component c = component.value_or(setup.wave == Wave::P ? Component::VERTICAL : Component::HORIZONTAL);
-  const std::vector<cdouble>& v = c == Component::VERTICAL ? g.w : g.u;
-  std::copy(v.begin(), v.end(), out.begin());
+  work.other.resize(freqs.size());
+  const std::span<cdouble> other = work.other;
+  const std::span<const double> at(&depth, 1);
+  if (c == Component::VERTICAL) {
+    psv_response_into(profile, freqs, at, setup, work, other, out);
+  } else {
+    psv_response_into(profile, freqs, at, setup, work, out, other);
+  }
 }
 
 }  // namespace velmar

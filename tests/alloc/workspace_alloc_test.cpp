@@ -64,7 +64,8 @@ long allocations_of(F&& f) {
 
 Profile five_layers() {
   return Profile({4.0, 6.0, 8.0, 10.0, 12.0, 0.0}, {1.7, 1.8, 1.9, 2.0, 2.1, 2.4},
-                 {150.0, 220.0, 300.0, 420.0, 560.0, 1200.0}, {0.04, 0.03, 0.03, 0.02, 0.02, 0.01});
+                 {150.0, 220.0, 300.0, 420.0, 560.0, 1200.0}, {0.04, 0.03, 0.03, 0.02, 0.02, 0.01},
+                 {400.0, 600.0, 1500.0, 1600.0, 1800.0, 2500.0}, {0.02, 0.02, 0.01, 0.01, 0.01, 0.005});
 }
 
 // Record k of a family: same length and step, different values.
@@ -98,6 +99,13 @@ std::vector<Case> cases() {
   o = PropagateOptions{};
   o.quantity = Quantity::DISPLACEMENT, o.input = InputMotion::INCIDENT, o.setup.angle = 20.0, o.depth = 12.0;
   c.push_back({"incident displacement at an angle", o});
+  o = PropagateOptions{};
+  o.setup.wave = Wave::P, o.setup.angle = 10.0, o.depth = 5.0;
+  c.push_back({"P, vertical acceleration", o});
+  o.setup.wave = Wave::SV, o.input = InputMotion::WITHIN, o.input_depth = 30.0, o.quantity = Quantity::VELOCITY;
+  c.push_back({"SV within, horizontal velocity", o});
+  o.component = Component::VERTICAL;
+  c.push_back({"SV within, vertical velocity", o});
   return c;
 }
 
@@ -158,6 +166,17 @@ TEST(WorkspaceTransfer, AllocatesNothingAfterTheFirstCallAndMatchesTheValueCall)
     });
     EXPECT_EQ(n, 0);
     EXPECT_EQ(out, transfer(p, f, WaveSetup{Wave::SH, 19.0, DampingLaw::VELMAR}, 7.0, q));
+  }
+  for (Wave wave : {Wave::P, Wave::SV}) {
+    for (Component c : {Component::HORIZONTAL, Component::VERTICAL}) {
+      Workspace ws;
+      std::vector<cdouble> out(f.size());
+      transfer(p, f, WaveSetup{wave, 5.0, DampingLaw::VELMAR}, 7.0, Quantity::DISPLACEMENT, c, ws, out);
+      EXPECT_EQ(allocations_of([&] {
+                  transfer(p, f, WaveSetup{wave, 15.0, DampingLaw::VELMAR}, 9.0, Quantity::DISPLACEMENT, c, ws, out);
+                }), 0);
+      EXPECT_EQ(out, transfer(p, f, WaveSetup{wave, 15.0, DampingLaw::VELMAR}, 9.0, Quantity::DISPLACEMENT, c));
+    }
   }
   // The counter sees what a value-returning call allocates.
   EXPECT_GT(allocations_of([&] { (void)transfer(p, f, WaveSetup{}); }), 0);
