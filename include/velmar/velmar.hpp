@@ -10,7 +10,9 @@
 #include "velmar/motion.hpp"
 #include "velmar/profile.hpp"
 #include "velmar/randomize.hpp"
+#include "velmar/record_filter.hpp"
 #include "velmar/response.hpp"
+#include "velmar/workspace.hpp"
 
 namespace velmar {
 

@@ -20,6 +20,11 @@ void FftPlan::transform(std::span<std::complex<double>> x, int sign) const {
   std::vector<double> own;
   std::vector<double>& work = 4 * n <= KEPT ? kept : own;
   if (work.size() < 4 * n) work.resize(4 * n);
+  transform(x, sign, work);
+}
+
+void FftPlan::transform(std::span<std::complex<double>> x, int sign, std::span<double> work) const {
+  const std::size_t n = n_;
   const std::span<double> re(work.data(), n), im(work.data() + n, n), scratch_re(work.data() + 2 * n, n),
       scratch_im(work.data() + 3 * n, n);
   for (std::size_t i = 0; i < n; ++i) re[i] = x[i].real(), im[i] = x[i].imag();

@@ -22,7 +22,11 @@ class FftPlan {
   // Unnormalised DFT in place: X_k = sum_j x_j exp(sign * 2 pi i j k / n),
   // sign +1 or -1; a transform with +1 then one with -1 returns n x.
   // x.size() must be size().
+  // Uses split arrays kept by the calling thread (see fft_double.cpp).
   void transform(std::span<std::complex<double>> x, int sign) const;
+  // The same with the caller's work space: work.size() >= 4 size() doubles.
+  // Allocates nothing.
+  void transform(std::span<std::complex<double>> x, int sign, std::span<double> work) const;
 
  private:
   std::size_t n_;

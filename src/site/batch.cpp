@@ -14,13 +14,11 @@
 #include <numbers>
 #include <thread>
 
-#include "signal/fft_double.hpp"
-#include "signal/split_fft.hpp"
 #include "site/measures_detail.hpp"
-#include "site/padded_grid.hpp"
 #include "site/text.hpp"
 #include "velmar/errors.hpp"
 #include "velmar/measures.hpp"
+#include "velmar/record_filter.hpp"
 
 namespace velmar {
 namespace {
@@ -94,141 +92,17 @@ void check_batch(const Profile& base, std::span<const Record> records, const Bat
 // How often the calling thread polls the interrupt check while the workers run.
 constexpr auto INTERRUPT_POLL = std::chrono::milliseconds(20);
 
-// A record's spectrum, computed once per batch and shared by every run (read
-// only): the record times the scale, padded with zeros as propagate pads it
-// (padded_grid.hpp), transformed with exp(+i w t) as propagate does.
-struct RecordSpectrum {
-  std::size_t n = 0;            // samples of the record
-  std::vector<double> freqs;    // k / (L dt), k = 0 .. L/2
-  std::vector<cdouble> X;       // L/2 + 1 values
-  double to_si = 1.0;           // m/s2 per unit of the record
-  double dt = 0.0;
-  std::unique_ptr<FftPlan> plan;       // length L
-  std::unique_ptr<FftPlan> half_plan;  // length L/2, for one real history
-  std::vector<cdouble> w;              // exp(+2 pi i k / L), k < L/2
-};
-
-RecordSpectrum record_spectrum(const Record& rec, double scale) {
-  RecordSpectrum s;
-  s.n = rec.accel.size();
-  s.dt = rec.dt;
-  s.to_si = acceleration_unit(rec.units);
-  PaddedGrid grid = padded_grid(s.n, rec.dt);
-  const std::size_t L = grid.L;
-  s.freqs = std::move(grid.freqs);
-  s.plan = std::make_unique<FftPlan>(L);
-  s.half_plan = std::make_unique<FftPlan>(L / 2);
-  s.w.resize(L / 2);
-  const UnitRoots roots(L);
-  for (std::size_t k = 0; k < L / 2; ++k) {
-    double re = 0.0, im = 0.0;
-    roots.get(k, re, im);
-    s.w[k] = {re, im};
-  }
-  std::vector<cdouble> x(L);
-  for (std::size_t j = 0; j < s.n; ++j) x[j] = scale * rec.accel[j];
-  s.plan->transform(x, +1);
-  s.X.assign(x.begin(), x.begin() + static_cast<std::ptrdiff_t>(L / 2 + 1));
-  return s;
-}
-
-// The deconvolution floor on |H|^2 of a within input, as propagate uses.
-constexpr double WITHIN_FLOOR = 1.0e-7;
-
-// Spectrum (k = 0 .. L/2) of the history of a transfer function `h` under
-// the record: acceleration (record units) or, with `strain`, the strain
-// (ratio) from the displacement, h X to_si / (-w^2). `h_in` (within input)
-// divides, else an outcrop input halves.
-void history_spectrum(const RecordSpectrum& s, std::span<const cdouble> h, std::span<const cdouble> h_in,
-                      InputMotion input, bool strain, std::span<cdouble> out) {
-  for (std::size_t k = 0; k < s.X.size(); ++k) {
-    cdouble ratio = h[k];
-    if (input == InputMotion::WITHIN) {
-      ratio = h[k] * std::conj(h_in[k]) / std::max(std::norm(h_in[k]), WITHIN_FLOOR);
-    } else if (input == InputMotion::OUTCROP) {
-      ratio *= 0.5;
-    }
-    cdouble y = ratio * s.X[k];
-    if (strain) {
-      const double w = 2.0 * std::numbers::pi * s.freqs[k];
-      y = k == 0 ? cdouble{} : y * s.to_si / (-w * w);
-    }
-    out[k] = y;
-  }
-}
-
-// Throws when sample j of a filtered history is not finite (a record whose
-// values are too large).
-void check_finite(double v, std::size_t j) {
-  if (!std::isfinite(v)) {
-    throw std::runtime_error("the filtered history is not finite at sample " + std::to_string(j) +
-                             " (the record's values are too large)");
-  }
-}
-
-// Value k (0 .. L/2) of a half spectrum with its ends made real, as the
-// spectrum of a real history of even length L has them.
-cdouble hermitian_half(std::span<const cdouble> v, std::size_t k, std::size_t L) {
-  return (k == 0 || 2 * k == L) ? cdouble{v[k].real(), 0.0} : v[k];
-}
-
-// Two real histories from their half spectra a and b (L/2 + 1 values each)
-// with one complex inverse transform of length L: z = a + i b, extended to
-// the whole circle with the conjugate symmetry of each. Writes n samples of
-// each.
-void history_pair(const RecordSpectrum& s, std::span<const cdouble> a, std::span<const cdouble> b,
-                  std::vector<cdouble>& work, std::span<double> ya, std::span<double> yb) {
-  const std::size_t L = s.plan->size();
-  work.assign(L, cdouble{});
-  const cdouble i{0.0, 1.0};
-  for (std::size_t k = 0; k <= L / 2; ++k) {
-    const cdouble ak = hermitian_half(a, k, L), bk = hermitian_half(b, k, L);
-    work[k] = ak + i * bk;
-    if (k > 0 && 2 * k < L) work[L - k] = std::conj(ak) + i * std::conj(bk);
-  }
-  s.plan->transform(work, -1);
-  const double inv = 1.0 / static_cast<double>(L);
-  for (std::size_t j = 0; j < s.n; ++j) {
-    ya[j] = work[j].real() * inv;
-    yb[j] = work[j].imag() * inv;
-    check_finite(ya[j], j);
-    check_finite(yb[j], j);
-  }
-}
-
-// One real history from its half spectrum Y (L/2 + 1 values) with a complex
-// transform of length M = L/2: the even and odd samples e, o have spectra
-// E_k = (Y_k + conj Y_(M-k)) / 2 and O_k = (Y_k - conj Y_(M-k)) conj(w_k) / 2,
-// and z = e + i o is the inverse transform of E + i O over M.
-void history_single(const RecordSpectrum& s, std::span<const cdouble> y_half, std::vector<cdouble>& work,
-                    std::span<double> y) {
-  const std::size_t L = s.plan->size(), M = L / 2;
-  work.assign(M, cdouble{});
-  const cdouble i{0.0, 1.0};
-  for (std::size_t k = 0; k < M; ++k) {
-    const cdouble yk = hermitian_half(y_half, k, L), ym = std::conj(hermitian_half(y_half, M - k, L));
-    work[k] = 0.5 * (yk + ym) + i * (0.5 * (yk - ym) * std::conj(s.w[k]));
-  }
-  s.half_plan->transform(work, -1);
-  const double inv = 1.0 / static_cast<double>(M);
-  for (std::size_t j = 0; j < s.n; ++j) {
-    const cdouble z = work[j / 2] * inv;
-    y[j] = j % 2 ? z.imag() : z.real();
-    check_finite(y[j], j);
-  }
-}
-
 // What every worker shares.
 struct RunContext {
   const BatchOptions* options;
   std::span<const double> periods;
   std::span<const Curve> curves;  // one per base layer (empty for linear runs without curves)
-  std::span<const RecordSpectrum> spectra;
+  std::span<const RecordFilter> spectra;  // per record: its padded spectrum (read only)
 };
 
 // Scratch of one worker, reused from run to run.
 struct RunScratch {
-  std::vector<cdouble> work;
+  RecordFilter::Scratch work;
   std::vector<cdouble> a, b;
   std::vector<double> ya, yb;
 };
@@ -238,36 +112,37 @@ struct RunScratch {
 void linear_run(const RunContext& cx, const Profile& profile, DampingLaw law, std::size_t m, RunScratch& w,
                 std::span<double> strain) {
   const BatchOptions& o = *cx.options;
-  const RecordSpectrum& s = cx.spectra[m];
+  const RecordFilter& s = cx.spectra[m];
   const WaveSetup setup{Wave::SH, o.el.angle, law};
-  const std::size_t nf = s.freqs.size();
-  const std::vector<cdouble> h = transfer(profile, s.freqs, setup, o.output_depth);
+  const std::span<const double> freqs = s.frequencies();
+  const std::size_t nf = freqs.size();
+  const std::vector<cdouble> h = transfer(profile, freqs, setup, o.output_depth);
   std::vector<cdouble> h_in;
-  if (o.el.input == InputMotion::WITHIN) h_in = transfer(profile, s.freqs, setup, o.el.input_depth);
+  if (o.el.input == InputMotion::WITHIN) h_in = transfer(profile, freqs, setup, o.el.input_depth);
   ResponseGrid g;
   const bool strains = o.analysis == Analysis::LINEAR && !strain.empty();
-  if (strains) g = response(profile, s.freqs, o.strain_depths, setup);
+  if (strains) g = response(profile, freqs, o.strain_depths, setup);
   // Histories in pairs: the acceleration with the first strain, then the
   // remaining strains two by two.
   const std::size_t total = 1 + (strains ? strain.size() : 0);
-  w.a.resize(nf), w.b.resize(nf), w.ya.resize(s.n), w.yb.resize(s.n);
+  w.a.resize(nf), w.b.resize(nf), w.ya.resize(s.samples()), w.yb.resize(s.samples());
   std::vector<double> acc;
   for (std::size_t q = 0; q < total; q += 2) {
     const auto spectrum_of = [&](std::size_t item, std::vector<cdouble>& out) {
       if (item == 0) {
-        history_spectrum(s, h, h_in, o.el.input, false, out);
+        s.filtered_spectrum(h, o.el.input, h_in, 0, 1.0, out);
       } else {
         const std::span<const cdouble> hs(g.strain.data() + (item - 1) * nf, nf);
-        history_spectrum(s, hs, h_in, o.el.input, true, out);
+        s.filtered_spectrum(hs, o.el.input, h_in, 2, s.to_si(), out);
       }
     };
     spectrum_of(q, w.a);
     const bool pair = q + 1 < total;
     if (pair) spectrum_of(q + 1, w.b);
     if (pair) {
-      history_pair(s, w.a, w.b, w.work, w.ya, w.yb);
+      s.history_pair(w.a, w.b, w.ya, w.yb, w.work);
     } else {
-      history_single(s, w.a, w.work, w.ya);
+      s.history(w.a, w.ya, w.work);
     }
     if (q == 0) {
       acc = w.ya;
@@ -384,8 +259,8 @@ BatchResult run_batch(const Profile& base, std::span<const Record> records, cons
   if (o.curves.size() == 1) curves.assign(base.layers(), o.curves[0]);
   else curves = o.curves;
   const std::vector<Record> recs(records.begin(), records.end());
-  std::vector<RecordSpectrum> spectra;
-  for (const Record& r : recs) spectra.push_back(record_spectrum(r, o.el.scale));
+  std::vector<RecordFilter> spectra;
+  for (const Record& r : recs) spectra.emplace_back(r, o.el.scale);
   const RunContext cx{&o, periods, curves, spectra};
   res.input_psa.resize(nm * nk);
   for (std::size_t m = 0; m < nm; ++m) {

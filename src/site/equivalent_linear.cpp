@@ -2,7 +2,7 @@
 //
 // Glossary (index j runs over the sublayers of the analysis, i over the
 // layers the caller gave; 0-based, top down):
-//   L      padded record length (a power of two >= 2 n), nf = L/2 + 1 frequencies
+//   L      padded record length (RecordFilter: 2^a or 3 2^a, >= 2 n), nf = L/2 + 1 frequencies
 //   Y      input displacement spectrum per unit incident motion, m: the record's
 //          acceleration spectrum / (-w^2), halved for an outcrop input
 //   S_j    strain transfer function at the middle of sublayer j, so that
@@ -17,20 +17,17 @@
 #include <string>
 
 #include "signal/inverse_peaks.hpp"
-#include "signal/split_fft.hpp"
-#include "site/padded_grid.hpp"
+#include "site/record_filter_cache.hpp"
 #include "site/sh_mid_strain.hpp"
 #include "site/sh_response.hpp"
 #include "site/text.hpp"
 #include "velmar/equivalent_linear.hpp"
 #include "velmar/errors.hpp"
+#include "velmar/record_filter.hpp"
 
 namespace velmar {
 namespace {
 
-
-// Deconvolution floor on |H|^2 of a within input, as propagate uses.
-constexpr double WITHIN_FLOOR = 1.0e-7;
 struct Sublayer {
   std::size_t parent;
   double top, thickness;
@@ -219,33 +216,27 @@ EquivalentLinearResult equivalent_linear(const Record& record, const Profile& pr
   for (std::size_t i = 0; i < N; ++i) cut(sub, profile, o, i, 1);
   recut(sub, profile, o, true);
 
-  // The input's displacement spectrum, once.
+  // The input's displacement spectrum, once, in SI: the record's spectrum
+  // over the padded window, halved for an outcrop input, over -w^2. Y as
+  // real and imaginary parts: the sweep scales the strain transfer functions
+  // by it (and by the within divisor) into strain spectra.
   const std::size_t n = record.accel.size();
-  PaddedGrid grid = padded_grid(n, record.dt);
-  const std::size_t L = grid.L;
-  const std::size_t nf = grid.freqs.size();
+  const bool within = o.input == InputMotion::WITHIN;
+  RecordFilter own;
+  RecordFilter& filter = kept_record_filter(n, own);
+  filter.assign(record.accel, record.dt, o.scale * acceleration_unit(record.units));
+  const std::size_t L = filter.padded_length();
+  const std::span<const double> freqs = filter.frequencies();
+  const std::size_t nf = freqs.size();
   check_spectrum_size(sub.size(), nf, true);
   poll_interrupt(o.interrupt);
-  std::vector<double> freqs = std::move(grid.freqs);
   const double df = 1.0 / (static_cast<double>(L) * record.dt);
-  // Y as real and imaginary parts (one forward transform, built for this
-  // sign only): the sweep scales the strain transfer functions by it (and
-  // by the within divisor) into strain spectra.
   std::vector<double> y_re(nf), y_im(nf);
   {
-    std::vector<double> re(L, 0.0), im(L, 0.0), scratch_re(L), scratch_im(L);
-    const double to_si = o.scale * acceleration_unit(record.units);
-    for (std::size_t j = 0; j < n; ++j) re[j] = to_si * record.accel[j];
-    const bool moved = SplitFft(L, +1).transform(re, im, scratch_re, scratch_im);
-    const std::vector<double>& xr = moved ? scratch_re : re;
-    const std::vector<double>& xi = moved ? scratch_im : im;
-    const double half = o.input == InputMotion::OUTCROP ? 0.5 : 1.0;
-    for (std::size_t k = 1; k < nf; ++k) {
-      const double w = 2.0 * std::numbers::pi * freqs[k];
-      y_re[k] = xr[k] * (-half / (w * w)), y_im[k] = xi[k] * (-half / (w * w));
-    }
+    std::vector<cdouble> Y(nf);
+    filter.filtered_spectrum({}, within ? InputMotion::INCIDENT : o.input, {}, 2, 1.0, Y);
+    for (std::size_t k = 0; k < nf; ++k) y_re[k] = Y[k].real(), y_im[k] = Y[k].imag();
   }
-  const bool within = o.input == InputMotion::WITHIN;
 
   InversePeaks finder(L, n);
   ShMedium medium;
@@ -288,21 +279,19 @@ EquivalentLinearResult equivalent_linear(const Record& record, const Profile& pr
     const std::span<double> strain_re(spectra.get(), M * nf), strain_im(spectra.get() + M * nf, M * nf);
     u_in.resize(within ? nf : 0);
     // The sweep scales the strains into spectra, with the within divisor
-    // when the record lies above the half-space; otherwise (or when the
-    // sweep cannot serve the medium) the general engine gives what is
-    // missing and the scaling follows here.
-    const bool in_layers = within && o.input_depth < profile.halfspace_depth();
-    const MidStrainScale scale{y_re.data(), y_im.data(), in_layers ? WITHIN_FLOOR : 0.0};
-    const bool swept = (!within || in_layers) &&
-                       sh_mid_strain(medium, o.angle, df, nf, strain_re, strain_im, work,
-                                     in_layers ? std::optional<double>(o.input_depth) : std::nullopt, u_in, scale);
+    // for a record observed inside the profile (in a layer or in the
+    // half-space); when the sweep cannot serve the medium the general engine
+    // gives what is missing and the scaling follows here.
+    const MidStrainScale scale{y_re.data(), y_im.data(), within ? WITHIN_FLOOR : 0.0};
+    const bool swept = sh_mid_strain(medium, o.angle, df, nf, strain_re, strain_im, work,
+                                     within ? std::optional<double>(o.input_depth) : std::nullopt, u_in, scale);
     if (!swept) {
       u.resize(M * nf), strain.resize(M * nf);
       sh_response(medium, o.angle, freqs, depths, u, strain, {});
       if (within) sh_response(medium, o.angle, freqs, std::span<const double>(&o.input_depth, 1), u_in, {}, {});
       for (std::size_t k = 0; k < nf; ++k) {
         cdouble f{y_re[k], y_im[k]};
-        if (within) f *= std::conj(u_in[k]) / std::max(std::norm(u_in[k]), WITHIN_FLOOR);
+        if (within) f *= RecordFilter::input_factor(InputMotion::WITHIN, u_in[k]);
         for (std::size_t j = 0; j < M; ++j) {
           const cdouble v = strain[j * nf + k] * f;
           strain_re[j * nf + k] = v.real(), strain_im[j * nf + k] = v.imag();

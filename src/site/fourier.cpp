@@ -5,8 +5,9 @@
 #include <numbers>
 
 #include "signal/fft_double.hpp"
-#include "site/padded_grid.hpp"
 #include "site/measures_detail.hpp"
+#include "site/record_filter_cache.hpp"
+#include "velmar/record_filter.hpp"
 
 namespace velmar {
 
@@ -47,29 +48,17 @@ std::vector<cdouble> real_dft(std::span<const double> x, std::size_t count) {
 }
 
 std::array<std::vector<double>, 2> integrate_twice(std::span<const double> accel, double dt, double to_si) {
-  const std::size_t n = accel.size();
-  const std::size_t L = padded_length(n);
-  // Two spectra at a time (the record's and one integral's): memory 32 L bytes.
-  std::vector<cdouble> A(L), Y(L);
-  for (std::size_t j = 0; j < n; ++j) A[j] = accel[j] * to_si;
-  const FftPlan plan(L);
-  plan.transform(A, +1);
-  const double dw = 2.0 * std::numbers::pi / (static_cast<double>(L) * dt);
-  const double inv = 1.0 / static_cast<double>(L);
-  std::array<std::vector<double>, 2> out;
-  for (std::size_t q = 0; q < 2; ++q) {
-    Y[0] = {};
-    for (std::size_t k = 1; k <= L / 2; ++k) {
-      const double w = dw * static_cast<double>(k);
-      Y[k] = q == 0 ? A[k] / cdouble{0.0, -w} : A[k] / (-w * w);
-    }
-    // A real history: the middle term is real, the upper half mirrors the lower.
-    if (L > 1) Y[L / 2] = {Y[L / 2].real(), 0.0};
-    for (std::size_t k = 1; k < L / 2; ++k) Y[L - k] = std::conj(Y[k]);
-    plan.transform(Y, -1);
-    out[q].resize(n);
-    for (std::size_t j = 0; j < n; ++j) out[q][j] = Y[j].real() * inv;
-  }
+  // The record's spectrum over the padded window, over -i w and -w^2, and
+  // both histories from one inverse transform.
+  RecordFilter own;
+  RecordFilter& filter = kept_record_filter(accel.size(), own);
+  filter.assign(accel, dt, to_si);
+  const std::size_t nf = filter.frequencies().size();
+  std::vector<cdouble> V(nf), D(nf);
+  filter.filtered_spectrum({}, InputMotion::INCIDENT, {}, 1, 1.0, V);
+  filter.filtered_spectrum({}, InputMotion::INCIDENT, {}, 2, 1.0, D);
+  std::array<std::vector<double>, 2> out{std::vector<double>(accel.size()), std::vector<double>(accel.size())};
+  filter.history_pair(V, D, out[0], out[1]);
   return out;
 }
 

@@ -102,8 +102,34 @@ cdouble finite_out(Cx v, bool conjugate) {
 
 }  // namespace
 
+struct PsvResponseWork::Arrays {
+  std::vector<double> tops;
+  std::vector<LayerWaves> waves;
+  std::vector<std::size_t> order, boundary;
+  std::vector<Segment> segs;
+  std::vector<Mat42> Q;
+  std::vector<Step> steps;
+  std::vector<Cx> bu, bw;
+};
+
+PsvResponseWork::PsvResponseWork() = default;
+PsvResponseWork::PsvResponseWork(PsvResponseWork&&) noexcept = default;
+PsvResponseWork& PsvResponseWork::operator=(PsvResponseWork&&) noexcept = default;
+PsvResponseWork::~PsvResponseWork() = default;
+
+PsvResponseWork::Arrays& PsvResponseWork::arrays() {
+  if (!arrays_) arrays_ = std::make_unique<Arrays>();
+  return *arrays_;
+}
+
 void psv_response(const PsvMedium& medium, bool incident_sv, double angle_deg, std::span<const double> freqs,
                   std::span<const double> depths, std::span<cdouble> U, std::span<cdouble> W) {
+  PsvResponseWork work;
+  psv_response(medium, incident_sv, angle_deg, freqs, depths, U, W, work);
+}
+
+void psv_response(const PsvMedium& medium, bool incident_sv, double angle_deg, std::span<const double> freqs,
+                  std::span<const double> depths, std::span<cdouble> U, std::span<cdouble> W, PsvResponseWork& work) {
   check_medium(medium);
   if (!(std::abs(angle_deg) < 90.0)) invalid("angle_deg", angle_deg, "must be finite and within (-90, 90)");
   const std::size_t nf = freqs.size();
@@ -148,8 +174,10 @@ void psv_response(const PsvMedium& medium, bool incident_sv, double angle_deg, s
   const HalfspaceRows rows = halfspace_rows(beta_h, alpha_h, rho_h, incident_sv, sin_t, cos_t, c, 1.0);
   const Cx k = rows.k;
   const Cx k2 = k * k;
-  std::vector<double> tops(n + 1, 0.0);
-  std::vector<LayerWaves> waves;
+  PsvResponseWork::Arrays& a = work.arrays();
+  std::vector<double>& tops = a.tops;
+  tops.assign(n + 1, 0.0);
+  std::vector<LayerWaves>& waves = a.waves;
   waves.resize(n);
   double slowness = 1.0 / std::min(std::abs(medium.vs[n]), std::abs(medium.vp[n]));
   for (std::size_t m = 0; m < n; ++m) {
@@ -166,11 +194,14 @@ void psv_response(const PsvMedium& medium, bool incident_sv, double angle_deg, s
   // Segments: every layer cut at the requested depths inside it. Each depth
   // refers to a boundary, or (below H) to the half-space with its distance
   // below the top.
-  std::vector<std::size_t> order(nd);
+  std::vector<std::size_t>& order = a.order;
+  order.resize(nd);
   std::iota(order.begin(), order.end(), std::size_t{0});
-  std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return depths[a] < depths[b]; });
-  std::vector<std::size_t> boundary(nd, 0);
-  std::vector<Segment> segs;
+  std::sort(order.begin(), order.end(), [&](std::size_t x, std::size_t y) { return depths[x] < depths[y]; });
+  std::vector<std::size_t>& boundary = a.boundary;
+  boundary.assign(nd, 0);
+  std::vector<Segment>& segs = a.segs;
+  segs.clear();
   segs.reserve(n + nd);
   std::size_t p = 0;
   for (std::size_t m = 0; m < n; ++m) {
@@ -200,11 +231,14 @@ void psv_response(const PsvMedium& medium, bool incident_sv, double angle_deg, s
     }
   }
 
-  std::vector<Mat42> Q(nseg + 1);
-  std::vector<Step> steps;
+  std::vector<Mat42>& Q = a.Q;
+  Q.resize(nseg + 1);
+  std::vector<Step>& steps = a.steps;
   steps.resize(nseg);
-  std::vector<Cx> bu(nseg + 1);
-  std::vector<Cx> bw(nseg + 1);
+  std::vector<Cx>& bu = a.bu;
+  bu.resize(nseg + 1);
+  std::vector<Cx>& bw = a.bw;
+  bw.resize(nseg + 1);
 
   Mat42 Y0{};  // the zero-traction surface states (1, 0, 0, 0) and (0, 1, 0, 0)
   Y0[0] = {1.0, 0.0};

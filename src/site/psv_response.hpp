@@ -14,6 +14,7 @@
 #pragma once
 
 #include <complex>
+#include <memory>
 #include <span>
 #include <vector>
 
@@ -82,5 +83,24 @@ struct PsvMedium {
 // state (thread-safe).
 void psv_response(const PsvMedium& medium, bool incident_sv, double angle_deg, std::span<const double> freqs,
                   std::span<const double> depths, std::span<cdouble> U, std::span<cdouble> W);
+
+// Scratch of psv_response, sized on first use and kept by the caller: a call
+// on the sizes of an earlier one allocates nothing. One thread at a time.
+class PsvResponseWork {
+ public:
+  PsvResponseWork();
+  PsvResponseWork(PsvResponseWork&&) noexcept;
+  PsvResponseWork& operator=(PsvResponseWork&&) noexcept;
+  ~PsvResponseWork();
+  struct Arrays;
+  Arrays& arrays();
+
+ private:
+  std::unique_ptr<Arrays> arrays_;
+};
+
+// The same with the caller's scratch.
+void psv_response(const PsvMedium& medium, bool incident_sv, double angle_deg, std::span<const double> freqs,
+                  std::span<const double> depths, std::span<cdouble> U, std::span<cdouble> W, PsvResponseWork& work);
 
 }  // namespace velmar

@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "site/psv_response.hpp"
+#include "site/response_work.hpp"
 #include "site/sh_response.hpp"
 #include "site/text.hpp"
 #include "velmar/errors.hpp"
@@ -38,8 +39,28 @@ void check_values(std::string_view name, std::span<const double> v, bool non_neg
 }
 
 ShMedium sh_medium(const Profile& p, DampingLaw law) {
-  const std::size_t n = p.layers();
   ShMedium m;
+  sh_medium(p, law, m);
+  return m;
+}
+
+void psv_medium(const Profile& p, DampingLaw law, PsvMedium& m) {
+  if (!p.has_p()) throw InvalidArgument("a P or SV wave needs the profile's vp (and optionally qp or damping_p)");
+  const std::size_t n = p.layers();
+  m.thickness.assign(p.thickness().begin(), p.thickness().begin() + static_cast<std::ptrdiff_t>(n));
+  m.density.assign(p.density().begin(), p.density().end());
+  m.vs.resize(n + 1);
+  m.vp.resize(n + 1);
+  for (std::size_t i = 0; i <= n; ++i) {
+    m.vs[i] = complex_velocity(p.vs()[i], p.damping_s()[i], law);
+    m.vp[i] = complex_velocity(p.vp()[i], p.damping_p()[i], law);
+  }
+}
+
+}  // namespace
+
+void sh_medium(const Profile& p, DampingLaw law, ShMedium& m) {
+  const std::size_t n = p.layers();
   m.thickness.assign(p.thickness().begin(), p.thickness().begin() + static_cast<std::ptrdiff_t>(n));
   m.modulus.resize(n + 1);
   m.slowness.resize(n + 1);
@@ -49,25 +70,7 @@ ShMedium sh_medium(const Profile& p, DampingLaw law) {
     m.modulus[i] = complex_modulus(p.density()[i] * vs * vs, xi, law);
     m.slowness[i] = 1.0 / complex_velocity(vs, xi, law);
   }
-  return m;
 }
-
-PsvMedium psv_medium(const Profile& p, DampingLaw law) {
-  if (!p.has_p()) throw InvalidArgument("a P or SV wave needs the profile's vp (and optionally qp or damping_p)");
-  const std::size_t n = p.layers();
-  PsvMedium m;
-  m.thickness.assign(p.thickness().begin(), p.thickness().begin() + static_cast<std::ptrdiff_t>(n));
-  m.density = p.density();
-  m.vs.resize(n + 1);
-  m.vp.resize(n + 1);
-  for (std::size_t i = 0; i <= n; ++i) {
-    m.vs[i] = complex_velocity(p.vs()[i], p.damping_s()[i], law);
-    m.vp[i] = complex_velocity(p.vp()[i], p.damping_p()[i], law);
-  }
-  return m;
-}
-
-}  // namespace
 
 const char* version() { return VELMAR_VERSION; }
 
@@ -114,29 +117,53 @@ ResponseGrid response(const Profile& profile, std::span<const double> freqs, std
     return g;
   }
   g.w.resize(size);
+  ResponseWork work;
+  psv_response_into(profile, freqs, depths, setup, work, g.u, g.w);
+  return g;
+}
+
+void psv_response_into(const Profile& profile, std::span<const double> freqs, std::span<const double> depths,
+                       const WaveSetup& setup, ResponseWork& work, std::span<cdouble> U, std::span<cdouble> W) {
+  check_setup(setup);
+  check_values("freqs", freqs, false);
+  check_values("depths", depths, true);
+  const std::size_t nf = freqs.size(), nd = depths.size();
   // The P-SV engine takes frequencies >= 0: a negative one is the conjugate
   // of its positive twin.
-  std::vector<double> f(freqs.begin(), freqs.end());
-  for (double& v : f) v = std::abs(v);
-  psv_response(psv_medium(profile, setup.law), setup.wave == Wave::SV, setup.angle, f, depths, g.u, g.w);
-  for (std::size_t d = 0; d < g.nd; ++d) {
-    for (std::size_t i = 0; i < g.nf; ++i) {
-      const cdouble u = g.u[d * g.nf + i], w = g.w[d * g.nf + i];
+  work.abs_freqs.resize(nf);
+  for (std::size_t i = 0; i < nf; ++i) work.abs_freqs[i] = std::abs(freqs[i]);
+  psv_medium(profile, setup.law, work.psv_medium);
+  psv_response(work.psv_medium, setup.wave == Wave::SV, setup.angle, work.abs_freqs, depths, U, W, work.psv);
+  for (std::size_t d = 0; d < nd; ++d) {
+    for (std::size_t i = 0; i < nf; ++i) {
+      const cdouble u = U[d * nf + i], w = W[d * nf + i];
       if (!(std::isfinite(u.real()) && std::isfinite(u.imag()) && std::isfinite(w.real()) && std::isfinite(w.imag()))) {
         throw InvalidArgument("the response at frequency " + number(freqs[i]) + " Hz and depth " + number(depths[d]) +
                               " m is beyond the double range");
       }
       if (freqs[i] < 0.0) {
-        g.u[d * g.nf + i] = std::conj(g.u[d * g.nf + i]);
-        g.w[d * g.nf + i] = std::conj(g.w[d * g.nf + i]);
+        U[d * nf + i] = std::conj(U[d * nf + i]);
+        W[d * nf + i] = std::conj(W[d * nf + i]);
       }
     }
   }
-  return g;
 }
 
 std::vector<cdouble> transfer(const Profile& profile, std::span<const double> freqs, const WaveSetup& setup,
                               double depth, Quantity quantity, std::optional<Component> component) {
+  std::vector<cdouble> out(freqs.size());
+  ResponseWork work;
+  transfer_into(profile, freqs, setup, depth, quantity, component, work, out);
+  return out;
+}
+
+void transfer_into(const Profile& profile, std::span<const double> freqs, const WaveSetup& setup, double depth,
+                   Quantity quantity, std::optional<Component> component, ResponseWork& work,
+                   std::span<cdouble> out) {
+  if (out.size() != freqs.size()) {
+    throw InvalidArgument("out holds " + std::to_string(out.size()) + " values where freqs has " +
+                          std::to_string(freqs.size()) + " (one value per frequency)");
+  }
   if (!(std::isfinite(depth) && depth >= 0.0)) {
     throw InvalidArgument("depth must be a finite value of at least 0 m, got " + number(depth));
   }
@@ -152,23 +179,27 @@ std::vector<cdouble> transfer(const Profile& profile, std::span<const double> fr
     // Only the series asked for.
     check_setup(setup);
     check_values("freqs", freqs, false);
-    std::vector<cdouble> u(freqs.size()), other;
-    if (!motion) other.resize(freqs.size());
+    std::span<cdouble> u = out;
+    if (!motion) {
+      work.other.resize(freqs.size());
+      u = work.other;
+    }
     const std::span<cdouble> none;
-    sh_response(sh_medium(profile, setup.law), setup.angle, freqs, std::span<const double>(&depth, 1), u,
-                quantity == Quantity::STRAIN ? std::span<cdouble>(other) : none,
-                quantity == Quantity::STRESS ? std::span<cdouble>(other) : none);
-    if (motion) return u;
-    return other;
+    sh_medium(profile, setup.law, work.medium);
+    sh_response(work.medium, setup.angle, freqs, std::span<const double>(&depth, 1), u,
+                quantity == Quantity::STRAIN ? out : none, quantity == Quantity::STRESS ? out : none, work.sh);
+    return;
   }
-  ResponseGrid g = response(profile, freqs, std::span<const double>(&depth, 1), setup);
-  if (setup.wave == Wave::SH) {
-    if (quantity == Quantity::STRAIN) return std::move(g.strain);
-    if (quantity == Quantity::STRESS) return std::move(g.stress);
-    return std::move(g.u);
-  }
+  // P and SV: the component asked for into out, the other into the scratch.
   const Component c = component.value_or(setup.wave == Wave::P ? Component::VERTICAL : Component::HORIZONTAL);
-  return c == Component::VERTICAL ? std::move(g.w) : std::move(g.u);
+  work.other.resize(freqs.size());
+  const std::span<cdouble> other = work.other;
+  const std::span<const double> at(&depth, 1);
+  if (c == Component::VERTICAL) {
+    psv_response_into(profile, freqs, at, setup, work, other, out);
+  } else {
+    psv_response_into(profile, freqs, at, setup, work, out, other);
+  }
 }
 
 }  // namespace velmar

@@ -23,6 +23,9 @@ constexpr std::size_t ANCHOR = 16;
 // A vertical slowness this small beside the entry's slowness makes alpha
 // unbounded: such a medium goes to the general engine.
 constexpr double SMALL_SLOWNESS = 1e-6;
+// Largest growth exponent omega Im(c) zeta of the up-going wave at a depth in
+// the half-space that the sweep serves (e^600 is far inside the double range).
+constexpr double MAX_HALFSPACE_GROWTH = 600.0;
 
 // Per-layer constants of the sweep.
 struct Layer {
@@ -116,11 +119,28 @@ struct BlockJob {
   std::size_t N;
   double* base;  // the store (see sh_mid_strain for its layout)
   const cdouble* first;
-  std::size_t jd;  // layer holding the depth, N when there is none
+  std::size_t jd;  // layer holding the depth, N when there is none or it lies in the half-space
+  bool in_halfspace;  // the depth lies at or below the half-space's top
   cdouble s1, s2;  // block starts of the depth's two phase factors
   std::size_t nf;
   MidStrainScale scale;
 };
+
+// The displacement at a depth zeta below the half-space's top, per unit
+// B_n: rho_n e^{i omega c zeta} + e^{-i omega c zeta}, rho_n (rr, ri) after
+// the forward sweep, the phase factors from the block starts s1, s2 times
+// the tables after vi. Kept out of the block loop's body.
+[[gnu::noinline]] void halfspace_displacement(const BlockJob& job, std::size_t start, std::size_t count,
+                                              const double* rr, const double* ri, const double* vi, cdouble* u_at) {
+  const double* t1r = vi + BLOCK;
+  const double* t1i = vi + 2 * BLOCK;
+  const double* t2r = vi + 3 * BLOCK;
+  const double* t2i = vi + 4 * BLOCK;
+  for (std::size_t i = 0; i < count; ++i) {
+    const cdouble down = job.s1 * cdouble{t1r[i], t1i[i]}, up = job.s2 * cdouble{t2r[i], t2i[i]};
+    u_at[start + i] = cdouble{rr[i], ri[i]} * down + up;
+  }
+}
 
 #if defined(__x86_64__) && defined(__ELF__) && defined(__GNUC__)
 #define VELMAR_MID_STRAIN_CLONES [[gnu::target_clones("avx512f", "avx2", "default")]]
@@ -156,6 +176,7 @@ VELMAR_MID_STRAIN_CLONES void run_block(const BlockJob& job, std::size_t start, 
     forward_block(job.layers[n], job.first[n].real(), job.first[n].imag(), zr, zi, om, rr, ri, out.sr, out.si,
                   out.fr, out.fi);
   }
+  if (job.in_halfspace) halfspace_displacement(job, start, count, rr, ri, vi, u_at);
   // Backward: B_j (per unit B_n) as the running product of F from below,
   // lane by lane in the (re, im) arrays of rho, which are free now. A
   // scale without the within divisor (and no displacement asked for, which
@@ -211,11 +232,19 @@ bool sh_mid_strain(const ShMedium& medium, double angle_deg, double df, std::siz
   if (depth) {
     double top = 0.0;
     for (jd = 0; jd < N && !(*depth < top + medium.thickness[jd]); ++jd) top += medium.thickness[jd];
-    if (jd == N) return false;
     zeta = *depth - top;
   }
+  const bool in_halfspace = depth && jd == N;
   const double theta = angle_deg * std::numbers::pi / 180.0;
   const cdouble p = std::sin(theta) * medium.slowness[N];
+  if (in_halfspace) {
+    // The up-going wave grows as e^{omega Im(c) zeta} below the top of a
+    // damped half-space: the general engine takes a depth where it could
+    // leave the double range.
+    const double omega_max = 2.0 * std::numbers::pi * df * static_cast<double>(nf - 1);
+    const double growth = omega_max * std::abs((std::cos(theta) * medium.slowness[N]).imag()) * zeta;
+    if (!(growth <= MAX_HALFSPACE_GROWTH)) return false;
+  }
 
   std::vector<Layer> layers(N);
   std::vector<cdouble> c(N + 1), mc(N + 1);
@@ -246,7 +275,9 @@ bool sh_mid_strain(const ShMedium& medium, double angle_deg, double df, std::siz
   double* d_im[2] = {vi + 2 * BLOCK, vi + 4 * BLOCK};
   cdouble d_dphi[2]{};
   if (depth) {
-    const double h = medium.thickness[jd];
+    // Inside layer jd: the phases of e^{i omega c (h + zeta)} and
+    // e^{i omega c (h - zeta)}; in the half-space: of e^{+-i omega c zeta}.
+    const double h = in_halfspace ? 0.0 : medium.thickness[jd];
     d_dphi[0] = 2.0 * std::numbers::pi * df * (h + zeta) * c[jd];
     d_dphi[1] = 2.0 * std::numbers::pi * df * (h - zeta) * c[jd];
     for (std::size_t e = 0; e < 2; ++e) {
@@ -264,7 +295,7 @@ bool sh_mid_strain(const ShMedium& medium, double angle_deg, double df, std::siz
       steps_re(n)[l] = z.real(), steps_im(n)[l] = z.imag();
     }
   }
-  BlockJob job{layers.data(), N, base, starts.data(), jd, {}, {}, nf, scale};
+  BlockJob job{layers.data(), N, base, starts.data(), jd, in_halfspace, {}, {}, nf, scale};
   for (std::size_t start = 0, block = 0; start < nf; start += BLOCK, ++block) {
     const std::size_t count = std::min(BLOCK, nf - start);
     // Lanes past the end repeat the last frequency's omega (their phases run

@@ -49,9 +49,11 @@ struct MidStrainScale {
 // uses sh_response. Agrees with sh_response to rounding.
 // @param[in]  medium     the profile (checked by the caller)
 // @param[in]  angle_deg  incidence angle in the half-space, |angle| < 90
-// With `depth` (m, >= 0, above the half-space's top; else the call returns
-// false) the displacement there per unit incident displacement goes to u_at
-// (nf values): the divisor of a record observed inside the profile. With
+// With `depth` (m, >= 0: in a layer, on an interface, or in the half-space,
+// where a depth so deep that the up-going wave could leave the double range
+// makes the call return false) the displacement there per unit incident
+// displacement goes to u_at (nf values): the divisor of a record observed
+// inside the profile. With
 // `scale`, the strains are scaled as MidStrainScale says (its floor needs
 // the depth).
 bool sh_mid_strain(const ShMedium& medium, double angle_deg, double df, std::size_t nf, std::span<double> strain_re,

@@ -39,21 +39,8 @@ using poly::sincos_poly;
 
 constexpr std::size_t BLOCK = 64;  // frequencies side by side
 
-// Per-entry constants at unit angular frequency.
-struct Entry {
-  cdouble c;    // vertical slowness
-  cdouble mc;   // M c: M nu / omega
-  cdouble rho;  // mc of the entry above / mc of this one (1 for the top entry)
-  cdouble M;    // complex modulus
-  double h;     // thickness (0 for the half-space)
-};
-
-// One requested depth: entry, distance below the entry's top, output index.
-struct Target {
-  std::size_t entry;
-  double dz;
-  std::size_t out;
-};
+using Entry = ShEntry;
+using Target = ShTarget;
 
 // The block's columns: two slots for the layer loop, one per target.
 struct Columns {
@@ -155,11 +142,7 @@ void put(const Outputs& o, std::size_t out, std::size_t i, cdouble u, cdouble ta
 // One frequency with the library functions, the state carried as (u, tau)
 // with the layer matrix written with sin(z)/z where z is small (no 0/0 at a
 // zero vertical wavenumber). Serves the lanes the block cannot.
-// Scratch of scalar_frequency: the state at every target.
-struct TargetStates {
-  std::vector<cdouble> u, tau;
-  std::vector<double> lg;
-};
+using TargetStates = ShTargetStates;
 
 void scalar_frequency(const std::vector<Entry>& E, const std::vector<Target>& T, double omega,
                       const Outputs& o, std::size_t i, bool conjugate, TargetStates& st) {
@@ -245,6 +228,19 @@ void sh_response(const ShMedium& medium, double angle_deg, std::span<const doubl
 void sh_response(const ShMedium& medium, double angle_deg, std::span<const double> freqs,
                  std::span<const double> depths, std::span<cdouble> u, std::span<cdouble> strain,
                  std::span<cdouble> stress, SimdLevel level) {
+  ShResponseWork work;
+  sh_response(medium, angle_deg, freqs, depths, u, strain, stress, level, work);
+}
+
+void sh_response(const ShMedium& medium, double angle_deg, std::span<const double> freqs,
+                 std::span<const double> depths, std::span<cdouble> u, std::span<cdouble> strain,
+                 std::span<cdouble> stress, ShResponseWork& work) {
+  sh_response(medium, angle_deg, freqs, depths, u, strain, stress, best_simd_level(), work);
+}
+
+void sh_response(const ShMedium& medium, double angle_deg, std::span<const double> freqs,
+                 std::span<const double> depths, std::span<cdouble> u, std::span<cdouble> strain,
+                 std::span<cdouble> stress, SimdLevel level, ShResponseWork& work) {
   const StepFn step = for_level(STEPS, level);
   const std::size_t N = medium.thickness.size();
   const std::size_t nf = freqs.size();
@@ -252,7 +248,8 @@ void sh_response(const ShMedium& medium, double angle_deg, std::span<const doubl
   const cdouble s_h = medium.slowness[N];
   const cdouble p = std::sin(theta) * s_h;
 
-  std::vector<Entry> E(N + 1);
+  std::vector<Entry>& E = work.entries;
+  E.resize(N + 1);
   for (std::size_t n = 0; n <= N; ++n) {
     Entry& e = E[n];
     e.c = n == N ? std::cos(theta) * s_h : csqrt_decaying(medium.slowness[n] * medium.slowness[n] - p * p);
@@ -270,17 +267,28 @@ void sh_response(const ShMedium& medium, double angle_deg, std::span<const doubl
     }
   }
   // Targets sorted by depth.
-  std::vector<double> tops(N + 1, 0.0);
+  std::vector<double>& tops = work.tops;
+  tops.assign(N + 1, 0.0);
   for (std::size_t n = 1; n <= N; ++n) tops[n] = tops[n - 1] + medium.thickness[n - 1];
-  std::vector<Target> T(depths.size());
+  std::vector<Target>& T = work.targets;
+  T.resize(depths.size());
   for (std::size_t d = 0; d < depths.size(); ++d) {
     const auto it = std::upper_bound(tops.begin(), tops.end(), depths[d]);
     const std::size_t n = it == tops.begin() ? 0 : static_cast<std::size_t>(it - tops.begin()) - 1;
     T[d] = {n, depths[d] - tops[n], d};
   }
-  std::stable_sort(T.begin(), T.end(), [](const Target& a, const Target& b) {
+  // Stable insertion sort (a library stable sort may allocate its buffer).
+  const auto before = [](const Target& a, const Target& b) {
     return a.entry != b.entry ? a.entry < b.entry : a.dz < b.dz;
-  });
+  };
+  if (!std::is_sorted(T.begin(), T.end(), before)) {
+    for (std::size_t i = 1; i < T.size(); ++i) {
+      const Target t = T[i];
+      std::size_t j = i;
+      for (; j > 0 && before(t, T[j - 1]); --j) T[j] = T[j - 1];
+      T[j] = t;
+    }
+  }
   const Outputs out{u, strain, stress, nf};
   // A zero vertical slowness makes the units of s singular: such a profile
   // goes through the scalar evaluation entirely.
@@ -289,7 +297,8 @@ void sh_response(const ShMedium& medium, double angle_deg, std::span<const doubl
 
   // Scratch, sized once: lane arrays for 2 slots and every target.
   const std::size_t nt = T.size();
-  std::vector<double> store((4 * (2 + nt) + 2 + nt) * BLOCK, 0.0);
+  std::vector<double>& store = work.store;
+  store.assign((4 * (2 + nt) + 2 + nt) * BLOCK, 0.0);
   const auto lane_array = [&](std::size_t k) { return store.data() + k * BLOCK; };
   const auto slot = [&](std::size_t s) {
     return Columns{lane_array(4 * s), lane_array(4 * s + 1), lane_array(4 * s + 2), lane_array(4 * s + 3)};
@@ -297,8 +306,10 @@ void sh_response(const ShMedium& medium, double angle_deg, std::span<const doubl
   double* om = lane_array(4 * (2 + nt));
   double* lg = lane_array(4 * (2 + nt) + 1);
   const auto target_lg = [&](std::size_t k) { return lane_array(4 * (2 + nt) + 2 + k); };
-  std::vector<char> scalar(BLOCK);
-  TargetStates states{std::vector<cdouble>(nt), std::vector<cdouble>(nt), std::vector<double>(nt)};
+  std::vector<char>& scalar = work.scalar;
+  scalar.assign(BLOCK, 0);
+  TargetStates& states = work.states;
+  states.u.resize(nt), states.tau.resize(nt), states.lg.resize(nt);
 
   for (std::size_t start = 0; start < nf; start += BLOCK) {
     const std::size_t lanes = std::min(BLOCK, nf - start);

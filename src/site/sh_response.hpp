@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "layers/simd_level.hpp"
+#include "velmar/profile.hpp"
 
 namespace velmar {
 
@@ -31,6 +32,39 @@ struct ShMedium {
   std::vector<double> thickness;  // n layers, m, each > 0
   std::vector<cdouble> modulus;   // n + 1 complex shear moduli (Im <= 0)
   std::vector<cdouble> slowness;  // n + 1 complex slownesses 1/V* (Re > 0, Im >= 0)
+};
+
+// Per-entry constants of the SH engine at unit angular frequency.
+struct ShEntry {
+  cdouble c;    // vertical slowness
+  cdouble mc;   // M c: M nu / omega
+  cdouble rho;  // mc of the entry above / mc of this one (1 for the top entry)
+  cdouble M;    // complex modulus
+  double h;     // thickness (0 for the half-space)
+};
+
+// One requested depth: entry, distance below the entry's top, output index.
+struct ShTarget {
+  std::size_t entry;
+  double dz;
+  std::size_t out;
+};
+
+// The state at every target of a frequency evaluated one at a time.
+struct ShTargetStates {
+  std::vector<cdouble> u, tau;
+  std::vector<double> lg;
+};
+
+// Scratch of sh_response, sized on first use and kept by the caller: a call
+// on the sizes of an earlier one allocates nothing.
+struct ShResponseWork {
+  std::vector<ShEntry> entries;
+  std::vector<double> tops;
+  std::vector<ShTarget> targets;
+  std::vector<double> store;
+  std::vector<char> scalar;
+  ShTargetStates states;
 };
 
 // Displacement u, shear strain du/dz and shear stress M* du/dz per unit
@@ -54,5 +88,17 @@ void sh_response(const ShMedium& medium, double angle_deg, std::span<const doubl
 void sh_response(const ShMedium& medium, double angle_deg, std::span<const double> freqs,
                  std::span<const double> depths, std::span<cdouble> u, std::span<cdouble> strain,
                  std::span<cdouble> stress, SimdLevel level);
+
+// The same with the caller's scratch.
+void sh_response(const ShMedium& medium, double angle_deg, std::span<const double> freqs,
+                 std::span<const double> depths, std::span<cdouble> u, std::span<cdouble> strain,
+                 std::span<cdouble> stress, ShResponseWork& work);
+void sh_response(const ShMedium& medium, double angle_deg, std::span<const double> freqs,
+                 std::span<const double> depths, std::span<cdouble> u, std::span<cdouble> strain,
+                 std::span<cdouble> stress, SimdLevel level, ShResponseWork& work);
+
+// The profile with its damping applied, into `medium` (whose storage is
+// reused).
+void sh_medium(const Profile& profile, DampingLaw law, ShMedium& medium);
 
 }  // namespace velmar

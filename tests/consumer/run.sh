@@ -10,3 +10,4 @@ cmake --install "$build" --prefix "$work/prefix" > /dev/null
 cmake -S "$here" -B "$work/build" -DCMAKE_PREFIX_PATH="$work/prefix" -DCMAKE_BUILD_TYPE=Release > /dev/null
 cmake --build "$work/build" -j2 > /dev/null
 "$work/build/consumer"
+"$work/build/consumer_workspace"
