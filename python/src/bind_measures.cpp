@@ -132,16 +132,9 @@ void register_spectra(py::module_& m) {
 
   m.def(
       "peak_profile",
-      [](const InArray& accel, double dt, const std::string& units, const velmar::Profile& p, double angle,
-         const std::string& law, const std::string& input, double input_depth, double scale) {
+      [](const InArray& accel, double dt, const std::string& units, const velmar::Profile& p,
+         const velmar::PropagateOptions& o) {
         const velmar::Record r = record_of(accel, dt, units);
-        velmar::PropagateOptions o;
-        o.setup.wave = velmar::Wave::SH;
-        o.setup.angle = angle;
-        o.setup.law = velmar::damping_law_from_name(law);
-        o.input = velmar::input_motion_from_name(input);
-        o.input_depth = input_depth;
-        o.scale = scale;
         velmar::PeakProfile pp;
         {
           py::gil_scoped_release unlocked;
@@ -149,6 +142,5 @@ void register_spectra(py::module_& m) {
         }
         return py::make_tuple(copy_to_numpy(pp.depth), copy_to_numpy(pp.accel), copy_to_numpy(pp.strain), copy_to_numpy(pp.stress));
       },
-      py::arg("accel"), py::arg("dt"), py::arg("units"), py::arg("profile"), py::arg("angle"), py::arg("law"),
-      py::arg("input"), py::arg("input_depth"), py::arg("scale"));
+      py::arg("accel"), py::arg("dt"), py::arg("units"), py::arg("profile"), py::arg("options"));
 }

@@ -15,7 +15,7 @@ import numpy as np
 from . import _checks
 from . import _velmar
 from ._profile import Profile
-from ._randomize import count_and_seed, randomize_options
+from ._randomize import randomize_options, realisation_count
 from ._record import Record
 
 #: Analyses a batch can run, for ``analysis=``.
@@ -330,7 +330,7 @@ def simulate(profile: Profile, records: Any, n: int = 200, seed: int = 1, vs_mod
     if not isinstance(profile, Profile):
         raise ValueError(f"profile must be a velmar.Profile, got {type(profile).__name__}")
     recs = _record_list(records)
-    count, seed = count_and_seed(n, seed)
+    count = realisation_count(n)
     if vary_curves and curves is None:
         raise ValueError("vary_curves needs curves, got None")
     for name, value in (("threads", threads), ("chunk", chunk)):
@@ -343,7 +343,8 @@ def simulate(profile: Profile, records: Any, n: int = 200, seed: int = 1, vs_mod
     options = _velmar.BatchOptions(
         randomize=randomize_options(vs_model, layering, truncation, halfspace_sigma_ln,
                                     rho_gd if vary_curves else None),
-        seed=seed, analysis=analysis, curves=_curve_list(curves), output_depth=output_depth, periods=periods,
+        seed=seed, analysis=analysis, curves=_curve_list(curves), output_depth=output_depth,
+        periods=None if periods is None else _checks.float_array("periods", periods),
         spectral_damping=damping,
         threads=(_cpu_count() if threads is None else threads) if client is None else 1,
         el=_velmar.EquivalentLinearOptions(

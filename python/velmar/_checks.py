@@ -177,14 +177,6 @@ def non_negative(name: str, value: Any) -> float:
     return x
 
 
-def angle(name: str, value: Any) -> float:
-    """An incidence angle in degrees, strictly between -90 and 90."""
-    x = real(name, value)
-    if not abs(x) < 90.0:
-        raise ValueError(f"{name} must lie strictly between -90 and 90 degrees, got {x!r}")
-    return x
-
-
 def choice(name: str, value: Any, allowed: Iterable[str], *, upper: bool = False) -> str:
     """A name from `allowed`, compared without regard to case.
 

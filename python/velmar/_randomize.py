@@ -126,13 +126,11 @@ def randomize_options(vs_model: VsModelLike, layering: LayeringLike, truncation:
         curves=None if rho_gd is None else _velmar.CurveVariation(rho_gd=rho_gd))
 
 
-def count_and_seed(n: Any, seed: Any) -> Tuple[int, int]:
-    """`n` as a count of at least 1 and `seed` as an unsigned 64-bit integer."""
+def realisation_count(n: Any) -> int:
+    """`n` as a count of at least 1 (the seed is converted by the library)."""
     if isinstance(n, bool) or not isinstance(n, (int, np.integer)) or n < 1:
         raise ValueError(f"n must be an integer of at least 1, got {n!r}")
-    if isinstance(seed, bool) or not isinstance(seed, (int, np.integer)) or not 0 <= seed < 2**64:
-        raise ValueError(f"seed must be an integer in [0, 2**64), got {seed!r}")
-    return int(n), int(seed)
+    return int(n)
 
 
 def randomize(profile: Profile, n: int = 100, seed: int = 1, vs_model: VsModelLike = "USGS C",
@@ -186,7 +184,7 @@ def randomize(profile: Profile, n: int = 100, seed: int = 1, vs_model: VsModelLi
     """
     if not isinstance(profile, Profile):
         raise ValueError(f"profile must be a velmar.Profile, got {type(profile).__name__}")
-    count, seed = count_and_seed(n, seed)
+    count = realisation_count(n)
     options = randomize_options(vs_model, layering, truncation, halfspace_sigma_ln)
     out = _velmar.realise(profile._core, options, seed, first, count)
     return [Profile._from_core(core, profile.modulus) for core, *_ in out]
