@@ -217,6 +217,14 @@ PYBIND11_MODULE(_velmar, m) {
       "acceleration_unit",
       [](const py::handle& units) { return velmar::acceleration_unit(text_option(units, "units")); },
       py::arg("units"));
+  m.def(
+      "check_record_dt",
+      [](const py::handle& dt) {
+        const double x = real_option(dt, "dt");
+        velmar::check_record_dt(x);
+        return x;
+      },
+      py::arg("dt"));
   m.attr("STANDARD_GRAVITY") = velmar::STANDARD_GRAVITY;
   m.attr("MIN_RECORD_DT") = velmar::MIN_RECORD_DT;
   m.attr("MAX_RECORD_DT") = velmar::MAX_RECORD_DT;
