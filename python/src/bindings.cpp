@@ -218,6 +218,12 @@ PYBIND11_MODULE(_velmar, m) {
       [](const py::handle& units) { return velmar::acceleration_unit(text_option(units, "units")); },
       py::arg("units"));
   m.def(
+      "modulus_name",
+      [](const py::handle& name) {
+        return velmar::damping_law_name(velmar::damping_law_from_name(text_option(name, "modulus"), "modulus"));
+      },
+      py::arg("name"));
+  m.def(
       "check_record_dt",
       [](const py::handle& dt) {
         const double x = real_option(dt, "dt");

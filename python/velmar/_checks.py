@@ -189,7 +189,3 @@ def choice(name: str, value: Any, allowed: Iterable[str], *, upper: bool = False
         if value.lower() == a.lower():
             return a.upper() if upper else a
     raise ValueError(f"{name} must be one of {', '.join(map(repr, allowed))}, got {value!r}")
-
-
-def optional_choice(name: str, value: Optional[str], allowed: Iterable[str]) -> Optional[str]:
-    return None if value is None else choice(name, value, allowed)

@@ -121,7 +121,7 @@ class Profile:
             if value is not None:
                 shown = "damping" if name == "damping_s" else name
                 columns[name] = _entry_array(shown, value, n, halfspace_default=default, allow_inf=inf)
-        self._modulus = _checks.optional_choice("modulus", modulus, MODULUS_LAWS)
+        self._modulus = None if modulus is None else _velmar.modulus_name(modulus)
         self._core = _velmar.Profile(**columns)
 
     @classmethod

@@ -182,3 +182,19 @@ def test_reading_a_deck_writes_no_file_at_all(tmp_path, monkeypatch):
     d = velmar.read_deck("deck.txt", units="gal")
     assert d.output == "out/result.txt" and d.freqs.size == 39
     assert sorted(os.listdir(tmp_path)) == ["deck.txt", "tmp"] and os.listdir(scratch) == []
+
+
+def test_command_line_units_by_the_library_table(tmp_path, monkeypatch, capsys):
+    import shutil
+
+    from conftest import EXAMPLES
+    from velmar.__main__ import main
+
+    shutil.copytree(EXAMPLES, tmp_path / "examples", ignore=shutil.ignore_patterns("expected"))
+    monkeypatch.chdir(tmp_path)
+    assert main(["run", "examples/sh_signal.deck", "--csv", "--out", "a.csv", "--units", "gal"]) == 0
+    assert main(["run", "examples/sh_signal.deck", "--csv", "--out", "b.csv", "--units", "cm/s2"]) == 0
+    assert open("a.csv").read() == open("b.csv").read()
+    with pytest.raises(SystemExit):
+        main(["run", "examples/sh_signal.deck", "--csv", "--units", "ft/s2"])
+    assert "--units must be 'g', 'm/s2' or 'cm/s2'" in capsys.readouterr().err
