@@ -83,9 +83,12 @@ inline double real_option(const py::handle& value, const std::string& name) {
       PyBytes_Check(value.ptr()) || value.is_none()) {
     throw velmar::InvalidArgument(name + " must be a real number, got " + shown(value));
   }
-  if (PyIndex_Check(value.ptr())) {
-    const auto big = py::reinterpret_steal<py::object>(PyNumber_Index(value.ptr()));
-    if (!big) throw py::error_already_set();
+  // An integer (PyIndex_Check holds for a numpy array too: a 0-d float
+  // array is no index, and goes on as a float).
+  const auto big = PyIndex_Check(value.ptr()) ? py::reinterpret_steal<py::object>(PyNumber_Index(value.ptr()))
+                                              : py::object();
+  if (!big) PyErr_Clear();
+  if (big) {
     const double x = PyLong_AsDouble(big.ptr());
     if (x == -1.0 && PyErr_Occurred()) {
       PyErr_Clear();
@@ -94,9 +97,14 @@ inline double real_option(const py::handle& value, const std::string& name) {
     }
     return x;
   }
-  const std::string type = py::str(py::type::handle_of(value).attr("__name__")).cast<std::string>();
-  if (PyFloat_Check(value.ptr()) || type.rfind("float", 0) == 0) return value.cast<double>();
-  throw velmar::InvalidArgument(name + " must be a real number, got " + shown(value));
+  // A float, a numpy float, or anything else Python turns into one (a 0-d
+  // array, a Fraction).
+  const auto x = py::reinterpret_steal<py::object>(PyNumber_Float(value.ptr()));
+  if (!x) {
+    PyErr_Clear();
+    throw velmar::InvalidArgument(name + " must be a real number, got " + shown(value));
+  }
+  return PyFloat_AsDouble(x.ptr());
 }
 
 // None, or a real number as real_option takes it.
@@ -116,9 +124,10 @@ inline long long whole_option(const py::handle& value, const std::string& name, 
   double x = 0.0;
   long long exact = 0;
   bool is_exact = false;
-  if (PyIndex_Check(value.ptr())) {
-    const auto big = py::reinterpret_steal<py::object>(PyNumber_Index(value.ptr()));
-    if (!big) throw py::error_already_set();
+  const auto big = PyIndex_Check(value.ptr()) ? py::reinterpret_steal<py::object>(PyNumber_Index(value.ptr()))
+                                              : py::object();
+  if (!big) PyErr_Clear();
+  if (big) {
     int overflow = 0;
     exact = PyLong_AsLongLongAndOverflow(big.ptr(), &overflow);
     is_exact = overflow == 0;

@@ -33,7 +33,10 @@ inline std::uint64_t seed_option(const pybind11::handle& value, const std::strin
   namespace py = pybind11;
   if (!is_boolean(value) && PyIndex_Check(value.ptr())) {
     const auto big = py::reinterpret_steal<py::object>(PyNumber_Index(value.ptr()));
-    if (!big) throw py::error_already_set();
+    if (!big) {
+      PyErr_Clear();
+      throw velmar::InvalidArgument(name + " must be an integer in [0, 2**64), got " + shown(value));
+    }
     const unsigned long long v = PyLong_AsUnsignedLongLong(big.ptr());
     if (!(v == static_cast<unsigned long long>(-1) && PyErr_Occurred())) return v;
     PyErr_Clear();
