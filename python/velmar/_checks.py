@@ -1,8 +1,13 @@
-"""Argument checks shared by the public calls.
+"""Conversions of the public calls' arguments into what the library takes.
 
-Every check raises ``ValueError`` (or ``TypeError`` for an argument of the
-wrong kind) with a message naming the argument and the offending value, in
-the form ``vs[3] must be above 0, got -120.0``.
+Arrays become contiguous float64 numpy arrays, with the refusals numpy
+cannot make (a boolean or text entry it would turn into 1.0 or a number, a
+masked entry whose mask would be lost, NaN). Ranges and combinations are
+the library's checks, made once, in C++ (the option structs of
+``velmar._velmar`` convert scalar options, naming them); the few left here
+serve calls whose arguments the library does not see as such. Every
+refusal raises ``ValueError`` naming the argument and the value, in the
+form ``vs[3] must be finite, got nan``.
 """
 
 from __future__ import annotations
