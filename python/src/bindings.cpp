@@ -1,10 +1,10 @@
 // bindings.cpp: the module velmar._velmar, the door from Python to the library.
 //
-// Each function converts its arguments (numpy arrays to spans, names to the
-// library's enums), releases the GIL around the library call and hands the
-// result back as a numpy array that owns the library's vector (no copy).
-// Argument checks with Python's names live in the pure-Python layer; the
-// library checks again and its exceptions become Python ones:
+// Each function converts its arguments (numpy arrays to spans, the option
+// structs bound in bind_options.cpp), releases the GIL around the library
+// call and hands the result back as a numpy array that owns the library's
+// vector (no copy). The library checks every argument, naming it and its
+// value; its exceptions become Python ones:
 //   InvalidArgument (a std::invalid_argument)  -> ValueError
 //   FileError                                   -> OSError
 //   RunStop of a deck, status 2 (refused input) -> ValueError
@@ -24,6 +24,8 @@
 #include "common/run_stop.hpp"
 #include "driver/run_state.hpp"
 #include "deck_model.hpp"
+#include "numpy_convert.hpp"
+#include "options.hpp"
 #include "velmar/velmar.hpp"
 
 namespace py = pybind11;
@@ -31,46 +33,11 @@ namespace py = pybind11;
 void register_spectra(py::module_& m);  // bind_measures.cpp
 void register_eql(py::module_& m);  // bind_eql.cpp
 void register_batch(py::module_& m);  // bind_batch.cpp
+void register_options(py::module_& m);  // bind_options.cpp
+
+using namespace velmar_python;
 
 namespace {
-
-using InArray = py::array_t<double, py::array::c_style | py::array::forcecast>;
-
-std::span<const double> as_span(const InArray& a) {
-  return {a.data(), static_cast<std::size_t>(a.size())};
-}
-
-std::vector<double> as_vector(const InArray& a) {
-  const std::span<const double> s = as_span(a);
-  return {s.begin(), s.end()};
-}
-
-// A numpy array that takes over `v`: the capsule frees the vector with the array.
-template <class T>
-py::array_t<T> to_numpy(std::vector<T>&& v) {
-  auto* owner = new std::vector<T>(std::move(v));
-  py::capsule free_owner(owner, [](void* p) { delete static_cast<std::vector<T>*>(p); });
-  return py::array_t<T>({static_cast<py::ssize_t>(owner->size())}, {static_cast<py::ssize_t>(sizeof(T))},
-                        owner->data(), free_owner);
-}
-
-template <class T>
-py::array_t<T> copy_to_numpy(const std::vector<T>& v) {
-  return to_numpy(std::vector<T>(v));
-}
-
-velmar::WaveSetup wave_setup(const std::string& wave, double angle, const std::string& law) {
-  velmar::WaveSetup setup;
-  setup.wave = velmar::wave_from_name(wave);
-  setup.angle = angle;
-  setup.law = velmar::damping_law_from_name(law);
-  return setup;
-}
-
-std::optional<velmar::Component> component_of(const std::optional<std::string>& name) {
-  if (!name) return std::nullopt;
-  return velmar::component_from_name(*name);
-}
 
 std::vector<double> top_depths(const velmar::Profile& p) {
   std::vector<double> tops(p.layers() + 1);
@@ -132,6 +99,7 @@ py::dict deck_dict(velmar::DeckModel&& m) {
 PYBIND11_MODULE(_velmar, m) {
   m.doc() = "VELMAR library binding; use the velmar package, not this module.";
   m.attr("__version__") = velmar::version();
+  register_options(m);
   register_spectra(m);
   register_eql(m);
 
@@ -147,21 +115,29 @@ PYBIND11_MODULE(_velmar, m) {
   });
 
   py::class_<velmar::Profile>(m, "Profile")
-      .def(py::init([](const InArray& thickness, const InArray& density, const InArray& vs, const InArray& damping_s,
-                       const InArray& vp, const InArray& damping_p) {
-             return velmar::Profile(as_vector(thickness), as_vector(density), as_vector(vs), as_vector(damping_s),
-                                    as_vector(vp), as_vector(damping_p));
+      // Damping ratios of S and P waves, or quality factors Q instead (0 or
+      // infinity: elastic), each column given one way at most; a Q column
+      // becomes damping ratios 1/(2Q) by the library's rule, once.
+      .def(py::init([](const InArray& thickness, const InArray& density, const InArray& vs,
+                       const std::optional<InArray>& damping_s, const std::optional<InArray>& qs,
+                       const std::optional<InArray>& vp, const std::optional<InArray>& damping_p,
+                       const std::optional<InArray>& qp) {
+             std::vector<double> th = vector_of(thickness), rho = vector_of(density), v = vector_of(vs);
+             std::vector<double> p_speed = vp ? vector_of(*vp) : std::vector<double>{};
+             if (qs && !damping_p) {
+               return velmar::Profile::from_quality(th, rho, v, vector_of(*qs), p_speed,
+                                                    qp ? vector_of(*qp) : std::vector<double>{});
+             }
+             std::vector<double> xs = damping_s ? vector_of(*damping_s) : std::vector<double>(v.size(), 0.0);
+             std::vector<double> xp = damping_p ? vector_of(*damping_p) : std::vector<double>{};
+             if (qs) xs = velmar::Profile::from_quality(th, rho, v, vector_of(*qs)).damping_s();
+             if (qp) xp = velmar::Profile::from_quality(th, rho, v, {}, p_speed, vector_of(*qp)).damping_p();
+             return velmar::Profile(std::move(th), std::move(rho), std::move(v), std::move(xs), std::move(p_speed),
+                                    std::move(xp));
            }),
-           py::arg("thickness"), py::arg("density"), py::arg("vs"), py::arg("damping_s"), py::arg("vp"),
-           py::arg("damping_p"))
-      .def_static(
-          "from_quality",
-          [](const InArray& thickness, const InArray& density, const InArray& vs, const InArray& qs,
-             const InArray& vp, const InArray& qp) {
-            return velmar::Profile::from_quality(as_vector(thickness), as_vector(density), as_vector(vs),
-                                                 as_vector(qs), as_vector(vp), as_vector(qp));
-          },
-          py::arg("thickness"), py::arg("density"), py::arg("vs"), py::arg("qs"), py::arg("vp"), py::arg("qp"))
+           py::arg("thickness"), py::arg("density"), py::arg("vs"), py::kw_only(), py::arg("damping_s") = py::none(),
+           py::arg("qs") = py::none(), py::arg("vp") = py::none(), py::arg("damping_p") = py::none(),
+           py::arg("qp") = py::none())
       .def_property_readonly("layers", &velmar::Profile::layers)
       .def_property_readonly("has_p", &velmar::Profile::has_p)
       .def_property_readonly("thickness", [](const velmar::Profile& p) { return copy_to_numpy(p.thickness()); })
@@ -174,55 +150,43 @@ PYBIND11_MODULE(_velmar, m) {
 
   m.def(
       "transfer",
-      [](const velmar::Profile& p, const InArray& freqs, const std::string& wave, double angle,
-         const std::string& law, double depth, const std::string& quantity,
-         const std::optional<std::string>& component) {
-        const velmar::WaveSetup setup = wave_setup(wave, angle, law);
-        const velmar::Quantity q = velmar::quantity_from_name(quantity);
-        const std::optional<velmar::Component> c = component_of(component);
+      [](const velmar::Profile& p, const InArray& freqs, const velmar::WaveSetup& setup, const py::handle& depth,
+         const py::handle& quantity, const py::handle& component) {
+        const double z = real_option(depth, "depth");
+        const velmar::Quantity q = velmar::quantity_from_name(text_option(quantity, "quantity"));
+        std::optional<velmar::Component> c;
+        if (!component.is_none()) c = velmar::component_from_name(text_option(component, "component"));
         std::vector<velmar::cdouble> h;
         {
           py::gil_scoped_release unlocked;
-          h = velmar::transfer(p, as_span(freqs), setup, depth, q, c);
+          h = velmar::transfer(p, span_of(freqs), setup, z, q, c);
         }
         return to_numpy(std::move(h));
       },
-      py::arg("profile"), py::arg("freqs"), py::arg("wave"), py::arg("angle"), py::arg("law"), py::arg("depth"),
-      py::arg("quantity"), py::arg("component"));
+      py::arg("profile"), py::arg("freqs"), py::arg("setup"), py::arg("depth"), py::arg("quantity"),
+      py::arg("component"));
 
   m.def(
       "response",
-      [](const velmar::Profile& p, const InArray& freqs, const InArray& depths, const std::string& wave,
-         double angle, const std::string& law) {
-        const velmar::WaveSetup setup = wave_setup(wave, angle, law);
+      [](const velmar::Profile& p, const InArray& freqs, const InArray& depths, const velmar::WaveSetup& setup) {
         velmar::ResponseGrid g;
         {
           py::gil_scoped_release unlocked;
-          g = velmar::response(p, as_span(freqs), as_span(depths), setup);
+          g = velmar::response(p, span_of(freqs), span_of(depths), setup);
         }
         return py::make_tuple(to_numpy(std::move(g.u)), to_numpy(std::move(g.w)), to_numpy(std::move(g.strain)),
                               to_numpy(std::move(g.stress)));
       },
-      py::arg("profile"), py::arg("freqs"), py::arg("depths"), py::arg("wave"), py::arg("angle"), py::arg("law"));
+      py::arg("profile"), py::arg("freqs"), py::arg("depths"), py::arg("setup"));
 
   m.def(
       "propagate",
       [](const InArray& accel, double dt, const std::string& units, const velmar::Profile& p,
-         const std::string& wave, double angle, const std::string& law, const std::string& input,
-         double input_depth, double depth, const std::string& quantity, double scale,
-         const std::optional<std::string>& component) {
+         const velmar::PropagateOptions& o) {
         velmar::Record rec;
-        rec.accel = as_vector(accel);
+        rec.accel = vector_of(accel);
         rec.dt = dt;
         rec.units = units;
-        velmar::PropagateOptions o;
-        o.setup = wave_setup(wave, angle, law);
-        o.input = velmar::input_motion_from_name(input);
-        o.input_depth = input_depth;
-        o.depth = depth;
-        o.quantity = velmar::quantity_from_name(quantity);
-        o.component = component_of(component);
-        o.scale = scale;
         std::vector<double> y;
         {
           py::gil_scoped_release unlocked;
@@ -230,9 +194,7 @@ PYBIND11_MODULE(_velmar, m) {
         }
         return to_numpy(std::move(y));
       },
-      py::arg("accel"), py::arg("dt"), py::arg("units"), py::arg("profile"), py::arg("wave"), py::arg("angle"),
-      py::arg("law"), py::arg("input"), py::arg("input_depth"), py::arg("depth"), py::arg("quantity"),
-      py::arg("scale"), py::arg("component"));
+      py::arg("accel"), py::arg("dt"), py::arg("units"), py::arg("profile"), py::arg("options"));
 
   m.def(
       "read_record",
@@ -251,6 +213,25 @@ PYBIND11_MODULE(_velmar, m) {
       py::arg("units"));
   m.def(
       "header_units", [](const std::string& text) { return velmar::header_units(text); }, py::arg("text"));
+  m.def(
+      "acceleration_unit",
+      [](const py::handle& units) { return velmar::acceleration_unit(text_option(units, "units")); },
+      py::arg("units"));
+  m.def(
+      "modulus_name",
+      [](const py::handle& name) {
+        return velmar::damping_law_name(velmar::damping_law_from_name(text_option(name, "modulus"), "modulus"));
+      },
+      py::arg("name"));
+  m.def(
+      "check_record_dt",
+      [](const py::handle& dt) {
+        const double x = real_option(dt, "dt");
+        velmar::check_record_dt(x);
+        return x;
+      },
+      py::arg("dt"));
+  m.attr("STANDARD_GRAVITY") = velmar::STANDARD_GRAVITY;
   m.attr("MIN_RECORD_DT") = velmar::MIN_RECORD_DT;
   m.attr("MAX_RECORD_DT") = velmar::MAX_RECORD_DT;
 

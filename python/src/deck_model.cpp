@@ -1,8 +1,5 @@
 #include "deck_model.hpp"
 
-#include <stdlib.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
@@ -11,7 +8,6 @@
 
 #include "common/run_stop.hpp"
 #include "driver/deck.hpp"
-#include "driver/output_file.hpp"
 #include "driver/run.hpp"
 #include "driver/run_state.hpp"
 #include "driver/text_input.hpp"
@@ -53,33 +49,6 @@ bool refused_name(const std::string& name) {
   return blank || control;
 }
 
-// An empty file of our own, removed when the object goes: the console's
-// reader opens the output file it reads on line 1, and reading a deck must
-// neither create nor open the file the deck names.
-class ScratchFile {
- public:
-  ScratchFile() {
-    std::error_code ec;
-    std::string dir = std::filesystem::temp_directory_path(ec).string();
-    if (ec || dir.empty()) dir = "/tmp";
-    std::string pattern = dir + "/velmar-deck-XXXXXX";
-    const int fd = ::mkstemp(pattern.data());
-    if (fd < 0) throw FileError("cannot create a scratch file in '" + dir + "' to read a deck");
-    ::close(fd);
-    name_ = pattern;
-  }
-  ~ScratchFile() {
-    std::error_code ec;
-    std::filesystem::remove(name_, ec);
-  }
-  ScratchFile(const ScratchFile&) = delete;
-  ScratchFile& operator=(const ScratchFile&) = delete;
-  const std::string& name() const { return name_; }
-
- private:
-  std::string name_;
-};
-
 std::vector<double> widen(std::span<const float> x) { return {x.begin(), x.end()}; }
 
 // The profile the console computes with, or nothing when the library
@@ -110,25 +79,16 @@ std::optional<Profile> console_profile(const DeckModel& m) {
 }  // namespace
 
 DeckModel read_deck_file(const std::string& path, const std::string& units) {
-  std::string text = deck_text(path);
-  const std::string out_name = first_line(text, path);
-  ScratchFile scratch;
-  if (!refused_name(out_name)) {
-    // Line 1 becomes the scratch file's name; line numbers stay the same.
-    const std::size_t end = text.find('\n');
-    std::string rest = end == std::string::npos ? std::string{} : text.substr(end);
-    text = scratch.name() + rest;
-  }
+  const std::string text = deck_text(path);
   auto s = std::make_unique<RunState>();
   {
     std::istringstream in(text);
     LineSource src(in, path);
-    OutputFile out;
-    read_run_input(src, *s, out);
+    read_run_input(src, *s);  // the output file is neither created nor opened
   }
 
   DeckModel m;
-  m.output_name = out_name;
+  m.output_name = s->output_name;
   m.ITYPE = s->ITYPE;
   m.ANGLE = s->ANGLE;
   m.LOUT = s->LOUT;

@@ -33,7 +33,7 @@ import numpy as np
 
 from ._deck import read_deck, run_deck
 from ._files import Input, OutputFile
-from ._record import UNITS
+from ._record import UNITS, units_name
 from ._results import DeckResults, deck_results, record_units_from_header
 
 EXIT_COMPLETE = 0
@@ -196,6 +196,14 @@ def _message(exc: Exception) -> str:
     return str(exc)
 
 
+def _units_option(text: str) -> str:
+    """--units by the library's table ("gal", "cm/s^2" ... as their canonical names)."""
+    try:
+        return units_name("--units", text)
+    except ValueError as exc:
+        raise argparse.ArgumentTypeError(str(exc)) from None
+
+
 def main(argv: Optional[Sequence[str]] = None) -> int:
     parser = argparse.ArgumentParser(prog="python3 -m velmar", epilog=_EPILOG,
                                      formatter_class=argparse.RawDescriptionHelpFormatter,
@@ -208,13 +216,13 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
     run.add_argument("--csv", action="store_true",
                      help="write the results (double precision) as CSV; the console's output file is not touched")
     run.add_argument("--out", metavar="FILE", help="the CSV file (default: the deck's output name with .csv)")
-    run.add_argument("--units", choices=UNITS,
+    run.add_argument("--units", type=_units_option, metavar="{" + ",".join(UNITS) + "}",
                      help="units of the signal file's samples (default: from its header lines, else g)")
     plot = sub.add_parser("plot", epilog=_EPILOG, formatter_class=argparse.RawDescriptionHelpFormatter,
                           help="run a deck and write its figures as PNG")
     plot.add_argument("deck", help="the deck file, or an equivalent-linear analysis file (.json)")
     plot.add_argument("--out", metavar="DIR", help="folder for the figures (default: beside the output file)")
-    plot.add_argument("--units", choices=UNITS,
+    plot.add_argument("--units", type=_units_option, metavar="{" + ",".join(UNITS) + "}",
                       help="units of the signal file's samples (default: from its header lines, else g)")
     plot.add_argument("--no-run", action="store_true", help="do not write the console's output file")
     args = parser.parse_args(argv)

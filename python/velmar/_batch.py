@@ -14,16 +14,13 @@ import numpy as np
 
 from . import _checks
 from . import _velmar
-from ._eql import _curve_core
-from ._profile import MODULUS_LAWS, Profile
-from ._randomize import count_and_seed, layering_spec, velocity_spec
+from ._profile import Profile
+from ._randomize import randomize_options, realisation_count
 from ._record import Record
 
 #: Analyses a batch can run, for ``analysis=``.
 ANALYSES = ("linear", "equivalent_linear")
 
-_GRAVITY = 9.80665  # m/s2 per g
-_G_PER_UNIT = {"g": 1.0, "m/s2": 1.0 / _GRAVITY, "cm/s2": 0.01 / _GRAVITY}
 # Realisations per progress step of a local batch, per thread: large enough
 # that every thread stays busy between steps.
 _LOCAL_STEP_PER_THREAD = 8
@@ -35,24 +32,12 @@ _TASKS_PER_SLOT = 8
 _PROGRESS_MIN_RUNS = 200
 
 
-def _curve_list(curves: Any, layers: int) -> List[tuple]:
-    if curves is None:
-        return []
-    if isinstance(curves, (list, tuple)):
-        if len(curves) != layers:
-            raise ValueError(f"curves must hold one model per layer of the base profile ({layers}), "
-                             f"got {len(curves)}")
-        return [_curve_core(c, i) for i, c in enumerate(curves)]
-    return [_curve_core(curves, 0)]
-
-
-def _run_range(payload: Dict[str, Any], first: int, count: int, threads: int) -> Dict[str, Any]:
+def _run_range(payload: Dict[str, Any], first: int, count: int) -> Dict[str, Any]:
     """Realisations first .. first+count-1 of a batch: the unit of work of a
-    local step or of one Dask task (a plain function of picklable values)."""
-    base = payload["base"]
-    core = _velmar.Profile(*base)
-    return _velmar.run_batch(core, payload["records"], first=first, count=count, threads=threads,
-                             **payload["options"])
+    local step or of one Dask task (a plain function of picklable values;
+    the options pickle as their fields)."""
+    core = _velmar.Profile(**payload["base"])
+    return _velmar.run_batch(core, payload["records"], payload["options"], first, count)
 
 
 class Simulations:
@@ -213,12 +198,12 @@ def _progress_bar(total: int, show: Optional[bool]):
 def _run_local(payload, n: int, nrec: int, threads: int, progress: Optional[bool]) -> List[Dict[str, Any]]:
     bar = _progress_bar(n * nrec, progress)
     if bar is None:
-        return [_run_range(payload, 0, n, threads)]
+        return [_run_range(payload, 0, n)]
     step = max(1, _LOCAL_STEP_PER_THREAD * threads)
     parts = []
     try:
         for first in range(0, n, step):
-            parts.append(_run_range(payload, first, min(step, n - first), threads))
+            parts.append(_run_range(payload, first, min(step, n - first)))
             bar.update(parts[-1]["psa"].shape[0] * nrec)
     finally:
         bar.close()
@@ -238,7 +223,7 @@ def _run_dask(client, payload, n: int, nrec: int, chunk: Optional[int], progress
         slots = max(1, sum(w.get("nthreads", 1) for w in workers.values()))
         chunk = max(1, math.ceil(n / (_TASKS_PER_SLOT * slots)))
     tag = uuid.uuid4().hex
-    futures = [client.submit(_run_range, payload, first, min(chunk, n - first), 1,
+    futures = [client.submit(_run_range, payload, first, min(chunk, n - first),
                              key=f"velmar-batch-{tag}-{first}", pure=False)
                for first in range(0, n, chunk)]
     bar = _progress_bar(n * nrec, progress)
@@ -265,10 +250,11 @@ def simulate(profile: Profile, records: Any, n: int = 200, seed: int = 1, vs_mod
              periods: Optional[Any] = None, client: Any = None, *, vary_curves: bool = False,
              rho_gd: float = -0.5, truncation: float = 2.0, halfspace_sigma_ln: float = 0.0,
              output_depth: float = 0.0, strain_depths: Optional[Any] = None, damping: float = 0.05,
-             input: str = "outcrop", input_depth: float = 0.0, scale: float = 1.0,
-             modulus: Optional[str] = None, water_table: Optional[float] = None, strain_ratio: float = 0.65,
-             tolerance: float = 0.01, max_iterations: int = 15, strain_limit: float = 0.1,
-             threads: Optional[int] = None, chunk: Optional[int] = None,
+             input: str = "outcrop", input_depth: float = 0.0, scale: float = 1.0, angle: float = 0.0,
+             modulus: Optional[str] = None, water_table: Optional[float] = None,
+             strain_ratio: Optional[float] = None, magnitude: Optional[float] = None, tolerance: float = 0.01,
+             max_iterations: int = 15, strain_limit: float = 0.1, max_frequency: Optional[float] = None,
+             wavelength_fraction: float = 0.2, threads: Optional[int] = None, chunk: Optional[int] = None,
              progress: Optional[bool] = None) -> Simulations:
     """Run `n` randomised profiles under every record.
 
@@ -310,11 +296,15 @@ def simulate(profile: Profile, records: Any, n: int = 200, seed: int = 1, vs_mod
         iteration), none for a linear one (each depth costs a transform).
     damping : float, optional
         Oscillator damping ratio.
-    input, input_depth, scale, modulus, water_table, strain_ratio, tolerance,
-    max_iterations, strain_limit
-        As for the single analyses (`modulus` defaults to the profile's;
-        `input_depth` only with ``input="within"``). They are checked for a
-        linear batch too.
+    input, input_depth, scale, angle, modulus
+        Where the record was observed, its depth (``input="within"`` only),
+        its scale, the SH wave's incidence (degrees from vertical) and the
+        complex-modulus law (default: the profile's), for both analyses.
+    water_table, strain_ratio, magnitude, tolerance, max_iterations, strain_limit, max_frequency,
+    wavelength_fraction
+        The equivalent-linear iteration, as for `equivalent_linear`
+        (sublayering with `max_frequency`). They are checked for a linear
+        batch too.
     threads : int, optional
         Threads of a local batch; None uses every core.
     chunk : int, optional
@@ -339,81 +329,100 @@ def simulate(profile: Profile, records: Any, n: int = 200, seed: int = 1, vs_mod
     """
     if not isinstance(profile, Profile):
         raise ValueError(f"profile must be a velmar.Profile, got {type(profile).__name__}")
+    recs = _record_list(records)
+    count = realisation_count(n)
+    if vary_curves and curves is None:
+        raise ValueError("vary_curves needs curves, got None")
+    for name, value in (("threads", threads), ("chunk", chunk)):
+        if value is not None and (isinstance(value, bool) or not isinstance(value, (int, np.integer)) or value < 1):
+            raise ValueError(f"{name} must be an integer of at least 1 or None, got {value!r}")
+
+    # 1. The options, one library struct: each value converted and named as
+    # it is set; the library checks them all in the run of no realisation
+    # below, before any work is done or sent out to a cluster.
+    options = _velmar.BatchOptions(
+        randomize=randomize_options(vs_model, layering, truncation, halfspace_sigma_ln,
+                                    rho_gd if vary_curves else None),
+        seed=seed, analysis=analysis, curves=_curve_list(curves), output_depth=output_depth,
+        periods=None if periods is None else _checks.float_array("periods", periods),
+        spectral_damping=damping,
+        threads=(_cpu_count() if threads is None else threads) if client is None else 1,
+        el=_velmar.EquivalentLinearOptions(
+            water_table=water_table, strain_ratio=strain_ratio, magnitude=magnitude, tolerance=tolerance,
+            max_iterations=max_iterations, strain_limit=strain_limit,
+            law=modulus if modulus is not None else (profile.modulus or "velmar"), input=input,
+            input_depth=input_depth, angle=angle, scale=scale, max_frequency=max_frequency,
+            wavelength_fraction=wavelength_fraction))
+    if strain_depths is not None:
+        options.strain_depths = _checks.float_array("strain_depths", strain_depths)
+    elif options.analysis == "equivalent_linear":
+        options.strain_depths = profile.depth[:-1] + 0.5 * profile.thickness[:-1]
+    base = profile._core
+    payload = {"base": dict(thickness=base.thickness, density=base.density, vs=base.vs, damping_s=base.damping_s,
+                            vp=base.vp, damping_p=base.damping_p),
+               "records": [r._core_args() for r in recs], "options": options}
+    probe = _run_range(payload, 0, 0)
+
+    # 2. The runs, here or on the cluster.
+    if client is None:
+        parts = _run_local(payload, count, len(recs), options.threads, progress)
+    else:
+        parts = _run_dask(client, payload, count, len(recs), chunk, progress)
+    return _simulations(parts, probe, options, recs, profile, count, vs_model, vary_curves)
+
+
+def _record_list(records: Any) -> List[Record]:
     recs = [records] if isinstance(records, Record) else list(records)
     if not recs:
         raise ValueError("records must hold at least one velmar.Record, got none")
     for i, r in enumerate(recs):
         if not isinstance(r, Record):
             raise ValueError(f"records[{i}] must be a velmar.Record, got {type(r).__name__}")
-    count, seed = count_and_seed(n, seed)
-    analysis = _checks.choice("analysis", analysis, ANALYSES)
-    curve_list = _curve_list(curves, profile.layers)
-    if analysis == "equivalent_linear" and not curve_list:
-        raise ValueError("an equivalent-linear batch needs curves (a model or one per layer), got None")
-    if vary_curves and not curve_list:
-        raise ValueError("vary_curves needs curves, got None")
-    law = _checks.choice("modulus", modulus if modulus is not None else (profile.modulus or "velmar"),
-                         MODULUS_LAWS)
-    per = None if periods is None else _checks.float_array("periods", periods)
-    if strain_depths is None:
-        if analysis == "equivalent_linear":
-            depths = profile.depth[:-1] + 0.5 * profile.thickness[:-1]
-        else:
-            depths = np.empty(0)
-    else:
-        depths = _checks.float_array("strain_depths", strain_depths)
-    if threads is not None and (isinstance(threads, bool) or not isinstance(threads, (int, np.integer))
-                                or threads < 1):
-        raise ValueError(f"threads must be an integer of at least 1 or None, got {threads!r}")
-    if chunk is not None and (isinstance(chunk, bool) or not isinstance(chunk, (int, np.integer)) or chunk < 1):
-        raise ValueError(f"chunk must be an integer of at least 1 or None, got {chunk!r}")
-    velocity = velocity_spec(vs_model)
-    layers_model = layering_spec(layering)
-    options = dict(
-        seed=seed, velocity=velocity, layering=layers_model, truncation=_checks.real("truncation", truncation),
-        halfspace_sigma_ln=_checks.real("halfspace_sigma_ln", halfspace_sigma_ln),
-        rho_gd=_checks.real("rho_gd", rho_gd) if vary_curves else None, analysis=analysis, curves=curve_list,
-        water_table=None if water_table is None else _checks.real("water_table", water_table),
-        strain_ratio=_checks.real("strain_ratio", strain_ratio), tolerance=_checks.real("tolerance", tolerance),
-        max_iterations=max_iterations, strain_limit=_checks.real("strain_limit", strain_limit), law=law,
-        input=_checks.choice("input", input, ("incident", "outcrop", "within")),
-        input_depth=_checks.real("input_depth", input_depth), scale=_checks.real("scale", scale),
-        output_depth=_checks.real("output_depth", output_depth), periods=per,
-        spectral_damping=_checks.real("damping", damping), strain_depths=depths)
-    base = profile._core
-    payload = {"base": (base.thickness, base.density, base.vs, base.damping_s, base.vp, base.damping_p),
-               "records": [(r.accel, r.dt, r.units) for r in recs], "options": options}
-    # The library checks every option (ranges, combinations, curves, the
-    # randomisation) in this call of no realisation, before any work is
-    # done or sent out to a cluster.
-    probe = _run_range(payload, 0, 0, 1)
+    return recs
 
-    if client is None:
-        parts = _run_local(payload, count, len(recs), _cpu_count() if threads is None else int(threads), progress)
-    else:
-        parts = _run_dask(client, payload, count, len(recs), chunk, progress)
+
+def _curve_list(curves: Any) -> Any:
+    """None, one curve for every layer, or a list of one per layer (the
+    library checks the count)."""
+    if curves is None or isinstance(curves, (list, tuple)):
+        return curves
+    return [curves]
+
+
+_CURVE_KINDS = {"LinearLayer": "linear", "Darendeli": "darendeli", "Menq": "menq", "CurveTable": "table"}
+
+
+def _fields(value: Any) -> list:
+    """The fields of a library struct, in order, as plain values."""
+    return [np.asarray(getattr(value, f)).tolist() if f in ("strain", "g_ratio", "damping") else getattr(value, f)
+            for f in value._fields]
+
+
+def _simulations(parts, probe, options, recs, profile, count, vs_model, vary_curves) -> Simulations:
+    """The batch's parts as one Simulations in g, with the inputs that repeat it."""
     psa, pga, strain, layers, failures = _assemble(parts, count, len(recs), probe)
-
-    to_g = np.array([_G_PER_UNIT[r.units] for r in recs])
-    inputs = {"first": 0, "n": count, "seed": seed, "analysis": analysis,
-              "vs_model": vs_model if isinstance(vs_model, str) or vs_model is None else list(velocity),
-              "velocity_parameters": None if velocity is None else list(velocity),
-              "layering": None if layers_model is None else list(layers_model),
-              "truncation": options["truncation"], "halfspace_sigma_ln": options["halfspace_sigma_ln"],
-              "vary_curves": bool(vary_curves), "rho_gd": options["rho_gd"],
-              "curves": [[c[0]] + [np.asarray(x).tolist() if isinstance(x, np.ndarray) else x for x in c[1:]]
-                         for c in curve_list],
-              "modulus": law, "input": options["input"], "input_depth": options["input_depth"],
-              "scale": options["scale"], "output_depth": options["output_depth"],
-              "spectral_damping": options["spectral_damping"], "water_table": options["water_table"],
-              "strain_ratio": options["strain_ratio"], "tolerance": options["tolerance"],
-              "max_iterations": options["max_iterations"], "strain_limit": options["strain_limit"],
+    to_g = np.array([_velmar.acceleration_unit(r.units) / _velmar.STANDARD_GRAVITY for r in recs])
+    ro, el = options.randomize, options.el
+    velocity = None if ro.velocity is None else _fields(ro.velocity)
+    inputs = {"first": 0, "n": count, "seed": options.seed, "analysis": options.analysis,
+              "vs_model": vs_model if isinstance(vs_model, str) or vs_model is None else velocity,
+              "velocity_parameters": velocity,
+              "layering": None if ro.layering is None else _fields(ro.layering),
+              "truncation": ro.truncation, "halfspace_sigma_ln": ro.halfspace_sigma_ln,
+              "vary_curves": bool(vary_curves), "rho_gd": None if ro.curves is None else ro.curves.rho_gd,
+              "curves": [[_CURVE_KINDS[type(c).__name__]] + _fields(c) for c in options.curves],
+              "modulus": el.law, "input": el.input, "input_depth": el.input_depth, "angle": el.angle,
+              "scale": el.scale, "output_depth": options.output_depth,
+              "spectral_damping": options.spectral_damping, "water_table": el.water_table,
+              "strain_ratio": el.strain_ratio, "magnitude": el.magnitude, "tolerance": el.tolerance,
+              "max_iterations": el.max_iterations, "strain_limit": el.strain_limit,
+              "max_frequency": el.max_frequency, "wavelength_fraction": el.wavelength_fraction,
               "base_thickness": profile.thickness.tolist(), "base_density": profile.density.tolist(),
               "base_vs": profile.vs.tolist(), "base_damping": profile.damping.tolist(),
               "velmar_version": _velmar.__version__}
     return Simulations(psa * to_g[np.newaxis, :, np.newaxis], pga * to_g[np.newaxis, :], strain,
-                       probe["input_psa"] * to_g[:, np.newaxis], layers, np.asarray(probe["periods"]), depths,
-                       failures, inputs, [r.name for r in recs])
+                       probe["input_psa"] * to_g[:, np.newaxis], layers, np.asarray(probe["periods"]),
+                       options.strain_depths, failures, inputs, [r.name for r in recs])
 
 
 def _assemble(parts: List[Dict[str, Any]], n: int, nrec: int, probe: Dict[str, Any]):

@@ -1,8 +1,13 @@
-"""Argument checks shared by the public calls.
+"""Conversions of the public calls' arguments into what the library takes.
 
-Every check raises ``ValueError`` (or ``TypeError`` for an argument of the
-wrong kind) with a message naming the argument and the offending value, in
-the form ``vs[3] must be above 0, got -120.0``.
+Arrays become contiguous float64 numpy arrays, with the refusals numpy
+cannot make (a boolean or text entry it would turn into 1.0 or a number, a
+masked entry whose mask would be lost, NaN). Ranges and combinations are
+the library's checks, made once, in C++ (the option structs of
+``velmar._velmar`` convert scalar options, naming them); the few left here
+serve calls whose arguments the library does not see as such. Every
+refusal raises ``ValueError`` naming the argument and the value, in the
+form ``vs[3] must be finite, got nan``.
 """
 
 from __future__ import annotations
@@ -177,14 +182,6 @@ def non_negative(name: str, value: Any) -> float:
     return x
 
 
-def angle(name: str, value: Any) -> float:
-    """An incidence angle in degrees, strictly between -90 and 90."""
-    x = real(name, value)
-    if not abs(x) < 90.0:
-        raise ValueError(f"{name} must lie strictly between -90 and 90 degrees, got {x!r}")
-    return x
-
-
 def choice(name: str, value: Any, allowed: Iterable[str], *, upper: bool = False) -> str:
     """A name from `allowed`, compared without regard to case.
 
@@ -197,7 +194,3 @@ def choice(name: str, value: Any, allowed: Iterable[str], *, upper: bool = False
         if value.lower() == a.lower():
             return a.upper() if upper else a
     raise ValueError(f"{name} must be one of {', '.join(map(repr, allowed))}, got {value!r}")
-
-
-def optional_choice(name: str, value: Optional[str], allowed: Iterable[str]) -> Optional[str]:
-    return None if value is None else choice(name, value, allowed)

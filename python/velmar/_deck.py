@@ -7,10 +7,9 @@ from typing import Optional, Union
 
 import numpy as np
 
-from . import _checks
 from . import _velmar
 from ._profile import Profile
-from ._record import UNITS, Record
+from ._record import Record, units_name
 
 PathLike = Union[str, "os.PathLike[str]"]
 
@@ -110,7 +109,8 @@ def read_deck(path: PathLike, units: str = "g") -> Deck:
         The deck file. A signal file it names is taken relative to the
         current folder, as the console does.
     units : {"g", "m/s2", "cm/s2"}, optional
-        Units of the signal file's samples (the deck does not say).
+        Units of the signal file's samples (the deck does not say); any
+        spelling `Record` accepts ("gal", "cm/s^2" ...).
 
     Returns
     -------
@@ -127,7 +127,7 @@ def read_deck(path: PathLike, units: str = "g") -> Deck:
         The console would stop at a limit (exit status 1), with its message.
     """
     p = _path("path", path)
-    u = _checks.choice("units", units, UNITS)
+    u = units_name("units", units)
     return Deck(p, _velmar.read_deck(p, u))
 
 

@@ -10,25 +10,17 @@ import numpy as np
 
 from . import _checks
 from . import _velmar
-from ._profile import MODULUS_LAWS, Profile
+from ._profile import Profile
 from ._record import Record
 
 #: Where the record of an equivalent-linear analysis was observed.
 EQL_INPUTS = ("outcrop", "within", "incident")
 
 
-def _finite(name: str, value: Any, low: float, *, strict: bool) -> float:
-    v = _checks.real(name, value)
-    if v < low or (strict and v == low):
-        raise ValueError(f"{name} must be {'above' if strict else 'at least'} {low:g}, got {v!r}")
-    return v
-
-
 def _check_model(curve: Any) -> None:
-    """Every field of a model as a real number, then the library's check of
-    their ranges (ValueError naming the model and the field)."""
-    for f in fields(curve):
-        _checks.real(f"{type(curve).__name__}.{f.name}", getattr(curve, f.name))
+    """The model as the library's curve: each field converted (ValueError
+    naming the model and the field), then the library's check of their
+    ranges."""
     _velmar.check_curve(curve._core())
 
 
@@ -66,9 +58,8 @@ class Darendeli:
     def __post_init__(self) -> None:
         _check_model(self)
 
-    def _core(self) -> tuple:
-        return ("darendeli", float(self.pi), float(self.ocr), float(self.k0), float(self.frequency),
-                float(self.cycles))
+    def _core(self) -> "_velmar.Darendeli":
+        return _velmar.Darendeli(**{f.name: getattr(self, f.name) for f in fields(self)})
 
 
 @dataclass(frozen=True)
@@ -98,8 +89,8 @@ class Menq:
     def __post_init__(self) -> None:
         _check_model(self)
 
-    def _core(self) -> tuple:
-        return ("menq", float(self.cu), float(self.d50), float(self.k0), float(self.cycles))
+    def _core(self) -> "_velmar.Menq":
+        return _velmar.Menq(**{f.name: getattr(self, f.name) for f in fields(self)})
 
 
 class CurveTable:
@@ -122,25 +113,17 @@ class CurveTable:
         s = _checks.float_array("strain", strain)
         g = _checks.float_array("g_ratio", g_ratio)
         d = _checks.float_array("damping", damping)
-        _velmar.check_curve(("table", s, g, d))
+        self._table = _velmar.CurveTable(strain=s, g_ratio=g, damping=d)
+        _velmar.check_curve(self._table)
         for a in (s, g, d):
             a.setflags(write=False)
         self.strain, self.g_ratio, self.damping = s, g, d
 
-    def _core(self) -> tuple:
-        return ("table", self.strain, self.g_ratio, self.damping)
+    def _core(self) -> "_velmar.CurveTable":
+        return self._table
 
     def __repr__(self) -> str:
         return f"CurveTable({self.strain.size} rows, strain {self.strain[0]:g} to {self.strain[-1]:g})"
-
-
-def _curve_core(c: Any, i: int) -> tuple:
-    if c is None:
-        return ("linear",)
-    if isinstance(c, (Darendeli, Menq, CurveTable)):
-        return c._core()
-    raise TypeError(f"curves[{i}] must be velmar.Darendeli, velmar.Menq, velmar.CurveTable or None, "
-                    f"got {type(c).__name__}")
 
 
 def curve_values(curve: Any, strain: Any, mean_stress: float = 100.0) -> tuple:
@@ -169,8 +152,8 @@ def curve_values(curve: Any, strain: Any, mean_stress: float = 100.0) -> tuple:
     s = np.asarray(strain, dtype=np.float64)
     flat = _checks.float_array("strain", s.reshape(-1))
     _checks.first_bad("strain", flat, flat >= 0.0, "must be 0 or more")
-    sm = _finite("mean_stress", mean_stress, 0.0, strict=True)
-    g, d = _velmar.evaluate_curve(_curve_core(curve, 0), flat, sm)
+    sm = _checks.positive("mean_stress", mean_stress)
+    g, d = _velmar.evaluate_curve(curve, flat, sm)
     return g.reshape(s.shape), d.reshape(s.shape)
 
 
@@ -312,24 +295,15 @@ def equivalent_linear(rec: Record, p: Profile, curves: Sequence[Any], water_tabl
         raise TypeError(f"rec must be a velmar.Record, got {type(rec).__name__}")
     if not isinstance(p, Profile):
         raise TypeError(f"p must be a velmar.Profile, got {type(p).__name__}")
-    cl = list(curves)
-    if len(cl) != p.layers:
-        raise ValueError(f"curves must have one entry per layer above the half-space ({p.layers}), got {len(cl)}")
-    core_curves = [_curve_core(c, i) for i, c in enumerate(cl)]
-    law = _checks.optional_choice("modulus", modulus, MODULUS_LAWS) or p.modulus or "velmar"
-    src = _checks.choice("input", input, EQL_INPUTS)
-    # Converted here, checked (ranges, combinations) by the library.
-    wt = None if water_table is None else _checks.real("water_table", water_table)
-    mag = None if magnitude is None else _checks.real("magnitude", magnitude)
-    r = None if strain_ratio is None else _checks.real("strain_ratio", strain_ratio)
-    fmax = None if max_frequency is None else _checks.real("max_frequency", max_frequency)
-    accel, dt, units = rec._core_args()
-    d = _velmar.equivalent_linear(accel, dt, units, p._core, core_curves, wt, r, mag,
-                                  _checks.real("tolerance", tolerance), max_iterations,
-                                  _checks.real("strain_limit", strain_limit), law, src,
-                                  _checks.real("input_depth", input_depth), _checks.real("angle", angle),
-                                  _checks.real("scale", scale), fmax,
-                                  _checks.real("wavelength_fraction", wavelength_fraction))
+    # Every option goes to the library as it is given: the options object
+    # converts each (naming it) and the analysis checks them all, with the
+    # curves against the profile, before the first pass.
+    options = _velmar.EquivalentLinearOptions(
+        curves=curves, water_table=water_table, strain_ratio=strain_ratio, magnitude=magnitude,
+        tolerance=tolerance, max_iterations=max_iterations, strain_limit=strain_limit,
+        law=modulus if modulus is not None else (p.modulus or "velmar"), input=input, input_depth=input_depth,
+        angle=angle, scale=scale, max_frequency=max_frequency, wavelength_fraction=wavelength_fraction)
+    d = _velmar.equivalent_linear(*rec._core_args(), p._core, options)
     for w in d["warnings"]:
         warnings.warn(w, RuntimeWarning, stacklevel=2)
     n = p.layers

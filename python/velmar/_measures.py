@@ -8,12 +8,11 @@ import numpy as np
 
 from . import _checks
 from . import _velmar
-from ._profile import MODULUS_LAWS, Profile
-from ._record import UNITS, Record
-from ._response import INPUTS
+from ._profile import Profile
+from ._record import Record, units_name
 
-#: Acceleration of gravity used for records in g, m/s2.
-STANDARD_GRAVITY = 9.80665
+#: Acceleration of gravity used for records in g, m/s2 (the library's).
+STANDARD_GRAVITY = float(_velmar.STANDARD_GRAVITY)
 
 
 def _record_args(accel: Any, dt: Optional[float], units: Optional[str]) -> Tuple[np.ndarray, float, str]:
@@ -22,7 +21,7 @@ def _record_args(accel: Any, dt: Optional[float], units: Optional[str]) -> Tuple
         a, step, u = accel._core_args()
         if dt is not None and _checks.positive("dt", dt) != step:
             raise ValueError(f"dt must be left out for a Record (its dt is {step!r}), got {dt!r}")
-        if units is not None and _checks.choice("units", units, UNITS) != u:
+        if units is not None and units_name("units", units) != u:
             raise ValueError(f"units must be left out for a Record (its units are {u!r}), got {units!r}")
         return a, step, u
     a = _checks.float_array("accel", accel)
@@ -30,7 +29,7 @@ def _record_args(accel: Any, dt: Optional[float], units: Optional[str]) -> Tuple
         raise ValueError("accel must hold at least one sample, got 0")
     if dt is None:
         raise ValueError("dt is required for an array of samples, got None")
-    return a, _checks.positive("dt", dt), _checks.choice("units", "g" if units is None else units, UNITS)
+    return a, _checks.positive("dt", dt), units_name("units", "g" if units is None else units)
 
 
 def _damping(value: Any) -> float:
@@ -512,11 +511,9 @@ def peak_profile(rec: Record, profile: Profile, angle: float = 0.0, input: str =
         raise TypeError(f"rec must be a velmar.Record, got {type(rec).__name__}")
     if not isinstance(profile, Profile):
         raise TypeError(f"profile must be a velmar.Profile, got {type(profile).__name__}")
-    a = _checks.angle("angle", angle)
-    src = _checks.choice("input", input, INPUTS)
-    zin = _checks.non_negative("input_depth", input_depth)
-    s = _checks.real("scale", scale)
-    law = _checks.optional_choice("modulus", modulus, MODULUS_LAWS) or profile.modulus or "velmar"
+    law = modulus if modulus is not None else (profile.modulus or "velmar")
+    options = _velmar.PropagateOptions(setup=_velmar.WaveSetup(wave="SH", angle=angle, law=law), input=input,
+                                       input_depth=input_depth, scale=scale)
     acc, dt, units = rec._core_args()
-    depth, pa, strain, stress = _velmar.peak_profile(acc, dt, units, profile._core, a, law, src, zin, s)
+    depth, pa, strain, stress = _velmar.peak_profile(acc, dt, units, profile._core, options)
     return PeakProfile(depth, pa, strain, stress, units)

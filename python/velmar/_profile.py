@@ -39,14 +39,6 @@ def _entry_array(name: str, value: ArrayLike, n_entries: int, *, halfspace_defau
     return a
 
 
-def _checked_quality(name: str, value: ArrayLike, n_entries: int) -> np.ndarray:
-    """Quality factors: 0 or above, +infinity allowed (both 0 and infinity mean elastic)."""
-    q = _entry_array(name, value, n_entries, halfspace_default=0.0, allow_inf=True)
-    _checks.first_bad(name, q, (q == 0.0) | (q > 0.5),
-                      "must be 0 or infinity (elastic) or above 0.5 (a damping ratio below 1)")
-    return q
-
-
 class Profile:
     """Horizontal viscoelastic layers over a half-space.
 
@@ -113,44 +105,24 @@ class Profile:
             raise ValueError("give damping_p or qp, not both (damping_p = 1 / (2 qp))")
         if vp is None and (qp is not None or damping_p is not None):
             raise ValueError("qp and damping_p need vp, got vp=None")
+        # Converted here (numpy arrays, the half-space entry an array one
+        # shorter leaves out); every value is checked by the library, which
+        # also turns a column of Q into damping ratios.
         vs_a = _checks.float_array("vs", vs)
         if vs_a.size < 1:
             raise ValueError("vs must have at least one entry (the half-space), got 0")
         n = vs_a.size
-        _checks.first_bad("vs", vs_a, vs_a > 0.0, "must be above 0")
-        th = _entry_array("thickness", thickness, n, halfspace_default=0.0)
-        _checks.first_bad("thickness", th[:-1], th[:-1] > 0.0, "must be above 0")
-        rho = _entry_array("density", density, n, halfspace_default=None)
-        _checks.first_bad("density", rho, rho > 0.0, "must be above 0")
-
-        by_quality = qs is not None or qp is not None
-        if qs is not None:
-            shear = _checked_quality("qs", qs, n)
-        elif damping is not None:
-            shear = _entry_array("damping", damping, n, halfspace_default=0.0)
-            _checks.first_bad("damping", shear, (shear >= 0.0) & (shear < 1.0), "must lie in [0, 1)")
-        else:
-            shear = np.zeros(n)
-        vp_a = np.empty(0)
-        p_damp = np.empty(0)
-        if vp is not None:
-            vp_a = _entry_array("vp", vp, n, halfspace_default=None)
-            _checks.first_bad("vp", vp_a, vp_a > vs_a, "must exceed vs (a solid's P velocity exceeds its S velocity)")
-            if qp is not None:
-                p_damp = _checked_quality("qp", qp, n)
-            elif damping_p is not None:
-                p_damp = _entry_array("damping_p", damping_p, n, halfspace_default=0.0)
-                _checks.first_bad("damping_p", p_damp, (p_damp >= 0.0) & (p_damp < 1.0), "must lie in [0, 1)")
-        self._modulus = _checks.optional_choice("modulus", modulus, MODULUS_LAWS)
-
-        if by_quality:
-            # Q to damping ratio in the library (0 or infinity: elastic); a
-            # given damping ratio is converted back to Q there too.
-            q_shear = shear if qs is not None else _damping_to_quality(shear)
-            q_p = p_damp if qp is not None else (_damping_to_quality(p_damp) if p_damp.size else p_damp)
-            self._core = _velmar.Profile.from_quality(th, rho, vs_a, q_shear, vp_a, q_p)
-        else:
-            self._core = _velmar.Profile(th, rho, vs_a, shear, vp_a, p_damp)
+        columns = dict(
+            thickness=_entry_array("thickness", thickness, n, halfspace_default=0.0),
+            density=_entry_array("density", density, n, halfspace_default=None), vs=vs_a)
+        for name, value, default, inf in (("damping_s", damping, 0.0, False), ("qs", qs, 0.0, True),
+                                          ("vp", vp, None, False), ("damping_p", damping_p, 0.0, False),
+                                          ("qp", qp, 0.0, True)):
+            if value is not None:
+                shown = "damping" if name == "damping_s" else name
+                columns[name] = _entry_array(shown, value, n, halfspace_default=default, allow_inf=inf)
+        self._modulus = None if modulus is None else _velmar.modulus_name(modulus)
+        self._core = _velmar.Profile(**columns)
 
     @classmethod
     def _from_core(cls, core: "_velmar.Profile", modulus: Optional[str] = None) -> "Profile":

@@ -2,7 +2,7 @@
 
 from __future__ import annotations
 
-from dataclasses import astuple, dataclass, fields
+from dataclasses import dataclass, fields
 from typing import Any, List, Optional, Tuple, Union
 
 import numpy as np
@@ -45,7 +45,8 @@ class VelocityModel:
     @classmethod
     def named(cls, name: str) -> "VelocityModel":
         """The parameters of a generic site class (one of `VS_MODELS`)."""
-        return cls(*_velmar.velocity_model(_checks.choice("vs_model", name, VS_MODELS)))
+        v = _velmar.velocity_model(_checks.choice("vs_model", name, VS_MODELS))
+        return cls(**{f.name: getattr(v, f.name) for f in fields(cls)})
 
 
 @dataclass(frozen=True)
@@ -64,16 +65,22 @@ class LayeringModel:
 
     def expected_boundaries(self, z: float) -> float:
         """Expected number of layer boundaries above depth `z` (m)."""
-        return float(_velmar.expected_boundaries(astuple(self), _checks.real("z", z)))
+        return float(_velmar.expected_boundaries(_core(self, "LayeringModel"), _checks.real("z", z)))
 
 
 VsModelLike = Union[None, str, VelocityModel, dict]
 LayeringLike = Union[bool, None, LayeringModel, dict]
 
 
-def _parameters(name: str, value: Any, cls: type) -> Optional[Tuple[float, ...]]:
-    """The fields of a model dataclass (given as one or as a dict of its
-    fields) as a checked tuple; None when `value` is neither."""
+def _core(value: Any, kind: str) -> Any:
+    """A model dataclass as the library's struct (each field converted,
+    naming it, by the binding)."""
+    return getattr(_velmar, kind)(**{f.name: getattr(value, f.name) for f in fields(value)})
+
+
+def _model(name: str, value: Any, cls: type) -> Any:
+    """A model given as its dataclass or as a dict of its fields, as the
+    library's struct; None when `value` is neither."""
     if isinstance(value, dict):
         try:
             value = cls(**value)
@@ -81,42 +88,49 @@ def _parameters(name: str, value: Any, cls: type) -> Optional[Tuple[float, ...]]
             raise ValueError(f"{name} as a dict takes the fields of {cls.__name__} "
                              f"({', '.join(f.name for f in fields(cls))}), got {value!r}") from exc
     if isinstance(value, cls):
-        return tuple(_checks.real(f"{name}.{f.name}", getattr(value, f.name)) for f in fields(cls))
+        return _core(value, cls.__name__)
     return None
 
 
-def velocity_spec(vs_model: VsModelLike) -> Optional[Tuple[float, ...]]:
-    """The velocity model as the tuple the library takes, or None (no variation)."""
+def velocity_spec(vs_model: VsModelLike) -> Any:
+    """The velocity model as the library's VelocityModel, or None (no variation)."""
     if vs_model is None:
         return None
     if isinstance(vs_model, str):
-        return astuple(VelocityModel.named(vs_model))
-    spec = _parameters("vs_model", vs_model, VelocityModel)
+        return _velmar.velocity_model(_checks.choice("vs_model", vs_model, VS_MODELS))
+    spec = _model("vs_model", vs_model, VelocityModel)
     if spec is None:
         raise ValueError(f"vs_model must be a site-class name ({', '.join(VS_MODELS)}), a VelocityModel, "
                          f"a dict or None, got {vs_model!r}")
     return spec
 
 
-def layering_spec(layering: LayeringLike) -> Optional[Tuple[float, ...]]:
-    """The layering model as the tuple the library takes, or None (base layers kept)."""
+def layering_spec(layering: LayeringLike) -> Any:
+    """The layering model as the library's LayeringModel, or None (base layers kept)."""
     if layering is None or layering is False:
         return None
     if layering is True:
-        return astuple(LayeringModel())
-    spec = _parameters("layering", layering, LayeringModel)
+        return _velmar.LayeringModel()
+    spec = _model("layering", layering, LayeringModel)
     if spec is None:
         raise ValueError(f"layering must be True, False, a LayeringModel or a dict, got {layering!r}")
     return spec
 
 
-def count_and_seed(n: Any, seed: Any) -> Tuple[int, int]:
-    """`n` as a count of at least 1 and `seed` as an unsigned 64-bit integer."""
+def randomize_options(vs_model: VsModelLike, layering: LayeringLike, truncation: Any, halfspace_sigma_ln: Any,
+                      rho_gd: Any = None) -> Any:
+    """The library's RandomizeOptions (`rho_gd` None: the curves are not varied)."""
+    return _velmar.RandomizeOptions(
+        velocity=velocity_spec(vs_model), layering=layering_spec(layering), truncation=truncation,
+        halfspace_sigma_ln=halfspace_sigma_ln,
+        curves=None if rho_gd is None else _velmar.CurveVariation(rho_gd=rho_gd))
+
+
+def realisation_count(n: Any) -> int:
+    """`n` as a count of at least 1 (the seed is converted by the library)."""
     if isinstance(n, bool) or not isinstance(n, (int, np.integer)) or n < 1:
         raise ValueError(f"n must be an integer of at least 1, got {n!r}")
-    if isinstance(seed, bool) or not isinstance(seed, (int, np.integer)) or not 0 <= seed < 2**64:
-        raise ValueError(f"seed must be an integer in [0, 2**64), got {seed!r}")
-    return int(n), int(seed)
+    return int(n)
 
 
 def randomize(profile: Profile, n: int = 100, seed: int = 1, vs_model: VsModelLike = "USGS C",
@@ -170,10 +184,7 @@ def randomize(profile: Profile, n: int = 100, seed: int = 1, vs_model: VsModelLi
     """
     if not isinstance(profile, Profile):
         raise ValueError(f"profile must be a velmar.Profile, got {type(profile).__name__}")
-    count, seed = count_and_seed(n, seed)
-    if isinstance(first, bool) or not isinstance(first, (int, np.integer)) or first < 0:
-        raise ValueError(f"first must be an integer of at least 0, got {first!r}")
-    out = _velmar.realise(profile._core, seed, int(first), count, velocity_spec(vs_model), layering_spec(layering),
-                          _checks.real("truncation", truncation), _checks.real("halfspace_sigma_ln",
-                                                                                 halfspace_sigma_ln), None)
+    count = realisation_count(n)
+    options = randomize_options(vs_model, layering, truncation, halfspace_sigma_ln)
+    out = _velmar.realise(profile._core, options, seed, first, count)
     return [Profile._from_core(core, profile.modulus) for core, *_ in out]

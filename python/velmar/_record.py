@@ -28,15 +28,6 @@ def units_name(name: str, value: Any) -> str:
         raise ValueError(str(exc).replace("units must", f"{name} must", 1)) from None
 
 
-def _record_dt(name: str, value: Any) -> float:
-    """A sample interval within the library's bounds, [MIN_DT, MAX_DT] s."""
-    x = _checks.real(name, value)
-    if not MIN_DT <= x <= MAX_DT:
-        raise ValueError(f"{name} must lie between {MIN_DT:g} and {MAX_DT:g} s (the sample interval of an "
-                         f"accelerogram), got {x!r}")
-    return x
-
-
 PathLike = Union[str, "os.PathLike[str]"]
 
 
@@ -82,7 +73,7 @@ class Record:
             raise ValueError("accel must hold at least one sample, got 0")
         a.setflags(write=False)
         self._accel = a
-        self._dt = _record_dt("dt", dt)
+        self._dt = _velmar.check_record_dt(dt)
         self._units = units_name("units", units)
         self._name = str(name)
 
@@ -192,7 +183,7 @@ def read_record(path: PathLike, dt: Optional[float] = None, units: Optional[str]
         raise ValueError(f"path must be a file name, got {path!r}")
     if "\0" in p:
         raise ValueError(f"path holds a NUL byte, which no file name has: {p!r}")
-    step = 0.0 if dt is None else _record_dt("dt", dt)
+    step = 0.0 if dt is None else _velmar.check_record_dt(dt)
     u = "" if units is None else units_name("units", units)
     if isinstance(skip_header, (bool, np.bool_)) or not isinstance(skip_header, (int, np.integer)) \
             or not 0 <= skip_header < 2**62:

@@ -8,7 +8,7 @@ import numpy as np
 
 from . import _checks
 from . import _velmar
-from ._profile import MODULUS_LAWS, Profile
+from ._profile import Profile
 from ._record import Record
 
 WAVES = ("SH", "P", "SV")
@@ -30,27 +30,19 @@ def _profile(p: Any) -> Profile:
     return p
 
 
-def _setup(p: Profile, wave: str, angle: float, modulus: Optional[str], component: Optional[str],
-           quantity: str) -> tuple:
-    """Checks the wave set-up shared by transfer, response and propagate."""
-    w = _checks.choice("wave", wave, WAVES, upper=True)
-    a = _checks.angle("angle", angle)
-    law = _checks.optional_choice("modulus", modulus, MODULUS_LAWS) or p.modulus or "velmar"
-    c = _checks.optional_choice("component", component, COMPONENTS)
-    if law == "dormieux":
-        # sqrt(1 - 4 xi^2) is real only up to xi = 0.5.
-        for name, d in (("damping", p.damping), ("damping_p", p.damping_p if w != "SH" else None)):
+def _setup(p: Profile, wave: Any, angle: Any, modulus: Optional[str]) -> "_velmar.WaveSetup":
+    """The wave set-up shared by transfer, response and propagate, as the
+    library's WaveSetup (each value converted and named there; the library
+    checks the angle and the wave against the profile)."""
+    law = modulus if modulus is not None else (p.modulus or "velmar")
+    setup = _velmar.WaveSetup(wave=wave, angle=angle, law=law)
+    if setup.law == "dormieux":
+        # sqrt(1 - 4 xi^2) is real only up to xi = 0.5: named here by the
+        # profile's entry, which the library's refusal does not give.
+        for name, d in (("damping", p.damping), ("damping_p", p.damping_p if setup.wave != "SH" else None)):
             if d is not None:
                 _checks.first_bad(name, d, d <= 0.5, "must be at most 0.5 under modulus 'dormieux'")
-    if w == "SH":
-        if c == "vertical":
-            raise ValueError("component must be None or 'horizontal' for an SH wave, got 'vertical'")
-    else:
-        if p.vp is None:
-            raise ValueError(f"wave {w!r} needs P velocities: the profile has vp=None")
-        if quantity in ("strain", "stress"):
-            raise ValueError(f"quantity {quantity!r} is computed for SH waves only, got wave={w!r}")
-    return w, a, law, c
+    return setup
 
 
 def transfer(p: Profile, freqs: Any, wave: str = "SH", angle: float = 0.0, depth: float = 0.0,
@@ -99,12 +91,10 @@ def transfer(p: Profile, freqs: Any, wave: str = "SH", angle: float = 0.0, depth
         on a profile without `vp`, strain or stress for P or SV.
     """
     p = _profile(p)
-    q = _checks.choice("quantity", quantity, tuple(_TRANSFER_QUANTITIES))
-    w, a, law, c = _setup(p, wave, angle, modulus, component, q)
-    z = _checks.non_negative("depth", depth)
+    setup = _setup(p, wave, angle, modulus)
+    q = _TRANSFER_QUANTITIES.get(quantity.lower(), quantity) if isinstance(quantity, str) else quantity
     f = _checks.real_array("freqs", freqs)
-    flat = f.reshape(-1)
-    h = _velmar.transfer(p._core, flat, w, a, law, z, _TRANSFER_QUANTITIES[q], c)
+    h = _velmar.transfer(p._core, f.reshape(-1), setup, depth, q, component)
     return h.reshape(f.shape)
 
 
@@ -157,11 +147,10 @@ def response(p: Profile, freqs: Any, depths: Any, wave: str = "SH", angle: float
         As for `transfer`; a negative depth.
     """
     p = _profile(p)
-    w, a, law, _ = _setup(p, wave, angle, modulus, None, "displacement")
+    setup = _setup(p, wave, angle, modulus)
     f = _checks.float_array("freqs", freqs)
     d = _checks.float_array("depths", depths)
-    _checks.first_bad("depths", d, d >= 0.0, "must be 0 or more")
-    u, wv, strain, stress = _velmar.response(p._core, f, d, w, a, law)
+    u, wv, strain, stress = _velmar.response(p._core, f, d, setup)
     shape = (d.size, f.size)
 
     def grid(x: np.ndarray) -> Optional[np.ndarray]:
@@ -217,11 +206,6 @@ def propagate(rec: Record, p: Profile, wave: str = "SH", angle: float = 0.0, inp
     if not isinstance(rec, Record):
         raise TypeError(f"rec must be a velmar.Record, got {type(rec).__name__}")
     p = _profile(p)
-    q = _checks.choice("quantity", "accel" if quantity == "acceleration" else quantity, tuple(QUANTITIES))
-    w, a, law, c = _setup(p, wave, angle, modulus, component, q)
-    src = _checks.choice("input", input, INPUTS)
-    z = _checks.non_negative("depth", depth)
-    zin = _checks.non_negative("input_depth", input_depth)
-    s = _checks.real("scale", scale)
-    accel, dt, units = rec._core_args()
-    return _velmar.propagate(accel, dt, units, p._core, w, a, law, src, zin, z, q, s, c)
+    options = _velmar.PropagateOptions(setup=_setup(p, wave, angle, modulus), input=input, input_depth=input_depth,
+                                       depth=depth, quantity=quantity, component=component, scale=scale)
+    return _velmar.propagate(*rec._core_args(), p._core, options)

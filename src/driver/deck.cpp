@@ -263,13 +263,17 @@ void set_signal_grid(RunState& s) {
   s.NF = s.NFFT / 2;
 }
 
-void read_run_input(LineSource& src, RunState& s, OutputFile& out) {
+namespace {
+
+// The deck's groups in order; the output file is opened in `out` as soon as
+// it is named, or not at all when `out` is null.
+void read_groups(LineSource& src, RunState& s, OutputFile* out) {
   DeckGroups deck(src);
   s.deck_name = src.name();
 
   // 1. Output file, opened at once.
   s.output_name = file_name_line(src, "the output file name");
-  out.open(s.output_name, src, src.line_number());
+  if (out != nullptr) out->open(s.output_name, src, src.line_number());
 
   // 2. Wave type and angle.
   std::array<Slot, 2> g2{int_slot("ITYPE", s.ITYPE), float_slot("ANGLE", s.ANGLE)};
@@ -356,5 +360,11 @@ void read_run_input(LineSource& src, RunState& s, OutputFile& out) {
     if (!std::isfinite(last)) deck.refuse(g7[2], "gives grid frequencies that are not finite");
   }
 }
+
+}  // namespace
+
+void read_run_input(LineSource& src, RunState& s, OutputFile& out) { read_groups(src, s, &out); }
+
+void read_run_input(LineSource& src, RunState& s) { read_groups(src, s, nullptr); }
 
 }  // namespace velmar

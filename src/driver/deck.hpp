@@ -23,10 +23,12 @@
 namespace velmar {
 
 // Reads and checks the whole run input; opens the output file on the first
-// line. Sets the run parameters, the layer table, SIG[0..NPT) of a signal run
+// line (the second form reads and checks the deck alone: it neither creates
+// nor opens the file the deck names). Sets the run parameters, the layer table, SIG[0..NPT) of a signal run
 // and the frequency grid (FMIN, FMAX, DF, NF; NFFT of a signal run). Limit stops throw
 // RunStop with status 1, refused input with status 2.
 void read_run_input(LineSource& deck, RunState& s, OutputFile& out);
+void read_run_input(LineSource& deck, RunState& s);
 
 // The grid of a signal run, derived once from NPT and DT: NFFT (checked
 // against the transform-length limit), FMIN = 0, FMAX = 1/(2 DT),

@@ -83,7 +83,7 @@ def test_mean_layer_count_is_the_expected_boundary_count():
     (dict(periods=[0.1, -1.0]), r"periods\[1\]"),
     (dict(truncation=-1.0), "truncation"),
     (dict(chunk=0), "chunk"),
-    (dict(analysis="equivalent_linear", curves=[None, None]), "one model per layer"),
+    (dict(analysis="equivalent_linear", curves=[None, None]), "one per layer of the base profile"),
 ])
 def test_simulate_names_bad_arguments(kwargs, message):
     with pytest.raises(ValueError, match=message):

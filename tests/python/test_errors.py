@@ -25,20 +25,20 @@ CASES = [
     # Profiles
     ("vs negative", profile_with(vs=[200.0, -120.0]), "vs[1]", "-120"),
     ("vs NaN", profile_with(vs=[NAN, 1000.0]), "vs[0]", "nan"),
-    ("vs zero", profile_with(vs=[0.0, 1000.0]), "vs[0]", "0.0"),
-    ("thickness zero", profile_with(thickness=[0.0, 0.0]), "thickness[0]", "0.0"),
+    ("vs zero", profile_with(vs=[0.0, 1000.0]), "vs[0]", "got 0"),
+    ("thickness zero", profile_with(thickness=[0.0, 0.0]), "thickness[0]", "got 0"),
     ("density negative", profile_with(density=[1.8, -2.2]), "density[1]", "-2.2"),
     ("density infinite", profile_with(density=[np.inf, 2.2]), "density[0]", "inf"),
     ("lengths differ", profile_with(density=[1.8, 2.0, 2.2]), "density", "3"),
     ("vs empty", profile_with(vs=[], thickness=[], density=[], damping=[]), "vs", "0"),
-    ("damping 1", profile_with(damping=[1.0, 0.0]), "damping[0]", "1.0"),
+    ("damping 1", profile_with(damping=[1.0, 0.0]), "damping[0]", "got 1"),
     ("damping negative", profile_with(damping=[-0.01, 0.0]), "damping[0]", "-0.01"),
     ("both damping and qs", profile_with(qs=[10.0, 0.0]), "qs", "damping"),
     ("qs negative", lambda: velmar.Profile(thickness=[10.0], density=[1.8, 2.2], vs=[200.0, 1000.0],
-                                           qs=[-5.0, 0.0]), "qs[0]", "-5.0"),
+                                           qs=[-5.0, 0.0]), "qs[0]", "got -5"),
     ("qs too small", lambda: velmar.Profile(thickness=[10.0], density=[1.8, 2.2], vs=[200.0, 1000.0],
                                             qs=[0.4, 0.0]), "qs[0]", "0.4"),
-    ("vp not above vs", profile_with(vp=[150.0, 2000.0]), "vp[0]", "150.0"),
+    ("vp not above vs", profile_with(vp=[150.0, 2000.0]), "vp[0]", "got 150"),
     ("qp without vp", profile_with(qp=[10.0, 0.0]), "qp", "vp"),
     ("2-D vs", profile_with(vs=[[200.0, 1000.0]]), "vs", "shape"),
     ("text vs", profile_with(vs=["fast", "slow"]), "vs", "fast"),
@@ -46,10 +46,10 @@ CASES = [
     # transfer
     ("freq NaN", lambda: velmar.transfer(P, [1.0, NAN]), "freqs[1]", "nan"),
     ("freq infinite", lambda: velmar.transfer(P, [np.inf]), "freqs[0]", "inf"),
-    ("angle 90", lambda: velmar.transfer(P, F, angle=90.0), "angle", "90.0"),
-    ("angle -95", lambda: velmar.transfer(P, F, angle=-95.0), "angle", "-95.0"),
+    ("angle 90", lambda: velmar.transfer(P, F, angle=90.0), "angle", "got 90"),
+    ("angle -95", lambda: velmar.transfer(P, F, angle=-95.0), "angle", "got -95"),
     ("angle NaN", lambda: velmar.transfer(P, F, angle=NAN), "angle", "nan"),
-    ("depth negative", lambda: velmar.transfer(P, F, depth=-1.0), "depth", "-1.0"),
+    ("depth negative", lambda: velmar.transfer(P, F, depth=-1.0), "depth", "got -1"),
     ("unknown wave", lambda: velmar.transfer(P, F, wave="Love"), "wave", "Love"),
     ("unknown modulus", lambda: velmar.transfer(P, F, modulus="hardin"), "modulus", "hardin"),
     ("unknown component", lambda: velmar.transfer(P, F, component="radial"), "component", "radial"),
@@ -59,7 +59,7 @@ CASES = [
     ("dormieux above 0.5", lambda: velmar.transfer(one_layer_profile(xi=0.6), F, modulus="dormieux"),
      "damping[0]", "0.6"),
     # records and propagation
-    ("record dt zero", lambda: velmar.Record([0.0, 1.0], 0.0), "dt", "0.0"),
+    ("record dt zero", lambda: velmar.Record([0.0, 1.0], 0.0), "dt", "got 0"),
     ("record dt NaN", lambda: velmar.Record([0.0, 1.0], NAN), "dt", "nan"),
     ("record NaN sample", lambda: velmar.Record([0.0, NAN, 1.0], 0.01), "accel[1]", "nan"),
     ("record empty", lambda: velmar.Record([], 0.01), "accel", "0"),
@@ -68,9 +68,9 @@ CASES = [
     ("unknown input", lambda: velmar.propagate(REC, P, input="borehole"), "input", "borehole"),
     ("unknown output quantity", lambda: velmar.propagate(REC, P, quantity="jerk"), "quantity", "jerk"),
     ("input depth negative", lambda: velmar.propagate(REC, P, input="within", input_depth=-2.0),
-     "input_depth", "-2.0"),
+     "input_depth", "got -2"),
     ("scale NaN", lambda: velmar.propagate(REC, P, scale=NAN), "scale", "nan"),
-    ("propagate angle", lambda: velmar.propagate(REC, P, angle=90.0), "angle", "90.0"),
+    ("propagate angle", lambda: velmar.propagate(REC, P, angle=90.0), "angle", "got 90"),
     # entries that are no numbers, and numbers too large for a float
     ("vs huge integer", profile_with(vs=[200.0, 10**400]), "vs[1]", "401 digits"),
     ("angle huge integer", lambda: velmar.transfer(P, F, angle=10**400), "angle", "401 digits"),
@@ -121,5 +121,4 @@ def test_library_check_reaches_python_as_value_error():
     door) still arrives as ValueError with the argument named."""
     core = velmar._velmar.Profile
     with pytest.raises(ValueError, match=r"vs\[1\]"):
-        core(np.array([10.0, 0.0]), np.array([1.8, 2.2]), np.array([200.0, -1.0]), np.array([0.0, 0.0]),
-             np.empty(0), np.empty(0))
+        core(np.array([10.0, 0.0]), np.array([1.8, 2.2]), np.array([200.0, -1.0]), damping_s=np.array([0.0, 0.0]))
