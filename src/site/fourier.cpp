@@ -11,22 +11,21 @@
 
 namespace velmar {
 
-std::vector<cdouble> real_dft(std::span<const double> x, std::size_t count) {
+void dft(std::span<cdouble> x, int sign) {
   const std::size_t n = x.size();
-  std::vector<cdouble> X;
+  if (n == 0) return;
   if (fft_length_supported(n)) {
-    X.assign(x.begin(), x.end());
-    FftPlan(n).transform(X, +1);
-    X.resize(count);
-    return X;
+    FftPlan(n).transform(x, sign);
+    return;
   }
   // j k = (j^2 + k^2 - (k - j)^2) / 2 turns the DFT into a convolution with
-  // the chirp c_m = exp(i pi m^2 / n). m^2 is reduced modulo 2n in integers
-  // so the chirp's phase stays exact for any length.
+  // the chirp c_m = exp(sign i pi m^2 / n). m^2 is reduced modulo 2n in
+  // integers so the chirp's phase stays exact for any length.
   const std::size_t M = fft_fast_length(2 * n - 1);
-  const auto chirp = [n](std::size_t m) {
+  const double s = sign > 0 ? 1.0 : -1.0;
+  const auto chirp = [n, s](std::size_t m) {
     const std::uint64_t r = (static_cast<std::uint64_t>(m) * m) % (2 * static_cast<std::uint64_t>(n));
-    const double phase = std::numbers::pi * static_cast<double>(r) / static_cast<double>(n);
+    const double phase = s * std::numbers::pi * static_cast<double>(r) / static_cast<double>(n);
     return cdouble{std::cos(phase), std::sin(phase)};
   };
   std::vector<cdouble> a(M), b(M);
@@ -42,8 +41,13 @@ std::vector<cdouble> real_dft(std::span<const double> x, std::size_t count) {
   for (std::size_t m = 0; m < M; ++m) a[m] *= b[m];
   plan.transform(a, -1);
   const double inv = 1.0 / static_cast<double>(M);
+  for (std::size_t k = 0; k < n; ++k) x[k] = a[k] * chirp(k) * inv;
+}
+
+std::vector<cdouble> real_dft(std::span<const double> x, std::size_t count) {
+  std::vector<cdouble> X(x.begin(), x.end());
+  dft(X, +1);
   X.resize(count);
-  for (std::size_t k = 0; k < count; ++k) X[k] = a[k] * chirp(k) * inv;
   return X;
 }
 

@@ -13,6 +13,12 @@
 
 namespace velmar {
 
+// The unnormalised DFT in place, X_k = sum_j x_j exp(sign 2 pi i j k / n)
+// (sign +1 or -1), of any length n: a length 2^a or 3 2^a directly, any
+// other by the chirp-z (Bluestein) identity over a transform of such a
+// length at least 2n - 1. Memory O(n).
+void dft(std::span<cdouble> x, int sign);
+
 // The first `count` terms (count <= n/2 + 1) of the unpadded DFT
 // X_k = sum_j x_j exp(+2 pi i j k / n) of the n real samples `x` (n >= 1):
 // a length 2^a or 3 2^a directly, any other length by the chirp-z
