@@ -12,6 +12,7 @@
 #include "layers/haspsv.hpp"
 #include "layers/poly_math.hpp"
 #include "layers/psv_solve.hpp"
+#include "layers/psv_unit_model.hpp"
 
 namespace velmar {
 namespace {
