@@ -29,8 +29,8 @@
 
 #include "bench_models.hpp"
 #include "layers/complex_ops.hpp"
-#include "layers/haspsv.hpp"
-#include "layers/psv_sweep.hpp"
+#include "console/engines/haspsv.hpp"
+#include "console/engines/psv_sweep.hpp"
 
 namespace velmar {
 namespace {

@@ -4,7 +4,7 @@
 
 #include <array>
 
-#include "layers/layer_table.hpp"
+#include "console/engines/layer_table.hpp"
 
 namespace velmar::bench {
 

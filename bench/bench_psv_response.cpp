@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "bench_models.hpp"
-#include "layers/haspsv.hpp"
+#include "console/engines/haspsv.hpp"
 #include "site/psv_response.hpp"
 
 namespace velmar {

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "bench/bench_models.hpp"
-#include "layers/sh_sweep.hpp"
+#include "console/engines/sh_sweep.hpp"
 #include "velmar/velmar.hpp"
 
 namespace {

@@ -21,8 +21,8 @@
 #include <utility>
 #include <vector>
 
-#include "common/run_stop.hpp"
-#include "driver/run_state.hpp"
+#include "console/driver/run_stop.hpp"
+#include "console/driver/run_state.hpp"
 #include "deck_model.hpp"
 #include "velmar/velmar.hpp"
 

@@ -9,12 +9,12 @@
 #include <memory>
 #include <sstream>
 
-#include "common/run_stop.hpp"
-#include "driver/deck.hpp"
-#include "driver/output_file.hpp"
-#include "driver/run.hpp"
-#include "driver/run_state.hpp"
-#include "driver/text_input.hpp"
+#include "console/driver/run_stop.hpp"
+#include "console/driver/deck.hpp"
+#include "console/driver/output_file.hpp"
+#include "console/driver/run.hpp"
+#include "console/driver/run_state.hpp"
+#include "console/driver/text_input.hpp"
 #include "velmar/errors.hpp"
 
 namespace velmar {

@@ -18,8 +18,8 @@
 #include <sstream>
 #include <vector>
 
-#include "common/run_stop.hpp"
-#include "driver/text_input.hpp"
+#include "console/driver/run_stop.hpp"
+#include "console/driver/text_input.hpp"
 #include "e2e/velmar_run.hpp"
 
 namespace velmar::e2e {

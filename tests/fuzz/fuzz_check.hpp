@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "common/run_stop.hpp"
+#include "console/driver/run_stop.hpp"
 
 namespace velmar::fuzz {
 

@@ -14,7 +14,7 @@
 #include <sstream>
 #include <string>
 
-#include "driver/text_input.hpp"
+#include "console/driver/text_input.hpp"
 #include "fuzz_check.hpp"
 
 namespace velmar::fuzz {

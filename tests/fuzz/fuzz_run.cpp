@@ -29,10 +29,10 @@
 #include <sstream>
 #include <string>
 
-#include "driver/deck.hpp"
-#include "driver/output_file.hpp"
-#include "driver/run.hpp"
-#include "driver/text_input.hpp"
+#include "console/driver/deck.hpp"
+#include "console/driver/output_file.hpp"
+#include "console/driver/run.hpp"
+#include "console/driver/text_input.hpp"
 #include "fuzz_check.hpp"
 
 namespace velmar::fuzz {

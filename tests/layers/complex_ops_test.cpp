@@ -6,7 +6,7 @@
 #include <limits>
 #include <random>
 
-#include "layers/damping.hpp"
+#include "console/engines/damping.hpp"
 
 namespace velmar {
 namespace {

@@ -33,7 +33,7 @@
 // half-space.
 #pragma once
 
-#include "layers/layer_table.hpp"
+#include "console/engines/layer_table.hpp"
 
 #include <algorithm>
 #include <array>
