@@ -35,6 +35,9 @@
 namespace velmar {
 namespace {
 
+using namespace console;
+using namespace detail;
+
 using bench::SWEEP;
 using bench::sweep;
 

@@ -31,6 +31,9 @@
 namespace velmar {
 namespace {
 
+using namespace console;
+using namespace detail;
+
 using bench::SWEEP;
 using bench::sweep;
 

@@ -8,6 +8,8 @@
 
 namespace velmar::bench {
 
+using console::LayerTable;
+
 constexpr int SWEEP = 256;       // frequencies per timed sweep
 constexpr float F_MAX = 50.0f;   // the sweep covers [0, F_MAX)
 

@@ -20,6 +20,9 @@
 namespace velmar {
 namespace {
 
+using namespace console;
+using namespace detail;
+
 constexpr int NLAYER = 49;
 constexpr int NF = 2000;
 

@@ -27,6 +27,7 @@
 namespace {
 
 using namespace velmar;
+using namespace velmar::console;
 
 std::vector<float> random_floats(std::size_t n, unsigned seed) {
   std::mt19937 gen(seed);

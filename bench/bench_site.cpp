@@ -14,6 +14,8 @@
 namespace {
 
 using namespace velmar;
+using namespace velmar::console;
+using namespace velmar::detail;
 
 constexpr int GRID = 30000;  // frequencies of one transfer call
 constexpr double DF = 0.005;  // 0 to 150 Hz

@@ -19,6 +19,8 @@
 
 namespace velmar {
 
+using namespace console;  // the deck reader and its run state
+
 namespace {
 
 // The whole deck file as text; FileError when it cannot be read.

@@ -59,7 +59,9 @@ DeckModel read_deck_file(const std::string& path, const std::string& units = "g"
 // allocate it on the heap). Refuses a deck that names itself as the output
 // file (the run would overwrite it). Throws FileError when the deck cannot
 // be read, RunStop as the console stops. Returns the output file's name.
+namespace console {
 struct RunState;
-std::string run_deck_file(const std::string& path, RunState& s);
+}
+std::string run_deck_file(const std::string& path, console::RunState& s);
 
 }  // namespace velmar

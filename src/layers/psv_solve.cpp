@@ -10,7 +10,7 @@
 #include <cmath>
 #include <limits>
 
-namespace velmar {
+namespace velmar::detail {
 namespace psv {
 
 // a / b: through |b|^2 where that is safely inside the double range (always
@@ -369,4 +369,4 @@ void back_step(const Step& st, Mat42& cv, double& lc) {
 
 }  // namespace psv
 
-}  // namespace velmar
+}  // namespace velmar::detail

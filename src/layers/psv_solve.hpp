@@ -14,7 +14,7 @@
 #include <array>
 #include <complex>
 
-namespace velmar {
+namespace velmar::detail {
 
 using cfloat = std::complex<float>;
 using cdouble = std::complex<double>;
@@ -157,4 +157,4 @@ void back_step(const Step& st, Mat42& cv, double& lc);
 
 }  // namespace psv
 
-}  // namespace velmar
+}  // namespace velmar::detail

@@ -18,6 +18,12 @@
 #include "velmar/measures.hpp"
 
 namespace velmar {
+
+using detail::FftPlan;
+using detail::PaddedGrid;
+using detail::UnitRoots;
+using detail::number;
+using detail::padded_grid;
 namespace {
 
 constexpr double NOT_A_NUMBER = std::numeric_limits<double>::quiet_NaN();

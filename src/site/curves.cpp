@@ -19,6 +19,8 @@
 #include "velmar/errors.hpp"
 
 namespace velmar {
+
+using detail::number;
 namespace {
 
 

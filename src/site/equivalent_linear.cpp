@@ -25,6 +25,17 @@
 #include "velmar/errors.hpp"
 
 namespace velmar {
+
+using detail::InversePeaks;
+using detail::MidStrainScale;
+using detail::MidStrainWork;
+using detail::PaddedGrid;
+using detail::ShMedium;
+using detail::SplitFft;
+using detail::number;
+using detail::padded_grid;
+using detail::sh_mid_strain;
+using detail::sh_response;
 namespace {
 
 

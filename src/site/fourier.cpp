@@ -8,7 +8,7 @@
 #include "site/padded_grid.hpp"
 #include "site/measures_detail.hpp"
 
-namespace velmar {
+namespace velmar::detail {
 
 std::vector<cdouble> real_dft(std::span<const double> x, std::size_t count) {
   const std::size_t n = x.size();
@@ -73,4 +73,4 @@ std::array<std::vector<double>, 2> integrate_twice(std::span<const double> accel
   return out;
 }
 
-}  // namespace velmar
+}  // namespace velmar::detail

@@ -24,6 +24,10 @@
 #include "velmar/measures.hpp"
 
 namespace velmar {
+
+using detail::integrate_twice;
+using detail::number;
+using detail::real_dft;
 namespace {
 
 // Below this w dt the closed-form B loses digits (its terms grow as

@@ -9,7 +9,7 @@
 
 #include "velmar/profile.hpp"
 
-namespace velmar {
+namespace velmar::detail {
 
 // The first `count` terms (count <= n/2 + 1) of the unpadded DFT
 // X_k = sum_j x_j exp(+2 pi i j k / n) of the n real samples `x` (n >= 1):
@@ -26,4 +26,4 @@ std::vector<cdouble> real_dft(std::span<const double> x, std::size_t count);
 // mean over the padded window. Same length as `accel`.
 std::array<std::vector<double>, 2> integrate_twice(std::span<const double> accel, double dt, double to_si);
 
-}  // namespace velmar
+}  // namespace velmar::detail

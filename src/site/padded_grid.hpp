@@ -11,7 +11,7 @@
 #include "site/text.hpp"
 #include "velmar/errors.hpp"
 
-namespace velmar {
+namespace velmar::detail {
 
 // A record of n samples at dt is padded with zeros to L, the smallest length
 // 2^a or 3 2^a at least 2n (so a filtered motion does not wrap around, and
@@ -37,4 +37,4 @@ inline PaddedGrid padded_grid(std::size_t n, double dt) {
   return g;
 }
 
-}  // namespace velmar
+}  // namespace velmar::detail

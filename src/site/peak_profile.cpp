@@ -11,6 +11,11 @@
 #include "velmar/measures.hpp"
 
 namespace velmar {
+
+using detail::FftPlan;
+using detail::PaddedGrid;
+using detail::number;
+using detail::padded_grid;
 namespace {
 
 // Deconvolution floor on |H|^2 of a within input (as propagate).

@@ -17,6 +17,11 @@
 #include "velmar/motion.hpp"
 
 namespace velmar {
+
+using detail::FftPlan;
+using detail::PaddedGrid;
+using detail::number;
+using detail::padded_grid;
 namespace {
 
 // Deconvolution floor on |H|^2 of a within input (responses are of order 1).

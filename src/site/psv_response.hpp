@@ -17,7 +17,7 @@
 #include <span>
 #include <vector>
 
-namespace velmar {
+namespace velmar::detail {
 
 using cdouble = std::complex<double>;
 
@@ -83,4 +83,4 @@ struct PsvMedium {
 void psv_response(const PsvMedium& medium, bool incident_sv, double angle_deg, std::span<const double> freqs,
                   std::span<const double> depths, std::span<cdouble> U, std::span<cdouble> W);
 
-}  // namespace velmar
+}  // namespace velmar::detail

@@ -12,6 +12,9 @@
 #include "velmar/motion.hpp"
 
 namespace velmar {
+
+using detail::lower;
+using detail::number;
 namespace {
 
 // Parses a whole token as a finite double (a leading '+', and Fortran's D

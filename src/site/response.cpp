@@ -15,6 +15,13 @@
 #include "velmar/velmar.hpp"
 
 namespace velmar {
+
+using detail::PsvMedium;
+using detail::ShMedium;
+using detail::lower;
+using detail::number;
+using detail::psv_response;
+using detail::sh_response;
 namespace {
 
 void check_setup(const WaveSetup& setup) {

@@ -22,7 +22,7 @@
 
 #include "layers/simd_level.hpp"
 
-namespace velmar {
+namespace velmar::detail {
 
 using cdouble = std::complex<double>;
 
@@ -55,4 +55,4 @@ void sh_response(const ShMedium& medium, double angle_deg, std::span<const doubl
                  std::span<const double> depths, std::span<cdouble> u, std::span<cdouble> strain,
                  std::span<cdouble> stress, SimdLevel level);
 
-}  // namespace velmar
+}  // namespace velmar::detail

@@ -25,6 +25,8 @@
 namespace velmar::e2e {
 namespace {
 
+using namespace console;
+
 const fs::path CORPUS = fs::path(VELMAR_TEST_DATA) / "corpus";
 
 // A string literal with every byte it holds, NUL characters included.

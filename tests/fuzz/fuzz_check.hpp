@@ -10,6 +10,8 @@
 
 namespace velmar::fuzz {
 
+using namespace console;
+
 // Ends the process with a report: libFuzzer counts the abort as a crash and
 // keeps the input that caused it.
 [[noreturn]] inline void fail(std::string_view what, std::string_view detail) {

@@ -150,7 +150,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   try {
     velmar::fuzz::run(deck);
-  } catch (const velmar::RunStop& e) {
+  } catch (const velmar::console::RunStop& e) {
     velmar::fuzz::check_stop(e);
   }
   return 0;

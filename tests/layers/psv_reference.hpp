@@ -48,6 +48,11 @@
 
 namespace velmar::reference {
 
+// The console's layer table, which the references read.
+using console::cfloat;
+using console::LayerTable;
+using console::MAX_ENTRIES;
+
 using real = long double;
 using cplx = std::complex<real>;
 

@@ -12,7 +12,7 @@
 #include "velmar/errors.hpp"
 #include "velmar/velmar.hpp"
 
-namespace velmar {
+namespace velmar::detail {
 namespace {
 
 constexpr double EPS = std::numeric_limits<double>::epsilon();
@@ -488,4 +488,4 @@ TEST(EquivalentLinear, WithinInputAtTheSurfaceMatchesTheOutcropInputItCameFrom) 
 }
 
 }  // namespace
-}  // namespace velmar
+}  // namespace velmar::detail

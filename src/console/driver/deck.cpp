@@ -11,7 +11,7 @@
 #include "console/engines/haspsv.hpp"
 #include "console/signal/nearfft.hpp"
 
-namespace velmar {
+namespace velmar::console {
 
 namespace {
 
@@ -357,4 +357,4 @@ void read_run_input(LineSource& src, RunState& s, OutputFile& out) {
   }
 }
 
-}  // namespace velmar
+}  // namespace velmar::console

@@ -20,7 +20,7 @@
 #include "console/driver/run_state.hpp"
 #include "console/driver/text_input.hpp"
 
-namespace velmar {
+namespace velmar::console {
 
 // Reads and checks the whole run input; opens the output file on the first
 // line. Sets the run parameters, the layer table, SIG[0..NPT) of a signal run
@@ -40,4 +40,4 @@ void check_transform_length(int NFFT);
 // 2-3-5 length not below NPT.
 int transform_length(int NPT);
 
-}  // namespace velmar
+}  // namespace velmar::console

@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
-namespace velmar {
+namespace velmar::console {
 
 namespace {
 
@@ -178,4 +178,4 @@ void field_lines(std::string& out, std::span<const FieldLayout> layout, std::spa
   }
 }
 
-}  // namespace velmar
+}  // namespace velmar::console

@@ -14,7 +14,7 @@
 #include <span>
 #include <string>
 
-namespace velmar {
+namespace velmar::console {
 
 void field_i(std::string& out, std::int32_t v, int w);
 void field_f(std::string& out, float v, int w, int d);
@@ -35,4 +35,4 @@ struct FieldLayout {
 void field_lines(std::string& out, std::span<const FieldLayout> layout,
                  std::span<const float> values);
 
-}  // namespace velmar
+}  // namespace velmar::console

@@ -31,18 +31,18 @@ int main(int argc, char** argv) {
       return 0;
     }
     std::cerr << "velmar: unexpected argument '" << arg << "'\n" << USAGE;
-    return velmar::EXIT_INPUT;
+    return velmar::console::EXIT_INPUT;
   }
   try {
-    auto state = std::make_unique<velmar::RunState>();
-    velmar::run_deck(std::cin, "standard input", *state);
-  } catch (const velmar::RunStop& stop) {
+    auto state = std::make_unique<velmar::console::RunState>();
+    velmar::console::run_deck(std::cin, "standard input", *state);
+  } catch (const velmar::console::RunStop& stop) {
     std::cout << stop.out_text() << std::flush;
     std::cerr << stop.err_text() << std::flush;
     return stop.status();
   } catch (const std::exception& e) {
     std::cerr << "velmar: " << e.what() << '\n';
-    return velmar::EXIT_INPUT;
+    return velmar::console::EXIT_INPUT;
   }
   return 0;
 }

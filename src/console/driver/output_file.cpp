@@ -18,7 +18,7 @@
 #include "console/driver/run_stop.hpp"
 #include "console/driver/text_input.hpp"
 
-namespace velmar {
+namespace velmar::console {
 
 namespace fs = std::filesystem;
 
@@ -341,4 +341,4 @@ void OutputFile::replace_content(std::string_view text) {
   sync_folder(folder);
 }
 
-}  // namespace velmar
+}  // namespace velmar::console

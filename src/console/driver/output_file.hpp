@@ -20,7 +20,7 @@
 #include <string>
 #include <string_view>
 
-namespace velmar {
+namespace velmar::console {
 
 class LineSource;
 
@@ -64,4 +64,4 @@ class OutputFile {
   WriteHooks hooks_;
 };
 
-}  // namespace velmar
+}  // namespace velmar::console

@@ -17,7 +17,7 @@
 #include "console/signal/convol.hpp"
 #include "console/signal/taper.hpp"
 
-namespace velmar {
+namespace velmar::console {
 
 namespace {
 
@@ -149,16 +149,18 @@ void compute_responses(RunState& s) {
 
 }  // namespace
 
+RunStop transform_stop(const FftError& e, int NFFT) {
+  if (e.kind() == FftError::Kind::RADIX) return RunStop(EXIT_RADIX, message_line(e.what()) + "999\n");
+  return RunStop(EXIT_LIMIT, message_line(e.what()),
+                 "limit: a transform length whose prime factors are 2, 3 and 5 only (NFFT = " +
+                     std::to_string(NFFT) + ")\n");
+}
+
 void compute(RunState& s) {
   try {
     compute_responses(s);
-  } catch (const RunStop& stop) {
-    // The transform set-up's limit stop carries its exact line only; the
-    // English line for standard error is added here, where NFFT is known.
-    if (stop.status() != EXIT_LIMIT || !stop.err_text().empty()) throw;
-    throw RunStop(EXIT_LIMIT, stop.out_text(),
-                  "limit: a transform length whose prime factors are 2, 3 and 5 only (NFFT = " +
-                      std::to_string(s.NFFT) + ")\n");
+  } catch (const FftError& e) {
+    throw transform_stop(e, s.NFFT);
   }
 }
 
@@ -198,4 +200,4 @@ void run_deck(std::istream& deck, const std::string& deck_name, RunState& s) {
   out.replace_content(format_output(s));
 }
 
-}  // namespace velmar
+}  // namespace velmar::console

@@ -5,8 +5,10 @@
 #include <string>
 
 #include "console/driver/run_state.hpp"
+#include "console/driver/run_stop.hpp"
+#include "console/signal/fft_error.hpp"
 
-namespace velmar {
+namespace velmar::console {
 
 // Reads the deck from `deck` (named `deck_name` in messages), computes and
 // writes the output file. Ends early only by throwing RunStop.
@@ -23,4 +25,10 @@ void psv_component(RunState& s, bool vertical); // RESA, RESB = WSURF (vertical)
 void compute(RunState& s);                  // the loops, the response guard and the filtering
 std::string format_output(const RunState& s);
 
-}  // namespace velmar
+// The stop a failure of the float transform ends a run with: a length the
+// set-up rejects is a limit stop (status 1, its message line on standard
+// output, and on standard error the limit with the run's NFFT); a radix no
+// pass serves, status 999 with its message line and a line "999".
+RunStop transform_stop(const FftError& e, int NFFT);
+
+}  // namespace velmar::console

@@ -27,7 +27,7 @@
 #include "console/engines/sh_sweep.hpp"
 #include "console/signal/fft_setup.hpp"
 
-namespace velmar {
+namespace velmar::console {
 
 constexpr int MAXPT = 60000;      // signal arrays and the largest transform length
 constexpr int MAX_SAMPLES = 30000;  // samples read from the signal file
@@ -80,4 +80,4 @@ struct RunState {
   PsvSweepWork psv_work;
 };
 
-}  // namespace velmar
+}  // namespace velmar::console

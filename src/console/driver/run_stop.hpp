@@ -16,7 +16,7 @@
 #include <string>
 #include <string_view>
 
-namespace velmar {
+namespace velmar::console {
 
 constexpr int EXIT_LIMIT = 1;
 constexpr int EXIT_INPUT = 2;
@@ -59,4 +59,4 @@ inline std::string message_line(std::string_view text, int value) {
   return s;
 }
 
-}  // namespace velmar
+}  // namespace velmar::console

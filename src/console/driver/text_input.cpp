@@ -8,7 +8,7 @@
 
 #include "console/driver/run_stop.hpp"
 
-namespace velmar {
+namespace velmar::console {
 
 namespace {
 
@@ -277,4 +277,4 @@ int scan_group(LineSource& src, int count, GroupSink& sink, std::string_view wha
   }
 }
 
-}  // namespace velmar
+}  // namespace velmar::console

@@ -25,7 +25,7 @@
 #include <string>
 #include <string_view>
 
-namespace velmar {
+namespace velmar::console {
 
 class LineSource {
  public:
@@ -97,4 +97,4 @@ class GroupSink {
 // `what` names the group in the error raised at the end of the source.
 int scan_group(LineSource& src, int count, GroupSink& sink, std::string_view what);
 
-}  // namespace velmar
+}  // namespace velmar::console

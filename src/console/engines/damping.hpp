@@ -14,7 +14,9 @@
 
 #include "layers/complex_ops.hpp"
 
-namespace velmar {
+namespace velmar::console {
+
+using namespace detail;  // the shared kernels
 
 // The IQF value of a quality factor proportional to the frequency.
 constexpr int IQF_PROPORTIONAL = 2;
@@ -40,4 +42,4 @@ inline std::complex<double> damped_slowness(std::complex<double> V, double d) {
   return cmul(std::complex<double>{1.0, d}, crecip(V));
 }
 
-}  // namespace velmar
+}  // namespace velmar::console

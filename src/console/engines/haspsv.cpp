@@ -20,7 +20,9 @@
 #include <limits>
 #include <vector>
 
-namespace velmar {
+namespace velmar::console {
+
+using namespace detail;  // the shared kernels
 namespace {
 
 using namespace psv;
@@ -220,4 +222,4 @@ void psv_store_surface(cdouble u, cdouble w_over_i, double lg, float s_az, cfloa
   W = store(mul_i(to_cx(w_over_i)), lg, s_az);
 }
 
-}  // namespace velmar
+}  // namespace velmar::console

@@ -1,7 +1,7 @@
 #pragma once
 #include "console/engines/layer_table.hpp"
 
-namespace velmar {
+namespace velmar::console {
 
 // P-SV response of the layered model at one frequency (4x4 layer-matrix method).
 //
@@ -44,4 +44,4 @@ void HASPSV(const LayerTable& table, int ITYPE, float ANGAZ, float ANGLE, float&
 // SV wave at exactly the critical angle).
 float psv_halfspace_root(const LayerTable& table, int ITYPE, float ANGLE);
 
-}  // namespace velmar
+}  // namespace velmar::console

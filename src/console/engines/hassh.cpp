@@ -34,7 +34,9 @@
 #include "layers/complex_ops.hpp"
 #include "console/engines/damping.hpp"
 
-namespace velmar {
+namespace velmar::console {
+
+using namespace detail;  // the shared kernels
 namespace {
 
 // Largest component magnitude of a complex number.
@@ -216,4 +218,4 @@ void HASSH(const LayerTable& table, float ANGAZ, float ANGLE, float& F, int ISGN
   }
 }
 
-}  // namespace velmar
+}  // namespace velmar::console

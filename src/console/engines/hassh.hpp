@@ -1,7 +1,7 @@
 #pragma once
 #include "console/engines/layer_table.hpp"
 
-namespace velmar {
+namespace velmar::console {
 
 // SH response of the layered model at one frequency (layer-matrix method).
 //
@@ -42,4 +42,4 @@ namespace velmar {
 void HASSH(const LayerTable& table, float ANGAZ, float ANGLE, float& F, int ISGNT,
            int IPROF, ResponseArray& USH, ResponseArray& TSH);
 
-}  // namespace velmar
+}  // namespace velmar::console

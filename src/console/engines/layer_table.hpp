@@ -19,7 +19,7 @@
 #include <array>
 #include <complex>
 
-namespace velmar {
+namespace velmar::console {
 
 constexpr int MAX_ENTRIES = 50;  // layer-table entries, so at most 49 layers
 
@@ -40,4 +40,4 @@ struct LayerTable {
 // Response at every interface: element 0 is the free surface.
 using ResponseArray = std::array<cfloat, MAX_ENTRIES>;
 
-}  // namespace velmar
+}  // namespace velmar::console

@@ -14,7 +14,9 @@
 #include "layers/psv_solve.hpp"
 #include "console/engines/psv_unit_model.hpp"
 
-namespace velmar {
+namespace velmar::console {
+
+using namespace detail;  // the shared kernels
 namespace {
 
 using poly::expm1_poly;
@@ -652,4 +654,4 @@ int psv_sweep(const LayerTable& table, int ITYPE, float ANGLE, std::span<float> 
   return blocked;
 }
 
-}  // namespace velmar
+}  // namespace velmar::console

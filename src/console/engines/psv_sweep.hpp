@@ -24,7 +24,9 @@
 #include "console/engines/layer_table.hpp"
 #include "layers/simd_level.hpp"
 
-namespace velmar {
+namespace velmar::console {
+
+using namespace detail;  // the shared kernels
 
 constexpr int PSV_BLOCK = 16;  // frequencies evaluated side by side
 
@@ -103,4 +105,4 @@ int psv_sweep(const LayerTable& table, int ITYPE, float ANGLE, std::span<float> 
 int psv_sweep(const LayerTable& table, int ITYPE, float ANGLE, std::span<float> F,
                std::span<cfloat> U, std::span<cfloat> W, PsvSweepWork& work, SimdLevel level);
 
-}  // namespace velmar
+}  // namespace velmar::console

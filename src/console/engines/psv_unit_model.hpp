@@ -8,7 +8,9 @@
 #include "console/engines/layer_table.hpp"
 #include "layers/psv_solve.hpp"
 
-namespace velmar {
+namespace velmar::console {
+
+using namespace detail;  // the shared kernels
 
 // The response's quantities at angular frequency omega = 1. Every wavenumber
 // is proportional to omega (k = omega p, nu = omega q), and with the traction
@@ -47,4 +49,4 @@ std::array<cdouble, 2> psv_surface_coefficients(const PsvUnitModel& unit, int IT
 // does (saturating at the float range).
 void psv_store_surface(cdouble u, cdouble w_over_i, double lg, float s_az, cfloat& U, cfloat& W);
 
-}  // namespace velmar
+}  // namespace velmar::console

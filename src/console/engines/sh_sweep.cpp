@@ -32,7 +32,9 @@
 #include "layers/poly_math.hpp"
 #include "layers/sh_lane.hpp"
 
-namespace velmar {
+namespace velmar::console {
+
+using namespace detail;  // the shared kernels
 namespace {
 
 using poly::bits_of;
@@ -375,4 +377,4 @@ kernels.kernel(kind, k, w, cur);
   }
 }
 
-}  // namespace velmar
+}  // namespace velmar::console

@@ -23,7 +23,9 @@
 #include "console/engines/layer_table.hpp"
 #include "layers/simd_level.hpp"
 
-namespace velmar {
+namespace velmar::console {
+
+using namespace detail;  // the shared kernels
 
 constexpr int SH_BLOCK = 64;  // frequencies evaluated side by side
 
@@ -83,4 +85,4 @@ void sh_sweep(const LayerTable& table, float ANGLE, int LOUT, int ISGNT, std::sp
 void sh_sweep(const LayerTable& table, float ANGLE, int LOUT, int ISGNT, std::span<float> F,
               std::span<float> RE, std::span<float> IM, ShSweepWork& work, SimdLevel level);
 
-}  // namespace velmar
+}  // namespace velmar::console

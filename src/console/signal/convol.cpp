@@ -15,7 +15,7 @@
 #include "console/signal/fft.hpp"
 #include "console/signal/fft_setup.hpp"
 
-namespace velmar {
+namespace velmar::console {
 
 // Transforms the record forward (ISGN = +1, the sign that pairs with the
 // exp(-i omega t) time factor of the response routines), multiplies each bin
@@ -35,7 +35,7 @@ namespace velmar {
 // @param[out]   TRIG   scratch, 2N values
 // @param[out]   WORK   scratch, 2N values
 // @param[out]   LFAC   scratch, room for the factor count and the factors
-// @param[in]    N      transform length, 2^a 3^b 5^c (else CFTFAX stops the run)
+// @param[in]    N      transform length, 2^a 3^b 5^c (else CFTFAX throws FftError)
 // @param[in]    ICONV  2 = division, anything else = multiplication
 void CONVOL(std::span<float> XRE, std::span<float> XIM, std::span<float> TR,
             std::span<float> TI, std::span<float> TRIG, std::span<float> WORK,
@@ -77,4 +77,4 @@ void CONVOL(std::span<float> XRE, std::span<float> XIM, std::span<float> TR,
   for (std::size_t k = 0; k < n; ++k) XRE[k] = XRE[k] / fn;
 }
 
-}  // namespace velmar
+}  // namespace velmar::console

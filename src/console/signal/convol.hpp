@@ -1,7 +1,7 @@
 #pragma once
 #include <span>
 
-namespace velmar {
+namespace velmar::console {
 
 // Filters a real record of length N by a frequency response (see convol.cpp).
 // @param[inout] XRE    record, replaced by the filtered record (N values)
@@ -16,4 +16,4 @@ void CONVOL(std::span<float> XRE, std::span<float> XIM, std::span<float> TR,
             std::span<float> TI, std::span<float> TRIG, std::span<float> WORK,
             std::span<int> LFAC, int N, int ICONV);
 
-}  // namespace velmar
+}  // namespace velmar::console

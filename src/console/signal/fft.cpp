@@ -20,9 +20,9 @@
 #include <cstddef>
 
 #include "common/platform.hpp"
-#include "console/driver/run_stop.hpp"
+#include "console/signal/fft_error.hpp"
 
-namespace velmar {
+namespace velmar::console {
 
 namespace {
 
@@ -459,10 +459,10 @@ const Rotations& rotations() {
   return K;
 }
 
-// A pass exists for radices 2 to 6 only; any other stops the run before any arithmetic.
+// A pass exists for radices 2 to 6 only; any other throws FftError before any arithmetic.
 void check_radix(int IRAD) {
   if (IRAD < 2 || IRAD > 6) {
-    throw RunStop(EXIT_RADIX, message_line("radix one encountered") + "999\n");
+    throw FftError(FftError::Kind::RADIX, "radix one encountered");
   }
 }
 
@@ -542,4 +542,4 @@ void CFFT9X(std::span<float> XRE, std::span<float> XIM, std::span<float> WORK,
   }
 }
 
-}  // namespace velmar
+}  // namespace velmar::console

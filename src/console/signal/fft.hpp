@@ -16,7 +16,9 @@
 #pragma once
 #include <span>
 
-namespace velmar {
+#include "console/signal/fft_error.hpp"
+
+namespace velmar::console {
 
 // Unnormalised DFT of NTR sequences of length N, in place, results in natural order:
 //   X_k = sum_{j=0}^{N-1} x_j exp(ISGN * 2 pi i j k / N),  k = 0..N-1.
@@ -36,7 +38,7 @@ namespace velmar {
 // @param[in]    ISGN      +1 or -1 (any negative value counts as -1, any other as +1)
 // Checks nothing but the radices: TRIG and LFAC must come from CFTFAX for the
 // same N and the arrays must hold every index above. A radix other than
-// 2, 3, 4, 5, 6 in LFAC throws RunStop (status 999, "radix one encountered").
+// 2, 3, 4, 5, 6 in LFAC throws FftError (RADIX, "radix one encountered").
 void CFFT9X(std::span<float> XRE, std::span<float> XIM, std::span<float> WORK,
             std::span<const float> TRIG, std::span<const int> LFAC, int INC, int JUMP,
             int N, int NTR, int ISGN);
@@ -49,10 +51,10 @@ void CFFT9X(std::span<float> XRE, std::span<float> XIM, std::span<float> WORK,
 //   (k*IRAD*l + b)*INCVE + q*l*INCVE + t*INCVT.
 // The twiddle factors of a block are read from TRIG once per block. The five
 // rotation constants are computed on the first call and kept for the run.
-// A radix other than 2, 3, 4, 5, 6 throws RunStop (status 999) before any
-// arithmetic, with the message line "radix one encountered" and a line "999".
+// A radix other than 2, 3, 4, 5, 6 throws FftError (RADIX, "radix one
+// encountered") before any arithmetic.
 void VPASS(std::span<const float> URE, std::span<const float> UIM, std::span<float> VRE,
            std::span<float> VIM, std::span<const float> TRIG, int IRAD, int LPROD, int N,
            int INCUE, int INCVE, int INCUT, int INCVT, int NTR, int ISGN);
 
-}  // namespace velmar
+}  // namespace velmar::console

@@ -13,21 +13,21 @@
 #include <cmath>
 #include <cstddef>
 
-#include "console/driver/run_stop.hpp"
+#include "console/signal/fft_error.hpp"
 
-namespace velmar {
+namespace velmar::console {
 
 namespace {
 
 [[noreturn]] void factorization_failed() {
-  throw RunStop(EXIT_LIMIT, message_line("FACTORIZATION FAILED IN FACTOR"));
+  throw FftError(FftError::Kind::LENGTH, "FACTORIZATION FAILED IN FACTOR");
 }
 
 }  // namespace
 
 // Factor list and trig table for length N: FFTTRIG first, then FACTOR into
-// LFAC[1..] with the count in LFAC[0]. A length FACTOR rejects stops the run
-// after TRIG has been filled.
+// LFAC[1..] with the count in LFAC[0]. A length FACTOR rejects throws
+// FftError after TRIG has been filled.
 // @param[in]  N     transform length
 // @param[out] LFAC  factor count, then the factors (room for the count + factors)
 // @param[out] TRIG  2N values
@@ -43,7 +43,7 @@ void CFTFAX(int N, std::span<int> LFAC, std::span<float> TRIG) {
 // @param[out] KFAC  the factors from element 0 on
 // @param[out] NFAC  their number (0 for N = 1)
 // @param[in]  N     length to factor
-// A length with a prime factor other than 2, 3, 5 throws RunStop (status 1,
+// A length with a prime factor other than 2, 3, 5 throws FftError (LENGTH,
 // "FACTORIZATION FAILED IN FACTOR"); factors found before that point are left
 // in KFAC. So does a length below 1, whose trial division would never end
 // (0 is divisible by every divisor), and a length with more factors than KFAC
@@ -87,4 +87,4 @@ void FFTTRIG(int N, std::span<float> TRIG) {
   }
 }
 
-}  // namespace velmar
+}  // namespace velmar::console

@@ -9,7 +9,7 @@
 #include <cmath>
 #include <cstdint>
 
-namespace velmar {
+namespace velmar::console {
 
 // Searches the box 0 <= a <= e2, 0 <= b <= e3, 0 <= c <= e5 for the smallest
 // product 2^a 3^b 5^c in [NIN, 3 NIN). The box is sized from ln(NIN) with the
@@ -40,4 +40,4 @@ void NEARFFT(int NIN, int& NOUT) {
   NOUT = static_cast<int>(best);
 }
 
-}  // namespace velmar
+}  // namespace velmar::console

@@ -9,7 +9,7 @@
 #include <cmath>
 #include <cstddef>
 
-namespace velmar {
+namespace velmar::console {
 
 // Multiplies the k-th sample from either end (k = 0..NTAP-1) by
 // sin(k * pi / (2 NTAP)), so the first and last samples become 0 and the
@@ -42,4 +42,4 @@ void TAPER(std::span<float> X, float FRAC, int N) {
   }
 }
 
-}  // namespace velmar
+}  // namespace velmar::console

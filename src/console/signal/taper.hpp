@@ -1,7 +1,7 @@
 #pragma once
 #include <span>
 
-namespace velmar {
+namespace velmar::console {
 
 // Quarter-sine taper of both ends of a record, in place.
 // @param[inout] X     record; X[0..N-1] are tapered
@@ -9,4 +9,4 @@ namespace velmar {
 // @param[in]    N     number of samples
 void TAPER(std::span<float> X, float FRAC, int N);
 
-}  // namespace velmar
+}  // namespace velmar::console

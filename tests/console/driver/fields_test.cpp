@@ -5,7 +5,7 @@
 #include <limits>
 #include <vector>
 
-namespace velmar {
+namespace velmar::console {
 namespace {
 
 std::string F(float v, int w, int d) {
@@ -81,4 +81,4 @@ TEST(FieldLines, LayoutIsReusedOnNewLines) {
 }
 
 }  // namespace
-}  // namespace velmar
+}  // namespace velmar::console

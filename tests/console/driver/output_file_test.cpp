@@ -10,7 +10,7 @@
 #include "console/driver/run_stop.hpp"
 #include "console/driver/text_input.hpp"
 
-namespace velmar {
+namespace velmar::console {
 namespace {
 
 namespace fs = std::filesystem;
@@ -69,4 +69,4 @@ TEST_F(OutputFileTest, ANewContentReplacesTheOldWhollyShorterOrLonger) {
 }
 
 }  // namespace
-}  // namespace velmar
+}  // namespace velmar::console

@@ -7,7 +7,7 @@
 #include "console/driver/run_stop.hpp"
 #include "console/driver/deck.hpp"
 
-namespace velmar {
+namespace velmar::console {
 namespace {
 
 TEST(TransformLengthLimit, SixtyThousandPassesAndAboveStops) {
@@ -52,6 +52,20 @@ TEST(TransformLengthLimit, AFactorAboveFiveStopsWithBothLines) {
   }
 }
 
+// The driver's reading of the transform's failures: the exit status and the
+// exact lines of each (the radix stop cannot be reached from a deck, whose
+// lengths the set-up factors into served radices).
+TEST(TransformLengthLimit, TransformFailuresBecomeTheirStops) {
+  const RunStop radix = transform_stop(FftError(FftError::Kind::RADIX, "radix one encountered"), 2000);
+  EXPECT_EQ(radix.status(), EXIT_RADIX);
+  EXPECT_EQ(radix.out_text(), " radix one encountered\n999\n");
+  EXPECT_EQ(radix.err_text(), "");
+  const RunStop length = transform_stop(FftError(FftError::Kind::LENGTH, "FACTORIZATION FAILED IN FACTOR"), 14);
+  EXPECT_EQ(length.status(), EXIT_LIMIT);
+  EXPECT_EQ(length.out_text(), " FACTORIZATION FAILED IN FACTOR\n");
+  EXPECT_EQ(length.err_text(), "limit: a transform length whose prime factors are 2, 3 and 5 only (NFFT = 14)\n");
+}
+
 TEST(FrequencyGrid, SignalRunGridMatchesTheTransform) {
   auto s = std::make_unique<RunState>();
   s->NPT = 1000;
@@ -74,4 +88,4 @@ TEST(FrequencyGrid, SignalRunGridMatchesTheTransform) {
 }
 
 }  // namespace
-}  // namespace velmar
+}  // namespace velmar::console

@@ -7,7 +7,7 @@
 
 #include "console/driver/run_stop.hpp"
 
-namespace velmar {
+namespace velmar::console {
 namespace {
 
 // A group of targets of given kinds, kept as doubles for easy comparison.
@@ -180,4 +180,4 @@ TEST(QuoteText, ShowsControlBytesAndCutsLongText) {
 }
 
 }  // namespace
-}  // namespace velmar
+}  // namespace velmar::console

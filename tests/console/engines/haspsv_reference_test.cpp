@@ -15,7 +15,7 @@
 #include <tuple>
 #include <utility>
 
-namespace velmar {
+namespace velmar::console {
 namespace {
 
 using reference::cplx;
@@ -444,9 +444,9 @@ TEST(HASPSV, SoftBasinVerticalResponseMatchesQuotedValues) {
 }
 
 }  // namespace
-}  // namespace velmar
+}  // namespace velmar::console
 
-namespace velmar {
+namespace velmar::console {
 namespace {
 
 // A stack of extreme impedance contrasts (shear velocities of 1 to 2 m/s among
@@ -472,4 +472,4 @@ TEST(HASPSV, ExtremeContrastStackTakesTheStableSolveWhereTheDeterminantCancels) 
 }
 
 }  // namespace
-}  // namespace velmar
+}  // namespace velmar::console

@@ -16,7 +16,7 @@
 #include <random>
 #include <vector>
 
-namespace velmar {
+namespace velmar::console {
 namespace {
 
 using reference::LayerEntry;
@@ -552,4 +552,4 @@ TEST(PsvHalfspaceRoot, ResponseIsFiniteWhereverTheRootIsNonZero) {
 }
 
 }  // namespace
-}  // namespace velmar
+}  // namespace velmar::console

@@ -13,7 +13,7 @@
 #include <limits>
 #include <string>
 
-namespace velmar {
+namespace velmar::console {
 namespace {
 
 using reference::cplx;
@@ -208,4 +208,4 @@ TEST(HASSH, PlusTimeFactorAgreesWithReference) {
 }
 
 }  // namespace
-}  // namespace velmar
+}  // namespace velmar::console

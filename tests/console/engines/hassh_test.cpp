@@ -8,7 +8,7 @@
 #include <random>
 #include <vector>
 
-namespace velmar {
+namespace velmar::console {
 namespace {
 
 using cld = std::complex<long double>;
@@ -498,4 +498,4 @@ TEST(HASSH, ValidModelsGiveFiniteResponses) {
 }
 
 }  // namespace
-}  // namespace velmar
+}  // namespace velmar::console

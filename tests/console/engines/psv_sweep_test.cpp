@@ -15,7 +15,9 @@
 #include <random>
 #include <vector>
 
-namespace velmar {
+namespace velmar::console {
+
+using namespace detail;
 namespace {
 
 using reference::cplx;
@@ -191,4 +193,4 @@ TEST(PsvSweep, ValuesDoNotDependOnGridOrderOrLength) {
 }
 
 }  // namespace
-}  // namespace velmar
+}  // namespace velmar::console

@@ -15,7 +15,9 @@
 #include <string>
 #include <vector>
 
-namespace velmar {
+namespace velmar::console {
+
+using namespace detail;
 namespace {
 
 using reference::LayerEntry;
@@ -152,4 +154,4 @@ TEST(ShSweep, RandomModelsAgreeWithHassh) {
 }
 
 }  // namespace
-}  // namespace velmar
+}  // namespace velmar::console

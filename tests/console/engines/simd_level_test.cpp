@@ -17,7 +17,9 @@
 #include "console/engines/psv_sweep.hpp"
 #include "console/engines/sh_sweep.hpp"
 
-namespace velmar {
+namespace velmar::console {
+
+using namespace detail;
 namespace {
 
 using namespace reference::models;
@@ -150,4 +152,4 @@ TEST(SimdLevel, BestLevelIsSupportedAndBaselineAlwaysIs) {
 }
 
 }  // namespace
-}  // namespace velmar
+}  // namespace velmar::console

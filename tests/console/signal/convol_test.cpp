@@ -6,11 +6,11 @@
 #include <cmath>
 #include <vector>
 
-#include "console/driver/run_stop.hpp"
+#include "console/signal/fft_error.hpp"
 #include "console/signal/fft_setup.hpp"
 #include "signal_test_support.hpp"
 
-namespace velmar {
+namespace velmar::console {
 namespace {
 
 using test::CLD;
@@ -241,11 +241,11 @@ TEST(CONVOL, LengthTheSetUpRejectsStopsTheRun) {
   try {
     c.run(1);
     ADD_FAILURE() << "no stop";
-  } catch (const RunStop& e) {
-    EXPECT_EQ(e.status(), EXIT_LIMIT);
-    EXPECT_EQ(e.out_text(), " FACTORIZATION FAILED IN FACTOR\n");
+  } catch (const FftError& e) {
+    EXPECT_EQ(e.kind(), FftError::Kind::LENGTH);
+    EXPECT_STREQ(e.what(), "FACTORIZATION FAILED IN FACTOR");
   }
 }
 
 }  // namespace
-}  // namespace velmar
+}  // namespace velmar::console

@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "console/driver/run_stop.hpp"
+#include "console/signal/fft_error.hpp"
 #include "signal_test_support.hpp"
 
-namespace velmar {
+namespace velmar::console {
 namespace {
 
 using test::EPS;
@@ -28,10 +28,9 @@ void expect_factor_stop(F f, const std::string& what) {
   try {
     f();
     ADD_FAILURE() << "no stop: " << what;
-  } catch (const RunStop& e) {
-    EXPECT_EQ(e.status(), EXIT_LIMIT) << what;
-    EXPECT_EQ(e.out_text(), " FACTORIZATION FAILED IN FACTOR\n") << what;
-    EXPECT_EQ(e.err_text(), "") << what;
+  } catch (const FftError& e) {
+    EXPECT_EQ(e.kind(), FftError::Kind::LENGTH) << what;
+    EXPECT_STREQ(e.what(), "FACTORIZATION FAILED IN FACTOR") << what;
   }
 }
 
@@ -158,4 +157,4 @@ TEST(FFTTRIG, MatchesRootsOfUnityWithinTheFloatAngleError) {
 }
 
 }  // namespace
-}  // namespace velmar
+}  // namespace velmar::console

@@ -8,11 +8,11 @@
 #include <span>
 #include <vector>
 
-#include "console/driver/run_stop.hpp"
+#include "console/signal/fft_error.hpp"
 #include "console/signal/fft_setup.hpp"
 #include "signal_test_support.hpp"
 
-namespace velmar {
+namespace velmar::console {
 namespace {
 
 using test::CLD;
@@ -333,10 +333,9 @@ void expect_radix_stop(int IRAD) {
   try {
     VPASS(u, u, v, v, p.TRIG, IRAD, 1, 8, 1, 1, 16, 16, 1, 1);
     ADD_FAILURE() << "no stop for radix " << IRAD;
-  } catch (const RunStop& e) {
-    EXPECT_EQ(e.status(), EXIT_RADIX);
-    EXPECT_EQ(e.out_text(), " radix one encountered\n999\n");
-    EXPECT_EQ(e.err_text(), "");
+  } catch (const FftError& e) {
+    EXPECT_EQ(e.kind(), FftError::Kind::RADIX);
+    EXPECT_STREQ(e.what(), "radix one encountered");
   }
   for (float x : v) EXPECT_EQ(x, 0.0f) << "the pass wrote before stopping";
 }
@@ -355,13 +354,13 @@ TEST(CFFT9X, FactorListWithRadixOneStops) {
       {
         try {
           CFFT9X(re, im, work, p.TRIG, lfac, 1, 8, 8, 1, 1);
-        } catch (const RunStop& e) {
-          EXPECT_EQ(e.status(), 999);
-          EXPECT_EQ(e.out_text(), " radix one encountered\n999\n");
+        } catch (const FftError& e) {
+          EXPECT_EQ(e.kind(), FftError::Kind::RADIX);
+          EXPECT_STREQ(e.what(), "radix one encountered");
           throw;
         }
       },
-      RunStop);
+      FftError);
 }
 
 // A factor list whose product is not N breaks the transform's contract; the
@@ -382,4 +381,4 @@ TEST(CFFT9X, ForeignFactorListStaysInsideTheTransform) {
 }
 
 }  // namespace
-}  // namespace velmar
+}  // namespace velmar::console

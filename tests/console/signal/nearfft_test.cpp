@@ -5,7 +5,7 @@
 #include "console/signal/fft_setup.hpp"
 #include "signal_test_support.hpp"
 
-namespace velmar {
+namespace velmar::console {
 namespace {
 
 int nearfft(int n) {
@@ -62,4 +62,4 @@ TEST(NEARFFT, DoubledLengthIsAcceptedByTheTransformSetUp) {
 }
 
 }  // namespace
-}  // namespace velmar
+}  // namespace velmar::console

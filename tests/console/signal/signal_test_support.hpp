@@ -13,6 +13,8 @@
 
 namespace velmar::test {
 
+using namespace console;
+
 using CLD = std::complex<long double>;
 
 // Float epsilon as a double: tolerances are computed and compared in double.

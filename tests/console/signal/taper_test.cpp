@@ -8,7 +8,7 @@
 
 #include "signal_test_support.hpp"
 
-namespace velmar {
+namespace velmar::console {
 namespace {
 
 using test::EPS;
@@ -107,4 +107,4 @@ TEST(TAPER, NegativeFractionLeavesRecordUnchanged) {
 }
 
 }  // namespace
-}  // namespace velmar
+}  // namespace velmar::console
