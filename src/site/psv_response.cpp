@@ -19,6 +19,7 @@
 #include <numbers>
 #include <numeric>
 #include <string>
+#include <vector>
 
 #include "layers/psv_solve.hpp"
 #include "velmar/errors.hpp"
@@ -100,10 +101,10 @@ cdouble finite_out(Cx v, bool conjugate) {
   return {re, conjugate ? -im : im};
 }
 
-}  // namespace
-
-void psv_response(const PsvMedium& medium, bool incident_sv, double angle_deg, std::span<const double> freqs,
-                  std::span<const double> depths, std::span<cdouble> U, std::span<cdouble> W) {
+// Every argument, in the order the messages are checked in: the medium, the
+// angle, the frequencies, the depths, then the output sizes.
+void check_arguments(const PsvMedium& medium, double angle_deg, std::span<const double> freqs,
+                     std::span<const double> depths, std::span<cdouble> U, std::span<cdouble> W) {
   check_medium(medium);
   if (!(std::abs(angle_deg) < 90.0)) invalid("angle_deg", angle_deg, "must be finite and within (-90, 90)");
   const std::size_t nf = freqs.size();
@@ -118,94 +119,228 @@ void psv_response(const PsvMedium& medium, bool incident_sv, double angle_deg, s
     throw InvalidArgument("U and W must have freqs.size() * depths.size() = " + std::to_string(nf * nd) +
                           " entries, got " + std::to_string(U.size()) + " and " + std::to_string(W.size()));
   }
+}
 
+// The half-space as the incident wave meets it.
+struct Halfspace {
+  Cx beta, alpha;  // complex S and P velocities
+  double rho = 0.0;
+  double sin_t = 0.0, cos_t = 0.0;  // of the incidence angle
+  Cx v_inc, v_other;  // velocity of the incident wave type, of the other
+  Cx c;  // root of the other type's vertical wavenumber -i w c / v_other
+};
+
+// The half-space of the medium for the incident wave, with the root c of the
+// wave type not incident taken with the sign that makes its vertical
+// wavenumber decay (or, undamped, radiate) downwards. Throws where c is 0 or
+// not finite.
+Halfspace incident_halfspace(const PsvMedium& medium, bool incident_sv, double angle_deg) {
   const std::size_t n = medium.thickness.size();
-  const Cx beta_h = to_cx(medium.vs[n]);
-  const Cx alpha_h = to_cx(medium.vp[n]);
-  const double rho_h = medium.density[n];
+  Halfspace hs;
+  hs.beta = to_cx(medium.vs[n]);
+  hs.alpha = to_cx(medium.vp[n]);
+  hs.rho = medium.density[n];
   const double theta = angle_deg * (std::numbers::pi / 180.0);
-  const double sin_t = std::sin(theta);
-  const double cos_t = std::cos(theta);
-  const Cx v_inc = incident_sv ? beta_h : alpha_h;
-  const Cx v_other = incident_sv ? alpha_h : beta_h;
-  // The half-space root of the wave type not incident, with the sign that
-  // makes its vertical wavenumber -i w c / v_other decay (or, undamped,
-  // radiate) downwards.
-  const Cx ratio = sin_t * div(v_other, v_inc);
+  hs.sin_t = std::sin(theta);
+  hs.cos_t = std::cos(theta);
+  hs.v_inc = incident_sv ? hs.beta : hs.alpha;
+  hs.v_other = incident_sv ? hs.alpha : hs.beta;
+  const Cx ratio = hs.sin_t * div(hs.v_other, hs.v_inc);
   Cx c = sqrt_branch(Cx{1.0, 0.0} - ratio * ratio);
-  if (div(c, v_other).im < 0.0) c = -c;
+  if (div(c, hs.v_other).im < 0.0) c = -c;
   if (!(std::isfinite(c.re) && std::isfinite(c.im)) || (c.re == 0.0 && c.im == 0.0)) {
     invalid("angle_deg", angle_deg,
             incident_sv ? "must not be the critical angle of the half-space for an SV wave"
                         : "gives a zero half-space root for a P wave (sin(angle) VS / VP = 1)");
   }
+  hs.c = c;
+  return hs;
+}
+
+// The layers at unit angular frequency: their waves for the horizontal
+// wavenumber k (k2 = k^2), the depth of each top, and the largest slowness of
+// the medium (half-space included), which bounds the travel times.
+struct UnitLayers {
+  std::vector<double> tops;  // n + 1 entries: tops[n] = H
+  std::vector<LayerWaves> waves;
+  double slowness = 0.0;
+};
+
+UnitLayers unit_layers(const PsvMedium& medium, Cx k2) {
+  const std::size_t n = medium.thickness.size();
+  UnitLayers u;
+  u.tops.assign(n + 1, 0.0);
+  u.waves.resize(n);
+  u.slowness = 1.0 / std::min(std::abs(medium.vs[n]), std::abs(medium.vp[n]));
+  for (std::size_t m = 0; m < n; ++m) {
+    u.tops[m + 1] = u.tops[m] + medium.thickness[m];
+    const Cx vs = to_cx(medium.vs[m]);
+    const double rho = medium.density[m];
+    const Cx sb = div(Cx{1.0, 0.0}, vs);
+    const Cx sa = div(Cx{1.0, 0.0}, to_cx(medium.vp[m]));
+    u.waves[m] = layer_waves(vs * (rho * vs), sa * sa, sb * sb, 1.0 / rho, 1.0, k2);
+    u.slowness = std::max({u.slowness, 1.0 / std::abs(medium.vs[m]), 1.0 / std::abs(medium.vp[m])});
+  }
+  return u;
+}
+
+// The layers cut at the requested depths: the segments in order from the
+// surface, and for each depth its boundary (the last, segs.size(), the top
+// of the half-space, for every depth at or below it).
+struct Segments {
+  std::vector<Segment> segs;
+  std::vector<std::size_t> boundary;  // one per depth
+  bool in_halfspace = false;          // whether a depth lies at or below H
+  double zmax = 0.0;                  // the deepest depth
+};
+
+Segments cut_at_depths(const PsvMedium& medium, const std::vector<double>& tops, std::span<const double> depths) {
+  const std::size_t n = medium.thickness.size();
+  const std::size_t nd = depths.size();
+  std::vector<std::size_t> order(nd);
+  std::iota(order.begin(), order.end(), std::size_t{0});
+  std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return depths[a] < depths[b]; });
+  Segments cut;
+  cut.boundary.assign(nd, 0);
+  cut.segs.reserve(n + nd);
+  std::size_t p = 0;
+  for (std::size_t m = 0; m < n; ++m) {
+    const std::size_t top_boundary = cut.segs.size();
+    double used = 0.0;  // offset of the last boundary within the layer
+    for (; p < nd && depths[order[p]] < tops[m + 1]; ++p) {
+      const double off = depths[order[p]] - tops[m];
+      if (off > used) {
+        cut.segs.push_back({m, off - used});
+        used = off;
+      }
+      cut.boundary[order[p]] = used > 0.0 ? cut.segs.size() : top_boundary;
+    }
+    if (medium.thickness[m] > used) cut.segs.push_back({m, medium.thickness[m] - used});
+  }
+  cut.zmax = nd > 0 ? depths[order[nd - 1]] : 0.0;
+  for (; p < nd; ++p) {
+    cut.boundary[order[p]] = cut.segs.size();
+    cut.in_halfspace = true;
+  }
+  return cut;
+}
+
+// Refuses a frequency at which w times the travel time to the deepest point
+// overflows.
+void check_frequencies(std::span<const double> freqs, double travel) {
+  for (std::size_t i = 0; i < freqs.size(); ++i) {
+    if (!std::isfinite(2.0 * std::numbers::pi * std::abs(freqs[i]) * travel)) {
+      invalid(at("freqs", i), freqs[i], "is too high: w times the travel time to the deepest point overflows");
+    }
+  }
+}
+
+// The three plane waves below the top of the half-space, per unit w: the
+// incident wave's displacement there, the horizontal slowness and the
+// vertical slownesses of the P and S waves.
+struct HalfspaceWaves {
+  Cx inc_u, inc_w;  // incident wave's displacement at the top of the half-space
+  Cx qa, qb;        // vertical slownesses of P and S waves (down-going reflected: exp(-w z q))
+  Cx iph;           // i times the horizontal slowness
+  Cx det_h;         // determinant of the reflected waves' displacements (i p, -qa), (qb, i p)
+};
+
+HalfspaceWaves halfspace_waves(const Halfspace& hs, bool incident_sv) {
+  HalfspaceWaves h;
+  h.inc_u = incident_sv ? Cx{hs.cos_t, 0.0} : Cx{hs.sin_t, 0.0};
+  h.inc_w = incident_sv ? Cx{hs.sin_t, 0.0} : Cx{-hs.cos_t, 0.0};
+  const Cx ph = div(Cx{hs.sin_t, 0.0}, hs.v_inc);
+  const Cx q_inc = mul_minus_i(div(Cx{hs.cos_t, 0.0}, hs.v_inc));
+  const Cx q_other = mul_minus_i(div(hs.c, hs.v_other));
+  h.qa = incident_sv ? q_other : q_inc;
+  h.qb = incident_sv ? q_inc : q_other;
+  h.iph = mul_i(ph);
+  h.det_h = h.qa * h.qb - ph * ph;
+  return h;
+}
+
+// Scratch of one frequency's solve, sized once per call.
+struct BoundaryWork {
+  std::vector<Mat42> Q;     // basis at every boundary
+  std::vector<Step> steps;  // each segment's step, for the way back up
+  std::vector<Cx> bu, bw;   // U and W at every boundary
+  explicit BoundaryWork(std::size_t nseg) : Q(nseg + 1), steps(nseg), bu(nseg + 1), bw(nseg + 1) {}
+};
+
+// U and W at every boundary at angular frequency omega: the surface basis Y0
+// carried down the segments (each thickness scaled by omega), the half-space
+// rows fixing the combination, back-substitution up to every boundary.
+void boundary_response(const UnitLayers& layers, const std::vector<Segment>& segs, const HalfspaceRows& rows,
+                       Cx k, Cx k2, bool incident_sv, double omega, const Mat42& Y0, BoundaryWork& w) {
+  const std::size_t nseg = segs.size();
+  Mat42 Y = Y0;
+  w.Q[0] = Y;
+  for (std::size_t j = 0; j < nseg; ++j) {
+    w.steps[j] = stable_step(layers.waves[segs[j].layer], k, k2, omega * segs[j].h, rows.s, Y);
+    w.Q[j + 1] = Y;
+  }
+
+  const std::array<Cx, 2> cN = surface_coefficients(rows.K3, rows.K4, Y, incident_sv);
+  Mat42 cv{};
+  cv[0] = cN[0];
+  cv[2] = cN[1];
+  double lc = 0.0;
+  for (std::size_t b = nseg + 1; b-- > 0;) {
+    if (b < nseg) back_step(w.steps[b], cv, lc);
+    const Mat42& q = w.Q[b];
+    w.bu[b] = times_exp(q[0] * cv[0] + q[1] * cv[2], lc);
+    w.bw[b] = times_exp(mul_i(q[2] * cv[0] + q[3] * cv[2]), lc);
+  }
+}
+
+// Amplitudes of the reflected (down-going) P and S waves at the top of the
+// half-space, from its displacement (u, w) less the incident wave's.
+struct Reflected {
+  Cx rp, rs;
+};
+
+Reflected reflected_waves(const HalfspaceWaves& h, Cx u, Cx w) {
+  const Cx du = u - h.inc_u;
+  const Cx dw = w - h.inc_w;
+  return {div(h.iph * du - h.qb * dw, h.det_h), div(h.iph * dw + h.qa * du, h.det_h)};
+}
+
+// U and W at depth z (> 0) below the top of the half-space: the incident
+// wave plus the two reflected ones, each with its own exponential.
+void halfspace_field(const HalfspaceWaves& h, const Reflected& r, bool incident_sv, double omega, double z, Cx& u,
+                     Cx& w) {
+  const Cx e_inc = exp_sat((omega * z) * (incident_sv ? h.qb : h.qa));
+  const Cx ea = exp_sat(-((omega * z) * h.qa));
+  const Cx eb = exp_sat(-((omega * z) * h.qb));
+  u = h.inc_u * e_inc + (r.rp * h.iph) * ea + (r.rs * h.qb) * eb;
+  w = h.inc_w * e_inc - (r.rp * h.qa) * ea + (r.rs * h.iph) * eb;
+}
+
+}  // namespace
+
+void psv_response(const PsvMedium& medium, bool incident_sv, double angle_deg, std::span<const double> freqs,
+                  std::span<const double> depths, std::span<cdouble> U, std::span<cdouble> W) {
+  check_arguments(medium, angle_deg, freqs, depths, U, W);
+  const Halfspace hs = incident_halfspace(medium, incident_sv, angle_deg);
+  const std::size_t nf = freqs.size();
+  const std::size_t nd = depths.size();
   if (nf == 0 || nd == 0) return;
 
   // Every wavenumber is proportional to w and every layer enters only
   // through w h: the layer waves and the half-space rows are formed once, at
   // w = 1, and each frequency scales the thicknesses instead (no power of w
   // is ever formed, so no frequency overflows them).
-  const HalfspaceRows rows = halfspace_rows(beta_h, alpha_h, rho_h, incident_sv, sin_t, cos_t, c, 1.0);
+  const HalfspaceRows rows = halfspace_rows(hs.beta, hs.alpha, hs.rho, incident_sv, hs.sin_t, hs.cos_t, hs.c, 1.0);
   const Cx k = rows.k;
   const Cx k2 = k * k;
-  std::vector<double> tops(n + 1, 0.0);
-  std::vector<LayerWaves> waves;
-  waves.resize(n);
-  double slowness = 1.0 / std::min(std::abs(medium.vs[n]), std::abs(medium.vp[n]));
-  for (std::size_t m = 0; m < n; ++m) {
-    tops[m + 1] = tops[m] + medium.thickness[m];
-    const Cx vs = to_cx(medium.vs[m]);
-    const double rho = medium.density[m];
-    const Cx sb = div(Cx{1.0, 0.0}, vs);
-    const Cx sa = div(Cx{1.0, 0.0}, to_cx(medium.vp[m]));
-    waves[m] = layer_waves(vs * (rho * vs), sa * sa, sb * sb, 1.0 / rho, 1.0, k2);
-    slowness = std::max({slowness, 1.0 / std::abs(medium.vs[m]), 1.0 / std::abs(medium.vp[m])});
-  }
-  const double H = tops[n];
+  const UnitLayers layers = unit_layers(medium, k2);
+  const double H = layers.tops.back();
+  const Segments cut = cut_at_depths(medium, layers.tops, depths);
+  const double travel = std::max(H, cut.zmax) * layers.slowness;
+  check_frequencies(freqs, travel);
 
-  // Segments: every layer cut at the requested depths inside it. Each depth
-  // refers to a boundary, or (below H) to the half-space with its distance
-  // below the top.
-  std::vector<std::size_t> order(nd);
-  std::iota(order.begin(), order.end(), std::size_t{0});
-  std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return depths[a] < depths[b]; });
-  std::vector<std::size_t> boundary(nd, 0);
-  std::vector<Segment> segs;
-  segs.reserve(n + nd);
-  std::size_t p = 0;
-  for (std::size_t m = 0; m < n; ++m) {
-    const std::size_t top_boundary = segs.size();
-    double used = 0.0;  // offset of the last boundary within the layer
-    for (; p < nd && depths[order[p]] < tops[m + 1]; ++p) {
-      const double off = depths[order[p]] - tops[m];
-      if (off > used) {
-        segs.push_back({m, off - used});
-        used = off;
-      }
-      boundary[order[p]] = used > 0.0 ? segs.size() : top_boundary;
-    }
-    if (medium.thickness[m] > used) segs.push_back({m, medium.thickness[m] - used});
-  }
-  const std::size_t nseg = segs.size();
-  const double zmax = nd > 0 ? depths[order[nd - 1]] : 0.0;
-  bool in_halfspace = false;
-  for (; p < nd; ++p) {
-    boundary[order[p]] = nseg;
-    in_halfspace = true;
-  }
-  const double travel = std::max(H, zmax) * slowness;
-  for (std::size_t i = 0; i < nf; ++i) {
-    if (!std::isfinite(2.0 * std::numbers::pi * std::abs(freqs[i]) * travel)) {
-      invalid(at("freqs", i), freqs[i], "is too high: w times the travel time to the deepest point overflows");
-    }
-  }
-
-  std::vector<Mat42> Q(nseg + 1);
-  std::vector<Step> steps;
-  steps.resize(nseg);
-  std::vector<Cx> bu(nseg + 1);
-  std::vector<Cx> bw(nseg + 1);
-
+  const std::size_t nseg = cut.segs.size();
+  BoundaryWork work(nseg);
   Mat42 Y0{};  // the zero-traction surface states (1, 0, 0, 0) and (0, 1, 0, 0)
   Y0[0] = {1.0, 0.0};
   Y0[3] = {1.0, 0.0};
@@ -214,20 +349,7 @@ void psv_response(const PsvMedium& medium, bool incident_sv, double angle_deg, s
   const std::array<Cx, 2> a0 = surface_coefficients(rows.K3, rows.K4, Y0, incident_sv);
   const Cx u0 = a0[0];
   const Cx w0 = mul_i(a0[1]);
-
-  // Incident wave's displacement at the top of the half-space, and the
-  // half-space's horizontal and vertical slownesses per unit w (for depths
-  // below its top).
-  const Cx inc_u = incident_sv ? Cx{cos_t, 0.0} : Cx{sin_t, 0.0};
-  const Cx inc_w = incident_sv ? Cx{sin_t, 0.0} : Cx{-cos_t, 0.0};
-  const Cx ph = div(Cx{sin_t, 0.0}, v_inc);
-  const Cx q_inc = mul_minus_i(div(Cx{cos_t, 0.0}, v_inc));
-  const Cx q_other = mul_minus_i(div(c, v_other));
-  const Cx qa = incident_sv ? q_other : q_inc;
-  const Cx qb = incident_sv ? q_inc : q_other;
-  const Cx iph = mul_i(ph);
-  // Displacements of the down-going P wave (i p, -qa) and S wave (qb, i p).
-  const Cx det_h = qa * qb - ph * ph;
+  const HalfspaceWaves below = halfspace_waves(hs, incident_sv);
 
   for (std::size_t i = 0; i < nf; ++i) {
     const bool conjugate = freqs[i] < 0.0;
@@ -239,47 +361,15 @@ void psv_response(const PsvMedium& medium, bool incident_sv, double angle_deg, s
       }
       continue;
     }
-    Mat42 Y = Y0;
-    Q[0] = Y;
-    for (std::size_t j = 0; j < nseg; ++j) {
-      steps[j] = stable_step(waves[segs[j].layer], k, k2, omega * segs[j].h, rows.s, Y);
-      Q[j + 1] = Y;
-    }
-
-    const std::array<Cx, 2> cN = surface_coefficients(rows.K3, rows.K4, Y, incident_sv);
-    Mat42 cv{};
-    cv[0] = cN[0];
-    cv[2] = cN[1];
-    double lc = 0.0;
-    for (std::size_t b = nseg + 1; b-- > 0;) {
-      if (b < nseg) back_step(steps[b], cv, lc);
-      const Mat42& q = Q[b];
-      bu[b] = times_exp(q[0] * cv[0] + q[1] * cv[2], lc);
-      bw[b] = times_exp(mul_i(q[2] * cv[0] + q[3] * cv[2]), lc);
-    }
-
-    // Reflected P and S amplitudes at the top of the half-space, from its
-    // displacement less the incident wave's.
-    Cx rp;
-    Cx rs;
-    if (in_halfspace) {
-      const Cx du = bu[nseg] - inc_u;
-      const Cx dw = bw[nseg] - inc_w;
-      rp = div(iph * du - qb * dw, det_h);
-      rs = div(iph * dw + qa * du, det_h);
-    }
+    boundary_response(layers, cut.segs, rows, k, k2, incident_sv, omega, Y0, work);
+    Reflected r;
+    if (cut.in_halfspace) r = reflected_waves(below, work.bu[nseg], work.bw[nseg]);
     for (std::size_t d = 0; d < nd; ++d) {
-      const std::size_t b = boundary[d];
-      Cx u = bu[b];
-      Cx w = bw[b];
+      const std::size_t b = cut.boundary[d];
+      Cx u = work.bu[b];
+      Cx w = work.bw[b];
       const double z = depths[d] - H;
-      if (b == nseg && z > 0.0) {
-        const Cx e_inc = exp_sat((omega * z) * (incident_sv ? qb : qa));
-        const Cx ea = exp_sat(-((omega * z) * qa));
-        const Cx eb = exp_sat(-((omega * z) * qb));
-        u = inc_u * e_inc + (rp * iph) * ea + (rs * qb) * eb;
-        w = inc_w * e_inc - (rp * qa) * ea + (rs * iph) * eb;
-      }
+      if (b == nseg && z > 0.0) halfspace_field(below, r, incident_sv, omega, z, u, w);
       U[d * nf + i] = finite_out(u, conjugate);
       W[d * nf + i] = finite_out(w, conjugate);
     }
