@@ -29,11 +29,14 @@
 
 #include "bench_models.hpp"
 #include "layers/complex_ops.hpp"
-#include "layers/haspsv.hpp"
-#include "layers/psv_sweep.hpp"
+#include "console/engines/haspsv.hpp"
+#include "console/engines/psv_sweep.hpp"
 
 namespace velmar {
 namespace {
+
+using namespace console;
+using namespace detail;
 
 using bench::SWEEP;
 using bench::sweep;

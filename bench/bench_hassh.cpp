@@ -25,11 +25,14 @@
 
 #include "bench_models.hpp"
 #include "layers/complex_ops.hpp"
-#include "layers/hassh.hpp"
-#include "layers/sh_sweep.hpp"
+#include "console/engines/hassh.hpp"
+#include "console/engines/sh_sweep.hpp"
 
 namespace velmar {
 namespace {
+
+using namespace console;
+using namespace detail;
 
 using bench::SWEEP;
 using bench::sweep;

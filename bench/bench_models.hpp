@@ -4,9 +4,11 @@
 
 #include <array>
 
-#include "layers/layer_table.hpp"
+#include "console/engines/layer_table.hpp"
 
 namespace velmar::bench {
+
+using console::LayerTable;
 
 constexpr int SWEEP = 256;       // frequencies per timed sweep
 constexpr float F_MAX = 50.0f;   // the sweep covers [0, F_MAX)

@@ -14,11 +14,14 @@
 #include <vector>
 
 #include "bench_models.hpp"
-#include "layers/haspsv.hpp"
+#include "console/engines/haspsv.hpp"
 #include "site/psv_response.hpp"
 
 namespace velmar {
 namespace {
+
+using namespace console;
+using namespace detail;
 
 constexpr int NLAYER = 49;
 constexpr int NF = 2000;

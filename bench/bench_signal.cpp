@@ -16,9 +16,9 @@
 #include <span>
 #include <vector>
 
-#include "signal/convol.hpp"
-#include "signal/fft.hpp"
-#include "signal/fft_setup.hpp"
+#include "console/signal/convol.hpp"
+#include "console/signal/fft.hpp"
+#include "console/signal/fft_setup.hpp"
 
 #if defined(VELMAR_HAVE_FFTW)
 #include <fftw3.h>
@@ -27,6 +27,7 @@
 namespace {
 
 using namespace velmar;
+using namespace velmar::console;
 
 std::vector<float> random_floats(std::size_t n, unsigned seed) {
   std::mt19937 gen(seed);

@@ -8,12 +8,14 @@
 #include <vector>
 
 #include "bench/bench_models.hpp"
-#include "layers/sh_sweep.hpp"
+#include "console/engines/sh_sweep.hpp"
 #include "velmar/velmar.hpp"
 
 namespace {
 
 using namespace velmar;
+using namespace velmar::console;
+using namespace velmar::detail;
 
 constexpr int GRID = 30000;  // frequencies of one transfer call
 constexpr double DF = 0.005;  // 0 to 150 Hz

@@ -21,8 +21,8 @@
 #include <utility>
 #include <vector>
 
-#include "common/run_stop.hpp"
-#include "driver/run_state.hpp"
+#include "console/driver/run_stop.hpp"
+#include "console/driver/run_state.hpp"
 #include "deck_model.hpp"
 #include "numpy_convert.hpp"
 #include "options.hpp"
@@ -48,7 +48,7 @@ std::vector<double> top_depths(const velmar::Profile& p) {
 // A console stop as one Python message: the console's standard-output line
 // (a limit stop's documented text), then its standard-error line, each
 // without the leading blank and the line end, joined by "; ".
-std::string message_of(const velmar::RunStop& stop) {
+std::string message_of(const velmar::console::RunStop& stop) {
   std::string m;
   for (const std::string& text : {stop.out_text(), stop.err_text()}) {
     const std::size_t first = text.find_first_not_of(" \n");
@@ -108,8 +108,8 @@ PYBIND11_MODULE(_velmar, m) {
       if (p) std::rethrow_exception(p);
     } catch (const velmar::FileError& e) {
       PyErr_SetString(PyExc_OSError, e.what());
-    } catch (const velmar::RunStop& stop) {
-      PyErr_SetString(stop.status() == velmar::EXIT_INPUT ? PyExc_ValueError : PyExc_RuntimeError,
+    } catch (const velmar::console::RunStop& stop) {
+      PyErr_SetString(stop.status() == velmar::console::EXIT_INPUT ? PyExc_ValueError : PyExc_RuntimeError,
                       message_of(stop).c_str());
     }
   });
@@ -250,7 +250,7 @@ PYBIND11_MODULE(_velmar, m) {
   m.def(
       "run_deck",
       [](const std::string& path) {
-        auto state = std::make_unique<velmar::RunState>();
+        auto state = std::make_unique<velmar::console::RunState>();
         py::gil_scoped_release unlocked;
         return velmar::run_deck_file(path, *state);
       },

@@ -6,14 +6,17 @@
 #include <memory>
 #include <sstream>
 
-#include "common/run_stop.hpp"
-#include "driver/deck.hpp"
-#include "driver/run.hpp"
-#include "driver/run_state.hpp"
-#include "driver/text_input.hpp"
+#include "console/driver/run_stop.hpp"
+#include "console/driver/deck.hpp"
+#include "console/driver/output_file.hpp"
+#include "console/driver/run.hpp"
+#include "console/driver/run_state.hpp"
+#include "console/driver/text_input.hpp"
 #include "velmar/errors.hpp"
 
 namespace velmar {
+
+using namespace console;  // the deck reader and its run state
 
 namespace {
 

@@ -1,7 +1,7 @@
 // deck_model.hpp: a console deck read into the library's objects, and a
 // deck run from a file in-process.
 //
-// Glossary (the deck's names; see driver/run_state.hpp):
+// Glossary (the deck's names; see console/driver/run_state.hpp):
 //   ITYPE  0 SH, 1 P, 2 SV, negative: nothing computed (then no profile)
 //   LOUT   SH interface reported, 1 = free surface .. NLAYER+1 = top of the half-space
 //   IQF    2 = Q proportional to frequency (Q f), else constant Q
@@ -59,7 +59,9 @@ DeckModel read_deck_file(const std::string& path, const std::string& units = "g"
 // allocate it on the heap). Refuses a deck that names itself as the output
 // file (the run would overwrite it). Throws FileError when the deck cannot
 // be read, RunStop as the console stops. Returns the output file's name.
+namespace console {
 struct RunState;
-std::string run_deck_file(const std::string& path, RunState& s);
+}
+std::string run_deck_file(const std::string& path, console::RunState& s);
 
 }  // namespace velmar

@@ -9,7 +9,7 @@
 #include <limits>
 #include <type_traits>
 
-namespace velmar {
+namespace velmar::detail {
 
 // Principal square root with this program's branch rule: the real part is >= 0;
 // for a negative real argument the imaginary part of the root is positive
@@ -94,4 +94,4 @@ std::complex<T> csqrt_decaying(std::complex<T> q) {
   return y < T(0) ? std::complex<T>{-t, -s} : std::complex<T>{t, s};
 }
 
-}  // namespace velmar
+}  // namespace velmar::detail

@@ -25,7 +25,7 @@
 
 #include "common/platform.hpp"
 
-namespace velmar::poly {
+namespace velmar::detail::poly {
 
 inline std::uint64_t bits_of(double v) { return std::bit_cast<std::uint64_t>(v); }
 inline double from_bits(std::uint64_t b) { return std::bit_cast<double>(b); }
@@ -180,4 +180,4 @@ inline void sincos_taylor(double x, double& s, double& c) {
   c = from_bits(((bc & ~swap) | (bs & swap)) ^ (((q + 1u) & 2u) << 62));
 }
 
-}  // namespace velmar::poly
+}  // namespace velmar::detail::poly

@@ -19,7 +19,7 @@
 #include "common/platform.hpp"
 #include "layers/poly_math.hpp"
 
-namespace velmar {
+namespace velmar::detail {
 
 // A column leaving these bounds is brought back near 1 by a power of two.
 constexpr double SH_RESCALE_HIGH = 0x1p+400;
@@ -62,4 +62,4 @@ VELMAR_ALWAYS_INLINE std::uint64_t sh_out_of_range_bits(const ShColumn& c) {
   return poly::bits_of(SH_RESCALE_HIGH - big) | poly::bits_of(big - SH_RESCALE_LOW);
 }
 
-}  // namespace velmar
+}  // namespace velmar::detail

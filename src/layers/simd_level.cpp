@@ -3,7 +3,7 @@
 
 #include "common/platform.hpp"
 
-namespace velmar {
+namespace velmar::detail {
 
 bool simd_level_supported(SimdLevel level) {
 #if VELMAR_X86_DISPATCH
@@ -35,4 +35,4 @@ SimdLevel best_simd_level() {
   return best;
 }
 
-}  // namespace velmar
+}  // namespace velmar::detail

@@ -15,7 +15,7 @@
 
 #include <cstddef>
 
-namespace velmar {
+namespace velmar::detail {
 
 enum class SimdLevel { BASELINE, AVX2, AVX512 };
 
@@ -34,4 +34,4 @@ auto for_level(const Table& table, SimdLevel level) {
   return table[static_cast<std::size_t>(level)];
 }
 
-}  // namespace velmar
+}  // namespace velmar::detail

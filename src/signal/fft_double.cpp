@@ -1,7 +1,7 @@
 // fft_double.cpp: the interleaved-complex FFT plan over SplitFft.
 #include "signal/fft_double.hpp"
 
-namespace velmar {
+namespace velmar::detail {
 
 FftPlan::FftPlan(std::size_t n) : n_(n), forward_(n, +1), backward_(n, -1) {}
 
@@ -34,4 +34,4 @@ void FftPlan::transform(std::span<std::complex<double>> x, int sign, std::span<d
   for (std::size_t i = 0; i < n; ++i) x[i] = {r[i], m[i]};
 }
 
-}  // namespace velmar
+}  // namespace velmar::detail

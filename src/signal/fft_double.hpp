@@ -9,7 +9,7 @@
 
 #include "signal/split_fft.hpp"
 
-namespace velmar {
+namespace velmar::detail {
 
 // The interleaved-complex door to SplitFft (split_fft.hpp), the library's one
 // double-precision FFT: a plan holds its forward and backward transforms.
@@ -33,4 +33,4 @@ class FftPlan {
   SplitFft forward_, backward_;
 };
 
-}  // namespace velmar
+}  // namespace velmar::detail

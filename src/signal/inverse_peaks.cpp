@@ -10,7 +10,7 @@
 #include "common/platform.hpp"
 #include "signal/stockham_passes.hpp"
 
-namespace velmar {
+namespace velmar::detail {
 namespace {
 
 // Lanes: columns (first step) or rows (second step) transformed side by side.
@@ -263,4 +263,4 @@ void InversePeaks::peaks(const double* re, const double* im, std::size_t stride,
   }
 }
 
-}  // namespace velmar
+}  // namespace velmar::detail

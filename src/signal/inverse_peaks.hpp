@@ -25,7 +25,7 @@
 
 #include "signal/split_fft.hpp"
 
-namespace velmar {
+namespace velmar::detail {
 
 class InversePeaks {
  public:
@@ -60,4 +60,4 @@ class InversePeaks {
   SplitFft small_;
 };
 
-}  // namespace velmar
+}  // namespace velmar::detail

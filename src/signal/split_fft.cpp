@@ -9,7 +9,7 @@
 #include <stdexcept>
 #include <utility>
 
-namespace velmar {
+namespace velmar::detail {
 namespace {
 
 #if defined(__x86_64__) && defined(__ELF__) && defined(__GNUC__)
@@ -113,4 +113,4 @@ bool SplitFft::transform(std::span<double> re, std::span<double> im, std::span<d
                     scratch_re.data(), scratch_im.data());
 }
 
-}  // namespace velmar
+}  // namespace velmar::detail

@@ -18,7 +18,7 @@
 #include <span>
 #include <vector>
 
-namespace velmar {
+namespace velmar::detail {
 
 // Whether n is a length the transforms serve: 2^a or 3 2^a, a >= 0.
 bool fft_length_supported(std::size_t n);
@@ -72,4 +72,4 @@ class SplitFft {
   std::vector<double> twiddle_;  // fft_twiddles(n, sign)
 };
 
-}  // namespace velmar
+}  // namespace velmar::detail

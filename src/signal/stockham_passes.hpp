@@ -20,7 +20,7 @@
 #include "common/platform.hpp"
 #include "signal/split_fft.hpp"
 
-namespace velmar {
+namespace velmar::detail {
 namespace stockham {
 
 // Below this stride the butterflies of one sub-transform are too few to fill
@@ -173,4 +173,4 @@ VELMAR_ALWAYS_INLINE bool stockham_passes(const FftPass* passes, std::size_t cou
   return in_b;
 }
 
-}  // namespace velmar
+}  // namespace velmar::detail

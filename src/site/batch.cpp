@@ -21,6 +21,9 @@
 #include "velmar/record_filter.hpp"
 
 namespace velmar {
+
+using detail::check_oscillator_periods;
+using detail::number;
 namespace {
 
 constexpr double NOT_A_NUMBER = std::numeric_limits<double>::quiet_NaN();

@@ -20,6 +20,8 @@
 #include "velmar/errors.hpp"
 
 namespace velmar {
+
+using detail::number;
 namespace {
 
 

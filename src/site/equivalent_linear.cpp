@@ -26,6 +26,16 @@
 #include "velmar/record_filter.hpp"
 
 namespace velmar {
+
+using detail::kept_record_filter;
+using detail::InversePeaks;
+using detail::MidStrainScale;
+using detail::MidStrainWork;
+using detail::ShMedium;
+using detail::SplitFft;
+using detail::number;
+using detail::sh_mid_strain;
+using detail::sh_response;
 namespace {
 
 struct Sublayer {

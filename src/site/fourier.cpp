@@ -9,7 +9,7 @@
 #include "site/record_filter_cache.hpp"
 #include "velmar/record_filter.hpp"
 
-namespace velmar {
+namespace velmar::detail {
 
 void dft(std::span<cdouble> x, int sign) {
   const std::size_t n = x.size();
@@ -66,4 +66,4 @@ std::array<std::vector<double>, 2> integrate_twice(std::span<const double> accel
   return out;
 }
 
-}  // namespace velmar
+}  // namespace velmar::detail

@@ -27,6 +27,14 @@
 #include "velmar/measures.hpp"
 
 namespace velmar {
+
+using detail::check_oscillator_periods;
+using detail::Scale;
+using detail::peak_exponent;
+using detail::scaled_down;
+using detail::integrate_twice;
+using detail::number;
+using detail::real_dft;
 namespace {
 
 // Below this w dt the closed-form B loses digits (its terms grow as
@@ -209,7 +217,7 @@ std::vector<double> default_periods() {
   return t;
 }
 
-void check_oscillator_periods(std::span<const double> periods, double dt) {
+void detail::check_oscillator_periods(std::span<const double> periods, double dt) {
   if (periods.empty()) throw InvalidArgument("periods must hold at least one period, got none");
   const double shortest = MIN_PERIOD_PER_STEP * dt;
   for (std::size_t i = 0; i < periods.size(); ++i) {

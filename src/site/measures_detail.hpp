@@ -11,7 +11,7 @@
 
 #include "velmar/profile.hpp"
 
-namespace velmar {
+namespace velmar::detail {
 
 // The unnormalised DFT in place, X_k = sum_j x_j exp(sign 2 pi i j k / n)
 // (sign +1 or -1), of any length n: a length 2^a or 3 2^a directly, any
@@ -94,4 +94,4 @@ inline std::vector<double> scaled_down(std::span<const double> x, int e, double 
 // 1e-9 dt (an oscillator that stiff follows the ground; its PSA is the PGA).
 void check_oscillator_periods(std::span<const double> periods, double dt);
 
-}  // namespace velmar
+}  // namespace velmar::detail

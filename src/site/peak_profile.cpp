@@ -13,6 +13,11 @@
 
 namespace velmar {
 
+using detail::kept_record_filter;
+using detail::Scale;
+using detail::number;
+using detail::peak_exponent;
+
 PeakProfile peak_profile(const Record& record, const Profile& profile, const PropagateOptions& o) {
   check_record(record);
   if (!std::isfinite(o.scale)) throw InvalidArgument("scale must be finite, got " + number(o.scale));

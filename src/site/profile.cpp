@@ -12,6 +12,9 @@
 #include "velmar/errors.hpp"
 
 namespace velmar {
+
+using detail::lower;
+using detail::number;
 namespace {
 
 [[noreturn]] void refuse(std::string_view name, std::size_t i, std::string_view what, double v) {

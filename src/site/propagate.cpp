@@ -9,6 +9,8 @@
 
 namespace velmar {
 
+using detail::kept_record_filter;
+
 InputMotion input_motion_from_name(std::string_view name) {
   if (name == "incident") return InputMotion::INCIDENT;
   if (name == "outcrop") return InputMotion::OUTCROP;

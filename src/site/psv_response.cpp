@@ -23,7 +23,7 @@
 #include "layers/psv_solve.hpp"
 #include "velmar/errors.hpp"
 
-namespace velmar {
+namespace velmar::detail {
 namespace {
 
 using namespace psv;
@@ -320,4 +320,4 @@ void psv_response(const PsvMedium& medium, bool incident_sv, double angle_deg, s
   }
 }
 
-}  // namespace velmar
+}  // namespace velmar::detail

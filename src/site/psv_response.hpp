@@ -18,7 +18,7 @@
 #include <span>
 #include <vector>
 
-namespace velmar {
+namespace velmar::detail {
 
 using cdouble = std::complex<double>;
 
@@ -103,4 +103,4 @@ class PsvResponseWork {
 void psv_response(const PsvMedium& medium, bool incident_sv, double angle_deg, std::span<const double> freqs,
                   std::span<const double> depths, std::span<cdouble> U, std::span<cdouble> W, PsvResponseWork& work);
 
-}  // namespace velmar
+}  // namespace velmar::detail

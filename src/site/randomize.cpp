@@ -12,6 +12,9 @@
 #include "velmar/errors.hpp"
 
 namespace velmar {
+
+using detail::lower;
+using detail::number;
 namespace {
 
 // SplitMix64's output function: a bijection of 64-bit words that spreads

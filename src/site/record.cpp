@@ -24,6 +24,9 @@
 #include "velmar/motion.hpp"
 
 namespace velmar {
+
+using detail::lower;
+using detail::number;
 namespace {
 
 // Every spelling of an acceleration unit the library accepts, with its

@@ -24,9 +24,18 @@
 
 namespace velmar {
 
+using detail::psv_response_into;
+using detail::FftPlan;
+using detail::check_setup;
+using detail::UnitRoots;
+using detail::fft_fast_length;
+using detail::number;
+using detail::sh_medium;
+using detail::sh_response;
+
 std::size_t padded_length(std::size_t n) { return fft_fast_length(2 * n); }
 
-RecordFilter& kept_record_filter(std::size_t samples, RecordFilter& own) {
+RecordFilter& detail::kept_record_filter(std::size_t samples, RecordFilter& own) {
   // About 120 L bytes per filter: 32 MB at this length.
   constexpr std::size_t KEPT_LENGTH = std::size_t{1} << 18;
   thread_local RecordFilter kept;
@@ -43,7 +52,7 @@ struct RecordFilter::Impl {
   std::vector<cdouble> roots;          // w_k
   Scratch scratch;                     // the filter's own
   // The members that filter through a profile: responses and spectra.
-  ResponseWork response;
+  detail::ResponseWork response;
   std::vector<double> depths;
   std::vector<cdouble> u, other, h, h_in, ya, yb;
   std::vector<double> out_a, out_b;
@@ -261,6 +270,7 @@ void RecordFilter::propagate(const Profile& profile, const PropagateOptions& o, 
                           std::to_string(m.n) + " samples");
   }
   if (!std::isfinite(o.scale)) throw InvalidArgument("scale must be finite, got " + number(o.scale));
+  check_setup(o.setup);
   check_depth("depth", o.depth);
   check_depth("input_depth", o.input_depth);
   const bool strain_or_stress = o.quantity == Quantity::STRAIN || o.quantity == Quantity::STRESS;
@@ -319,6 +329,7 @@ PeakProfile RecordFilter::peak_profile(const Profile& profile, const PropagateOp
   if (!impl_ || impl_->L == 0) throw InvalidArgument("the record filter holds no record");
   Impl& m = *impl_;
   if (o.setup.wave != Wave::SH) throw InvalidArgument("peak profiles are computed for SH waves only");
+  check_setup(o.setup);
   if (!std::isfinite(o.scale)) throw InvalidArgument("scale must be finite, got " + number(o.scale));
   if (o.input == InputMotion::WITHIN) check_depth("input_depth", o.input_depth);
   // Depths whose responses are held at once: bounds the memory to a few

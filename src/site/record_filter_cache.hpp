@@ -5,7 +5,7 @@
 
 #include "velmar/record_filter.hpp"
 
-namespace velmar {
+namespace velmar::detail {
 
 // A filter kept by the calling thread from one value-returning call to the
 // next (propagate, peak_profile, equivalent_linear, the integration), so a
@@ -20,4 +20,4 @@ namespace velmar {
 // this.
 RecordFilter& kept_record_filter(std::size_t samples, RecordFilter& own);
 
-}  // namespace velmar
+}  // namespace velmar::detail

@@ -16,13 +16,18 @@
 #include "velmar/velmar.hpp"
 
 namespace velmar {
-namespace {
 
-void check_setup(const WaveSetup& setup) {
-  if (!(std::abs(setup.angle) < 90.0)) {
-    throw InvalidArgument("angle must be strictly between -90 and 90 degrees, got " + number(setup.angle));
-  }
-}
+using detail::ResponseWork;
+using detail::psv_response_into;
+using detail::transfer_into;
+using detail::PsvMedium;
+using detail::ShMedium;
+using detail::lower;
+using detail::check_setup;
+using detail::number;
+using detail::psv_response;
+using detail::sh_response;
+namespace {
 
 void check_values(std::string_view name, std::span<const double> v, bool non_negative) {
   for (std::size_t i = 0; i < v.size(); ++i) {
@@ -59,7 +64,13 @@ void psv_medium(const Profile& p, DampingLaw law, PsvMedium& m) {
 
 }  // namespace
 
-void sh_medium(const Profile& p, DampingLaw law, ShMedium& m) {
+void detail::check_setup(const WaveSetup& setup) {
+  if (!(std::abs(setup.angle) < 90.0)) {
+    throw InvalidArgument("angle must be strictly between -90 and 90 degrees, got " + number(setup.angle));
+  }
+}
+
+void detail::sh_medium(const Profile& p, DampingLaw law, ShMedium& m) {
   const std::size_t n = p.layers();
   m.thickness.assign(p.thickness().begin(), p.thickness().begin() + static_cast<std::ptrdiff_t>(n));
   m.modulus.resize(n + 1);
@@ -122,7 +133,7 @@ ResponseGrid response(const Profile& profile, std::span<const double> freqs, std
   return g;
 }
 
-void psv_response_into(const Profile& profile, std::span<const double> freqs, std::span<const double> depths,
+void detail::psv_response_into(const Profile& profile, std::span<const double> freqs, std::span<const double> depths,
                        const WaveSetup& setup, ResponseWork& work, std::span<cdouble> U, std::span<cdouble> W) {
   check_setup(setup);
   check_values("freqs", freqs, false);
@@ -157,7 +168,7 @@ std::vector<cdouble> transfer(const Profile& profile, std::span<const double> fr
   return out;
 }
 
-void transfer_into(const Profile& profile, std::span<const double> freqs, const WaveSetup& setup, double depth,
+void detail::transfer_into(const Profile& profile, std::span<const double> freqs, const WaveSetup& setup, double depth,
                    Quantity quantity, std::optional<Component> component, ResponseWork& work,
                    std::span<cdouble> out) {
   if (out.size() != freqs.size()) {

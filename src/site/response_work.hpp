@@ -11,7 +11,7 @@
 #include "site/sh_response.hpp"
 #include "velmar/response.hpp"
 
-namespace velmar {
+namespace velmar::detail {
 
 // Scratch of transfer_into, sized on first use: an SH call on the sizes of
 // an earlier one allocates nothing.
@@ -23,6 +23,10 @@ struct ResponseWork {
   PsvResponseWork psv;
   std::vector<double> abs_freqs;
 };
+
+// Refuses a wave set-up no response can be computed for (an angle of
+// incidence not strictly between -90 and 90 degrees).
+void check_setup(const WaveSetup& setup);
 
 // The P-SV response (horizontal U, vertical W; depth-major, freqs.size() x
 // depths.size() values each) as response() gives it, with the caller's
@@ -37,4 +41,4 @@ void transfer_into(const Profile& profile, std::span<const double> freqs, const 
                    Quantity quantity, std::optional<Component> component, ResponseWork& work,
                    std::span<cdouble> out);
 
-}  // namespace velmar
+}  // namespace velmar::detail

@@ -14,7 +14,7 @@
 #include "layers/complex_ops.hpp"
 
 
-namespace velmar {
+namespace velmar::detail {
 namespace {
 
 constexpr std::size_t BLOCK = 64;
@@ -318,4 +318,4 @@ bool sh_mid_strain(const ShMedium& medium, double angle_deg, double df, std::siz
   return true;
 }
 
-}  // namespace velmar
+}  // namespace velmar::detail

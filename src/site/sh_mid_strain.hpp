@@ -22,7 +22,7 @@
 
 #include "site/sh_response.hpp"
 
-namespace velmar {
+namespace velmar::detail {
 
 // Scratch of sh_mid_strain, sized on first use and kept by the caller.
 struct MidStrainWork {
@@ -60,4 +60,4 @@ bool sh_mid_strain(const ShMedium& medium, double angle_deg, double df, std::siz
                    std::span<double> strain_im, MidStrainWork& work, std::optional<double> depth = std::nullopt,
                    std::span<cdouble> u_at = {}, const MidStrainScale& scale = {});
 
-}  // namespace velmar
+}  // namespace velmar::detail

@@ -28,7 +28,7 @@
 #include "site/text.hpp"
 #include "velmar/errors.hpp"
 
-namespace velmar {
+namespace velmar::detail {
 namespace {
 
 using poly::bits_of;
@@ -397,4 +397,4 @@ void sh_response(const ShMedium& medium, double angle_deg, std::span<const doubl
   }
 }
 
-}  // namespace velmar
+}  // namespace velmar::detail

@@ -23,7 +23,7 @@
 #include "layers/simd_level.hpp"
 #include "velmar/profile.hpp"
 
-namespace velmar {
+namespace velmar::detail {
 
 using cdouble = std::complex<double>;
 
@@ -101,4 +101,4 @@ void sh_response(const ShMedium& medium, double angle_deg, std::span<const doubl
 // reused).
 void sh_medium(const Profile& profile, DampingLaw law, ShMedium& medium);
 
-}  // namespace velmar
+}  // namespace velmar::detail

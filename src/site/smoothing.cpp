@@ -16,6 +16,8 @@
 #include "velmar/measures.hpp"
 
 namespace velmar {
+
+using detail::number;
 namespace {
 
 // The window is bounded by 1 / x^4; where that bound is below WINDOW_FLOOR

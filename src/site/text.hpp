@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-namespace velmar {
+namespace velmar::detail {
 
 // The shortest decimal that reads back as v (0.1, not 0.10000000000000001).
 inline std::string number(double v) {
@@ -24,4 +24,4 @@ inline std::string lower(std::string_view s) {
   return out;
 }
 
-}  // namespace velmar
+}  // namespace velmar::detail

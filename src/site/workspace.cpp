@@ -9,9 +9,11 @@
 
 namespace velmar {
 
+using detail::transfer_into;
+
 struct Workspace::Impl {
   RecordFilter filter;
-  ResponseWork response;
+  detail::ResponseWork response;
 };
 
 Workspace::Workspace() = default;

@@ -18,12 +18,14 @@
 #include <sstream>
 #include <vector>
 
-#include "common/run_stop.hpp"
-#include "driver/text_input.hpp"
+#include "console/driver/run_stop.hpp"
+#include "console/driver/text_input.hpp"
 #include "e2e/velmar_run.hpp"
 
 namespace velmar::e2e {
 namespace {
+
+using namespace console;
 
 const fs::path CORPUS = fs::path(VELMAR_TEST_DATA) / "corpus";
 

@@ -13,6 +13,8 @@
 namespace velmar::e2e {
 namespace {
 
+using console::LayerTable;
+
 const fs::path EXAMPLES = VELMAR_EXAMPLES;
 
 // Runs an example deck in a scratch folder; its signal file path is made absolute.

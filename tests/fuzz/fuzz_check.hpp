@@ -6,9 +6,11 @@
 #include <string>
 #include <string_view>
 
-#include "common/run_stop.hpp"
+#include "console/driver/run_stop.hpp"
 
 namespace velmar::fuzz {
+
+using namespace console;
 
 // Ends the process with a report: libFuzzer counts the abort as a crash and
 // keeps the input that caused it.

@@ -14,7 +14,7 @@
 #include <sstream>
 #include <string>
 
-#include "driver/text_input.hpp"
+#include "console/driver/text_input.hpp"
 #include "fuzz_check.hpp"
 
 namespace velmar::fuzz {
@@ -60,6 +60,7 @@ void read_group(LineSource& src, int count, unsigned kinds) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace velmar;
+  using namespace velmar::console;
   if (size < 2) return 0;
   const int count = 1 + (data[0] & 7);
   const unsigned kinds = data[1];

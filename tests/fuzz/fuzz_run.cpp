@@ -29,10 +29,10 @@
 #include <sstream>
 #include <string>
 
-#include "driver/deck.hpp"
-#include "driver/output_file.hpp"
-#include "driver/run.hpp"
-#include "driver/text_input.hpp"
+#include "console/driver/deck.hpp"
+#include "console/driver/output_file.hpp"
+#include "console/driver/run.hpp"
+#include "console/driver/text_input.hpp"
 #include "fuzz_check.hpp"
 
 namespace velmar::fuzz {
@@ -150,7 +150,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   try {
     velmar::fuzz::run(deck);
-  } catch (const velmar::RunStop& e) {
+  } catch (const velmar::console::RunStop& e) {
     velmar::fuzz::check_stop(e);
   }
   return 0;

@@ -6,9 +6,9 @@
 #include <limits>
 #include <random>
 
-#include "layers/damping.hpp"
+#include "console/engines/damping.hpp"
 
-namespace velmar {
+namespace velmar::detail {
 namespace {
 
 TEST(CsqrtBranch, NegativeRealGivesPositiveImaginaryForEitherZeroSign) {
@@ -94,6 +94,7 @@ TEST(ComplexProducts, AgreeWithStdComplexToRounding) {
 // The damping law: d from Q for both laws, and the damped velocity and
 // slowness against the complex division they stand for.
 TEST(DampingLaw, RatioVelocityAndSlownessFollowTheLaw) {
+  using namespace console;  // the console engines' damping law, over these operations
   EXPECT_EQ(damping_ratio(1, 20.0, 7.0), 0.025);
   EXPECT_EQ(damping_ratio(0, 20.0, 7.0), 0.025);
   EXPECT_EQ(damping_ratio(IQF_PROPORTIONAL, 20.0, 2.0), 0.0125);
@@ -106,4 +107,4 @@ TEST(DampingLaw, RatioVelocityAndSlownessFollowTheLaw) {
 }
 
 }  // namespace
-}  // namespace velmar
+}  // namespace velmar::detail

@@ -13,7 +13,7 @@
 #include <random>
 #include <string>
 
-namespace velmar::poly {
+namespace velmar::detail::poly {
 namespace {
 
 using LD = long double;
@@ -126,4 +126,4 @@ TEST(PolyMath, ExactAtZeroAndNormalAtTheFloor) {
 }
 
 }  // namespace
-}  // namespace velmar::poly
+}  // namespace velmar::detail::poly

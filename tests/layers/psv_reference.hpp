@@ -33,7 +33,7 @@
 // half-space.
 #pragma once
 
-#include "layers/layer_table.hpp"
+#include "console/engines/layer_table.hpp"
 
 #include <algorithm>
 #include <array>
@@ -47,6 +47,11 @@
 #include <vector>
 
 namespace velmar::reference {
+
+// The console's layer table, which the references read.
+using console::cfloat;
+using console::LayerTable;
+using console::MAX_ENTRIES;
 
 using real = long double;
 using cplx = std::complex<real>;

@@ -9,7 +9,7 @@
 
 #include "signal/fft_double.hpp"
 
-namespace velmar {
+namespace velmar::detail {
 namespace {
 
 class FftPlanLength : public ::testing::TestWithParam<std::size_t> {};
@@ -48,4 +48,4 @@ TEST(FftPlan, RefusesALengthItDoesNotServe) {
 }
 
 }  // namespace
-}  // namespace velmar
+}  // namespace velmar::detail

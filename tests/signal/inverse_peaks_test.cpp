@@ -14,7 +14,7 @@
 #include "signal/inverse_peaks.hpp"
 #include "signal/split_fft.hpp"
 
-namespace velmar {
+namespace velmar::detail {
 namespace {
 
 struct Case {
@@ -113,4 +113,4 @@ TEST(InversePeaks, RefusesABadLengthOrCount) {
 }
 
 }  // namespace
-}  // namespace velmar
+}  // namespace velmar::detail

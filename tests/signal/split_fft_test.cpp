@@ -11,7 +11,7 @@
 
 #include "signal/split_fft.hpp"
 
-namespace velmar {
+namespace velmar::detail {
 namespace {
 
 // RMS error of a radix-4 FFT grows like log2(n) eps; C = 2 leaves room for
@@ -87,4 +87,4 @@ TEST(SplitFft, FastLengthIsTheSmallestServedLengthNotBelow) {
 }
 
 }  // namespace
-}  // namespace velmar
+}  // namespace velmar::detail

@@ -13,7 +13,7 @@
 #include "velmar/errors.hpp"
 #include "velmar/velmar.hpp"
 
-namespace velmar {
+namespace velmar::detail {
 namespace {
 
 constexpr double EPS = std::numeric_limits<double>::epsilon();
@@ -596,4 +596,4 @@ TEST(EquivalentLinear, WithinInputAtTheSurfaceMatchesTheOutcropInputItCameFrom) 
 }
 
 }  // namespace
-}  // namespace velmar
+}  // namespace velmar::detail

@@ -18,7 +18,7 @@
 #include "layers/psv_reference.hpp"
 #include "velmar/errors.hpp"
 
-namespace velmar {
+namespace velmar::detail {
 namespace {
 
 using reference::cplx;
@@ -447,4 +447,4 @@ TEST(PsvResponse, EmptyGridsWriteNothing) {
 }
 
 }  // namespace
-}  // namespace velmar
+}  // namespace velmar::detail

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
 #include <numbers>
 #include <random>
 #include <vector>
@@ -101,6 +102,23 @@ TEST(RecordFilter, AWithinRecordAtItsOwnDepthComesBack) {
     EXPECT_LT(largest_gap(y, r.accel), 1e-9) << z;
     o.depth = 0.5;
     EXPECT_EQ(f.propagate(p, o), propagate(r, p, o)) << z;
+  }
+}
+
+// The SH path goes straight to the engine: the angle is checked here, as
+// response() checks it, for histories and peaks alike.
+TEST(RecordFilter, RefusesAGrazingOrNonFiniteAngle) {
+  const Profile p({6.0, 0.0}, {1.8, 2.3}, {180.0, 900.0}, {0.05, 0.02});
+  Record r;
+  r.dt = 0.01;
+  r.accel = noise(200, 7);
+  RecordFilter f(r);
+  for (double angle : {90.0, -90.0, 120.0, std::numeric_limits<double>::quiet_NaN()}) {
+    PropagateOptions o;
+    o.setup.angle = angle;
+    EXPECT_THROW(f.propagate(p, o), InvalidArgument) << angle;
+    EXPECT_THROW(f.peak_profile(p, o), InvalidArgument) << angle;
+    EXPECT_THROW(propagate(r, p, o), InvalidArgument) << angle;
   }
 }
 

@@ -11,7 +11,7 @@
 #include "site/sh_response.hpp"
 #include "velmar/velmar.hpp"
 
-namespace velmar {
+namespace velmar::detail {
 namespace {
 
 using test::sh_reference;
@@ -176,9 +176,9 @@ TEST(ShResponse, FourHundredLayersMatchTheReferenceAndThreadsAgree) {
 }
 
 }  // namespace
-}  // namespace velmar
+}  // namespace velmar::detail
 
-namespace velmar {
+namespace velmar::detail {
 namespace {
 
 TEST(ShResponse, EveryInstructionSetLevelGivesTheSameBits) {
@@ -212,4 +212,4 @@ TEST(ShResponse, EveryInstructionSetLevelGivesTheSameBits) {
 }
 
 }  // namespace
-}  // namespace velmar
+}  // namespace velmar::detail
