@@ -11,6 +11,7 @@
 #include "velmar/profile.hpp"
 #include "velmar/randomize.hpp"
 #include "velmar/response.hpp"
+#include "velmar/site_indices.hpp"
 
 namespace velmar {
 
