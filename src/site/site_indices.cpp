@@ -176,9 +176,14 @@ std::string describe(const Bound* table, std::size_t n, std::size_t k) {
   return s.str();
 }
 
+// The class of vs30 `v`. A Vs30 within 1e-9 (relative) of a bound counts as
+// on it: a profile of exactly 762 m/s must not fall either side of the bound
+// by the rounding of 30 / (30 / 762).
 std::size_t classify(const Bound* table, std::size_t n, double v) {
   for (std::size_t k = 0; k < n; ++k) {
-    if (v > table[k].lower || (table[k].lower_inclusive && v == table[k].lower)) return k;
+    const double b = table[k].lower;
+    const bool on = std::abs(v - b) <= 1e-9 * b;
+    if ((v > b && !on) || (table[k].lower_inclusive && on)) return k;
   }
   return n - 1;
 }
