@@ -50,18 +50,19 @@ void qwl_point(std::span<const double> h, std::span<const double> vs, std::span<
   for (std::size_t i = 0; i <= n; ++i) {
     const double dt = i < n ? h[i] / vs[i] : 0.0;
     if (i == n || t + dt >= target) {
+      // Written so that a very deep z (a tiny frequency) still gives finite
+      // averages: V = depth_above / T + (1 - t / T) Vs_i and
+      // rho = rho_i + (mass_above - rho_i depth_above) / z.
       const double dz = (target - t) * vs[i];
-      depth += dz;
-      mass += rho[i] * dz;
-      break;
+      z = depth + dz;
+      v = depth / target + (1.0 - t / target) * vs[i];
+      r = rho[i] + (mass - rho[i] * depth) / z;
+      return;
     }
     t += dt;
     depth += h[i];
     mass += rho[i] * h[i];
   }
-  z = depth;
-  v = depth / target;
-  r = mass / depth;
 }
 
 }  // namespace
@@ -101,6 +102,12 @@ QuarterWavelength quarter_wavelength(const Profile& profile, std::span<const dou
   for (std::size_t k = 0; k < nf; ++k) {
     qwl_point(profile.thickness(), profile.vs(), profile.density(), freqs[k], out.depth[k], out.velocity[k],
               out.density[k]);
+    if (!std::isfinite(out.depth[k])) {
+      std::ostringstream s;
+      s << "freqs[" << k << "] = " << number(freqs[k])
+        << " Hz is too low: its quarter-wavelength depth exceeds the largest number";
+      throw InvalidArgument(s.str());
+    }
     double eta = options.eta;
     if (options.frequency_dependent_eta) {
       // A bare half-space has no base frequency; its amplification is 1 at any exponent.

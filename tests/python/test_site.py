@@ -112,7 +112,7 @@ def test_quarter_wavelength_of_a_halfspace_is_one_and_of_two_layers_matches_hand
 
 
 @pytest.mark.parametrize("kwargs,name", [
-    ({"freqs": [1.0, 0.0]}, "freqs"), ({"freqs": [1.0, np.nan]}, "freqs"), ({"eta": 0.0}, "eta"),
+    ({"freqs": [1.0, 0.0]}, "freqs"), ({"freqs": [1.0, np.nan]}, "freqs"), ({"freqs": [1e-310]}, "too low"), ({"eta": 0.0}, "eta"),
     ({"eta": "boore"}, "eta"), ({"kappa": -0.01}, "kappa"), ({"source_vs": 0.0}, "source_vs"),
     ({"source_density": -2.0}, "source_density"),
 ])
