@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iterator>
 #include <sstream>
 
 #include "site/text.hpp"
@@ -158,7 +159,7 @@ struct Bound {
   bool lower_inclusive;
 };
 
-std::string describe(const Bound* table, std::size_t n, std::size_t k) {
+std::string describe(const Bound* table, std::size_t k) {
   std::ostringstream s;
   s << "Vs30 ";
   const Bound& b = table[k];
@@ -172,7 +173,6 @@ std::string describe(const Bound* table, std::size_t n, std::size_t k) {
       << (table[k - 1].lower_inclusive ? ')' : ']');
   }
   s << " m/s";
-  (void)n;
   return s.str();
 }
 
@@ -246,7 +246,7 @@ SiteClass site_class(const Profile& profile, std::string_view code) {
   }
   const std::size_t k = classify(table, n, out.vs30);
   out.label = table[k].label;
-  out.basis = describe(table, n, k);
+  out.basis = describe(table, k);
   if (name == "ec8") {
     // Class E: a surface layer of class C or D velocities (time-averaged Vs
     // below 360 m/s), about 5 to 20 m thick, over material with Vs above 800
