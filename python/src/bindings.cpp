@@ -34,6 +34,7 @@ void register_spectra(py::module_& m);  // bind_measures.cpp
 void register_eql(py::module_& m);  // bind_eql.cpp
 void register_batch(py::module_& m);  // bind_batch.cpp
 void register_options(py::module_& m);  // bind_options.cpp
+void register_site(py::module_& m);  // bind_site.cpp
 
 using namespace velmar_python;
 
@@ -257,4 +258,5 @@ PYBIND11_MODULE(_velmar, m) {
       py::arg("path"));
 
   register_batch(m);
+  register_site(m);
 }

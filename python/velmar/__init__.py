@@ -25,6 +25,9 @@ from ._batch import ANALYSES, Simulations, simulate
 from ._record import UNITS, Record, read_record
 from ._response import (COMPONENTS, INPUTS, QUANTITIES, WAVES, Response, propagate, response,
                         transfer)
+from ._site import (SITE_CODES, FundamentalFrequency, QuarterWavelength, SiteClass, adjust_damping,
+                    fit_quarter_wavelength, quarter_wavelength)
+from ._logic_tree import Leaf, LogicTree
 from ._measures import (IntensityMeasures, PeakProfile, ResponseSpectrum, arias_intensity, cav,
                        default_periods, fourier_spectrum, intensity_measures, konno_ohmachi,
                        peak_profile, response_spectrum, significant_duration, spectra, spectral_ratio)
@@ -44,3 +47,5 @@ __all__ += [
 ]
 __all__ += ["Darendeli", "Menq", "CurveTable", "EquivalentLinearResult", "equivalent_linear",
             "curve_values"]
+__all__ += ["SiteClass", "FundamentalFrequency", "QuarterWavelength", "SITE_CODES", "adjust_damping",
+            "quarter_wavelength", "fit_quarter_wavelength", "LogicTree", "Leaf"]

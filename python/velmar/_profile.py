@@ -194,6 +194,81 @@ class Profile:
     def __repr__(self) -> str:
         return _profile_repr(self)
 
+    # --- site indices (velmar._site) ----------------------------------------------------------
+    def __reduce__(self):
+        # Pickled as its table, so that profiles travel to worker processes (Dask, multiprocessing).
+        vp = None if self.vp is None else np.array(self.vp)
+        dp = None if self.damping_p is None else np.array(self.damping_p)
+        return (_rebuild, (np.array(self.thickness), np.array(self.density), np.array(self.vs),
+                           np.array(self.damping), vp, dp, self._modulus))
+
+    @property
+    def vs30(self) -> float:
+        """Vs30, m/s: 30 / (vertical S travel time over the top 30 m); a
+        shallower profile is continued by its half-space."""
+        from . import _site
+        return _site.vs30(self)
+
+    def time_averaged_vs(self, depth: float) -> float:
+        """Time-averaged Vs to `depth` m (VsZ): depth / vertical S travel time.
+
+        A profile shallower than `depth` is continued by its half-space.
+        ValueError unless depth is above 0 and finite.
+        """
+        from . import _site
+        return _site.time_averaged_vs(self, depth)
+
+    def site_class(self, code: str = "asce7-16") -> "Any":
+        """The site class by Vs30 under a building code.
+
+        Parameters
+        ----------
+        code : {"asce7-16", "asce7-22", "ec8"}
+            ASCE 7-16: A > 1524, B (762, 1524], C (366, 762], D [183, 366],
+            E < 183 m/s. ASCE 7-22: A > 1524, B (914, 1524], BC (640, 914],
+            C (442, 640], CD (305, 442], D (213, 305], DE (152, 213], E <= 152.
+            EC8 (2004): A > 800, B [360, 800], C [180, 360), D < 180, and E
+            for a cover about 5 to 20 m thick with time-averaged Vs below 360
+            m/s over material everywhere above 800 m/s.
+
+        Returns
+        -------
+        SiteClass
+            A str ("C", "BC", ...) with .code, .vs30, .basis (the rule used)
+            and .not_checked: the code's criteria that a Vs profile cannot
+            tell (class F, soft-clay thickness, EC8's S1 and S2): check them
+            with soil data.
+        """
+        from . import _site
+        return _site.site_class(self, code)
+
+    def fundamental_frequency(self, modulus: Optional[str] = None) -> "Any":
+        """Fundamental frequency, Hz, two ways (a FundamentalFrequency):
+        ``sh_peak``, the first peak of |SH transfer function| at the surface
+        (vertical incidence, this profile's damping), and
+        ``quarter_wavelength``, 1 / (4 sum h / Vs) over the layers.
+        ValueError for a bare half-space."""
+        from . import _site
+        return _site.fundamental_frequency(self, modulus)
+
+    @property
+    def kappa0(self) -> float:
+        """kappa0, s: sum over the layers of 2 damping h / Vs (the half-space not counted)."""
+        from . import _site
+        return _site.kappa0(self)
+
+    def depth_to(self, vs: float) -> Optional[float]:
+        """Depth, m, where Vs first reaches `vs` m/s (the top of the first
+        entry with Vs >= vs): ``depth_to(1000)`` is Z1.0, ``depth_to(2500)``
+        Z2.5. 0 when the top layer reaches it; None when not even the
+        half-space does."""
+        from . import _site
+        return _site.depth_to(self, vs)
+
+
+def _rebuild(thickness, density, vs, damping, vp, damping_p, modulus) -> Profile:
+    return Profile(thickness, density, vs, damping=damping, vp=vp, damping_p=damping_p, modulus=modulus)
+
 
 def _damping_to_quality(d: np.ndarray) -> np.ndarray:
     d = np.asarray(d, dtype=np.float64)
