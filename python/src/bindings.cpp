@@ -248,6 +248,23 @@ PYBIND11_MODULE(_velmar, m) {
       },
       py::arg("path"), py::arg("units"));
 
+  // What a deck computes, in double precision: (kind, [(name, unit,
+  // values)], components, input or None).
+  m.def(
+      "deck_columns",
+      [](const std::string& path, const std::string& units) {
+        velmar::console::DeckColumns r;
+        {
+          py::gil_scoped_release unlocked;
+          r = velmar::deck_columns_file(path, units);
+        }
+        py::list columns;
+        for (auto& c : r.columns) columns.append(py::make_tuple(c.name, c.unit, to_numpy(std::move(c.values))));
+        py::object input = r.kind == "signal" ? py::object(to_numpy(std::move(r.input))) : py::object(py::none());
+        return py::make_tuple(r.kind, columns, r.components, input);
+      },
+      py::arg("path"), py::arg("units"));
+
   m.def(
       "run_deck",
       [](const std::string& path) {

@@ -8,6 +8,7 @@
 
 #include "console/driver/run_stop.hpp"
 #include "console/driver/deck.hpp"
+#include "console/driver/double_precision_run.hpp"
 #include "console/driver/output_file.hpp"
 #include "console/driver/run.hpp"
 #include "console/driver/run_state.hpp"
@@ -54,41 +55,21 @@ bool refused_name(const std::string& name) {
 
 std::vector<double> widen(std::span<const float> x) { return {x.begin(), x.end()}; }
 
-// The profile the console computes with, or nothing when the library
-// refuses the table (a Q of 0.5 or below is a damping ratio of 1 or more).
-std::optional<Profile> console_profile(const DeckModel& m) {
-  if (m.ITYPE < 0) return std::nullopt;
-  const std::size_t n = m.VS.size();
-  std::vector<double> thick = m.THICK, qs = m.QS, vp = m.VP, qp = m.QP;
-  // The console's half-space is elastic and has no thickness.
-  thick[n - 1] = 0.0;
-  qs[n - 1] = 0.0;
-  qp[n - 1] = 0.0;
-  bool p_valid = true;
-  for (std::size_t e = 0; e < n; ++e) {
-    if (!(vp[e] > m.VS[e]) || (e + 1 < n && !(qp[e] > 0.0))) p_valid = false;
-  }
-  if (!p_valid) {
-    vp.clear();
-    qp.clear();
-  }
-  try {
-    return Profile::from_quality(thick, m.RHO, m.VS, qs, vp, qp);
-  } catch (const InvalidArgument&) {
-    return std::nullopt;
-  }
+// The deck in file `path` read into a run state by the console's reader;
+// the output file it names is neither created nor opened.
+std::unique_ptr<RunState> read_deck_state(const std::string& path) {
+  const std::string text = deck_text(path);
+  auto s = std::make_unique<RunState>();
+  std::istringstream in(text);
+  LineSource src(in, path);
+  read_run_input(src, *s);
+  return s;
 }
 
 }  // namespace
 
 DeckModel read_deck_file(const std::string& path, const std::string& units) {
-  const std::string text = deck_text(path);
-  auto s = std::make_unique<RunState>();
-  {
-    std::istringstream in(text);
-    LineSource src(in, path);
-    read_run_input(src, *s);  // the output file is neither created nor opened
-  }
+  const std::unique_ptr<RunState> s = read_deck_state(path);
 
   DeckModel m;
   m.output_name = s->output_name;
@@ -107,7 +88,7 @@ DeckModel read_deck_file(const std::string& path, const std::string& units) {
     m.VS.push_back(t.VSC[e].real());
     m.VP.push_back(t.VPC[e].real());
   }
-  m.profile = console_profile(m);
+  m.profile = deck_profile(*s);
   if (m.ITYPE == 0 && m.profile) m.depth = m.profile->top_depth(static_cast<std::size_t>(m.LOUT - 1));
 
   if (m.ISIG == 1) {
@@ -131,6 +112,11 @@ DeckModel read_deck_file(const std::string& path, const std::string& units) {
     m.freqs = widen(std::span<const float>(s->FREQ).first(static_cast<std::size_t>(s->NF)));
   }
   return m;
+}
+
+console::DeckColumns deck_columns_file(const std::string& path, const std::string& units) {
+  const std::unique_ptr<RunState> s = read_deck_state(path);
+  return double_precision_run(*s, units);
 }
 
 std::string run_deck_file(const std::string& path, RunState& s) {

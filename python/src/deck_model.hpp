@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "console/driver/double_precision_run.hpp"
 #include "velmar/motion.hpp"
 #include "velmar/profile.hpp"
 
@@ -63,5 +64,13 @@ namespace console {
 struct RunState;
 }
 std::string run_deck_file(const std::string& path, console::RunState& s);
+
+
+// What the deck in file `path` computes, in double precision with the
+// library (console::double_precision_run): the deck is read again by the
+// console's reader (signal-file names relative to the current folder), the
+// record's units are `units`. Throws as read_deck_file, and InvalidArgument
+// for a deck with Q proportional to frequency (IQF = 2).
+console::DeckColumns deck_columns_file(const std::string& path, const std::string& units);
 
 }  // namespace velmar
