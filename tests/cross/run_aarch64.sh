@@ -14,8 +14,8 @@ command -v qemu-aarch64 >/dev/null || need+=(qemu-user)
 [ -f /usr/src/googletest/CMakeLists.txt ] || need+=(googletest)
 if [ ${#need[@]} -gt 0 ]; then
   echo "installing: ${need[*]}"
-  apt-get update
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${need[@]}"
+  apt-get -o DPkg::Lock::Timeout=600 update -qq
+  DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 install -y -qq "${need[@]}"
 fi
 
 build=build-aarch64
