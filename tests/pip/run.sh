@@ -10,7 +10,8 @@ set -euo pipefail
 src=$(cd "${1:?usage: run.sh SOURCE_DIR [PYTHON]}" && pwd)
 py=${2:-/usr/bin/python3}
 
-if ! "$py" -c "import ensurepip, venv, pip, setuptools, numpy" 2>/dev/null; then
+# (setuptools checked by itself: importing it after pip trips its distutils shim)
+if ! "$py" -c "import ensurepip, venv, pip, numpy" 2>/dev/null || ! "$py" -c "import setuptools" 2>/dev/null; then
   echo "skipped: $py lacks venv, pip, setuptools or numpy (Debian: python3-venv python3-pip python3-setuptools python3-numpy)"
   exit 77
 fi
