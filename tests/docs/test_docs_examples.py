@@ -1,7 +1,7 @@
 """Every example in README.md and docs/*.md runs as written.
 
 The fenced blocks of each page run in the page's order, in a fresh folder
-that holds links to the repository's examples/ and to the build folder (so
+that holds a copy of the repository's examples/ and a link to the build folder (so
 `examples/accelerogram.txt` and `./build/src/velmar` mean there what they
 mean at the top of the repository), as a reader running them one after the
 other would:
@@ -134,7 +134,9 @@ def test_examples_of_the_page_run(page, tmp_path):
     if not blocks:
         pytest.skip("no example on this page")
     build = build_dir()
-    (tmp_path / "examples").symlink_to(ROOT / "examples")
+    # A copy, not a link: some examples write beside their input (a JSON
+    # analysis writes its CSV next to it), and the repository stays untouched.
+    shutil.copytree(ROOT / "examples", tmp_path / "examples")
     (tmp_path / "build").symlink_to(build)
     bin_dir = tmp_path / ".bin"
     bin_dir.mkdir()
