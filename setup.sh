@@ -7,10 +7,12 @@ cd "$(dirname "$0")"
 
 # Debian packages: the compiler and CMake for the program; GoogleTest and
 # Google Benchmark for the tests and benchmarks; pybind11, numpy and pytest for
-# the Python package and its tests; matplotlib for its figures; scipy and
+# the Python package and its tests; venv, pip and setuptools to install the
+# package with pip (and to test that); matplotlib for its figures; scipy and
 # hypothesis as independent references in its tests; Dask (distributed),
 # xarray, netCDF4 and tqdm for batches of runs.
 packages=(cmake g++ libgtest-dev libbenchmark-dev pybind11-dev python3-dev python3-numpy python3-pytest
+          python3-venv python3-pip python3-setuptools
           python3-matplotlib python3-scipy python3-hypothesis
           python3-distributed python3-xarray python3-netcdf4 python3-tqdm)
 missing=()
@@ -21,8 +23,9 @@ if [ ${#missing[@]} -gt 0 ]; then
   echo "installing: ${missing[*]}"
   sudo=""
   [ "$(id -u)" -ne 0 ] && sudo=sudo
-  $sudo apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}"
+  # Wait for another package manager run to finish rather than fail.
+  $sudo apt-get -o DPkg::Lock::Timeout=600 update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get -o DPkg::Lock::Timeout=600 install -y -qq "${missing[@]}"
 fi
 [ "${1:-}" = "--deps" ] && exit 0
 

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Cross-builds the computing routines for AArch64 (Debian's g++-aarch64-linux-gnu)
-# and runs, under qemu-user, the unit tests of the layers and signal routines
-# and the example decks compared with their expected outputs (the build is
+# and runs, under qemu-user, the unit tests of the layers, signal and site
+# routines (the site tests run the library's engines) and the example decks compared with their expected outputs (the build is
 # tests/cross/CMakeLists.txt; Release, in build-aarch64/). Installs the cross
 # compiler, qemu-user and GoogleTest's sources from Debian's packages when
 # missing. Exits non-zero on any failure.
@@ -14,8 +14,8 @@ command -v qemu-aarch64 >/dev/null || need+=(qemu-user)
 [ -f /usr/src/googletest/CMakeLists.txt ] || need+=(googletest)
 if [ ${#need[@]} -gt 0 ]; then
   echo "installing: ${need[*]}"
-  apt-get update
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${need[@]}"
+  apt-get -o DPkg::Lock::Timeout=600 update -qq
+  DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 install -y -qq "${need[@]}"
 fi
 
 build=build-aarch64

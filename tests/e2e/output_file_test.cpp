@@ -119,11 +119,13 @@ TEST_P(SignalDuringWrite, EndsTheRunAndLeavesEveryOldByte) {
   const std::string old = old_bytes();
   write_file(d / "out.txt", old);
   const pid_t pid = start_velmar(d.path(), table_deck("out.txt", 30000), {"VELMAR_TEST_WRITE_PAUSE_MS=100"});
-  // Wait for the temporary file: the write has begun.
+  // Wait for the temporary output file: the write has begun. (Not just any
+  // second name: until the child has opened and unlinked its deck, the deck
+  // is one, and a signal then would leave it behind.)
   bool writing = false;
   for (int k = 0; k < 500 && !writing; ++k) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    writing = names_in(d.path()).size() > 1;
+    for (const std::string& n : names_in(d.path())) writing = writing || n.rfind(".out.txt.velmar-", 0) == 0;
   }
   kill(pid, GetParam());
   EXPECT_TRUE(writing) << "no temporary file appeared";
