@@ -164,6 +164,251 @@ bool recut(std::vector<Sublayer>& s, const Profile& p, const EquivalentLinearOpt
   return changed;
 }
 
+// The analysis's start: the record, the options and the curves checked, and
+// the sublayers at the low-strain properties (each layer whole, then cut
+// where max_frequency asks for it).
+std::vector<Sublayer> start(const Record& record, const Profile& profile, const EquivalentLinearOptions& o) {
+  check_record(record);
+  const std::size_t N = profile.layers();
+  check_equivalent_linear_options(o);
+  check_curves(o, N);
+  std::vector<Sublayer> sub;
+  for (std::size_t i = 0; i < N; ++i) cut(sub, profile, o, i, 1);
+  recut(sub, profile, o, true);
+  return sub;
+}
+
+// The input's displacement spectrum Y at the record filter's frequencies
+// (spacing df), as real and imaginary parts: the sweep scales the strain
+// transfer functions by it (and by the within divisor) into strain spectra.
+struct InputSpectrum {
+  std::span<const double> freqs;
+  double df = 0.0;
+  std::vector<double> re, im;
+};
+
+// Y once, in SI, from the record assigned to `filter`: its spectrum over the
+// padded window, halved for an outcrop input, over -w^2 (a record observed
+// within the profile is taken as incident here; the within divisor comes
+// with the strains).
+InputSpectrum input_spectrum(const RecordFilter& filter, double dt, const EquivalentLinearOptions& o) {
+  const bool within = o.input == InputMotion::WITHIN;
+  InputSpectrum y;
+  y.freqs = filter.frequencies();
+  const std::size_t nf = y.freqs.size();
+  y.df = 1.0 / (static_cast<double>(filter.padded_length()) * dt);
+  y.re.resize(nf), y.im.resize(nf);
+  std::vector<cdouble> Y(nf);
+  filter.filtered_spectrum({}, within ? InputMotion::INCIDENT : o.input, {}, 2, 1.0, Y);
+  for (std::size_t k = 0; k < nf; ++k) y.re[k] = Y[k].real(), y.im[k] = Y[k].imag();
+  return y;
+}
+
+// The half-space's complex modulus and slowness (the same in every pass).
+struct HalfSpace {
+  cdouble modulus, slowness;
+};
+
+HalfSpace half_space(const Profile& p, DampingLaw law) {
+  const std::size_t N = p.layers();
+  return {complex_modulus(p.density()[N] * p.vs()[N] * p.vs()[N], p.damping_s()[N], law),
+          1.0 / complex_velocity(p.vs()[N], p.damping_s()[N], law)};
+}
+
+// Scratch of the passes, sized in the first and reused by the next.
+struct PassScratch {
+  ShMedium medium;
+  std::vector<double> depths, peaks;
+  // The strain spectra of every sublayer, real parts then imaginary parts:
+  // one block, left uninitialised (the sweep writes every value), so a call
+  // neither clears megabytes it is about to overwrite nor, by freeing two
+  // large blocks, leads the allocator to hand the pages back to the system
+  // to be faulted in again by the next call.
+  std::unique_ptr<double[]> spectra;
+  std::size_t spectra_size = 0;
+  std::vector<cdouble> u, u_in, strain;
+  MidStrainWork work;
+};
+
+// The medium of a pass from the sublayers' current G/Gmax and damping, and
+// the depth of every sublayer's middle.
+void build_medium(const std::vector<Sublayer>& sub, const HalfSpace& half, DampingLaw law, ShMedium& medium,
+                  std::vector<double>& depths) {
+  const std::size_t M = sub.size();
+  medium.thickness.resize(M);
+  medium.modulus.resize(M + 1);
+  medium.slowness.resize(M + 1);
+  depths.resize(M);
+  for (std::size_t j = 0; j < M; ++j) {
+    const Sublayer& s = sub[j];
+    const double vs = s.vs0 * std::sqrt(s.g);
+    medium.thickness[j] = s.thickness;
+    medium.modulus[j] = complex_modulus(s.density * vs * vs, s.d, law);
+    medium.slowness[j] = 1.0 / complex_velocity(vs, s.d, law);
+    depths[j] = s.top + 0.5 * s.thickness;
+  }
+  medium.modulus[M] = half.modulus;
+  medium.slowness[M] = half.slowness;
+}
+
+// The strain spectra of a pass, sublayer-major (element j * nf + k).
+struct StrainSpectra {
+  std::span<double> re, im;
+};
+
+// The strain spectrum at the middle of every sublayer of scratch.medium: the
+// strain transfer functions times Y, divided for a record observed inside
+// the profile (in a layer or in the half-space) by the motion there. The
+// sweep does it all; when it cannot serve the medium the general engine
+// gives what is missing and the scaling follows here.
+StrainSpectra strain_spectra(const InputSpectrum& y, const EquivalentLinearOptions& o, PassScratch& scratch) {
+  const bool within = o.input == InputMotion::WITHIN;
+  const std::size_t M = scratch.depths.size();
+  const std::size_t nf = y.freqs.size();
+  if (scratch.spectra_size < 2 * M * nf) scratch.spectra_size = 2 * M * nf, scratch.spectra.reset(new double[scratch.spectra_size]);
+  const std::span<double> strain_re(scratch.spectra.get(), M * nf), strain_im(scratch.spectra.get() + M * nf, M * nf);
+  std::vector<cdouble>& u_in = scratch.u_in;
+  u_in.resize(within ? nf : 0);
+  const MidStrainScale scale{y.re.data(), y.im.data(), within ? WITHIN_FLOOR : 0.0};
+  const bool swept = sh_mid_strain(scratch.medium, o.angle, y.df, nf, strain_re, strain_im, scratch.work,
+                                   within ? std::optional<double>(o.input_depth) : std::nullopt, u_in, scale);
+  if (!swept) {
+    std::vector<cdouble>& strain = scratch.strain;
+    scratch.u.resize(M * nf), strain.resize(M * nf);
+    sh_response(scratch.medium, o.angle, y.freqs, scratch.depths, scratch.u, strain, {});
+    if (within) sh_response(scratch.medium, o.angle, y.freqs, std::span<const double>(&o.input_depth, 1), u_in, {}, {});
+    for (std::size_t k = 0; k < nf; ++k) {
+      cdouble f{y.re[k], y.im[k]};
+      if (within) f *= RecordFilter::input_factor(InputMotion::WITHIN, u_in[k]);
+      for (std::size_t j = 0; j < M; ++j) {
+        const cdouble v = strain[j * nf + k] * f;
+        strain_re[j * nf + k] = v.real(), strain_im[j * nf + k] = v.imag();
+      }
+    }
+  }
+  return {strain_re, strain_im};
+}
+
+// Takes a pass's peak strains into the sublayers and the strain history (per
+// given layer, the largest of its sublayers'). Stops the analysis at a peak
+// that is not finite, and when the largest peak has exceeded the strain
+// limit in two successive passes (over_limit counts them).
+void take_peaks(const std::vector<double>& peaks, int pass, const EquivalentLinearOptions& o,
+                std::vector<Sublayer>& sub, int& over_limit, std::vector<double>& history, std::size_t N) {
+  const std::size_t M = sub.size();
+  double largest = 0.0;
+  std::size_t worst = 0;
+  for (std::size_t j = 0; j < M; ++j) {
+    if (!std::isfinite(peaks[j])) {
+      throw AnalysisError("the strain at the middle of layer " + std::to_string(sub[j].parent) +
+                          " is not finite in pass " + std::to_string(pass));
+    }
+    sub[j].peak = peaks[j];
+    if (peaks[j] > largest) largest = peaks[j], worst = j;
+  }
+  over_limit = largest > o.strain_limit ? over_limit + 1 : 0;
+  if (over_limit >= 2) {
+    throw AnalysisError("strains run away: the peak strain in layer " + std::to_string(sub[worst].parent) + " is " +
+                        number(largest) + ", beyond the strain limit " + number(o.strain_limit) +
+                        " in two successive passes (the motion is too strong for these curves)");
+  }
+  for (std::size_t i = 0; i < N; ++i) history.push_back(0.0);
+  for (const Sublayer& s : sub) {
+    double& h = history[history.size() - N + s.parent];
+    h = std::max(h, s.peak);
+  }
+}
+
+// New properties from the curves at the effective strains (ratio times the
+// peak); marks the layers whose strain fell outside their table. Returns the
+// largest relative change of G/Gmax and damping. A curve value the damping
+// law cannot take stops the analysis.
+double update_properties(std::vector<Sublayer>& sub, const EquivalentLinearOptions& o, double ratio, double ceiling,
+                         std::vector<char>& clamped) {
+  double change = 0.0;
+  for (Sublayer& s : sub) {
+    const Curve& c = o.curves[s.parent];
+    if (std::holds_alternative<LinearLayer>(c)) continue;
+    const CurvePoint pt = evaluate_curve(c, ratio * s.peak, s.sigma_m);
+    if (pt.clamped) clamped[s.parent] = 1;
+    if (!(pt.damping <= ceiling) || !(pt.g_ratio > 0.0)) {
+      throw AnalysisError("layer " + std::to_string(s.parent) + " (" + curve_name(c) + "): the curve gives G/Gmax " +
+                          number(pt.g_ratio) +
+                          " and damping " + number(pt.damping) + " at strain " + number(ratio * s.peak) +
+                          ", outside what the '" + damping_law_name(o.law) + "' law accepts");
+    }
+    change = std::max(change, std::abs(pt.g_ratio - s.g) / pt.g_ratio);
+    if (pt.damping > 0.0) change = std::max(change, std::abs(pt.damping - s.d) / pt.damping);
+    s.g = pt.g_ratio, s.d = pt.damping;
+  }
+  return change;
+}
+
+// The convergence test after the properties were updated: the sublayers are
+// re-cut for the new velocities first (always), and the iteration has
+// converged when nothing was re-cut and the change is below the tolerance.
+bool converged(std::vector<Sublayer>& sub, const Profile& profile, const EquivalentLinearOptions& o, double change) {
+  const bool recut_now = recut(sub, profile, o, false);
+  return !recut_now && change < o.tolerance;
+}
+
+// The warnings of a finished iteration: not converged, and the layers whose
+// effective strain left the curve table.
+void add_warnings(EquivalentLinearResult& r, const std::vector<char>& clamped, const EquivalentLinearOptions& o) {
+  if (!r.converged) {
+    r.warnings.push_back("the iteration did not converge in " + std::to_string(r.iterations) +
+                         " passes: the largest relative change of G or D in the last pass was " +
+                         number(r.change.back()) + ", above the tolerance " + number(o.tolerance));
+  }
+  for (std::size_t i = 0; i < clamped.size(); ++i) {
+    if (clamped[i]) {
+      r.warnings.push_back("layer " + std::to_string(i) +
+                           ": an effective strain fell outside the curve table; its end values were used");
+    }
+  }
+}
+
+// The result per given layer (largest peak, thickness-weighted G/Gmax and
+// damping, sublayer count, mean effective stress at the middle) and the
+// strain-compatible profile of the sublayers over the half-space.
+void assemble_result(EquivalentLinearResult& r, const std::vector<Sublayer>& sub, const Profile& profile,
+                     const EquivalentLinearOptions& o) {
+  const std::size_t N = profile.layers();
+  r.max_strain.assign(N, 0.0);
+  r.g_ratio.assign(N, 0.0);
+  r.damping.assign(N, 0.0);
+  r.sublayers.assign(N, 0);
+  r.mean_stress.resize(N);
+  const std::size_t M = sub.size();
+  std::vector<double> th(M + 1), rho(M + 1), vs(M + 1), xi(M + 1), vp, xp;
+  const bool has_p = profile.has_p();
+  if (has_p) vp.resize(M + 1), xp.resize(M + 1);
+  for (std::size_t j = 0; j < M; ++j) {
+    const Sublayer& s = sub[j];
+    const std::size_t i = s.parent;
+    const double w = s.thickness / profile.thickness()[i];
+    r.max_strain[i] = std::max(r.max_strain[i], s.peak);
+    r.g_ratio[i] += w * s.g;
+    r.damping[i] += w * s.d;
+    ++r.sublayers[i];
+    th[j] = s.thickness, rho[j] = s.density, vs[j] = s.vs0 * std::sqrt(s.g), xi[j] = s.d;
+    if (has_p) {
+      // Above the water table the skeleton carries P waves: its Poisson ratio
+      // (vp/vs) and the shear damping hold; below, the water does.
+      const bool dry = !o.water_table || s.top + 0.5 * s.thickness < *o.water_table;
+      vp[j] = dry ? profile.vp()[i] * vs[j] / s.vs0 : profile.vp()[i];
+      xp[j] = dry ? s.d : profile.damping_p()[i];
+    }
+  }
+  for (std::size_t i = 0; i < N; ++i) {
+    const double mid = profile.top_depth(i) + 0.5 * profile.thickness()[i];
+    r.mean_stress[i] = mean_effective_stress(vertical_effective_stress(profile, mid, o.water_table), curve_k0(o.curves[i]));
+  }
+  th[M] = profile.thickness()[N], rho[M] = profile.density()[N], vs[M] = profile.vs()[N], xi[M] = profile.damping_s()[N];
+  if (has_p) vp[M] = profile.vp()[N], xp[M] = profile.damping_p()[N];
+  r.profile = Profile(std::move(th), std::move(rho), std::move(vs), std::move(xi), std::move(vp), std::move(xp));
+}
+
 }  // namespace
 
 double effective_strain_ratio(const EquivalentLinearOptions& o) {
@@ -215,195 +460,50 @@ void check_equivalent_linear_options(const EquivalentLinearOptions& o) {
 
 EquivalentLinearResult equivalent_linear(const Record& record, const Profile& profile,
                                          const EquivalentLinearOptions& o) {
-  check_record(record);
+  std::vector<Sublayer> sub = start(record, profile, o);
   const std::size_t N = profile.layers();
-  check_equivalent_linear_options(o);
-  check_curves(o, N);
   const double ratio = effective_strain_ratio(o);
   const double ceiling = damping_ceiling(o.law);
 
-  std::vector<Sublayer> sub;
-  for (std::size_t i = 0; i < N; ++i) cut(sub, profile, o, i, 1);
-  recut(sub, profile, o, true);
-
-  // The input's displacement spectrum, once, in SI: the record's spectrum
-  // over the padded window, halved for an outcrop input, over -w^2. Y as
-  // real and imaginary parts: the sweep scales the strain transfer functions
-  // by it (and by the within divisor) into strain spectra.
+  // The record in the filter this thread keeps (record_filter_cache.hpp).
   const std::size_t n = record.accel.size();
-  const bool within = o.input == InputMotion::WITHIN;
   RecordFilter own;
   RecordFilter& filter = kept_record_filter(n, own);
   filter.assign(record.accel, record.dt, o.scale * acceleration_unit(record.units));
   const std::size_t L = filter.padded_length();
-  const std::span<const double> freqs = filter.frequencies();
-  const std::size_t nf = freqs.size();
-  check_spectrum_size(sub.size(), nf, true);
+  check_spectrum_size(sub.size(), filter.frequencies().size(), true);
   poll_interrupt(o.interrupt);
-  const double df = 1.0 / (static_cast<double>(L) * record.dt);
-  std::vector<double> y_re(nf), y_im(nf);
-  {
-    std::vector<cdouble> Y(nf);
-    filter.filtered_spectrum({}, within ? InputMotion::INCIDENT : o.input, {}, 2, 1.0, Y);
-    for (std::size_t k = 0; k < nf; ++k) y_re[k] = Y[k].real(), y_im[k] = Y[k].imag();
-  }
+  const InputSpectrum input = input_spectrum(filter, record.dt, o);
+  const std::size_t nf = input.freqs.size();
 
   InversePeaks finder(L, n);
-  ShMedium medium;
-  std::vector<double> depths, peaks;
-  // The strain spectra of every sublayer, real parts then imaginary parts:
-  // one block, left uninitialised (the sweep writes every value), so a call
-  // neither clears megabytes it is about to overwrite nor, by freeing two
-  // large blocks, leads the allocator to hand the pages back to the system
-  // to be faulted in again by the next call.
-  std::unique_ptr<double[]> spectra;
-  std::size_t spectra_size = 0;
-  std::vector<cdouble> u, u_in, strain;
-  MidStrainWork work;
-  const cdouble half_modulus =
-      complex_modulus(profile.density()[N] * profile.vs()[N] * profile.vs()[N], profile.damping_s()[N], o.law);
-  const cdouble half_slowness = 1.0 / complex_velocity(profile.vs()[N], profile.damping_s()[N], o.law);
+  PassScratch scratch;
+  const HalfSpace half = half_space(profile, o.law);
 
   EquivalentLinearResult r;
   r.law = o.law;
   std::vector<char> clamped(N, 0);
   int over_limit = 0;
   for (int pass = 1; pass <= o.max_iterations; ++pass) {
+    build_medium(sub, half, o.law, scratch.medium, scratch.depths);
     const std::size_t M = sub.size();
-    medium.thickness.resize(M);
-    medium.modulus.resize(M + 1);
-    medium.slowness.resize(M + 1);
-    depths.resize(M);
-    for (std::size_t j = 0; j < M; ++j) {
-      const Sublayer& s = sub[j];
-      const double vs = s.vs0 * std::sqrt(s.g);
-      medium.thickness[j] = s.thickness;
-      medium.modulus[j] = complex_modulus(s.density * vs * vs, s.d, o.law);
-      medium.slowness[j] = 1.0 / complex_velocity(vs, s.d, o.law);
-      depths[j] = s.top + 0.5 * s.thickness;
-    }
-    medium.modulus[M] = half_modulus;
-    medium.slowness[M] = half_slowness;
     check_spectrum_size(M, nf, false);
-    if (spectra_size < 2 * M * nf) spectra_size = 2 * M * nf, spectra.reset(new double[spectra_size]);
-    const std::span<double> strain_re(spectra.get(), M * nf), strain_im(spectra.get() + M * nf, M * nf);
-    u_in.resize(within ? nf : 0);
-    // The sweep scales the strains into spectra, with the within divisor
-    // for a record observed inside the profile (in a layer or in the
-    // half-space); when the sweep cannot serve the medium the general engine
-    // gives what is missing and the scaling follows here.
-    const MidStrainScale scale{y_re.data(), y_im.data(), within ? WITHIN_FLOOR : 0.0};
-    const bool swept = sh_mid_strain(medium, o.angle, df, nf, strain_re, strain_im, work,
-                                     within ? std::optional<double>(o.input_depth) : std::nullopt, u_in, scale);
-    if (!swept) {
-      u.resize(M * nf), strain.resize(M * nf);
-      sh_response(medium, o.angle, freqs, depths, u, strain, {});
-      if (within) sh_response(medium, o.angle, freqs, std::span<const double>(&o.input_depth, 1), u_in, {}, {});
-      for (std::size_t k = 0; k < nf; ++k) {
-        cdouble f{y_re[k], y_im[k]};
-        if (within) f *= RecordFilter::input_factor(InputMotion::WITHIN, u_in[k]);
-        for (std::size_t j = 0; j < M; ++j) {
-          const cdouble v = strain[j * nf + k] * f;
-          strain_re[j * nf + k] = v.real(), strain_im[j * nf + k] = v.imag();
-        }
-      }
-    }
-    peaks.resize(M);
-    finder.peaks(strain_re.data(), strain_im.data(), nf, M, peaks.data());
+    const StrainSpectra spectra = strain_spectra(input, o, scratch);
+    scratch.peaks.resize(M);
+    finder.peaks(spectra.re.data(), spectra.im.data(), nf, M, scratch.peaks.data());
 
     r.iterations = pass;
-    double largest = 0.0;
-    std::size_t worst = 0;
-    for (std::size_t j = 0; j < M; ++j) {
-      if (!std::isfinite(peaks[j])) {
-        throw AnalysisError("the strain at the middle of layer " + std::to_string(sub[j].parent) +
-                            " is not finite in pass " + std::to_string(pass));
-      }
-      sub[j].peak = peaks[j];
-      if (peaks[j] > largest) largest = peaks[j], worst = j;
-    }
-    over_limit = largest > o.strain_limit ? over_limit + 1 : 0;
-    if (over_limit >= 2) {
-      throw AnalysisError("strains run away: the peak strain in layer " + std::to_string(sub[worst].parent) + " is " +
-                          number(largest) + ", beyond the strain limit " + number(o.strain_limit) +
-                          " in two successive passes (the motion is too strong for these curves)");
-    }
-    for (std::size_t i = 0; i < N; ++i) r.strain_history.push_back(0.0);
-    for (const Sublayer& s : sub) {
-      double& h = r.strain_history[r.strain_history.size() - N + s.parent];
-      h = std::max(h, s.peak);
-    }
-    // New properties from the curves at the effective strains.
-    double change = 0.0;
-    for (Sublayer& s : sub) {
-      const Curve& c = o.curves[s.parent];
-      if (std::holds_alternative<LinearLayer>(c)) continue;
-      const CurvePoint pt = evaluate_curve(c, ratio * s.peak, s.sigma_m);
-      if (pt.clamped) clamped[s.parent] = 1;
-      if (!(pt.damping <= ceiling) || !(pt.g_ratio > 0.0)) {
-        throw AnalysisError("layer " + std::to_string(s.parent) + " (" + curve_name(c) + "): the curve gives G/Gmax " +
-                            number(pt.g_ratio) +
-                            " and damping " + number(pt.damping) + " at strain " + number(ratio * s.peak) +
-                            ", outside what the '" + damping_law_name(o.law) + "' law accepts");
-      }
-      change = std::max(change, std::abs(pt.g_ratio - s.g) / pt.g_ratio);
-      if (pt.damping > 0.0) change = std::max(change, std::abs(pt.damping - s.d) / pt.damping);
-      s.g = pt.g_ratio, s.d = pt.damping;
-    }
+    take_peaks(scratch.peaks, pass, o, sub, over_limit, r.strain_history, N);
+    const double change = update_properties(sub, o, ratio, ceiling, clamped);
     r.change.push_back(change);
-    const bool recut_now = recut(sub, profile, o, false);
-    if (!recut_now && change < o.tolerance) {
+    if (converged(sub, profile, o, change)) {
       r.converged = true;
       break;
     }
     poll_interrupt(o.interrupt);
   }
-  if (!r.converged) {
-    r.warnings.push_back("the iteration did not converge in " + std::to_string(r.iterations) +
-                         " passes: the largest relative change of G or D in the last pass was " +
-                         number(r.change.back()) + ", above the tolerance " + number(o.tolerance));
-  }
-  for (std::size_t i = 0; i < N; ++i) {
-    if (clamped[i]) {
-      r.warnings.push_back("layer " + std::to_string(i) +
-                           ": an effective strain fell outside the curve table; its end values were used");
-    }
-  }
-
-  // Per given layer, and the strain-compatible profile.
-  r.max_strain.assign(N, 0.0);
-  r.g_ratio.assign(N, 0.0);
-  r.damping.assign(N, 0.0);
-  r.sublayers.assign(N, 0);
-  r.mean_stress.resize(N);
-  const std::size_t M = sub.size();
-  std::vector<double> th(M + 1), rho(M + 1), vs(M + 1), xi(M + 1), vp, xp;
-  const bool has_p = profile.has_p();
-  if (has_p) vp.resize(M + 1), xp.resize(M + 1);
-  for (std::size_t j = 0; j < M; ++j) {
-    const Sublayer& s = sub[j];
-    const std::size_t i = s.parent;
-    const double w = s.thickness / profile.thickness()[i];
-    r.max_strain[i] = std::max(r.max_strain[i], s.peak);
-    r.g_ratio[i] += w * s.g;
-    r.damping[i] += w * s.d;
-    ++r.sublayers[i];
-    th[j] = s.thickness, rho[j] = s.density, vs[j] = s.vs0 * std::sqrt(s.g), xi[j] = s.d;
-    if (has_p) {
-      // Above the water table the skeleton carries P waves: its Poisson ratio
-      // (vp/vs) and the shear damping hold; below, the water does.
-      const bool dry = !o.water_table || s.top + 0.5 * s.thickness < *o.water_table;
-      vp[j] = dry ? profile.vp()[i] * vs[j] / s.vs0 : profile.vp()[i];
-      xp[j] = dry ? s.d : profile.damping_p()[i];
-    }
-  }
-  for (std::size_t i = 0; i < N; ++i) {
-    const double mid = profile.top_depth(i) + 0.5 * profile.thickness()[i];
-    r.mean_stress[i] = mean_effective_stress(vertical_effective_stress(profile, mid, o.water_table), curve_k0(o.curves[i]));
-  }
-  th[M] = profile.thickness()[N], rho[M] = profile.density()[N], vs[M] = profile.vs()[N], xi[M] = profile.damping_s()[N];
-  if (has_p) vp[M] = profile.vp()[N], xp[M] = profile.damping_p()[N];
-  r.profile = Profile(std::move(th), std::move(rho), std::move(vs), std::move(xi), std::move(vp), std::move(xp));
+  add_warnings(r, clamped, o);
+  assemble_result(r, sub, profile, o);
   return r;
 }
 
