@@ -54,9 +54,27 @@ bool refused_name(const std::string& name) {
 
 std::vector<double> widen(std::span<const float> x) { return {x.begin(), x.end()}; }
 
-// The profile the console computes with, or nothing when the library
-// refuses the table (a Q of 0.5 or below is a damping ratio of 1 or more).
-std::optional<Profile> console_profile(const DeckModel& m) {
+// Why the library cannot take a Q of the deck's table, or "": a Q of 0.5 or
+// below (above 0) is a damping ratio of 1 or more, and a small one is
+// nearly always a damping ratio written where the deck wants Q.
+std::string quality_problem(const char* column, const std::vector<double>& q, std::size_t layers) {
+  for (std::size_t e = 0; e < layers; ++e) {
+    if (!(q[e] > 0.0 && q[e] <= 0.5)) continue;
+    std::ostringstream s;
+    s << column << " of layer " << e + 1 << " is " << q[e] << ": the library needs a quality factor above 0.5 (Q = 1/(2 x "
+      << "damping ratio); a Q of 0.5 or below means a damping ratio of 1 or more). " << q[e]
+      << " looks like a damping ratio typed in the Q column: a damping ratio of " << q[e] << " is Q = "
+      << 0.5 / q[e] << ".";
+    return s.str();
+  }
+  return {};
+}
+
+// The profile the console computes with, or nothing with the reason when
+// the library refuses the table. The deck takes densities in any consistent
+// units, as the console does, so the library's t/m3 limit is not applied
+// here (the equivalent-linear analysis applies it).
+std::optional<Profile> console_profile(const DeckModel& m, std::string& problem) {
   if (m.ITYPE < 0) return std::nullopt;
   const std::size_t n = m.VS.size();
   std::vector<double> thick = m.THICK, qs = m.QS, vp = m.VP, qp = m.QP;
@@ -72,9 +90,19 @@ std::optional<Profile> console_profile(const DeckModel& m) {
     vp.clear();
     qp.clear();
   }
+  problem = quality_problem("QS", qs, n - 1);
+  if (problem.empty() && !qp.empty()) problem = quality_problem("QP", qp, n - 1);
+  // For an SH deck a QP the library cannot take only drops the P model.
+  if (!problem.empty() && m.ITYPE == 0 && problem.compare(0, 2, "QP") == 0) {
+    problem.clear();
+    vp.clear();
+    qp.clear();
+  }
+  if (!problem.empty()) return std::nullopt;
   try {
-    return Profile::from_quality(thick, m.RHO, m.VS, qs, vp, qp);
-  } catch (const InvalidArgument&) {
+    return Profile::from_quality_any_density(thick, m.RHO, m.VS, qs, vp, qp);
+  } catch (const InvalidArgument& e) {
+    problem = e.what();
     return std::nullopt;
   }
 }
@@ -107,7 +135,7 @@ DeckModel read_deck_file(const std::string& path, const std::string& units) {
     m.VS.push_back(t.VSC[e].real());
     m.VP.push_back(t.VPC[e].real());
   }
-  m.profile = console_profile(m);
+  m.profile = console_profile(m, m.profile_problem);
   if (m.ITYPE == 0 && m.profile) m.depth = m.profile->top_depth(static_cast<std::size_t>(m.LOUT - 1));
 
   if (m.ISIG == 1) {
