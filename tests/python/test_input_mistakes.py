@@ -122,6 +122,16 @@ def test_a_damping_ratio_in_the_q_column_is_refused_with_the_reason(tmp_path, mo
     # A Q the library takes, and a deck that computes nothing, still read.
     assert velmar.read_deck(_q_deck(tmp_path, qs="25")).profile.damping[0] == pytest.approx(0.02)
     assert velmar.read_deck(_q_deck(tmp_path, itype="-1")).profile is None
+    # For SH a QP the library cannot take drops only the P model; for SV it refuses.
+    lines = open(_q_deck(tmp_path, qs="25")).read().splitlines()
+    lines[3] = "8.0   1.70  120.0 25 1500.0 0.3"
+    (tmp_path / "qp.deck").write_text("\n".join(lines) + "\n")
+    sh = velmar.read_deck("qp.deck")
+    assert sh.profile.vp is None and sh.profile.damping[0] == pytest.approx(0.02)
+    lines[1] = "2 10.0"
+    (tmp_path / "qp.deck").write_text("\n".join(lines) + "\n")
+    with pytest.raises(ValueError, match="QP of layer 1 is 0.3"):
+        velmar.read_deck("qp.deck")
 
 
 def test_the_commands_say_why_a_q_deck_gives_nothing(tmp_path, monkeypatch, capsys):
