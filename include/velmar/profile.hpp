@@ -55,7 +55,9 @@ class Profile {
   // waves too. Throws InvalidArgument with the argument, index and value of
   // the first bad entry: a length that differs, a non-finite value, a
   // thickness of a layer not above 0, a density or velocity not above 0, a
-  // damping ratio outside [0, 1), vp not above vs.
+  // damping ratio outside [0, 1), vp not above vs; a density above 5 t/m3
+  // (denser than any earth material: a unit weight in kN/m3 or a density in
+  // kg/m3 typed as t/m3), the message naming the layer counted from 1.
   Profile(std::vector<double> thickness, std::vector<double> density, std::vector<double> vs,
           std::vector<double> damping_s, std::vector<double> vp = {},
           std::vector<double> damping_p = {});
@@ -65,6 +67,15 @@ class Profile {
   static Profile from_quality(std::vector<double> thickness, std::vector<double> density,
                               std::vector<double> vs, std::vector<double> qs,
                               std::vector<double> vp = {}, std::vector<double> qp = {});
+
+  // The same as from_quality without the density limit, for tables in any
+  // consistent units (the console's decks): transfer functions and linear
+  // responses depend on density ratios only. Calls that need densities in
+  // t/m3 (the equivalent-linear analysis, through its stresses) check them
+  // with check_density.
+  static Profile from_quality_any_density(std::vector<double> thickness, std::vector<double> density,
+                                          std::vector<double> vs, std::vector<double> qs,
+                                          std::vector<double> vp = {}, std::vector<double> qp = {});
 
   std::size_t layers() const { return vs_.empty() ? 0 : vs_.size() - 1; }
   bool has_p() const { return !vp_.empty(); }
@@ -85,8 +96,15 @@ class Profile {
   std::size_t entry_at(double z) const;
 
  private:
+  Profile(std::vector<double> thickness, std::vector<double> density, std::vector<double> vs,
+          std::vector<double> damping_s, std::vector<double> vp, std::vector<double> damping_p,
+          bool density_in_t_m3);
   std::vector<double> thickness_, density_, vs_, damping_s_, vp_, damping_p_;
   std::vector<double> tops_;  // top depth of every entry
 };
+
+// Throws InvalidArgument as the Profile constructor does when a density is
+// above 5 t/m3 (for profiles built by from_quality_any_density).
+void check_density(const Profile& profile);
 
 }  // namespace velmar

@@ -76,6 +76,7 @@ py::dict deck_dict(velmar::DeckModel&& m) {
   d["vp"] = to_numpy(std::move(m.VP));
   d["qp"] = to_numpy(std::move(m.QP));
   d["profile"] = m.profile ? py::cast(std::move(*m.profile)) : py::none();
+  d["profile_problem"] = m.profile_problem;
   d["depth"] = m.depth;
   d["fmin"] = m.FMIN;
   d["fmax"] = m.FMAX;

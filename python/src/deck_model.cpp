@@ -88,7 +88,7 @@ DeckModel read_deck_file(const std::string& path, const std::string& units) {
     m.VS.push_back(t.VSC[e].real());
     m.VP.push_back(t.VPC[e].real());
   }
-  m.profile = deck_profile(*s);
+  m.profile = deck_profile(*s, &m.profile_problem);
   if (m.ITYPE == 0 && m.profile) m.depth = m.profile->top_depth(static_cast<std::size_t>(m.LOUT - 1));
 
   if (m.ISIG == 1) {

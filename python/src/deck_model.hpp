@@ -33,6 +33,9 @@ struct DeckModel {
   // kept for an SH deck only when it is a valid P-SV model (VP above VS and
   // QP above 0 everywhere), so P and SV can be tried on it.
   std::optional<Profile> profile;
+  // Why `profile` is empty for ITYPE >= 0: the library refuses the table
+  // (a QS of 0.5 or below, a damping ratio of 1 or more); "" otherwise.
+  std::string profile_problem;
   double depth = 0.0;  // m, depth of interface LOUT of an SH deck (0 otherwise)
   // Transfer-function run: the console's grid FMIN + i DF, i = 0..NF-1,
   // formed in single precision as the console forms it.

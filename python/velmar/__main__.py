@@ -184,7 +184,10 @@ def _plot(args: argparse.Namespace) -> int:
         return _convergence_status(args.deck, res)
     from .plot import plot_deck
 
-    for p in plot_deck(args.deck, args.out, args.units, run=not args.no_run):
+    written = plot_deck(args.deck, args.out, args.units, run=not args.no_run)
+    if not written:
+        raise ValueError(f"{args.deck}: the deck computes nothing (ITYPE < 0): no figure to draw")
+    for p in written:
         print(p)
     return EXIT_COMPLETE
 

@@ -37,7 +37,10 @@ class Deck:
         The model the console computes with: damping ratio 1 / (2 QS) (and
         1 / (2 QP) for P waves) in the layers, an elastic half-space; vp is
         kept for an SH deck when it is a valid P-SV model. None when ITYPE < 0
-        or the library refuses the table (a Q of 0.5 or below).
+        (a deck whose table the library cannot take is refused by
+        `read_deck`). Densities are in the deck's own consistent units, as
+        the console reads them (only ratios of densities enter a linear
+        response); the equivalent-linear analysis needs them in t/m3.
     q_proportional : bool
         True when the deck asks for Q proportional to frequency (IQF = 2);
         `profile` then holds the Q values as written, i.e. Q at 1 Hz, and the
@@ -123,12 +126,20 @@ def read_deck(path: PathLike, units: str = "g") -> Deck:
     ValueError
         The console would refuse the deck (exit status 2); the message is the
         console's, ``deck:line: what is wrong: 'text'``.
+        Also a deck the console runs but whose layer table the library cannot
+        build a profile from: a QS (or, for P-SV, QP) of 0.5 or below, i.e. a
+        damping ratio of 1 or more -- nearly always a damping ratio typed in
+        the Q column (a damping ratio xi is Q = 1 / (2 xi)).
     RuntimeError
         The console would stop at a limit (exit status 1), with its message.
     """
     p = _path("path", path)
     u = units_name("units", units)
-    return Deck(p, _velmar.read_deck(p, u))
+    d = _velmar.read_deck(p, u)
+    if d["profile"] is None and d["itype"] >= 0:
+        raise ValueError(f"{p}: the console runs this deck, but its layer table gives the library no profile: "
+                         f"{d['profile_problem'] or 'refused by the library'}")
+    return Deck(p, d)
 
 
 def run_deck(path: PathLike) -> str:

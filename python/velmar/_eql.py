@@ -93,6 +93,14 @@ class Menq:
         return _velmar.Menq(**{f.name: getattr(self, f.name) for f in fields(self)})
 
 
+def _percent_factor(name: str, units: Any) -> float:
+    """1 for "ratio", 0.01 for "percent"."""
+    factors = {"ratio": 1.0, "percent": 0.01}
+    if not isinstance(units, str) or units.lower() not in factors:
+        raise ValueError(f"{name} must be 'ratio' or 'percent', got {units!r}")
+    return factors[units.lower()]
+
+
 class CurveTable:
     """A user table of G/Gmax and damping against shear strain.
 
@@ -107,12 +115,25 @@ class CurveTable:
         G/Gmax at each strain, in (0, 1], not rising with strain.
     damping : array_like
         Damping ratio at each strain (0.05 = 5 %), in [0, 1).
+    strain_units, damping_units : {"ratio", "percent"}, optional
+        "percent" for a table copied from a report in percent: the values
+        are divided by 100 once, here (`strain` and `damping` then hold
+        ratios). Default "ratio".
+
+    Raises
+    ------
+    ValueError
+        Rows of different lengths, strains not above 0 or not rising, G/Gmax
+        outside (0, 1] or rising, damping outside [0, 1); and, as ratios, a
+        strain above 0.2 or a damping above 0.5: the values look like
+        percent (give ``strain_units="percent"`` / ``damping_units="percent"``).
     """
 
-    def __init__(self, strain: Any, g_ratio: Any, damping: Any) -> None:
-        s = _checks.float_array("strain", strain)
+    def __init__(self, strain: Any, g_ratio: Any, damping: Any, *, strain_units: str = "ratio",
+                 damping_units: str = "ratio") -> None:
+        s = _checks.float_array("strain", strain) * _percent_factor("strain_units", strain_units)
         g = _checks.float_array("g_ratio", g_ratio)
-        d = _checks.float_array("damping", damping)
+        d = _checks.float_array("damping", damping) * _percent_factor("damping_units", damping_units)
         self._table = _velmar.CurveTable(strain=s, g_ratio=g, damping=d)
         _velmar.check_curve(self._table)
         for a in (s, g, d):

@@ -13,6 +13,9 @@ ArrayLike = Any  # a sequence of numbers or a numpy array
 
 #: Names of the complex-modulus (damping) laws, for ``modulus=``.
 MODULUS_LAWS = ("velmar", "seed", "kramer", "dormieux")
+# kN/m3 of unit weight per t/m3 of density, as the equivalent-linear analysis
+# forms its stresses.
+UNIT_WEIGHT_PER_DENSITY = 9.81
 
 
 def _readonly(a: np.ndarray) -> np.ndarray:
@@ -39,6 +42,18 @@ def _entry_array(name: str, value: ArrayLike, n_entries: int, *, halfspace_defau
     return a
 
 
+def _check_unit_weight(gamma: np.ndarray) -> None:
+    """Unit weights above 0 and within earth materials' (5 t/m3 x 9.81)."""
+    top = 5.0 * UNIT_WEIGHT_PER_DENSITY
+    for i, g in enumerate(gamma):
+        where = "the half-space" if i == gamma.size - 1 else f"layer {i + 1}"
+        if not g > 0.0:
+            raise ValueError(f"unit_weight[{i}] ({where}) must be above 0 (kN/m3), got {g:g}")
+        if g > top:
+            raise ValueError(f"unit_weight[{i}] ({where}) is {g:g} kN/m3, heavier than any earth material "
+                             f"(at most about {top:g} kN/m3): give unit weights in kN/m3 (N/m3 / 1000)")
+
+
 class Profile:
     """Horizontal viscoelastic layers over a half-space.
 
@@ -51,7 +66,10 @@ class Profile:
         Layer thickness, m. The half-space entry is not used (it may be
         left out: an array one shorter than `vs` is accepted).
     density : array_like
-        Mass density, t/m3 (moduli and stresses then come out in kPa).
+        Mass density, t/m3 (moduli and stresses then come out in kPa), at
+        most 5 (no earth material is denser): a unit weight in kN/m3 is
+        divided by 9.81 to give t/m3, or given as `unit_weight`. Give
+        `density` or `unit_weight`, not both.
     vs : array_like
         Shear-wave velocity, m/s, above 0.
     damping : array_like, optional
@@ -73,12 +91,18 @@ class Profile:
         The complex-modulus law used for this profile when a call gives none:
         ``"velmar"``, ``"seed"``, ``"kramer"`` or ``"dormieux"``. None means
         the library's default law, ``"velmar"``.
+    unit_weight : array_like, optional, keyword only
+        Total unit weight, kN/m3, the alternative to `density`: the profile
+        holds density = unit_weight / 9.81 (the factor the
+        equivalent-linear analysis uses for its stresses).
 
     Raises
     ------
     ValueError
         Arrays of different lengths, a value that is not finite, a thickness,
-        density or velocity not above 0, a damping ratio outside [0, 1), a
+        density or velocity not above 0, a density above 5 t/m3 (the message
+        names the layer, counted from 1), both or neither of `density` and
+        `unit_weight`, a damping ratio outside [0, 1), a
         negative Q, `vp` not above `vs`, both `damping` and `qs` (or both
         `damping_p` and `qp`) given, `qp` without `vp`, an unknown `modulus`.
 
@@ -95,10 +119,16 @@ class Profile:
     1
     """
 
-    def __init__(self, thickness: ArrayLike, density: ArrayLike, vs: ArrayLike,
+    def __init__(self, thickness: ArrayLike, density: Optional[ArrayLike] = None, vs: Optional[ArrayLike] = None,
                  damping: Optional[ArrayLike] = None, qs: Optional[ArrayLike] = None,
                  vp: Optional[ArrayLike] = None, qp: Optional[ArrayLike] = None,
-                 damping_p: Optional[ArrayLike] = None, modulus: Optional[str] = None) -> None:
+                 damping_p: Optional[ArrayLike] = None, modulus: Optional[str] = None, *,
+                 unit_weight: Optional[ArrayLike] = None) -> None:
+        if vs is None:
+            raise TypeError("Profile() needs vs (the shear-wave velocities, m/s)")
+        if (density is None) == (unit_weight is None):
+            raise ValueError("give density (t/m3) or unit_weight (kN/m3), exactly one of them "
+                             f"(got {'both' if density is not None else 'neither'})")
         if damping is not None and qs is not None:
             raise ValueError("give damping or qs, not both (damping = 1 / (2 qs))")
         if damping_p is not None and qp is not None:
@@ -112,9 +142,16 @@ class Profile:
         if vs_a.size < 1:
             raise ValueError("vs must have at least one entry (the half-space), got 0")
         n = vs_a.size
-        columns = dict(
-            thickness=_entry_array("thickness", thickness, n, halfspace_default=0.0),
-            density=_entry_array("density", density, n, halfspace_default=None), vs=vs_a)
+        if unit_weight is not None:
+            # Converted once, by the same 9.81 the analysis multiplies a
+            # density by to get a unit weight: its stresses then come from
+            # exactly the unit weights given.
+            gamma = _entry_array("unit_weight", unit_weight, n, halfspace_default=None)
+            _check_unit_weight(gamma)
+            rho = gamma / UNIT_WEIGHT_PER_DENSITY
+        else:
+            rho = _entry_array("density", density, n, halfspace_default=None)
+        columns = dict(thickness=_entry_array("thickness", thickness, n, halfspace_default=0.0), density=rho, vs=vs_a)
         for name, value, default, inf in (("damping_s", damping, 0.0, False), ("qs", qs, 0.0, True),
                                           ("vp", vp, None, False), ("damping_p", damping_p, 0.0, False),
                                           ("qp", qp, 0.0, True)):

@@ -292,11 +292,14 @@ def plot_deck(path: str, out: Optional[str] = None, units: Optional[str] = None,
     list of str
         The files written, ``<stem>_<figure>.png`` (figures "profile",
         "transfer", "histories", "spectra", "peaks"), each replaced whole (see
-        ``velmar._files``).
+        ``velmar._files``); empty for a deck that computes nothing (ITYPE <
+        0), which ``python3 -m velmar plot`` reports with exit status 2.
 
     Raises
     ------
     ValueError
+        A deck whose layer table the library cannot take (see `read_deck`:
+        a QS of 0.5 or below, a damping ratio typed in the Q column).
         Also when a figure's file is the deck, its signal file or the
         console's output file (in any spelling): refused before anything runs.
     """

@@ -104,6 +104,10 @@ constexpr double MAX_CYCLES = 1000.0;
 constexpr double MAX_CU = 100.0;
 constexpr double MIN_D50 = 0.05;   // mm
 constexpr double MAX_D50 = 100.0;  // mm
+// A table's largest sensible strain (20 %) and damping ratio (50 %): larger
+// values are percent typed as ratios.
+constexpr double MAX_TABLE_STRAIN = 0.2;
+constexpr double MAX_TABLE_DAMPING = 0.5;
 
 [[noreturn]] void refuse(const std::string& model, const std::string& what, double v) {
   throw InvalidArgument(model + ": " + what + ", got " + number(v));
@@ -131,6 +135,23 @@ void check_table(const CurveTable& t) {
     s << model << ": strain, g_ratio and damping must have the same number of rows (at least 1), got " << n << ", "
       << t.g_ratio.size() << " and " << t.damping.size();
     throw InvalidArgument(s.str());
+  }
+  // Tables copied from a report are often in percent; as ratios they would
+  // reach strains or damping no soil test gives, and the analysis would
+  // read the layer as almost linear.
+  for (std::size_t i = 0; i < n; ++i) {
+    if (std::isfinite(t.strain[i]) && t.strain[i] > MAX_TABLE_STRAIN) {
+      refuse(model, "strain[" + std::to_string(i) + "] is above " + number(MAX_TABLE_STRAIN) +
+                        ": this looks like percent; give strains as ratios (percent / 100; in Python "
+                        "strain_units=\"percent\")",
+             t.strain[i]);
+    }
+    if (std::isfinite(t.damping[i]) && t.damping[i] > MAX_TABLE_DAMPING) {
+      refuse(model, "damping[" + std::to_string(i) + "] is above " + number(MAX_TABLE_DAMPING) +
+                        ": this looks like percent; give damping as ratios (percent / 100; in Python "
+                        "damping_units=\"percent\")",
+             t.damping[i]);
+    }
   }
   for (std::size_t i = 0; i < n; ++i) {
     std::ostringstream index;
@@ -183,7 +204,7 @@ void check_curve(const Curve& curve, std::size_t layer) {
     std::string what = e.what();
     const std::string model = curve_name(curve) + ": ";
     if (what.compare(0, model.size(), model) == 0) what.erase(0, model.size());
-    throw InvalidArgument("curves[" + std::to_string(layer) + "] (layer " + std::to_string(layer) + ", " +
+    throw InvalidArgument("curves[" + std::to_string(layer) + "] (" + detail::layer_name(layer) + ", " +
                           curve_name(curve) + "): " + what);
   }
 }

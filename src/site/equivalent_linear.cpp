@@ -91,7 +91,7 @@ void cut(std::vector<Sublayer>& out, const Profile& p, const EquivalentLinearOpt
     const double mid = s.top + 0.5 * s.thickness;
     s.sigma_m = mean_effective_stress(vertical_effective_stress(p, mid, o.water_table), k0);
     if (!std::holds_alternative<LinearLayer>(o.curves[parent]) && !(s.sigma_m > 0.0)) {
-      throw InvalidArgument("the mean effective stress at " + number(mid) + " m in layer " + std::to_string(parent) +
+      throw InvalidArgument("the mean effective stress at " + number(mid) + " m in " + detail::layer_name(parent) +
                             " is " + number(s.sigma_m) + " kPa: the curve needs it above 0 (soil lighter than water?)");
     }
     const CurvePoint c = evaluate_curve(o.curves[parent], 0.0, s.sigma_m);
@@ -169,6 +169,7 @@ bool recut(std::vector<Sublayer>& s, const Profile& p, const EquivalentLinearOpt
 // where max_frequency asks for it).
 std::vector<Sublayer> start(const Record& record, const Profile& profile, const EquivalentLinearOptions& o) {
   check_record(record);
+  check_density(profile);  // its stresses need t/m3
   const std::size_t N = profile.layers();
   check_equivalent_linear_options(o);
   check_curves(o, N);
@@ -300,7 +301,7 @@ void take_peaks(const std::vector<double>& peaks, int pass, const EquivalentLine
   std::size_t worst = 0;
   for (std::size_t j = 0; j < M; ++j) {
     if (!std::isfinite(peaks[j])) {
-      throw AnalysisError("the strain at the middle of layer " + std::to_string(sub[j].parent) +
+      throw AnalysisError("the strain at the middle of " + detail::layer_name(sub[j].parent) +
                           " is not finite in pass " + std::to_string(pass));
     }
     sub[j].peak = peaks[j];
@@ -308,8 +309,9 @@ void take_peaks(const std::vector<double>& peaks, int pass, const EquivalentLine
   }
   over_limit = largest > o.strain_limit ? over_limit + 1 : 0;
   if (over_limit >= 2) {
-    throw AnalysisError("strains run away: the peak strain in layer " + std::to_string(sub[worst].parent) + " is " +
-                        number(largest) + ", beyond the strain limit " + number(o.strain_limit) +
+    throw AnalysisError("strains run away: the peak strain in " + detail::layer_name(sub[worst].parent) + " is " +
+                        detail::strain_text(largest) + ", beyond the strain limit " +
+                        detail::strain_text(o.strain_limit) +
                         " in two successive passes (the motion is too strong for these curves)");
   }
   for (std::size_t i = 0; i < N; ++i) history.push_back(0.0);
@@ -332,9 +334,9 @@ double update_properties(std::vector<Sublayer>& sub, const EquivalentLinearOptio
     const CurvePoint pt = evaluate_curve(c, ratio * s.peak, s.sigma_m);
     if (pt.clamped) clamped[s.parent] = 1;
     if (!(pt.damping <= ceiling) || !(pt.g_ratio > 0.0)) {
-      throw AnalysisError("layer " + std::to_string(s.parent) + " (" + curve_name(c) + "): the curve gives G/Gmax " +
+      throw AnalysisError(detail::layer_name(s.parent) + " (" + curve_name(c) + "): the curve gives G/Gmax " +
                           number(pt.g_ratio) +
-                          " and damping " + number(pt.damping) + " at strain " + number(ratio * s.peak) +
+                          " and damping " + number(pt.damping) + " at strain " + detail::strain_text(ratio * s.peak) +
                           ", outside what the '" + damping_law_name(o.law) + "' law accepts");
     }
     change = std::max(change, std::abs(pt.g_ratio - s.g) / pt.g_ratio);
@@ -362,7 +364,7 @@ void add_warnings(EquivalentLinearResult& r, const std::vector<char>& clamped, c
   }
   for (std::size_t i = 0; i < clamped.size(); ++i) {
     if (clamped[i]) {
-      r.warnings.push_back("layer " + std::to_string(i) +
+      r.warnings.push_back(detail::layer_name(i) +
                            ": an effective strain fell outside the curve table; its end values were used");
     }
   }

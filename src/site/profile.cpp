@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <cstdio>
 #include <limits>
 #include <sstream>
 
@@ -47,6 +48,33 @@ void check_positive(std::string_view name, const std::vector<double>& v, std::si
 void check_ratio(std::string_view name, const std::vector<double>& v) {
   for (std::size_t i = 0; i < v.size(); ++i) {
     if (!(v[i] >= 0.0 && v[i] < 1.0)) refuse(name, i, "must be a damping ratio in [0, 1)", v[i]);
+  }
+}
+
+// A density in t/m3 above this is no earth material: the densest rocks and
+// ores stay below about 5 t/m3. Above it the value is a unit weight in kN/m3
+// (9.81 times the density) or a density in kg/m3.
+constexpr double MAX_DENSITY = 5.0;
+
+// Refuses a density above MAX_DENSITY, naming the entry as a person counts
+// it (layer 1 at the top) and saying how to convert.
+void check_density_units(const std::vector<double>& rho) {
+  for (std::size_t i = 0; i < rho.size(); ++i) {
+    if (!(rho[i] > MAX_DENSITY)) continue;
+    std::ostringstream s;
+    s << "density[" << i << "] ("
+      << (i + 1 == rho.size() ? std::string("the half-space") : "layer " + std::to_string(i + 1)) << ") is "
+      << number(rho[i]) << " t/m3, denser than any earth material (at most about " << number(MAX_DENSITY)
+      << " t/m3): a unit weight in kN/m3 is divided by 9.81 (9.80665) to give t/m3, a density in kg/m3 by "
+      << "1000 (";
+    char buf[96];
+    if (rho[i] <= 10.0 * MAX_DENSITY) {
+      std::snprintf(buf, sizeof buf, "%.4g kN/m3 is %.4g t/m3)", rho[i], rho[i] / 9.80665);
+    } else {
+      std::snprintf(buf, sizeof buf, "%.4g kg/m3 is %.4g t/m3)", rho[i], rho[i] / 1000.0);
+    }
+    s << buf;
+    throw InvalidArgument(s.str());
   }
 }
 
@@ -115,8 +143,16 @@ cdouble complex_velocity(double velocity, double xi, DampingLaw law) {
   return velocity * r;
 }
 
+void check_density(const Profile& profile) { check_density_units(profile.density()); }
+
 Profile::Profile(std::vector<double> thickness, std::vector<double> density, std::vector<double> vs,
                  std::vector<double> damping_s, std::vector<double> vp, std::vector<double> damping_p)
+    : Profile(std::move(thickness), std::move(density), std::move(vs), std::move(damping_s), std::move(vp),
+              std::move(damping_p), true) {}
+
+Profile::Profile(std::vector<double> thickness, std::vector<double> density, std::vector<double> vs,
+                 std::vector<double> damping_s, std::vector<double> vp, std::vector<double> damping_p,
+                 bool density_in_t_m3)
     : thickness_(std::move(thickness)), density_(std::move(density)), vs_(std::move(vs)),
       damping_s_(std::move(damping_s)), vp_(std::move(vp)), damping_p_(std::move(damping_p)) {
   const std::size_t n = vs_.size();
@@ -135,6 +171,7 @@ Profile::Profile(std::vector<double> thickness, std::vector<double> density, std
     }
   }
   check_positive("density", density_, n);
+  if (density_in_t_m3) check_density_units(density_);
   check_positive("vs", vs_, n);
   check_ratio("damping", damping_s_);
   if (!vp_.empty()) {
@@ -162,6 +199,16 @@ Profile Profile::from_quality(std::vector<double> thickness, std::vector<double>
   if (xs.empty()) xs.assign(vs.size(), 0.0);
   return Profile(std::move(thickness), std::move(density), std::move(vs), std::move(xs), std::move(vp),
                  std::move(xp));
+}
+
+Profile Profile::from_quality_any_density(std::vector<double> thickness, std::vector<double> density,
+                                          std::vector<double> vs, std::vector<double> qs, std::vector<double> vp,
+                                          std::vector<double> qp) {
+  std::vector<double> xs = ratios_from_quality("qs", qs);
+  std::vector<double> xp = ratios_from_quality("qp", qp);
+  if (xs.empty()) xs.assign(vs.size(), 0.0);
+  return Profile(std::move(thickness), std::move(density), std::move(vs), std::move(xs), std::move(vp),
+                 std::move(xp), false);
 }
 
 double Profile::top_depth(std::size_t i) const { return tops_.at(i); }

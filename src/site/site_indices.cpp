@@ -92,7 +92,7 @@ Profile adjust_damping(const Profile& profile, double target) {
     if (!(damping[i] < 1.0)) {
       std::ostringstream s;
       s << "kappa0 " << number(target) << " s would need a damping ratio of " << number(damping[i])
-        << " in layer " << i << " (Vs " << number(profile.vs()[i]) << " m/s); a damping ratio must stay below 1";
+        << " in " << detail::layer_name(i) << " (Vs " << number(profile.vs()[i]) << " m/s); a damping ratio must stay below 1";
       throw InvalidArgument(s.str());
     }
   }

@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <cstddef>
+#include <cstdio>
 #include <string>
 #include <string_view>
 
@@ -15,6 +17,17 @@ inline std::string number(double v) {
   const auto r = std::to_chars(buf, buf + sizeof buf, v);
   return std::string(buf, r.ptr);
 }
+
+// A strain for a reader: the ratio and, beside it, the percent engineers
+// read ("0.1797 (17.97 %)"), both to 4 significant digits.
+inline std::string strain_text(double ratio) {
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%.4g (%.4g %%)", ratio, 100.0 * ratio);
+  return buf;
+}
+
+// A layer as a person counts it: entry 0 is "layer 1".
+inline std::string layer_name(std::size_t entry) { return "layer " + std::to_string(entry + 1); }
 
 // Lower-case copy of an ASCII name.
 inline std::string lower(std::string_view s) {

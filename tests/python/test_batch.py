@@ -110,7 +110,7 @@ def tampered(curve, **fields):
     (dict(input_depth=-1), "input_depth"),
     (dict(input_depth=4.0), "not 'within'"),
     (dict(periods=[]), "periods must hold at least one period"),
-    (dict(curves=lambda: tampered(velmar.Menq(), d50=1e-308)), r"curves\[0\] \(layer 0, Menq\): d50"),
+    (dict(curves=lambda: tampered(velmar.Menq(), d50=1e-308)), r"curves\[0\] \(layer 1, Menq\): d50"),
     (dict(truncation=1e-9), r"truncation must be 0 \(no truncation\) or finite and at least 0.1"),
     (dict(halfspace_sigma_ln=1e300), "halfspace_sigma_ln"),
     (dict(layering=velmar.LayeringModel(c3=1e12)), "layer boundaries"),

@@ -239,7 +239,7 @@ def test_curve_models_refused_outside_their_ranges(make, match):
 def test_analysis_names_the_layer_and_the_curve():
     bad = velmar.Darendeli(pi=20.0)
     object.__setattr__(bad, "pi", 1e6)  # past the constructor's check
-    with pytest.raises(ValueError, match=r"curves\[1\] \(layer 1, Darendeli\): pi"):
+    with pytest.raises(ValueError, match=r"curves\[1\] \(layer 2, Darendeli\): pi"):
         eql(motion(0.1), clay_site(), curves=[clay_curves()[0], bad, None])
 
 

@@ -188,7 +188,7 @@ TEST(RunBatch, RefusesEveryRunsBadSettingsBeforeTheFirstRealisation) {
       {[](BatchOptions& o) { o.el.water_table = -5.0; }, "water_table"},
       {[](BatchOptions& o) { o.el.input_depth = -1.0; }, "input_depth"},
       {[](BatchOptions& o) { o.el.input_depth = 5.0; }, "not 'within'"},
-      {[](BatchOptions& o) { o.curves = {Darendeli{1e6}}; }, "curves[0] (layer 0, Darendeli): pi"},
+      {[](BatchOptions& o) { o.curves = {Darendeli{1e6}}; }, "curves[0] (layer 1, Darendeli): pi"},
       {[](BatchOptions& o) { o.randomize.truncation = 1e-9; }, "truncation"},
       {[](BatchOptions& o) { o.randomize.layering = LayeringModel{10.86, 5.0, 1.98}; }, "layer boundaries"},
   };

@@ -132,17 +132,22 @@ INSTANTIATE_TEST_SUITE_P(
                       BadCurve{CurveTable{{1e-3, 1e-5}, {1.0, 0.5}, {0.01, 0.1}}, "strain[1] must exceed"},
                       BadCurve{CurveTable{{1e-5, 1e-3}, {1.0}, {0.01, 0.1}}, "same number of rows"},
                       BadCurve{CurveTable{{0.0}, {1.0}, {0.01}}, "strain[0] must be above 0"},
+                      // A table typed in percent: 1 % strain, 5 % damping.
+                      BadCurve{CurveTable{{1e-4, 1e-2, 1.0}, {1.0, 0.9, 0.5}, {0.01, 0.03, 0.1}},
+                               "strain[2] is above 0.2: this looks like percent"},
+                      BadCurve{CurveTable{{1e-6, 1e-4, 1e-2}, {1.0, 0.9, 0.5}, {1.0, 5.0, 15.0}},
+                               "damping[0] is above 0.5: this looks like percent"},
                       BadCurve{Darendeli{-1.0, 1.0, 0.5, 1.0, 10.0}, "pi"},
                       BadCurve{Darendeli{10.0, 1.0, 0.5, 0.01, 10.0}, "frequency"},
                       BadCurve{Menq{5.0, 0.0, 0.5, 10.0}, "d50"},
                       BadCurve{Menq{5.0, 2.0, 0.5, 0.5}, "cycles"},
                       BadCurve{CurveTable{{1e-5, 1e-4, 1e-3}, {1.0, 0.5, 0.8}, {0.01, 0.05, 0.1}},
                                "g_ratio[2] must not rise with strain"},
-                      BadCurve{Darendeli{1e6}, "(layer 3, Darendeli): pi"},
+                      BadCurve{Darendeli{1e6}, "(layer 4, Darendeli): pi"},
                       BadCurve{Darendeli{20.0, 0.5}, "ocr"},
                       BadCurve{Darendeli{20.0, 1.0, 0.5, 1e6, 10.0}, "frequency"},
                       BadCurve{Darendeli{20.0, 1.0, 0.5, 1.0, 1e308}, "cycles must lie in [1, 1000]"},
-                      BadCurve{Menq{0.5}, "(layer 3, Menq): cu"},
+                      BadCurve{Menq{0.5}, "(layer 4, Menq): cu"},
                       BadCurve{Menq{5.0, 1e-308}, "d50"},
                       BadCurve{Menq{5.0, 2.0, 1e9}, "k0"}));
 
@@ -445,7 +450,39 @@ TEST(EquivalentLinear, RunawayStrainsStopWithAClearError) {
     equivalent_linear(motion(1.0), clay_site(), o);
     FAIL() << "no stop";
   } catch (const AnalysisError& e) {
-    EXPECT_NE(std::string(e.what()).find("strain limit"), std::string::npos) << e.what();
+    // Layers counted from 1 as a reader counts them, strains in percent beside the ratio.
+    const std::string what = e.what();
+    EXPECT_NE(what.find("strain limit 0.0001 (0.01 %)"), std::string::npos) << what;
+    EXPECT_EQ(what.find("layer 0"), std::string::npos) << what;
+    EXPECT_NE(what.find("the peak strain in layer "), std::string::npos) << what;
+    EXPECT_NE(what.find(" %), beyond"), std::string::npos) << what;
+  }
+}
+
+// A unit weight in kN/m3 typed as a density in t/m3 gives stresses 9.81
+// times too high while the linear response does not move: refused by name.
+TEST(EquivalentLinear, DensityTypedAsUnitWeightIsRefused) {
+  try {
+    Profile({4, 6, 10, 0}, {1.7, 1.8, 18.5, 2.3}, {120, 180, 260, 900}, {0.02, 0.02, 0.02, 0.01});
+    FAIL() << "accepted";
+  } catch (const InvalidArgument& e) {
+    const std::string what = e.what();
+    EXPECT_NE(what.find("density[2] (layer 3) is 18.5 t/m3"), std::string::npos) << what;
+    EXPECT_NE(what.find("divided by 9.81"), std::string::npos) << what;
+    EXPECT_NE(what.find("18.5 kN/m3 is 1.886 t/m3"), std::string::npos) << what;
+  }
+  EXPECT_THROW(Profile({4, 0}, {1.7, 2400.0}, {120, 900}, {}), InvalidArgument);
+  EXPECT_NO_THROW(Profile({4, 0}, {1.7, 5.0}, {120, 900}, {}));
+  // A table in any consistent units (a console deck) is built, but the
+  // analysis, whose stresses need t/m3, refuses it.
+  const Profile kg = Profile::from_quality_any_density({4, 6, 10, 0}, {1700, 1800, 1900, 2300}, {120, 180, 260, 900},
+                                                       {25, 25, 25, 0});
+  try {
+    equivalent_linear(motion(0.1), kg, clay_options());
+    FAIL() << "accepted";
+  } catch (const InvalidArgument& e) {
+    EXPECT_NE(std::string(e.what()).find("density[0] (layer 1) is 1700 t/m3"), std::string::npos) << e.what();
+    EXPECT_NE(std::string(e.what()).find("1700 kg/m3 is 1.7 t/m3"), std::string::npos) << e.what();
   }
 }
 

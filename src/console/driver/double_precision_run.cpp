@@ -12,6 +12,8 @@
 #include <cmath>
 #include <cstdlib>
 #include <numbers>
+#include <sstream>
+#include <string>
 
 #include "console/driver/deck.hpp"
 #include "console/driver/run.hpp"
@@ -139,7 +141,30 @@ DeckColumns signal_run(RunState& s, const Profile& profile, std::string_view uni
 
 }  // namespace
 
-std::optional<Profile> deck_profile(const RunState& s) {
+namespace {
+
+// Why the library cannot take a Q of the deck's table, or "": a Q of 0.5 or
+// below (above 0) is a damping ratio of 1 or more, and a small one is
+// nearly always a damping ratio written where the deck wants Q.
+std::string quality_problem(const char* column, const std::vector<double>& q, std::size_t layers) {
+  for (std::size_t e = 0; e < layers; ++e) {
+    if (!(q[e] > 0.0 && q[e] <= 0.5)) continue;
+    std::ostringstream s;
+    s << column << " of layer " << e + 1 << " is " << q[e] << ": the library needs a quality factor above 0.5 (Q = 1/(2 x "
+      << "damping ratio); a Q of 0.5 or below means a damping ratio of 1 or more). " << q[e]
+      << " looks like a damping ratio typed in the Q column: a damping ratio of " << q[e] << " is Q = "
+      << 0.5 / q[e] << ".";
+    return s.str();
+  }
+  return {};
+}
+
+}  // namespace
+
+std::optional<Profile> deck_profile(const RunState& s, std::string* problem) {
+  std::string why;
+  if (problem == nullptr) problem = &why;
+  problem->clear();
   if (s.ITYPE < 0) return std::nullopt;
   const LayerTable& t = s.table;
   const auto n = static_cast<std::size_t>(t.NLAYER) + 1;  // entries, the half-space last
@@ -164,9 +189,22 @@ std::optional<Profile> deck_profile(const RunState& s) {
     vp.clear();
     qp.clear();
   }
+  *problem = quality_problem("QS", qs, n - 1);
+  if (problem->empty() && !qp.empty()) *problem = quality_problem("QP", qp, n - 1);
+  // For an SH deck a QP the library cannot take only drops the P model.
+  if (!problem->empty() && s.ITYPE == 0 && problem->compare(0, 2, "QP") == 0) {
+    problem->clear();
+    vp.clear();
+    qp.clear();
+  }
+  if (!problem->empty()) return std::nullopt;
+  // The deck takes densities in any consistent units, as the console does,
+  // so the library's t/m3 limit is not applied here (the equivalent-linear
+  // analysis applies it).
   try {
-    return Profile::from_quality(thick, rho, vs, qs, vp, qp);
-  } catch (const InvalidArgument&) {
+    return Profile::from_quality_any_density(thick, rho, vs, qs, vp, qp);
+  } catch (const InvalidArgument& e) {
+    *problem = e.what();
     return std::nullopt;
   }
 }
@@ -183,8 +221,13 @@ void taper_in_double(std::span<double> x, double fraction) {
 }
 
 DeckColumns double_precision_run(RunState& s, std::string_view units) {
-  const std::optional<Profile> profile = deck_profile(s);
-  if (!profile) return {};
+  std::string problem;
+  const std::optional<Profile> profile = deck_profile(s, &problem);
+  if (!profile) {
+    if (s.ITYPE < 0) return {};
+    throw InvalidArgument(s.deck_name + ": the console runs this deck, but its layer table gives the library no profile: " +
+                          problem);
+  }
   if (s.table.IQF == 2) {
     throw InvalidArgument(s.deck_name +
                           ": Q proportional to frequency (IQF = 2) is not computed by the library; "

@@ -50,9 +50,11 @@ struct DeckColumns {
 
 // The profile the console computes with: constant Q from QS (and from QP when
 // the table is a valid P-SV model: VP above VS everywhere, QP above 0 in the
-// layers) in the layers, an elastic half-space without thickness. Empty for
-// ITYPE < 0 or a table the library refuses.
-std::optional<Profile> deck_profile(const RunState& s);
+// layers) in the layers, an elastic half-space without thickness, densities
+// in the deck's own units. Empty for ITYPE < 0, or for a table the library
+// refuses, with the reason in *problem (a QS, or for P-SV a QP, of 0.5 or
+// below: a damping ratio typed in the Q column, nearly always).
+std::optional<Profile> deck_profile(const RunState& s, std::string* problem = nullptr);
 
 // The console's quarter-sine taper in double, in place: with
 // NTAP = min(round(n * fraction), n / 2), the k-th sample from either end
