@@ -194,11 +194,10 @@ Profile::Profile(std::vector<double> thickness, std::vector<double> density, std
 Profile Profile::from_quality(std::vector<double> thickness, std::vector<double> density,
                               std::vector<double> vs, std::vector<double> qs, std::vector<double> vp,
                               std::vector<double> qp) {
-  std::vector<double> xs = ratios_from_quality("qs", qs);
-  std::vector<double> xp = ratios_from_quality("qp", qp);
-  if (xs.empty()) xs.assign(vs.size(), 0.0);
-  return Profile(std::move(thickness), std::move(density), std::move(vs), std::move(xs), std::move(vp),
-                 std::move(xp));
+  Profile p = from_quality_any_density(std::move(thickness), std::move(density), std::move(vs), std::move(qs),
+                                       std::move(vp), std::move(qp));
+  check_density(p);
+  return p;
 }
 
 Profile Profile::from_quality_any_density(std::vector<double> thickness, std::vector<double> density,

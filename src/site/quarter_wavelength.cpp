@@ -12,13 +12,8 @@
 namespace velmar {
 
 using detail::number;
+using detail::refuse;
 namespace {
-
-[[noreturn]] void refuse(std::string_view what, double v, std::string_view rule) {
-  std::ostringstream s;
-  s << what << ' ' << rule << ", got " << number(v);
-  throw InvalidArgument(s.str());
-}
 
 void check_options(const QuarterWavelengthOptions& o) {
   if (!o.frequency_dependent_eta && !(o.eta > 0.0 && o.eta <= 2.0)) refuse("eta", o.eta, "must lie in (0, 2]");

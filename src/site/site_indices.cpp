@@ -15,13 +15,8 @@ namespace velmar {
 
 using detail::lower;
 using detail::number;
+using detail::refuse;
 namespace {
-
-[[noreturn]] void refuse(std::string_view what, double v, std::string_view rule) {
-  std::ostringstream s;
-  s << what << ' ' << rule << ", got " << number(v);
-  throw InvalidArgument(s.str());
-}
 
 // Travel time of a vertical S wave from the surface down to the half-space.
 double layers_travel_time(const Profile& p) {

@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "velmar/errors.hpp"
+
 namespace velmar::detail {
 
 // The shortest decimal that reads back as v (0.1, not 0.10000000000000001).
@@ -28,6 +30,12 @@ inline std::string strain_text(double ratio) {
 
 // A layer as a person counts it: entry 0 is "layer 1".
 inline std::string layer_name(std::size_t entry) { return "layer " + std::to_string(entry + 1); }
+
+// Throws InvalidArgument "<what> <rule>, got <v>", the form of the
+// library's argument messages.
+[[noreturn]] inline void refuse(std::string_view what, double v, std::string_view rule) {
+  throw InvalidArgument(std::string(what) + ' ' + std::string(rule) + ", got " + number(v));
+}
 
 // Lower-case copy of an ASCII name.
 inline std::string lower(std::string_view s) {
