@@ -11,6 +11,8 @@
 #include <random>
 #include <vector>
 
+#include "bench/bench_records.hpp"
+
 #include "velmar/equivalent_linear.hpp"
 #include "velmar/velmar.hpp"
 
@@ -21,24 +23,7 @@ using namespace velmar;
 constexpr std::size_t LAYERS = 30;
 constexpr std::size_t SAMPLES = 12000;
 
-// A stationary-looking noise record with a smooth envelope, about 0.3 g,
-// low-passed by a running mean (content mostly below 20 Hz at dt = 0.005 s).
-Record bench_record() {
-  std::mt19937 gen(7);
-  std::normal_distribution<double> z;
-  Record r;
-  r.dt = 0.005;
-  std::vector<double> w(SAMPLES + 8);
-  for (double& v : w) v = z(gen);
-  r.accel.resize(SAMPLES);
-  for (std::size_t j = 0; j < SAMPLES; ++j) {
-    double s = 0.0;
-    for (std::size_t k = 0; k < 8; ++k) s += w[j + k];
-    const double t = static_cast<double>(j) * r.dt;
-    r.accel[j] = 0.03 * s * (t / 8.0) * std::exp(1.0 - t / 8.0);
-  }
-  return r;
-}
+Record bench_record() { return ::bench_record(SAMPLES, 7); }
 
 Profile bench_profile() {
   std::vector<double> th, rho, vs, xi;

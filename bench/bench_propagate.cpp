@@ -11,6 +11,8 @@
 #include <random>
 #include <vector>
 
+#include "bench/bench_records.hpp"
+
 #include "velmar/velmar.hpp"
 
 // Allocations are counted (the workspace call reports them per call).
@@ -37,22 +39,6 @@ namespace {
 
 using namespace velmar;
 
-Record bench_record(std::size_t samples, unsigned seed) {
-  std::mt19937 gen(seed);
-  std::normal_distribution<double> z;
-  Record r;
-  r.dt = 0.005;
-  std::vector<double> w(samples + 8);
-  for (double& v : w) v = z(gen);
-  r.accel.resize(samples);
-  for (std::size_t j = 0; j < samples; ++j) {
-    double s = 0.0;
-    for (std::size_t k = 0; k < 8; ++k) s += w[j + k];
-    const double t = static_cast<double>(j) * r.dt;
-    r.accel[j] = 0.03 * s * (t / 8.0) * std::exp(1.0 - t / 8.0);
-  }
-  return r;
-}
 
 Profile layered(std::size_t layers, double h) {
   std::vector<double> th, rho, vs, xi;
