@@ -41,7 +41,8 @@ struct BatchOptions {
   std::vector<Curve> curves;
   // The equivalent-linear settings (its `curves` member is ignored: each run
   // fills it); input, input_depth, angle, scale and law also serve the
-  // linear runs (SH waves).
+  // linear runs (SH waves). Its law is Dormieux's by default: set
+  // DampingLaw::VELMAR for linear runs under the deck's law.
   EquivalentLinearOptions el;
   double output_depth = 0.0;            // m, where PSA and PGA are taken
   std::vector<double> periods;          // s, > 0; empty: default_periods()

@@ -26,16 +26,33 @@ namespace velmar {
 // its formulas leave sense: below 0.03252 Hz its small-strain damping is
 // negative, and its cycle term shrinks with ln(cycles) until the damping
 // turns negative.
+//
+// damping_min, when given, replaces the model's small-strain damping (a
+// ratio in [0, 0.5)): the curve's damping is then b (G/Gmax)^0.1 D_M +
+// damping_min, as when a site's measured small-strain damping is preferred
+// to the model's.
 struct Darendeli {
   double pi = 0.0, ocr = 1.0, k0 = 0.5, frequency = 1.0, cycles = 10.0;
+  std::optional<double> damping_min;
+  // Darendeli{pi, ocr, k0, frequency, cycles} with any trailing ones left
+  // at their defaults.
+  Darendeli(double pi_ = 0.0, double ocr_ = 1.0, double k0_ = 0.5, double frequency_ = 1.0,
+            double cycles_ = 10.0, std::optional<double> damping_min_ = std::nullopt)
+      : pi(pi_), ocr(ocr_), k0(k0_), frequency(frequency_), cycles(cycles_), damping_min(damping_min_) {}
 };
 // Menq (2003): uniformity coefficient Cu, mean grain size D50 (mm), K0,
 // cycles. Accepted: Cu 1 to 100 (Cu = D60/D10 is 1 or more by definition),
 // D50 0.05 to 100 mm (fine sand to coarse gravel), K0 above 0 and at most 5,
 // cycles 1 to 1000. The model was fitted to sands and sandy gravels; its
-// small-strain damping grows without bound as D50 goes to 0.
+// small-strain damping grows without bound as D50 goes to 0. damping_min as
+// for Darendeli.
 struct Menq {
   double cu = 10.0, d50 = 5.0, k0 = 0.5, cycles = 10.0;
+  std::optional<double> damping_min;
+  // Menq{cu, d50, k0, cycles} with any trailing ones left at their defaults.
+  Menq(double cu_ = 10.0, double d50_ = 5.0, double k0_ = 0.5, double cycles_ = 10.0,
+       std::optional<double> damping_min_ = std::nullopt)
+      : cu(cu_), d50(d50_), k0(k0_), cycles(cycles_), damping_min(damping_min_) {}
 };
 // A user table: strain (ratio, rising, > 0), G/Gmax in (0, 1] and not rising
 // with strain, damping ratio in [0, 1); interpolated linearly in log-strain,
@@ -101,6 +118,14 @@ class AnalysisError : public std::runtime_error {
 // bytes, 48 where the general engine serves): sublayering that asks for
 // more, or a long record over many sublayers, is refused before any work.
 constexpr double MAX_SUBLAYERS = 20000;
+
+// The default strain limit (5 %, where the field stops trusting the method)
+// and the effective strain above which a result warns that the layer is
+// beyond what an equivalent-linear analysis represents (1 %: the soil's
+// hysteresis and permanent strain dominate; a nonlinear analysis in the time
+// domain is the tool there).
+constexpr double DEFAULT_STRAIN_LIMIT = 0.05;
+constexpr double EFFECTIVE_STRAIN_WARNING = 0.01;
 constexpr double MAX_STRAIN_SPECTRUM_VALUES = 6.4e7;
 
 struct EquivalentLinearOptions {
@@ -110,8 +135,18 @@ struct EquivalentLinearOptions {
   std::optional<double> magnitude;             // (1, 11]: strain ratio (M - 1) / 10; not with strain_ratio
   double tolerance = 0.01;                     // largest relative change of G and D, > 0
   int max_iterations = 15;                     // >= 1
-  double strain_limit = 0.1;                   // ratio, > 0: beyond it twice, the analysis stops
-  DampingLaw law = DampingLaw::VELMAR;
+  double strain_limit = DEFAULT_STRAIN_LIMIT;  // ratio, > 0: beyond it twice, the analysis stops
+  // The complex-modulus law of the iteration: Dormieux's by default, as the
+  // field's other equivalent-linear programs use (the linear calls keep
+  // VELMAR's V/(1 + i xi), the deck's law).
+  DampingLaw law = DampingLaw::DORMIEUX;
+  // Small-strain damping of every layer with a curve: when given, each
+  // curve's damping is shifted so that its value at zero strain is this
+  // ratio ([0, 0.5)); with damping_min_from_profile, the layer's damping in
+  // the profile instead (not both). Layers without a curve keep the
+  // profile's damping either way.
+  std::optional<double> damping_min;
+  bool damping_min_from_profile = false;
   InputMotion input = InputMotion::OUTCROP;
   double input_depth = 0.0;                    // m, >= 0; other than 0 only for a WITHIN input
   double angle = 0.0;                          // SH incidence, degrees, |angle| < 90

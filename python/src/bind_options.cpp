@@ -224,6 +224,7 @@ void register_options(py::module_& m) {
       .real("k0", &velmar::Darendeli::k0)
       .real("frequency", &velmar::Darendeli::frequency)
       .real("cycles", &velmar::Darendeli::cycles)
+      .optional_real("damping_min", &velmar::Darendeli::damping_min)
       .finish();
 
   OptionClass<velmar::Menq> menq(m, "Menq", "Menq (2003) curves (see equivalent_linear.hpp).", true);
@@ -231,6 +232,7 @@ void register_options(py::module_& m) {
       .real("d50", &velmar::Menq::d50)
       .real("k0", &velmar::Menq::k0)
       .real("cycles", &velmar::Menq::cycles)
+      .optional_real("damping_min", &velmar::Menq::damping_min)
       .finish();
 
   OptionClass<velmar::CurveTable> table(m, "CurveTable", "A table of G/Gmax and damping against strain.", true);
@@ -295,6 +297,12 @@ void register_options(py::module_& m) {
       .real("scale", &EL::scale)
       .optional_real("max_frequency", &EL::max_frequency)
       .real("wavelength_fraction", &EL::wavelength_fraction)
+      .optional_real("damping_min", &EL::damping_min)
+      .field("damping_min_from_profile", [](const EL& o) { return o.damping_min_from_profile; },
+             [](EL& o, const py::handle& v, const std::string& n) {
+               if (!PyBool_Check(v.ptr())) throw velmar::InvalidArgument(n + " must be True or False, got " + shown(v));
+               o.damping_min_from_profile = v.cast<bool>();
+             })
       .finish();
 
   OptionClass<velmar::VelocityModel> vm(m, "VelocityModel", "The correlated ln Vs model (randomize.hpp).", true);

@@ -14,6 +14,7 @@ import numpy as np
 
 from . import _checks
 from . import _velmar
+from ._eql import damping_min_options
 from ._profile import Profile
 from ._randomize import randomize_options, realisation_count
 from ._record import Record
@@ -253,9 +254,9 @@ def simulate(profile: Profile, records: Any, n: int = 200, seed: int = 1, vs_mod
              input: str = "outcrop", input_depth: float = 0.0, scale: float = 1.0, angle: float = 0.0,
              modulus: Optional[str] = None, water_table: Optional[float] = None,
              strain_ratio: Optional[float] = None, magnitude: Optional[float] = None, tolerance: float = 0.01,
-             max_iterations: int = 15, strain_limit: float = 0.1, max_frequency: Optional[float] = None,
+             max_iterations: int = 15, strain_limit: float = 0.05, max_frequency: Optional[float] = None,
              wavelength_fraction: float = 0.2, threads: Optional[int] = None, chunk: Optional[int] = None,
-             progress: Optional[bool] = None) -> Simulations:
+             progress: Optional[bool] = None, damping_min: Any = None) -> Simulations:
     """Run `n` randomised profiles under every record.
 
     Realisation ``r`` is ``randomize(profile, seed=seed, ...)``'s profile
@@ -299,9 +300,11 @@ def simulate(profile: Profile, records: Any, n: int = 200, seed: int = 1, vs_mod
     input, input_depth, scale, angle, modulus
         Where the record was observed, its depth (``input="within"`` only),
         its scale, the SH wave's incidence (degrees from vertical) and the
-        complex-modulus law (default: the profile's), for both analyses.
+        complex-modulus law (default: the profile's if it has one, else
+        "dormieux" for an equivalent-linear batch and "velmar" for a linear
+        one, as `equivalent_linear` and `propagate` do).
     water_table, strain_ratio, magnitude, tolerance, max_iterations, strain_limit, max_frequency,
-    wavelength_fraction
+    wavelength_fraction, damping_min
         The equivalent-linear iteration, as for `equivalent_linear`
         (sublayering with `max_frequency`). They are checked for a linear
         batch too.
@@ -350,9 +353,9 @@ def simulate(profile: Profile, records: Any, n: int = 200, seed: int = 1, vs_mod
         el=_velmar.EquivalentLinearOptions(
             water_table=water_table, strain_ratio=strain_ratio, magnitude=magnitude, tolerance=tolerance,
             max_iterations=max_iterations, strain_limit=strain_limit,
-            law=modulus if modulus is not None else (profile.modulus or "velmar"), input=input,
+            law=modulus if modulus is not None else (profile.modulus or _default_law(analysis)), input=input,
             input_depth=input_depth, angle=angle, scale=scale, max_frequency=max_frequency,
-            wavelength_fraction=wavelength_fraction))
+            wavelength_fraction=wavelength_fraction, **damping_min_options(damping_min)))
     if strain_depths is not None:
         options.strain_depths = _checks.float_array("strain_depths", strain_depths)
     elif options.analysis == "equivalent_linear":
@@ -379,6 +382,12 @@ def _record_list(records: Any) -> List[Record]:
         if not isinstance(r, Record):
             raise ValueError(f"records[{i}] must be a velmar.Record, got {type(r).__name__}")
     return recs
+
+
+def _default_law(analysis: Any) -> str:
+    """The complex-modulus law of an analysis when neither the call nor the
+    profile names one."""
+    return "dormieux" if isinstance(analysis, str) and analysis.lower() == "equivalent_linear" else "velmar"
 
 
 def _curve_list(curves: Any) -> Any:

@@ -47,6 +47,10 @@ class Darendeli:
         small-strain damping is negative).
     cycles : float
         Number of loading cycles, 1 to 1000.
+    damping_min : float, optional
+        Small-strain damping ratio in [0, 0.5) replacing the model's own
+        (the curve's damping is then b (G/Gmax)^0.1 D_Masing + damping_min);
+        None keeps the model's.
     """
 
     pi: float = 0.0
@@ -54,6 +58,7 @@ class Darendeli:
     k0: float = 0.5
     frequency: float = 1.0
     cycles: float = 10.0
+    damping_min: Optional[float] = None
 
     def __post_init__(self) -> None:
         _check_model(self)
@@ -79,12 +84,16 @@ class Menq:
         Coefficient of earth pressure at rest, above 0 and at most 5.
     cycles : float
         Number of loading cycles, 1 to 1000.
+    damping_min : float, optional
+        Small-strain damping ratio in [0, 0.5) replacing the model's own;
+        None keeps the model's.
     """
 
     cu: float = 10.0
     d50: float = 5.0
     k0: float = 0.5
     cycles: float = 10.0
+    damping_min: Optional[float] = None
 
     def __post_init__(self) -> None:
         _check_model(self)
@@ -178,6 +187,32 @@ def curve_values(curve: Any, strain: Any, mean_stress: float = 100.0) -> tuple:
     return g.reshape(s.shape), d.reshape(s.shape)
 
 
+def is_curve(value: Any) -> bool:
+    """Whether `value` is one curve (a package curve class or a library
+    curve), not a list of them."""
+    if hasattr(value, "_core"):
+        return True
+    return isinstance(value, (_velmar.Darendeli, _velmar.Menq, _velmar.CurveTable, _velmar.LinearLayer))
+
+
+def curves_per_layer(curves: Any, layers: int) -> Any:
+    """One curve for every layer as a list of `layers` of it; a list as given
+    (the library checks its length against the profile)."""
+    return [curves] * layers if is_curve(curves) else curves
+
+
+def damping_min_options(damping_min: Any) -> dict:
+    """The library options of an analysis' `damping_min` (a ratio,
+    "profile" or None)."""
+    if damping_min is None:
+        return {}
+    if isinstance(damping_min, str):
+        if damping_min.lower() != "profile":
+            raise ValueError(f"damping_min must be a ratio in [0, 0.5), 'profile' or None, got {damping_min!r}")
+        return {"damping_min_from_profile": True}
+    return {"damping_min": damping_min}
+
+
 @dataclass
 class EquivalentLinearResult:
     """The result of an equivalent-linear analysis.
@@ -231,12 +266,12 @@ class EquivalentLinearResult:
                 f"largest damping {self.damping.max():.3g}, modulus {self.profile.modulus})")
 
 
-def equivalent_linear(rec: Record, p: Profile, curves: Sequence[Any], water_table: Optional[float] = None,
+def equivalent_linear(rec: Record, p: Profile, curves: Any, water_table: Optional[float] = None,
                       strain_ratio: Optional[float] = None, tolerance: float = 0.01, max_iterations: int = 15,
                       modulus: Optional[str] = None, input: str = "outcrop", scale: float = 1.0,
                       magnitude: Optional[float] = None, input_depth: float = 0.0, angle: float = 0.0,
-                      strain_limit: float = 0.1, max_frequency: Optional[float] = None,
-                      wavelength_fraction: float = 0.2) -> EquivalentLinearResult:
+                      strain_limit: float = 0.05, max_frequency: Optional[float] = None,
+                      wavelength_fraction: float = 0.2, damping_min: Any = None) -> EquivalentLinearResult:
     """Strain-compatible shear moduli and damping of an SH site response.
 
     Each pass takes the shear strain history at the middle of every layer
@@ -252,10 +287,11 @@ def equivalent_linear(rec: Record, p: Profile, curves: Sequence[Any], water_tabl
         The input acceleration.
     p : Profile
         The low-strain profile (vs gives Gmax = density vs^2).
-    curves : sequence
-        One per layer above the half-space: ``Darendeli``, ``Menq``,
-        ``CurveTable`` or None (a linear layer keeping the profile's damping).
-        A model curve gives the layer's small-strain damping too.
+    curves : curve or sequence
+        One curve for every layer, or one per layer above the half-space:
+        ``Darendeli``, ``Menq``, ``CurveTable`` or None (a linear layer
+        keeping the profile's damping). A curve gives the layer's
+        small-strain damping too (see `damping_min`).
     water_table : float, optional
         Depth of the water table, m (None: dry). Below it the water pressure
         (9.81 kN/m3) is taken off the vertical stress.
@@ -266,8 +302,10 @@ def equivalent_linear(rec: Record, p: Profile, curves: Sequence[Any], water_tabl
         Largest relative change of G and D for convergence, above 0.
     max_iterations : int, optional
         Passes at most, 1 or more.
-    modulus : {"velmar", "seed", "kramer", "dormieux"}, optional
-        The complex-modulus law; None takes the profile's, else "velmar".
+    modulus : {"dormieux", "velmar", "seed", "kramer"}, optional
+        The complex-modulus law; None takes the profile's if it has one,
+        else "dormieux" (the law other equivalent-linear programs use; the
+        linear calls default to "velmar", the deck's law).
     input : {"outcrop", "within", "incident"}, optional
         Where the record was observed ("within": at `input_depth`).
     scale : float, optional
@@ -280,8 +318,10 @@ def equivalent_linear(rec: Record, p: Profile, curves: Sequence[Any], water_tabl
     angle : float, optional
         Incidence of the SH wave in the half-space, degrees from vertical.
     strain_limit : float, optional
-        Peak strain (ratio, above 0) beyond which, in two successive passes,
-        the analysis stops with RuntimeError.
+        Peak strain (ratio, above 0; 0.05 = 5 % by default) beyond which, in
+        two successive passes, the analysis stops with RuntimeError. Above
+        an effective strain of 1 % the result warns: the method no longer
+        follows the soil there (use a nonlinear analysis).
     max_frequency : float, optional
         Turns sublayering on: every layer is cut so that no sublayer is
         thicker than `wavelength_fraction` x Vs / `max_frequency` (Hz) with
@@ -290,6 +330,12 @@ def equivalent_linear(rec: Record, p: Profile, curves: Sequence[Any], water_tabl
         values of strain spectra (about 1 GB), are refused as too many.
     wavelength_fraction : float, optional
         In (0, 1]; 0.2 by default.
+    damping_min : float or "profile", optional
+        Small-strain damping of every layer with a curve: a ratio in
+        [0, 0.5) shifts each curve's damping so that its value at zero strain
+        is that ratio; "profile" takes each layer's damping in `p` instead.
+        None (default) keeps the curves' own (a model's `damping_min`
+        included).
 
     Returns
     -------
@@ -320,10 +366,11 @@ def equivalent_linear(rec: Record, p: Profile, curves: Sequence[Any], water_tabl
     # converts each (naming it) and the analysis checks them all, with the
     # curves against the profile, before the first pass.
     options = _velmar.EquivalentLinearOptions(
-        curves=curves, water_table=water_table, strain_ratio=strain_ratio, magnitude=magnitude,
-        tolerance=tolerance, max_iterations=max_iterations, strain_limit=strain_limit,
-        law=modulus if modulus is not None else (p.modulus or "velmar"), input=input, input_depth=input_depth,
-        angle=angle, scale=scale, max_frequency=max_frequency, wavelength_fraction=wavelength_fraction)
+        curves=curves_per_layer(curves, p.layers), water_table=water_table, strain_ratio=strain_ratio,
+        magnitude=magnitude, tolerance=tolerance, max_iterations=max_iterations, strain_limit=strain_limit,
+        law=modulus if modulus is not None else (p.modulus or "dormieux"), input=input, input_depth=input_depth,
+        angle=angle, scale=scale, max_frequency=max_frequency, wavelength_fraction=wavelength_fraction,
+        **damping_min_options(damping_min))
     d = _velmar.equivalent_linear(*rec._core_args(), p._core, options)
     for w in d["warnings"]:
         warnings.warn(w, RuntimeWarning, stacklevel=2)

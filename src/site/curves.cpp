@@ -75,6 +75,14 @@ Hyperbola hyperbola(const Darendeli& m, double sm) {
           cycles_scaling(m.cycles)};
 }
 
+// The hyperbola with its small-strain damping replaced by the model's
+// damping_min, when given (percent in the hyperbola, a ratio in the model).
+template <class Model>
+Hyperbola with_damping_min(Hyperbola h, const Model& m) {
+  if (m.damping_min) h.dmin = 100.0 * *m.damping_min;
+  return h;
+}
+
 Hyperbola hyperbola(const Menq& m, double sm) {
   const double s = sm / ATMOSPHERIC_PRESSURE;
   return {0.12 * std::pow(m.cu, -0.6) * std::pow(s, 0.5 * std::pow(m.cu, -0.15)), 0.86 + 0.1 * std::log10(s),
@@ -117,6 +125,18 @@ constexpr double MAX_TABLE_DAMPING = 0.5;
 void within(const std::string& model, const char* name, double v, double low, double high) {
   if (!(std::isfinite(v) && v >= low && v <= high)) {
     refuse(model, std::string(name) + " must lie in [" + number(low) + ", " + number(high) + "]", v);
+  }
+}
+
+// A small-strain damping override: a ratio in [0, 0.5) (percent typed as a
+// ratio, 1 for 1 %, is refused with the hint).
+void check_damping_min(const std::string& model, const std::optional<double>& d) {
+  if (!d) return;
+  if (std::isfinite(*d) && *d >= MAX_TABLE_DAMPING && *d < 100.0) {
+    refuse(model, "damping_min is a ratio below 0.5; this looks like percent (give percent / 100)", *d);
+  }
+  if (!(std::isfinite(*d) && *d >= 0.0 && *d < MAX_TABLE_DAMPING)) {
+    refuse(model, "damping_min must be a ratio in [0, 0.5)", *d);
   }
 }
 
@@ -186,11 +206,13 @@ void check_curve(const Curve& curve) {
     // Below e^(-1/0.2919) Hz the model's small-strain damping turns negative.
     within(model, "frequency (Hz)", d->frequency, MIN_FREQUENCY, MAX_FREQUENCY);
     check_k0_cycles(model, d->k0, d->cycles);
+    check_damping_min(model, d->damping_min);
   } else if (const auto* m = std::get_if<Menq>(&curve)) {
     const std::string model = "Menq";
     within(model, "cu (uniformity coefficient)", m->cu, 1.0, MAX_CU);
     within(model, "d50 (mean grain size, mm)", m->d50, MIN_D50, MAX_D50);
     check_k0_cycles(model, m->k0, m->cycles);
+    check_damping_min(model, m->damping_min);
   } else if (const auto* t = std::get_if<CurveTable>(&curve)) {
     check_table(*t);
   }
@@ -216,8 +238,12 @@ double curve_k0(const Curve& curve) {
 }
 
 CurvePoint evaluate_curve(const Curve& curve, double strain, double mean_stress) {
-  if (const auto* d = std::get_if<Darendeli>(&curve)) return hyperbolic_point(hyperbola(*d, mean_stress), strain);
-  if (const auto* m = std::get_if<Menq>(&curve)) return hyperbolic_point(hyperbola(*m, mean_stress), strain);
+  if (const auto* d = std::get_if<Darendeli>(&curve)) {
+    return hyperbolic_point(with_damping_min(hyperbola(*d, mean_stress), *d), strain);
+  }
+  if (const auto* m = std::get_if<Menq>(&curve)) {
+    return hyperbolic_point(with_damping_min(hyperbola(*m, mean_stress), *m), strain);
+  }
   if (const auto* t = std::get_if<CurveTable>(&curve)) return table_point(*t, strain);
   return {};
 }

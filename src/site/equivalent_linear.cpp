@@ -45,6 +45,7 @@ struct Sublayer {
   double sigma_m;            // mean effective stress at the middle, kPa
   double g = 1.0, d = 0.0;
   double peak = 0.0;
+  double d_shift = 0.0;      // added to the curve's damping (a small-strain damping override)
 };
 
 // The curves against the profile (one per layer, each usable).
@@ -96,7 +97,11 @@ void cut(std::vector<Sublayer>& out, const Profile& p, const EquivalentLinearOpt
     }
     const CurvePoint c = evaluate_curve(o.curves[parent], 0.0, s.sigma_m);
     s.g = c.g_ratio;
-    s.d = std::holds_alternative<LinearLayer>(o.curves[parent]) ? s.xi0 : c.damping;
+    const bool linear = std::holds_alternative<LinearLayer>(o.curves[parent]);
+    if (!linear && (o.damping_min || o.damping_min_from_profile)) {
+      s.d_shift = (o.damping_min_from_profile ? s.xi0 : *o.damping_min) - c.damping;
+    }
+    s.d = linear ? s.xi0 : c.damping + s.d_shift;
     out.push_back(s);
   }
 }
@@ -331,7 +336,8 @@ double update_properties(std::vector<Sublayer>& sub, const EquivalentLinearOptio
   for (Sublayer& s : sub) {
     const Curve& c = o.curves[s.parent];
     if (std::holds_alternative<LinearLayer>(c)) continue;
-    const CurvePoint pt = evaluate_curve(c, ratio * s.peak, s.sigma_m);
+    CurvePoint pt = evaluate_curve(c, ratio * s.peak, s.sigma_m);
+    pt.damping = std::max(0.0, pt.damping + s.d_shift);
     if (pt.clamped) clamped[s.parent] = 1;
     if (!(pt.damping <= ceiling) || !(pt.g_ratio > 0.0)) {
       throw AnalysisError(detail::layer_name(s.parent) + " (" + curve_name(c) + "): the curve gives G/Gmax " +
@@ -363,6 +369,13 @@ void add_warnings(EquivalentLinearResult& r, const std::vector<char>& clamped, c
                          number(r.change.back()) + ", above the tolerance " + number(o.tolerance));
   }
   for (std::size_t i = 0; i < clamped.size(); ++i) {
+    const double effective = effective_strain_ratio(o) * r.max_strain[i];
+    if (effective > EFFECTIVE_STRAIN_WARNING) {
+      r.warnings.push_back(detail::layer_name(i) + ": the effective strain " + detail::strain_text(effective) +
+                           " is above " + detail::strain_text(EFFECTIVE_STRAIN_WARNING) +
+                           ", where an equivalent-linear analysis no longer follows the soil's hysteresis; "
+                           "a nonlinear analysis in the time domain is the tool for it");
+    }
     if (clamped[i]) {
       r.warnings.push_back(detail::layer_name(i) +
                            ": an effective strain fell outside the curve table; its end values were used");
@@ -441,6 +454,14 @@ void check_equivalent_linear_options(const EquivalentLinearOptions& o) {
     throw InvalidArgument("strain_ratio must lie in (0, 1], got " + number(*o.strain_ratio));
   }
   finite_at_least("strain_limit", o.strain_limit, 0.0, true);
+  if (o.damping_min && o.damping_min_from_profile) {
+    throw InvalidArgument("give damping_min or take the small-strain damping from the profile, not both (got damping_min " +
+                          number(*o.damping_min) + ")");
+  }
+  if (o.damping_min && !(*o.damping_min >= 0.0 && *o.damping_min < 0.5)) {
+    throw InvalidArgument("damping_min must be a ratio in [0, 0.5), got " + number(*o.damping_min) +
+                          (*o.damping_min >= 0.5 && *o.damping_min < 100.0 ? " (percent? give percent / 100)" : ""));
+  }
   finite_at_least("input_depth", o.input_depth, 0.0, false);
   if (o.input != InputMotion::WITHIN && o.input_depth != 0.0) {
     throw InvalidArgument("input_depth is " + number(o.input_depth) +
@@ -504,8 +525,8 @@ EquivalentLinearResult equivalent_linear(const Record& record, const Profile& pr
     }
     poll_interrupt(o.interrupt);
   }
-  add_warnings(r, clamped, o);
   assemble_result(r, sub, profile, o);
+  add_warnings(r, clamped, o);
   return r;
 }
 

@@ -89,6 +89,7 @@ TEST_P(LinearRunMatchesPropagate, AccelerationSpectrumAndStrains) {
     for (std::size_t j = 0; j < 3; ++j) {
       const Realisation real = realise(soil_column(), o.randomize, o.seed, 4 + j);
       PropagateOptions po;
+      po.setup.law = o.el.law;  // the batch's law serves its linear runs too
       po.input = o.el.input;
       po.input_depth = o.el.input_depth;
       po.scale = o.el.scale;
