@@ -152,7 +152,7 @@ def curve_values(curve: Any, strain: Any, mean_stress: float = 100.0) -> tuple:
 
     Parameters
     ----------
-    curve : Darendeli, Menq or CurveTable
+    curve : Darendeli, Menq, CurveTable or a published set (velmar.curves())
     strain : array_like
         Shear strain, ratio, 0 or more.
     mean_stress : float, optional
@@ -254,7 +254,8 @@ def equivalent_linear(rec: Record, p: Profile, curves: Sequence[Any], water_tabl
         The low-strain profile (vs gives Gmax = density vs^2).
     curves : sequence
         One per layer above the half-space: ``Darendeli``, ``Menq``,
-        ``CurveTable`` or None (a linear layer keeping the profile's damping).
+        ``CurveTable``, a published set (``velmar.curves()`` lists them) or
+        None (a linear layer keeping the profile's damping).
         A model curve gives the layer's small-strain damping too.
     water_table : float, optional
         Depth of the water table, m (None: dry). Below it the water pressure
