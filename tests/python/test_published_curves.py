@@ -243,3 +243,18 @@ def test_curves_lists_every_set_and_the_json_route_reads_them(tmp_path):
     (tmp_path / "b.json").write_text(json.dumps(doc))
     with pytest.raises(ValueError, match=r"curves\[0\] \(vucetic_dobry\).*published values"):
         read_analysis(str(tmp_path / "b.json"))
+
+
+def test_library_curves_pickle_inside_batch_options_and_serve_as_logic_tree_branches():
+    # The batch's options travel to Dask workers pickled, curves included.
+    core = [c._core() for c in ONE_OF_EACH]
+    opts = velmar._velmar.BatchOptions(curves=core)
+    back = pickle.loads(pickle.dumps(opts))
+    assert [type(c).__name__ for c in back.curves] == ["PublishedCurve"] * 3 + ["ZhangAndrusJuang", "Kishida",
+                                                                                 "Rollins"]
+    assert back.curves[0].name == "vucetic_dobry_1991_pi50" and back.curves[3].age == "tertiary"
+    tree = velmar.LogicTree({"curve": {"values": [velmar.VuceticDobry(pi=30), velmar.Idriss1990()],
+                                       "weights": [0.6, 0.4]}})
+    out = tree.run(lambda leaf: velmar.curve_values(leaf["curve"], [1e-4], 100.0)[0][0])
+    np.testing.assert_array_equal(out["value"].values, [0.9, 0.941])
+    assert out["mean"].item() == pytest.approx(0.6 * 0.9 + 0.4 * 0.941)
