@@ -272,6 +272,9 @@ void register_options(py::module_& m) {
       .real("cycles", &velmar::Rollins::cycles)
       .finish();
 
+  m.def(
+      "published_curve_table", [](const std::string& name) { return velmar::published_curve_table(name); },
+      py::arg("name"));
   m.def("published_curves", []() {
     py::list out;
     for (const velmar::PublishedCurveInfo& info : velmar::published_curves()) {

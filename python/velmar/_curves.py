@@ -20,6 +20,8 @@ from __future__ import annotations
 from dataclasses import dataclass, fields
 from typing import Any, List, NamedTuple, Optional, Tuple
 
+import numpy as np
+
 from . import _checks
 from . import _velmar
 
@@ -57,6 +59,12 @@ class _Table:
     def source(self) -> str:
         """The publication the values come from."""
         return _CATALOGUE[self._key()][1]
+
+    def table(self) -> Tuple[np.ndarray, np.ndarray, np.ndarray]:
+        """The published values: strain (ratio), G/Gmax and damping ratio at
+        the tabulated strains."""
+        t = _velmar.published_curve_table(self._key())
+        return np.asarray(t.strain), np.asarray(t.g_ratio), np.asarray(t.damping)
 
 
 @dataclass(frozen=True)

@@ -50,6 +50,8 @@ def test_each_published_curve_reproduces_its_table(entry):
     np.testing.assert_allclose(gm, 0.5 * (g[:-1] + g[1:]), atol=1e-12)
     np.testing.assert_allclose(dm, 0.5 * (d[:-1] + d[1:]), atol=1e-12)
     assert curve.source == entry["source"]
+    for got, want in zip(curve.table(), (entry["strain"], entry["g_ratio"], entry["damping"])):
+        np.testing.assert_array_equal(got, want)
 
 
 def test_the_test_data_covers_the_catalogue():
