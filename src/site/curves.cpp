@@ -1,5 +1,7 @@
-// curves.cpp: modulus-reduction and damping curves of soils, and the
-// effective stresses the model curves depend on.
+// curves.cpp: modulus-reduction and damping curves of soils (the models of
+// Darendeli, Menq, Zhang-Andrus-Juang, Kishida and Rollins, user tables and
+// the published tables of published_curves.cpp), and the effective stresses
+// the model curves depend on.
 //
 // Glossary (strain in percent inside the model formulas, a ratio outside):
 //   gr     reference strain, percent: G/Gmax = 1/2 there for every curvature
