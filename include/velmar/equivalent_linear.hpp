@@ -63,7 +63,58 @@ struct CurveTable {
 // No curve: the layer keeps its modulus and the profile's own damping.
 struct LinearLayer {};
 
-using Curve = std::variant<LinearLayer, Darendeli, Menq, CurveTable>;
+// A published table of G/Gmax and damping, by its name in the catalogue
+// (published_curves() lists the names, titles and sources): interpolated in
+// log-strain and clamped outside exactly as a CurveTable.
+struct PublishedCurve {
+  std::string name;
+};
+
+// Geologic age of Zhang, Andrus and Juang's soil groups: Quaternary,
+// Tertiary and older, residual/saprolite.
+enum class GeologicAge { QUATERNARY, TERTIARY, RESIDUAL };
+// "quaternary", "tertiary", "residual" (InvalidArgument naming `option`
+// and the accepted names otherwise), and back.
+GeologicAge geologic_age_from_name(const std::string& name, const std::string& option = "age");
+std::string geologic_age_name(GeologicAge age);
+
+// Zhang, Andrus and Juang (2005): closed form by geologic age, plasticity
+// index PI (%) and mean effective stress. Modified hyperbola with
+// gr = gr1 (sm/pa)^k percent, curvature a; D = Dmin + 10.6 G^2 - 31.6 G
+// + 21.0 percent (G = G/Gmax), Dmin = (0.008 PI + 0.82) (sm/pa)^(-k/2).
+// Accepted: PI 0 to 200 %, K0 above 0 and at most 5.
+struct ZhangAndrusJuang {
+  GeologicAge age = GeologicAge::QUATERNARY;
+  double pi = 0.0, k0 = 0.5;
+};
+// Kishida et al. (2009), organic soils (peat): closed form in the vertical
+// effective stress (the layer's mean stress x 3 / (1 + 2 K0)) and the
+// organic content OC (%), for field conditions (laboratory consolidation
+// ratio 1). Accepted: OC 0 to 100 %, K0 above 0 and at most 5.
+struct Kishida {
+  double organic_content = 10.0, k0 = 0.5;
+};
+// Rollins et al. (2020), gravels: modified hyperbola with a = 0.84,
+// gr = 0.0046 Cu^-0.197 sm^0.52 percent (sm in kPa), or 0.0039 sm^0.42 when
+// Cu is unknown (cu = 0); Masing damping scaled by 0.53 - 0.0057 ln(cycles)
+// plus a minimum damping of 1 %. Accepted: cu 0 (unknown) or 1 to 100, K0
+// above 0 and at most 5, cycles 1 to 1000.
+struct Rollins {
+  double cu = 0.0, k0 = 0.5, cycles = 10.0;
+};
+
+using Curve =
+    std::variant<LinearLayer, Darendeli, Menq, CurveTable, PublishedCurve, ZhangAndrusJuang, Kishida, Rollins>;
+
+// The catalogue of published table curves: name (the PublishedCurve key),
+// title (authors, year, soil) and source (the publication).
+struct PublishedCurveInfo {
+  std::string name, title, source;
+};
+const std::vector<PublishedCurveInfo>& published_curves();
+// The table of the published curve `name`; InvalidArgument naming the
+// known names for any other.
+const CurveTable& published_curve_table(const std::string& name);
 
 // G/Gmax and damping ratio of `curve` at `strain` (ratio) under mean
 // effective stress `mean_stress` (kPa). For a CurveTable, `clamped` is set
@@ -84,17 +135,20 @@ constexpr double ATMOSPHERIC_PRESSURE = 101.325;
 // Refuses a curve that cannot be used: a table with columns of different
 // lengths, no row, a strain not above 0 or not rising, G/Gmax outside (0, 1]
 // or rising with strain, a damping ratio outside [0, 1); a model parameter
-// outside the ranges given with Darendeli and Menq, or not finite. Throws
+// outside the ranges given with each model, an unknown published curve, or
+// a value not finite. Throws
 // InvalidArgument naming the model and the parameter ("Darendeli: pi ...").
 void check_curve(const Curve& curve);
 // The same for the curve of layer `layer` (0-based): the message starts
 // "curves[layer] (layer layer, Darendeli): ".
 void check_curve(const Curve& curve, std::size_t layer);
-// The model's name: "Darendeli", "Menq", "curve table" or "linear".
+// The model's name: "Darendeli", "Menq", "curve table", "linear", the
+// title of a published curve, "Zhang, Andrus and Juang", "Kishida" or
+// "Rollins".
 std::string curve_name(const Curve& curve);
 
-// K0 of a model curve; 0.5 for a table or a linear layer (their mean stress
-// is reported only).
+// K0 of a model curve; 0.5 for a table (user or published) or a linear
+// layer (their mean stress is reported only).
 double curve_k0(const Curve& curve);
 
 // Vertical effective stress at depth z (m) of `profile`: the unit weights

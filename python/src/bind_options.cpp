@@ -2,7 +2,9 @@
 // velmar._velmar, one attribute per struct field, same names:
 //   WaveSetup, PropagateOptions, EquivalentLinearOptions, VelocityModel,
 //   LayeringModel, CurveVariation, RandomizeOptions, BatchOptions, and the
-//   curves Darendeli, Menq, CurveTable, LinearLayer.
+//   curves Darendeli, Menq, CurveTable, LinearLayer, PublishedCurve,
+//   ZhangAndrusJuang, Kishida, Rollins (and published_curves(), the
+//   catalogue's names, titles and sources).
 // Each class takes its fields as keyword arguments (an unknown one is a
 // TypeError), shows them in its repr and pickles them (a batch's options
 // travel to Dask workers). Setting a field converts the Python value once,
@@ -57,6 +59,11 @@ class OptionClass {
   OptionClass& real(const char* name, double T::*member) {
     return field(name, [member](const T& o) { return o.*member; },
                  [member](T& o, const py::handle& v, const std::string& n) { o.*member = real_option(v, n); });
+  }
+
+  OptionClass& text(const char* name, std::string T::*member) {
+    return field(name, [member](const T& o) { return o.*member; },
+                 [member](T& o, const py::handle& v, const std::string& n) { o.*member = text_option(v, n); });
   }
 
   OptionClass& optional_real(const char* name, std::optional<double> T::*member) {
@@ -201,9 +208,14 @@ velmar::Curve curve_option(const py::handle& c, const std::string& name) {
   if (py::isinstance<velmar::Darendeli>(c)) return c.cast<velmar::Darendeli>();
   if (py::isinstance<velmar::Menq>(c)) return c.cast<velmar::Menq>();
   if (py::isinstance<velmar::CurveTable>(c)) return c.cast<velmar::CurveTable>();
+  if (py::isinstance<velmar::PublishedCurve>(c)) return c.cast<velmar::PublishedCurve>();
+  if (py::isinstance<velmar::ZhangAndrusJuang>(c)) return c.cast<velmar::ZhangAndrusJuang>();
+  if (py::isinstance<velmar::Kishida>(c)) return c.cast<velmar::Kishida>();
+  if (py::isinstance<velmar::Rollins>(c)) return c.cast<velmar::Rollins>();
   // The package's curve classes hand over their library curve.
   if (py::hasattr(c, "_core")) return curve_option(c.attr("_core")(), name);
-  throw py::type_error(name + " must be velmar.Darendeli, velmar.Menq, velmar.CurveTable or None, got " +
+  throw py::type_error(name + " must be velmar.Darendeli, velmar.Menq, velmar.CurveTable, a published curve set "
+                       "(velmar.curves()) or None, got " +
                        py::str(py::type::handle_of(c).attr("__name__")).cast<std::string>());
 }
 
@@ -240,6 +252,38 @@ void register_options(py::module_& m) {
       .reals("g_ratio", &velmar::CurveTable::g_ratio)
       .reals("damping", &velmar::CurveTable::damping)
       .finish();
+
+  OptionClass<velmar::PublishedCurve> published(m, "PublishedCurve",
+                                                "A published table curve by its catalogue name.", true);
+  published.text("name", &velmar::PublishedCurve::name).finish();
+
+  OptionClass<velmar::ZhangAndrusJuang> zhang(m, "ZhangAndrusJuang", "Zhang, Andrus and Juang (2005) curves.", true);
+  enum_field(zhang, "age", &velmar::ZhangAndrusJuang::age,
+             [](const std::string& n) { return velmar::geologic_age_from_name(n, "ZhangAndrusJuang.age"); },
+             {{velmar::GeologicAge::QUATERNARY, "quaternary"},
+              {velmar::GeologicAge::TERTIARY, "tertiary"},
+              {velmar::GeologicAge::RESIDUAL, "residual"}});
+  zhang.real("pi", &velmar::ZhangAndrusJuang::pi).real("k0", &velmar::ZhangAndrusJuang::k0).finish();
+
+  OptionClass<velmar::Kishida> kishida(m, "Kishida", "Kishida et al. (2009) curves of organic soils.", true);
+  kishida.real("organic_content", &velmar::Kishida::organic_content).real("k0", &velmar::Kishida::k0).finish();
+
+  OptionClass<velmar::Rollins> rollins(m, "Rollins", "Rollins et al. (2020) curves of gravels.", true);
+  rollins.real("cu", &velmar::Rollins::cu)
+      .real("k0", &velmar::Rollins::k0)
+      .real("cycles", &velmar::Rollins::cycles)
+      .finish();
+
+  m.def(
+      "published_curve_table", [](const std::string& name) { return velmar::published_curve_table(name); },
+      py::arg("name"));
+  m.def("published_curves", []() {
+    py::list out;
+    for (const velmar::PublishedCurveInfo& info : velmar::published_curves()) {
+      out.append(py::make_tuple(info.name, info.title, info.source));
+    }
+    return out;
+  });
 
   OptionClass<velmar::WaveSetup> setup(m, "WaveSetup", "The incident wave and the damping law.");
   enum_field(setup, "wave", &velmar::WaveSetup::wave, &velmar::wave_from_name,

@@ -17,9 +17,10 @@ namespace velmar_python {
 // A name (Python text); InvalidArgument naming `name` otherwise.
 std::string text_option(const pybind11::handle& value, const std::string& name);
 
-// One curve: None or LinearLayer (linear), Darendeli, Menq, CurveTable (the
-// bound structs, or the package's classes, which hand theirs over by
-// _core()). TypeError naming `name` for anything else.
+// One curve: None or LinearLayer (linear), Darendeli, Menq, CurveTable,
+// PublishedCurve, ZhangAndrusJuang, Kishida, Rollins (the bound structs, or
+// the package's classes, which hand theirs over by _core()). TypeError
+// naming `name` for anything else.
 velmar::Curve curve_option(const pybind11::handle& value, const std::string& name);
 
 // A sequence of curves (None: none), entries named name[i].

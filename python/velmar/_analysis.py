@@ -9,6 +9,8 @@ The file holds one object::
       "curves":   [{"model": "darendeli", "pi": 30, "ocr": 1, "k0": 0.5},
                    {"model": "menq", "cu": 10, "d50": 5, "k0": 0.5},
                    {"model": "table", "strain": [...], "g_ratio": [...], "damping": [...]},
+                   {"model": "vucetic_dobry", "pi": 30}, {"model": "epri_1993", "depth": 12.0},
+                   {"model": "zhang_andrus_juang", "age": "tertiary", "pi": 15},
                    "linear", ...],
       "analysis": {"water_table": 2.0, "tolerance": 0.01, "modulus": "dormieux", ...}
     }
@@ -16,7 +18,8 @@ The file holds one object::
 ``record`` names the record file (relative to the JSON file's folder) and
 what `read_record` takes besides; ``profile`` holds the arguments of
 `Profile` (the half-space last, thickness 0); ``curves`` one entry per layer
-above the half-space; ``analysis`` the keyword arguments of
+above the half-space (``model`` is a name of `velmar.curves()` or "table", the
+other keys the class's parameters); ``analysis`` the keyword arguments of
 `equivalent_linear` (``scale``, ``input``, ``strain_ratio`` ...). Unknown
 keys are refused, so a misspelt option is never silently left out.
 """
@@ -32,6 +35,7 @@ from typing import Any, Dict, List, Optional, Tuple
 
 import numpy as np
 
+from ._curves import curves
 from ._eql import CurveTable, Darendeli, EquivalentLinearResult, Menq, equivalent_linear
 from ._files import Input, OutputFile
 from ._measures import default_periods, spectra
@@ -40,6 +44,7 @@ from ._record import Record, read_record
 from ._response import propagate
 
 _CURVE_MODELS = {"darendeli": Darendeli, "menq": Menq, "table": CurveTable}
+_CURVE_MODELS.update((c.name, c.cls) for c in curves())
 _SECTIONS = ("record", "profile", "curves", "analysis")
 #: An analysis file is a few kilobytes; anything past this is not one.
 MAX_FILE_BYTES = 64 << 20

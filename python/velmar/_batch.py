@@ -275,7 +275,8 @@ def simulate(profile: Profile, records: Any, n: int = 200, seed: int = 1, vs_mod
         ``"linear"`` or ``"equivalent_linear"`` (SH waves either way).
     curves : curve model or list, optional
         Modulus-reduction and damping curves: one model (velmar.Darendeli,
-        velmar.Menq, velmar.CurveTable) for every layer, or a list with one
+        velmar.Menq, velmar.CurveTable or a published set of
+        `velmar.curves()`) for every layer, or a list with one
         per layer of the base profile (None for a linear layer). Required
         for ``"equivalent_linear"``; a random layer takes the curve of the
         base layer at its mid-depth.
@@ -287,7 +288,8 @@ def simulate(profile: Profile, records: Any, n: int = 200, seed: int = 1, vs_mod
         on `threads` threads.
     vary_curves : bool, optional
         Vary every layer's curves about their means (standard deviations of
-        Darendeli's model, G/Gmax and damping deviates correlated by
+        Darendeli's model, for every curve kind: each curve is tabulated at
+        the layer's mean stress and moved; G/Gmax and damping deviates correlated by
         `rho_gd`, values clipped to G/Gmax in [0.001, 1], damping in [0, 0.5]).
     output_depth : float, optional
         Depth of the PSA and PGA, m (0: the surface).
@@ -398,7 +400,9 @@ def _curve_list(curves: Any) -> Any:
     return [curves]
 
 
-_CURVE_KINDS = {"LinearLayer": "linear", "Darendeli": "darendeli", "Menq": "menq", "CurveTable": "table"}
+_CURVE_KINDS = {"LinearLayer": "linear", "Darendeli": "darendeli", "Menq": "menq", "CurveTable": "table",
+                "PublishedCurve": "published", "ZhangAndrusJuang": "zhang_andrus_juang", "Kishida": "kishida",
+                "Rollins": "rollins_2020"}
 
 
 def _fields(value: Any) -> list:

@@ -161,7 +161,7 @@ def curve_values(curve: Any, strain: Any, mean_stress: float = 100.0) -> tuple:
 
     Parameters
     ----------
-    curve : Darendeli, Menq or CurveTable
+    curve : Darendeli, Menq, CurveTable or a published set (velmar.curves())
     strain : array_like
         Shear strain, ratio, 0 or more.
     mean_stress : float, optional
@@ -289,9 +289,10 @@ def equivalent_linear(rec: Record, p: Profile, curves: Any, water_table: Optiona
         The low-strain profile (vs gives Gmax = density vs^2).
     curves : curve or sequence
         One curve for every layer, or one per layer above the half-space:
-        ``Darendeli``, ``Menq``, ``CurveTable`` or None (a linear layer
-        keeping the profile's damping). A curve gives the layer's
-        small-strain damping too (see `damping_min`).
+        ``Darendeli``, ``Menq``, ``CurveTable``, a published set
+        (``velmar.curves()`` lists them) or None (a linear layer keeping the
+        profile's damping). A curve gives the layer's small-strain damping
+        too (see `damping_min`).
     water_table : float, optional
         Depth of the water table, m (None: dry). Below it the water pressure
         (9.81 kN/m3) is taken off the vertical stress.

@@ -1,5 +1,7 @@
-// curves.cpp: modulus-reduction and damping curves of soils, and the
-// effective stresses the model curves depend on.
+// curves.cpp: modulus-reduction and damping curves of soils (the models of
+// Darendeli, Menq, Zhang-Andrus-Juang, Kishida and Rollins, user tables and
+// the published tables of published_curves.cpp), and the effective stresses
+// the model curves depend on.
 //
 // Glossary (strain in percent inside the model formulas, a ratio outside):
 //   gr     reference strain, percent: G/Gmax = 1/2 there for every curvature
@@ -87,6 +89,74 @@ Hyperbola hyperbola(const Menq& m, double sm) {
   const double s = sm / ATMOSPHERIC_PRESSURE;
   return {0.12 * std::pow(m.cu, -0.6) * std::pow(s, 0.5 * std::pow(m.cu, -0.15)), 0.86 + 0.1 * std::log10(s),
           0.55 * std::pow(m.cu, 0.1) * std::pow(m.d50, -0.3) * std::pow(s, -0.08), cycles_scaling(m.cycles)};
+}
+
+// Rollins et al. (2020): the mean stress enters in kPa, not over pa.
+Hyperbola hyperbola(const Rollins& m, double sm) {
+  const double gr =
+      m.cu > 0.0 ? 0.0046 * std::pow(m.cu, -0.197) * std::pow(sm, 0.52) : 0.0039 * std::pow(sm, 0.42);
+  return {gr, 0.84, 1.0, 0.53 - 0.0057 * std::log(m.cycles)};
+}
+
+// Zhang, Andrus and Juang (2005): curvature a, stress exponent k and
+// reference strain at pa, gr1 (percent), of each geologic age.
+struct ZhangCoefficients {
+  double a, k, gr1;
+};
+
+ZhangCoefficients zhang_coefficients(const ZhangAndrusJuang& m) {
+  switch (m.age) {
+    case GeologicAge::TERTIARY:
+      return {0.0009 * m.pi + 1.026, 0.316 * std::exp(-0.0110 * m.pi), 0.0004 * m.pi + 0.0311};
+    case GeologicAge::RESIDUAL:
+      return {0.0043 * m.pi + 0.794, 0.420 * std::exp(-0.0456 * m.pi), 0.0009 * m.pi + 0.0385};
+    case GeologicAge::QUATERNARY:
+      break;
+  }
+  return {0.0021 * m.pi + 0.834, 0.316 * std::exp(-0.0142 * m.pi), 0.0011 * m.pi + 0.0749};
+}
+
+// G/Gmax from the modified hyperbola; damping from G/Gmax by the quadratic
+// fitted to every age, above Dmin.
+CurvePoint zhang_point(const ZhangAndrusJuang& m, double strain, double sm) {
+  const ZhangCoefficients c = zhang_coefficients(m);
+  const double s = sm / ATMOSPHERIC_PRESSURE;
+  const double gr = c.gr1 * std::pow(s, c.k);
+  const double g = 1.0 / (1.0 + std::pow(100.0 * strain / gr, c.a));
+  const double dmin = (0.008 * m.pi + 0.82) * std::pow(s, -0.5 * c.k);
+  return {g, (dmin + 10.6 * g * g - 31.6 * g + 21.0) / 100.0, false};
+}
+
+// Kishida et al. (2009) for field conditions: ln G, up to a constant, at
+// strain gp (percent) with reference strain gr (percent), x2 = ln(s'v/kPa)
+// and x3 = 2 / (1 + exp(OC/23)). The interaction coefficients depend on the
+// strain through den = ln((1 + gp)/gr), which stays above 0 because gr
+// lies between 0.15 and 0.40 %.
+double kishida_ln_g(double gp, double gr, double x2, double x3) {
+  constexpr double x1m = -2.5, x2m = 4.0, x3m = 0.5;
+  const double x1 = std::log(gp + gr);
+  const double den = std::log((1.0 + gp) / gr);
+  const double shift = 1.0 + (std::log(gr) - x1m) / den;
+  const double b3 = 1.0 - 0.37 * x3m * shift;
+  const double b6 = 0.37 * x3m / den;
+  const double b8 = -0.37 * shift;
+  const double b9 = 0.37 / den;
+  const double d1 = x1 - x1m, d2 = x2 - x2m, d3 = x3 - x3m;
+  return 5.11 - 0.729 * x1 + b3 * x2 - 0.693 * x3 + b6 * d1 * d2 + b8 * d2 * d3 + b9 * d1 * d2 * d3;
+}
+
+// G/Gmax is G over its value at zero strain; ln D (percent) is linear in
+// x1 = ln(ln(Gmax/G) + 0.103), x2 and x3 with their interactions.
+CurvePoint kishida_point(const Kishida& m, double strain, double sm) {
+  const double sv = sm * 3.0 / (1.0 + 2.0 * m.k0);
+  const double x2 = std::log(sv);
+  const double x3 = 2.0 / (1.0 + std::exp(m.organic_content / 23.0));
+  const double gr = std::exp(-1.41 - 0.950 * (x3 - 0.5));
+  const double g = std::min(1.0, std::exp(kishida_ln_g(100.0 * strain, gr, x2, x3) - kishida_ln_g(0.0, gr, x2, x3)));
+  const double x1 = std::log(std::log(1.0 / g) + 0.103);
+  const double ln_d = 2.86 + 0.571 * x1 - 0.103 * x2 - 0.141 * x3 + 0.0419 * (x1 + 1.0) * (x2 - 4.0) -
+                      0.240 * (x2 - 4.0) * (x3 - 0.5);
+  return {g, std::exp(ln_d) / 100.0, false};
 }
 
 // Table value at `strain`: linear in ln(strain) between rows, the end row
@@ -189,12 +259,44 @@ void check_table(const CurveTable& t) {
   }
 }
 
+// The title of a published curve, or "published curve" for an unknown name.
+std::string published_title(const PublishedCurve& p) {
+  for (const PublishedCurveInfo& info : published_curves()) {
+    if (info.name == p.name) return info.title;
+  }
+  return "published curve";
+}
+
 }  // namespace
+
+GeologicAge geologic_age_from_name(const std::string& name, const std::string& option) {
+  if (name == "quaternary") return GeologicAge::QUATERNARY;
+  if (name == "tertiary") return GeologicAge::TERTIARY;
+  if (name == "residual") return GeologicAge::RESIDUAL;
+  throw InvalidArgument(option + " must be 'quaternary', 'tertiary' (Tertiary and older) or 'residual' "
+                        "(residual soil and saprolite), got '" + name + "'");
+}
+
+std::string geologic_age_name(GeologicAge age) {
+  switch (age) {
+    case GeologicAge::TERTIARY:
+      return "tertiary";
+    case GeologicAge::RESIDUAL:
+      return "residual";
+    case GeologicAge::QUATERNARY:
+      break;
+  }
+  return "quaternary";
+}
 
 std::string curve_name(const Curve& curve) {
   if (std::holds_alternative<Darendeli>(curve)) return "Darendeli";
   if (std::holds_alternative<Menq>(curve)) return "Menq";
   if (std::holds_alternative<CurveTable>(curve)) return "curve table";
+  if (const auto* p = std::get_if<PublishedCurve>(&curve)) return published_title(*p);
+  if (std::holds_alternative<ZhangAndrusJuang>(curve)) return "Zhang, Andrus and Juang";
+  if (std::holds_alternative<Kishida>(curve)) return "Kishida";
+  if (std::holds_alternative<Rollins>(curve)) return "Rollins";
   return "linear";
 }
 
@@ -215,6 +317,24 @@ void check_curve(const Curve& curve) {
     check_damping_min(model, m->damping_min);
   } else if (const auto* t = std::get_if<CurveTable>(&curve)) {
     check_table(*t);
+  } else if (const auto* p = std::get_if<PublishedCurve>(&curve)) {
+    published_curve_table(p->name);  // refuses an unknown name
+  } else if (const auto* z = std::get_if<ZhangAndrusJuang>(&curve)) {
+    const std::string model = "Zhang, Andrus and Juang";
+    if (z->age != GeologicAge::QUATERNARY && z->age != GeologicAge::TERTIARY && z->age != GeologicAge::RESIDUAL) {
+      throw InvalidArgument(model + ": age must be quaternary, tertiary or residual, got the value " +
+                            std::to_string(static_cast<int>(z->age)));
+    }
+    within(model, "pi (plasticity index, %)", z->pi, 0.0, MAX_PI);
+    check_k0_cycles(model, z->k0, 1.0);
+  } else if (const auto* k = std::get_if<Kishida>(&curve)) {
+    const std::string model = "Kishida";
+    within(model, "organic_content (%)", k->organic_content, 0.0, 100.0);
+    check_k0_cycles(model, k->k0, 1.0);
+  } else if (const auto* r = std::get_if<Rollins>(&curve)) {
+    const std::string model = "Rollins";
+    if (r->cu != 0.0) within(model, "cu (uniformity coefficient; 0 when unknown)", r->cu, 1.0, MAX_CU);
+    check_k0_cycles(model, r->k0, r->cycles);
   }
 }
 
@@ -234,6 +354,9 @@ void check_curve(const Curve& curve, std::size_t layer) {
 double curve_k0(const Curve& curve) {
   if (const auto* d = std::get_if<Darendeli>(&curve)) return d->k0;
   if (const auto* m = std::get_if<Menq>(&curve)) return m->k0;
+  if (const auto* z = std::get_if<ZhangAndrusJuang>(&curve)) return z->k0;
+  if (const auto* k = std::get_if<Kishida>(&curve)) return k->k0;
+  if (const auto* r = std::get_if<Rollins>(&curve)) return r->k0;
   return 0.5;
 }
 
@@ -245,6 +368,10 @@ CurvePoint evaluate_curve(const Curve& curve, double strain, double mean_stress)
     return hyperbolic_point(with_damping_min(hyperbola(*m, mean_stress), *m), strain);
   }
   if (const auto* t = std::get_if<CurveTable>(&curve)) return table_point(*t, strain);
+  if (const auto* p = std::get_if<PublishedCurve>(&curve)) return table_point(published_curve_table(p->name), strain);
+  if (const auto* z = std::get_if<ZhangAndrusJuang>(&curve)) return zhang_point(*z, strain, mean_stress);
+  if (const auto* k = std::get_if<Kishida>(&curve)) return kishida_point(*k, strain, mean_stress);
+  if (const auto* r = std::get_if<Rollins>(&curve)) return hyperbolic_point(hyperbola(*r, mean_stress), strain);
   return {};
 }
 

@@ -56,7 +56,70 @@ INSTANTIATE_TEST_SUITE_P(
     Models, ModelCurve,
     ::testing::Values(ModelCase{Darendeli{30.0, 2.0, 0.5, 1.0, 10.0}, 200.0, 0.09221618112986267, 0.009529933782505272},
                       ModelCase{Darendeli{0.0, 1.0, 0.5, 1.0, 10.0}, 101.325, 0.0352, 0.008005},
-                      ModelCase{Menq{5.0, 2.0, 0.5, 10.0}, 50.0, 0.034619612931441564, 0.005552523686428646}));
+                      ModelCase{Menq{5.0, 2.0, 0.5, 10.0}, 50.0, 0.034619612931441564, 0.005552523686428646},
+                      // Zhang, Andrus and Juang: gr = gr1 (s/pa)^k, Dmin = (0.008 PI + 0.82) (s/pa)^(-k/2).
+                      ModelCase{ZhangAndrusJuang{GeologicAge::QUATERNARY, 15.0, 0.5}, 200.0, 0.10873329323474369,
+                                0.008618261757994372},
+                      ModelCase{ZhangAndrusJuang{GeologicAge::RESIDUAL, 40.0, 0.5}, 50.0, 0.07101747819587849,
+                                0.01167616878762956},
+                      ModelCase{ZhangAndrusJuang{GeologicAge::TERTIARY, 40.0, 0.5}, 300.0, 0.05874339776898309,
+                                0.010207885111185443},
+                      // Rollins: gr = 0.0046 Cu^-0.197 s^0.52, or 0.0039 s^0.42 without Cu; Dmin 1 %.
+                      ModelCase{Rollins{20.0, 0.5, 10.0}, 150.0, 0.03451615235012567, 0.01},
+                      ModelCase{Rollins{0.0, 0.5, 10.0}, 80.0, 0.024567581280336995, 0.01}));
+
+TEST(PublishedCurves, EveryTableIsAValidCurveUnderAUniqueName) {
+  // A mistyped value (G/Gmax rising, damping in percent, a strain out of
+  // order) would be refused here.
+  const auto& list = published_curves();
+  ASSERT_GE(list.size(), 20u);
+  for (std::size_t i = 0; i < list.size(); ++i) {
+    SCOPED_TRACE(list[i].name);
+    EXPECT_NO_THROW(check_curve(published_curve_table(list[i].name)));
+    EXPECT_NO_THROW(check_curve(PublishedCurve{list[i].name}));
+    EXPECT_EQ(curve_name(PublishedCurve{list[i].name}), list[i].title);
+    EXPECT_FALSE(list[i].source.empty());
+    for (std::size_t j = 0; j < i; ++j) EXPECT_NE(list[i].name, list[j].name);
+  }
+}
+
+TEST(PublishedCurves, ReadAsTheirTableInLogStrain) {
+  // Vucetic and Dobry (1991), PI 30: G/Gmax 0.90 and damping 3.8 % at 1e-4,
+  // 0.75 and 5.9 % at 3.16e-4.
+  const Curve vd = PublishedCurve{"vucetic_dobry_1991_pi30"};
+  CurvePoint p = evaluate_curve(vd, 1e-4, 100.0);
+  EXPECT_EQ(p.g_ratio, 0.9);
+  EXPECT_EQ(p.damping, 0.038);
+  p = evaluate_curve(vd, std::sqrt(1e-4 * 3.16e-4), 100.0);
+  EXPECT_NEAR(p.g_ratio, 0.825, CURVE_TOL);
+  EXPECT_NEAR(p.damping, 0.0485, CURVE_TOL);
+  EXPECT_FALSE(p.clamped);
+  p = evaluate_curve(vd, 0.05, 100.0);
+  EXPECT_TRUE(p.clamped);
+  EXPECT_EQ(p.g_ratio, 0.17);
+  EXPECT_THROW(published_curve_table("vucetic_dobry_1991_pi20"), InvalidArgument);
+}
+
+TEST(EvaluateCurve, KishidaIsAReductionCurveOverItsRange) {
+  // G/Gmax 1 at zero strain, falling with strain, damping rising, for peat
+  // to mineral soil and shallow to deep stresses.
+  for (double oc : {0.0, 10.0, 50.0, 100.0}) {
+    for (double sm : {5.0, 50.0, 400.0}) {
+      const Curve k = Kishida{oc, 0.5};
+      SCOPED_TRACE("OC " + std::to_string(oc) + ", mean stress " + std::to_string(sm));
+      CurvePoint last = evaluate_curve(k, 0.0, sm);
+      EXPECT_EQ(last.g_ratio, 1.0);
+      for (double s = 1e-7; s < 0.05; s *= 1.5) {
+        const CurvePoint p = evaluate_curve(k, s, sm);
+        EXPECT_LE(p.g_ratio, last.g_ratio) << "strain " << s;
+        EXPECT_GT(p.g_ratio, 0.0);
+        EXPECT_GE(p.damping, last.damping) << "strain " << s;
+        EXPECT_LT(p.damping, 0.5);
+        last = p;
+      }
+    }
+  }
+}
 
 TEST(EvaluateCurve, ModelValuesComputedByHand) {
   // Masing damping of the hyperbola, its curvature correction and the
@@ -144,6 +207,13 @@ INSTANTIATE_TEST_SUITE_P(
                       BadCurve{CurveTable{{1e-5, 1e-4, 1e-3}, {1.0, 0.5, 0.8}, {0.01, 0.05, 0.1}},
                                "g_ratio[2] must not rise with strain"},
                       BadCurve{Darendeli{1e6}, "(layer 4, Darendeli): pi"},
+                      BadCurve{PublishedCurve{"seed_idriss_1970_sand_lower"}, "no curve named"},
+                      BadCurve{ZhangAndrusJuang{GeologicAge::TERTIARY, -1.0, 0.5},
+                               "(layer 4, Zhang, Andrus and Juang): pi"},
+                      BadCurve{ZhangAndrusJuang{GeologicAge::QUATERNARY, 10.0, 0.0}, "k0"},
+                      BadCurve{Kishida{120.0, 0.5}, "organic_content"},
+                      BadCurve{Rollins{0.5, 0.5, 10.0}, "cu"},
+                      BadCurve{Rollins{0.0, 0.5, 0.5}, "cycles"},
                       BadCurve{Darendeli{20.0, 0.5}, "ocr"},
                       BadCurve{Darendeli{20.0, 1.0, 0.5, 1e6, 10.0}, "frequency"},
                       BadCurve{Darendeli{20.0, 1.0, 0.5, 1.0, 1e308}, "cycles must lie in [1, 1000]"},
