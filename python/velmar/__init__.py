@@ -49,3 +49,5 @@ __all__ += ["Darendeli", "Menq", "CurveTable", "EquivalentLinearResult", "equiva
             "curve_values"]
 __all__ += ["SiteClass", "FundamentalFrequency", "QuarterWavelength", "SITE_CODES", "adjust_damping",
             "quarter_wavelength", "fit_quarter_wavelength", "LogicTree", "Leaf"]
+from ._tables import History, spectrum_table
+__all__ += ["History", "spectrum_table"]

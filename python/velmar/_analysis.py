@@ -288,6 +288,51 @@ def write_layers_csv(a: Analysis, res: EquivalentLinearResult, out: "OutputFile 
     out.write(writer)
 
 
+#: The files written beside the layer table ``STEM.layers.csv`` (or the
+#: --out name's stem): the surface response spectrum and acceleration history.
+SURFACE_FILES = ("surface-spectrum", "surface-history")
+
+
+def surface_paths(layers_path: str, analysis_path: str) -> Dict[str, str]:
+    """The surface files' names beside the layer table: ``STEM.surface-spectrum.csv``
+    and ``STEM.surface-history.csv``, STEM the layer table's name without
+    ``.layers.csv`` (or ``.csv``). A layer table written to a device or
+    standard output takes the analysis file's stem."""
+    base = layers_path
+    device = os.path.exists(base) and not os.path.isfile(base)
+    if device or base.startswith(("/dev/", "/proc/")):
+        base = os.path.splitext(analysis_path)[0] + ".layers.csv"
+    low = base.lower()
+    stem = base[:-len(".layers.csv")] if low.endswith(".layers.csv") else \
+        (os.path.splitext(base)[0] if low.endswith(".csv") else base)
+    return {name: f"{stem}.{name}.csv" for name in SURFACE_FILES}
+
+
+def write_surface_csv(a: Analysis, res: EquivalentLinearResult, spectrum_out: "OutputFile | str",
+                      history_out: "OutputFile | str") -> None:
+    """The surface's response spectrum (5 % damping, the default periods)
+    and acceleration history through the strain-compatible profile, each as
+    CSV beside the input's: spectrum columns ``period (s)``,
+    ``frequency (Hz)``, ``sd``, ``psv``, ``psa (<units>)`` and
+    ``psa input (<units>)`` (the record times the scale, as observed);
+    history columns ``time (s)``, ``accel surface (<units>)`` and
+    ``accel input (<units>)``. Each file replaced whole."""
+    from ._tables import csv_text
+    from ._files import write_text
+
+    outs = []
+    for out in (spectrum_out, history_out):
+        outs.append(out if isinstance(out, OutputFile) else OutputFile(out, analysis_inputs(a), what="the CSV file"))
+    rec = a.record
+    u = rec.units
+    rs = res.response_spectrum()
+    given = np.asarray(rec.accel) * res.scale
+    base = spectra(given, rec.dt, rs.periods, rs.damping, units=u).psa
+    write_text(outs[0], csv_text(rs._columns() + [(f"psa input ({u})", base)]))
+    write_text(outs[1], csv_text([("time (s)", rec.time), (f"accel surface ({u})", res.motion(0.0, "accel")),
+                                  (f"accel input ({u})", given)]))
+
+
 FIGURES = ("convergence", "layers", "spectra")
 
 
