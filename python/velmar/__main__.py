@@ -12,8 +12,8 @@ Exit statuses follow the console program's, with one of their own:
 - 2: refused or unreadable input, a bad command line, an output file that
   is one of the run's inputs or cannot be written;
 - 3: an equivalent-linear analysis that did not converge within
-  ``max_iterations`` passes: its CSV and figures are still written (from
-  the last pass), the CSV's last column ``converged (1 yes / 0 no)`` holds
+  ``max_iterations`` passes: its CSV files and figures are still written
+  (from the last pass), the layer table's last column ``converged (1 yes / 0 no)`` holds
   0, and a message on standard error says by how much it missed;
 - 130: interrupted by Ctrl-C (no file half-written).
 
@@ -51,9 +51,9 @@ exit status:
   2  refused or unreadable input, a bad command line, an output that is one of
      the run's inputs (deck, signal file, analysis file, record) or cannot be
      written; nothing is written then
-  3  an analysis file's iteration did not converge: the CSV and figures are
-     written from the last pass and the CSV column "converged (1 yes / 0 no)"
-     holds 0
+  3  an analysis file's iteration did not converge: the CSV files and figures
+     are written from the last pass and the layer table's column
+     "converged (1 yes / 0 no)" holds 0
   130 interrupted (Ctrl-C)
 
 Files are replaced whole: each is written to ".NAME.velmar-XXXXXX" in the same
@@ -148,7 +148,8 @@ def _run_analysis(args: argparse.Namespace) -> int:
     state = "converged" if res.converged else "NOT converged"
     _say(out, f"{path} ({state} in {res.iterations} passes)")
     for o in surface.values():
-        _say(o, o.name)
+        # Beside a table written to standard output, the names go to standard error.
+        print(o.name, file=sys.stderr if out.is_stdout() else sys.stdout)
     return _convergence_status(args.deck, res)
 
 

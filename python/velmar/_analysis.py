@@ -19,6 +19,12 @@ what `read_record` takes besides; ``profile`` holds the arguments of
 above the half-space; ``analysis`` the keyword arguments of
 `equivalent_linear` (``scale``, ``input``, ``strain_ratio`` ...). Unknown
 keys are refused, so a misspelt option is never silently left out.
+
+``run FILE.json --csv`` writes three CSV files: the layer table
+(``FILE.layers.csv``, or --out), and beside it the surface response
+spectrum (``STEM.surface-spectrum.csv``) and acceleration history
+(``STEM.surface-history.csv``) through the strain-compatible profile, each
+beside the input's.
 """
 
 from __future__ import annotations
@@ -386,9 +392,9 @@ def plot_analysis_run(path: str, out: Optional[str] = None) -> Tuple[List[str], 
     scale = float(a.options.get("scale", 1.0))
     rec = a.record
     outputs = {}
-    for label, prof in (("surface, low-strain profile", a.profile), ("surface, strain-compatible", res.profile)):
-        acc = propagate(rec, prof, modulus=law, **kw)
-        outputs[label] = spectra(acc, rec.dt, periods, units=rec.units).psa
+    acc = propagate(rec, a.profile, modulus=law, **kw)
+    outputs["surface, low-strain profile"] = spectra(acc, rec.dt, periods, units=rec.units).psa
+    outputs["surface, strain-compatible"] = res.response_spectrum(periods).psa
     base = spectra(np.asarray(rec.accel) * scale, rec.dt, periods, units=rec.units).psa
     where = {"outcrop": "outcrop", "within": "within", "incident": "incident"}.get(kw.get("input", "outcrop"))
     fig = spectra_figure(periods, base, outputs, rec.units, title=f"{os.path.basename(path)}: surface spectra",

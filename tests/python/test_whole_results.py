@@ -368,3 +368,18 @@ def test_a_surface_file_that_is_an_input_is_refused_before_the_run(workdir, caps
     assert "record file" in capsys.readouterr().err
     assert open("examples/site.surface-history.csv").read() == before
     assert not os.path.exists("examples/site.layers.csv")
+
+
+def test_a_layer_table_on_standard_output_keeps_it_clean(workdir):
+    import subprocess
+    import sys
+    env = dict(os.environ)
+    root = os.path.dirname(os.path.dirname(os.path.abspath(velmar.__file__)))
+    env["PYTHONPATH"] = root + os.pathsep + env.get("PYTHONPATH", "")
+    out = subprocess.run([sys.executable, "-m", "velmar", "run", "examples/eql_soft_clay.json", "--csv", "--out",
+                          "/dev/stdout"], capture_output=True, text=True, env=env, timeout=120)
+    assert out.returncode == 0, out.stderr
+    assert out.stdout.count("\n") == 13 and ".csv" not in out.stdout  # header and 12 layers only
+    assert out.stderr.split() == ["examples/eql_soft_clay.surface-spectrum.csv",
+                                  "examples/eql_soft_clay.surface-history.csv"]
+    assert os.path.getsize("examples/eql_soft_clay.surface-history.csv") > 1000
