@@ -170,9 +170,8 @@ class Simulations:
     def _table_columns(self, percentiles: Sequence[float]) -> list:
         stats = self.statistics(percentiles)
         nm, nk = self.psa.shape[1], self.psa.shape[2]
-        cols = [("record", np.repeat(np.arange(1, nm + 1), nk)),
-                ("record name", np.repeat(np.array([str(r) or f"record {m + 1}" for m, r in enumerate(self.record_names)],
-                                             dtype=object), nk)),
+        names = np.array([str(r) or f"record {m + 1}" for m, r in enumerate(self.record_names)], dtype=object)
+        cols = [("record", np.repeat(np.arange(1, nm + 1), nk)), ("record name", np.repeat(names, nk)),
                 ("period (s)", np.tile(np.asarray(self.periods, dtype=np.float64), nm))]
         pct = _checks.float_array("percentiles", percentiles)
         for name, unit in (("psa", " (g)"), ("ratio", "")):

@@ -241,8 +241,8 @@ class Profile:
         # A deck's table may hold kg/m3 (no density limit there): not labelled t/m3 then.
         rho_name = "density (t/m3)" if np.all(rho <= 5.0) else "density (as given)"
         cols = [("layer", np.arange(1, n + 2)), ("half-space", np.arange(n + 1) == n), ("depth top (m)", top),
-                ("depth bottom (m)", bottom), ("thickness (m)", thickness), (rho_name, rho), ("vs (m/s)", np.array(self.vs)),
-                ("damping (ratio)", np.array(self.damping))]
+                ("depth bottom (m)", bottom), ("thickness (m)", thickness), (rho_name, rho),
+                ("vs (m/s)", np.array(self.vs)), ("damping (ratio)", np.array(self.damping))]
         if self.vp is not None:
             cols += [("vp (m/s)", np.array(self.vp)), ("damping_p (ratio)", np.array(self.damping_p))]
         return cols
