@@ -77,6 +77,13 @@ class Profile {
                                           std::vector<double> vs, std::vector<double> qs,
                                           std::vector<double> vp = {}, std::vector<double> qp = {});
 
+  // The constructor above without the density limit, with damping ratios:
+  // rebuilds any profile exactly from its own columns (a deck's table in
+  // kg/m3 included), as copying and pickling need.
+  static Profile any_density(std::vector<double> thickness, std::vector<double> density, std::vector<double> vs,
+                             std::vector<double> damping_s, std::vector<double> vp = {},
+                             std::vector<double> damping_p = {});
+
   std::size_t layers() const { return vs_.empty() ? 0 : vs_.size() - 1; }
   bool has_p() const { return !vp_.empty(); }
   const std::vector<double>& thickness() const { return thickness_; }

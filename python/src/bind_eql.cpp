@@ -65,6 +65,7 @@ void register_eql(py::module_& m) {
         d["warnings"] = r.warnings;
         d["profile"] = py::cast(std::move(r.profile));
         d["law"] = velmar::damping_law_name(r.law);
+        d["strain_ratio"] = velmar::effective_strain_ratio(o);
         return d;
       },
       py::arg("accel"), py::arg("dt"), py::arg("units"), py::arg("profile"), py::arg("options"));

@@ -148,7 +148,20 @@ PYBIND11_MODULE(_velmar, m) {
       .def_property_readonly("damping_s", [](const velmar::Profile& p) { return copy_to_numpy(p.damping_s()); })
       .def_property_readonly("vp", [](const velmar::Profile& p) { return copy_to_numpy(p.vp()); })
       .def_property_readonly("damping_p", [](const velmar::Profile& p) { return copy_to_numpy(p.damping_p()); })
-      .def_property_readonly("top_depths", [](const velmar::Profile& p) { return to_numpy(top_depths(p)); });
+      .def_property_readonly("top_depths", [](const velmar::Profile& p) { return to_numpy(top_depths(p)); })
+      // Pickled as its columns (damping ratios, so no value changes) and
+      // rebuilt without the density limit: a deck's table in kg/m3 too.
+      .def(py::pickle(
+          [](const velmar::Profile& p) {
+            return py::make_tuple(copy_to_numpy(p.thickness()), copy_to_numpy(p.density()), copy_to_numpy(p.vs()),
+                                  copy_to_numpy(p.damping_s()), copy_to_numpy(p.vp()), copy_to_numpy(p.damping_p()));
+          },
+          [](const py::tuple& t) {
+            if (t.size() != 6) throw py::value_error("a pickled velmar Profile holds 6 columns, got " +
+                                                     std::to_string(t.size()));
+            const auto column = [&t](std::size_t i) { return vector_of(t[i].cast<InArray>()); };
+            return velmar::Profile::any_density(column(0), column(1), column(2), column(3), column(4), column(5));
+          }));
 
   m.def(
       "transfer",

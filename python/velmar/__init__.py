@@ -53,3 +53,5 @@ __all__ += ["SiteClass", "FundamentalFrequency", "QuarterWavelength", "SITE_CODE
             "quarter_wavelength", "fit_quarter_wavelength", "LogicTree", "Leaf"]
 __all__ += ["VuceticDobry", "SeedIdriss", "Idriss1990", "EPRI93", "ZhangAndrusJuang", "Kishida",
             "Rollins2020", "CurveSet", "curves"]
+from ._tables import History, spectrum_table
+__all__ += ["History", "spectrum_table"]

@@ -1,6 +1,8 @@
 """Command line: ``python3 -m velmar run DECK [--csv]`` and ``python3 -m velmar plot DECK``;
 for an equivalent-linear analysis file (``.json``, see ``_analysis``),
-``run FILE.json --csv`` writes the per-layer results and ``plot FILE.json``
+``run FILE.json --csv`` writes the per-layer results (``FILE.layers.csv``)
+and, beside them, the surface response spectrum (``FILE.surface-spectrum.csv``)
+and acceleration history (``FILE.surface-history.csv``); ``plot FILE.json``
 its figures.
 
 Exit statuses follow the console program's, with one of their own:
@@ -10,8 +12,8 @@ Exit statuses follow the console program's, with one of their own:
 - 2: refused or unreadable input, a bad command line, an output file that
   is one of the run's inputs or cannot be written;
 - 3: an equivalent-linear analysis that did not converge within
-  ``max_iterations`` passes: its CSV and figures are still written (from
-  the last pass), the CSV's last column ``converged (1 yes / 0 no)`` holds
+  ``max_iterations`` passes: its CSV files and figures are still written
+  (from the last pass), the layer table's last column ``converged (1 yes / 0 no)`` holds
   0, and a message on standard error says by how much it missed;
 - 130: interrupted by Ctrl-C (no file half-written).
 
@@ -49,9 +51,9 @@ exit status:
   2  refused or unreadable input, a bad command line, an output that is one of
      the run's inputs (deck, signal file, analysis file, record) or cannot be
      written; nothing is written then
-  3  an analysis file's iteration did not converge: the CSV and figures are
-     written from the last pass and the CSV column "converged (1 yes / 0 no)"
-     holds 0
+  3  an analysis file's iteration did not converge: the CSV files and figures
+     are written from the last pass and the layer table's column
+     "converged (1 yes / 0 no)" holds 0
   130 interrupted (Ctrl-C)
 
 Files are replaced whole: each is written to ".NAME.velmar-XXXXXX" in the same
@@ -127,7 +129,8 @@ def _convergence_status(path: str, res) -> int:
 
 
 def _run_analysis(args: argparse.Namespace) -> int:
-    from ._analysis import analysis_inputs, read_analysis, run_analysis, write_layers_csv
+    from ._analysis import (analysis_inputs, read_analysis, run_analysis, surface_paths, write_layers_csv,
+                            write_surface_csv)
 
     if not args.csv:
         raise ValueError(f"{args.deck}: an analysis file is run with --csv (it has no console output)")
@@ -136,10 +139,17 @@ def _run_analysis(args: argparse.Namespace) -> int:
     a = read_analysis(args.deck)
     path = args.out if args.out is not None else os.path.splitext(args.deck)[0] + ".layers.csv"
     out = OutputFile(path, analysis_inputs(a), what="--out" if args.out is not None else "the CSV file")
+    # Every output is checked (against the inputs) before the analysis runs.
+    surface = {name: OutputFile(p, analysis_inputs(a), what="the CSV file")
+               for name, p in surface_paths(path, args.deck).items()}
     res = _computed(args.deck, lambda: run_analysis(a))
     write_layers_csv(a, res, out)
+    write_surface_csv(a, res, surface["surface-spectrum"], surface["surface-history"])
     state = "converged" if res.converged else "NOT converged"
     _say(out, f"{path} ({state} in {res.iterations} passes)")
+    for o in surface.values():
+        # Beside a table written to standard output, the names go to standard error.
+        print(o.name, file=sys.stderr if out.is_stdout() else sys.stdout)
     return _convergence_status(args.deck, res)
 
 
@@ -218,7 +228,10 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
                                   "equivalent-linear analysis file (.json)")
     run.add_argument("--csv", action="store_true",
                      help="write the results (double precision) as CSV; the console's output file is not touched")
-    run.add_argument("--out", metavar="FILE", help="the CSV file (default: the deck's output name with .csv)")
+    run.add_argument("--out", metavar="FILE", help="the CSV file (default: the deck's output name with .csv; "
+                                                   "for an analysis file FILE.layers.csv, with the surface "
+                                                   "spectrum and history in STEM.surface-spectrum.csv and "
+                                                   "STEM.surface-history.csv beside it)")
     run.add_argument("--units", type=_units_option, metavar="{" + ",".join(UNITS) + "}",
                      help="units of the signal file's samples (default: from its header lines, else g)")
     plot = sub.add_parser("plot", epilog=_EPILOG, formatter_class=argparse.RawDescriptionHelpFormatter,

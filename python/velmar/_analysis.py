@@ -22,6 +22,12 @@ above the half-space (``model`` is a name of `velmar.curves()` or "table", the
 other keys the class's parameters); ``analysis`` the keyword arguments of
 `equivalent_linear` (``scale``, ``input``, ``strain_ratio`` ...). Unknown
 keys are refused, so a misspelt option is never silently left out.
+
+``run FILE.json --csv`` writes three CSV files: the layer table
+(``FILE.layers.csv``, or --out), and beside it the surface response
+spectrum (``STEM.surface-spectrum.csv``) and acceleration history
+(``STEM.surface-history.csv``) through the strain-compatible profile, each
+beside the input's.
 """
 
 from __future__ import annotations
@@ -293,6 +299,51 @@ def write_layers_csv(a: Analysis, res: EquivalentLinearResult, out: "OutputFile 
     out.write(writer)
 
 
+#: The files written beside the layer table ``STEM.layers.csv`` (or the
+#: --out name's stem): the surface response spectrum and acceleration history.
+SURFACE_FILES = ("surface-spectrum", "surface-history")
+
+
+def surface_paths(layers_path: str, analysis_path: str) -> Dict[str, str]:
+    """The surface files' names beside the layer table: ``STEM.surface-spectrum.csv``
+    and ``STEM.surface-history.csv``, STEM the layer table's name without
+    ``.layers.csv`` (or ``.csv``). A layer table written to a device or
+    standard output takes the analysis file's stem."""
+    base = layers_path
+    device = os.path.exists(base) and not os.path.isfile(base)
+    if device or base.startswith(("/dev/", "/proc/")):
+        base = os.path.splitext(analysis_path)[0] + ".layers.csv"
+    low = base.lower()
+    stem = base[:-len(".layers.csv")] if low.endswith(".layers.csv") else \
+        (os.path.splitext(base)[0] if low.endswith(".csv") else base)
+    return {name: f"{stem}.{name}.csv" for name in SURFACE_FILES}
+
+
+def write_surface_csv(a: Analysis, res: EquivalentLinearResult, spectrum_out: "OutputFile | str",
+                      history_out: "OutputFile | str") -> None:
+    """The surface's response spectrum (5 % damping, the default periods)
+    and acceleration history through the strain-compatible profile, each as
+    CSV beside the input's: spectrum columns ``period (s)``,
+    ``frequency (Hz)``, ``sd``, ``psv``, ``psa (<units>)`` and
+    ``psa input (<units>)`` (the record times the scale, as observed);
+    history columns ``time (s)``, ``accel surface (<units>)`` and
+    ``accel input (<units>)``. Each file replaced whole."""
+    from ._tables import csv_text
+    from ._files import write_text
+
+    outs = []
+    for out in (spectrum_out, history_out):
+        outs.append(out if isinstance(out, OutputFile) else OutputFile(out, analysis_inputs(a), what="the CSV file"))
+    rec = a.record
+    u = rec.units
+    rs = res.response_spectrum()
+    given = np.asarray(rec.accel) * res.scale
+    base = spectra(given, rec.dt, rs.periods, rs.damping, units=u).psa
+    write_text(outs[0], csv_text(rs._columns() + [(f"psa input ({u})", base)]))
+    write_text(outs[1], csv_text([("time (s)", rec.time), (f"accel surface ({u})", res.motion(0.0, "accel")),
+                                  (f"accel input ({u})", given)]))
+
+
 FIGURES = ("convergence", "layers", "spectra")
 
 
@@ -346,9 +397,9 @@ def plot_analysis_run(path: str, out: Optional[str] = None) -> Tuple[List[str], 
     scale = float(a.options.get("scale", 1.0))
     rec = a.record
     outputs = {}
-    for label, prof in (("surface, low-strain profile", a.profile), ("surface, strain-compatible", res.profile)):
-        acc = propagate(rec, prof, modulus=law, **kw)
-        outputs[label] = spectra(acc, rec.dt, periods, units=rec.units).psa
+    acc = propagate(rec, a.profile, modulus=law, **kw)
+    outputs["surface, low-strain profile"] = spectra(acc, rec.dt, periods, units=rec.units).psa
+    outputs["surface, strain-compatible"] = res.response_spectrum(periods).psa
     base = spectra(np.asarray(rec.accel) * scale, rec.dt, periods, units=rec.units).psa
     where = {"outcrop": "outcrop", "within": "within", "incident": "incident"}.get(kw.get("input", "outcrop"))
     fig = spectra_figure(periods, base, outputs, rec.units, title=f"{os.path.basename(path)}: surface spectra",

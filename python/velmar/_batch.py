@@ -6,6 +6,7 @@ from __future__ import annotations
 import json
 import math
 import os
+import re
 import sys
 import uuid
 from typing import Any, Dict, List, Optional, Sequence, Tuple
@@ -63,6 +64,9 @@ class Simulations:
         Oscillator periods (s) and strain depths (m).
     failures : list of (realisation, record, message)
         Every run that failed (it did not converge, strains ran away, ...).
+        `failure_summary()` counts them by reason; `masked()` gives the
+        arrays with failed runs masked; the statistics count the runs they
+        were taken over.
     inputs : dict
         Everything the batch was given (seed, models, parameters), enough to
         repeat it.
@@ -90,13 +94,67 @@ class Simulations:
             counts[m] += 1
         return counts
 
+    @property
+    def failed_runs(self) -> np.ndarray:
+        """Which runs failed: bool, shape (realisations, records)."""
+        mask = np.zeros(self.psa.shape[:2], dtype=bool)
+        first = self.inputs.get("first", 0)
+        for r, m, _ in self.failures:
+            mask[r - first, m] = True
+        return mask
+
+    def failure_summary(self) -> Dict[str, int]:
+        """How many runs failed, by reason, most frequent first.
+
+        Failures of one kind are counted together: "did not converge within
+        max_iterations", "strains ran away (beyond strain_limit in two
+        passes)", and any other message with its numbers as "#";
+        ``failures`` keeps every message whole.
+
+        Returns
+        -------
+        dict of str to int
+            Empty when no run failed.
+        """
+        counts: Dict[str, int] = {}
+        for _, _, msg in self.failures:
+            reason = failure_reason(msg)
+            counts[reason] = counts.get(reason, 0) + 1
+        return dict(sorted(counts.items(), key=lambda kv: (-kv[1], kv[0])))
+
+    def masked(self, name: str = "psa") -> np.ma.MaskedArray:
+        """One of ``psa``, ``ratio``, ``pga``, ``max_strain`` as a numpy
+        masked array: the runs that failed, and any value that is not finite
+        (a strain depth in the half-space), masked. Statistics of its
+        unmasked entries (``np.ma.median(..., axis=0)``) are over the runs
+        that succeeded."""
+        arrays = {"psa": self.psa, "ratio": self.ratio, "pga": self.pga, "max_strain": self.max_strain}
+        if name not in arrays:
+            raise ValueError(f"name must be one of {', '.join(map(repr, arrays))}, got {name!r}")
+        a = arrays[name]
+        runs = self.failed_runs.reshape(self.failed_runs.shape + (1,) * (a.ndim - 2))
+        return np.ma.MaskedArray(a, mask=np.broadcast_to(runs, a.shape) | ~np.isfinite(a))
+
+    @property
+    def psa_masked(self) -> np.ma.MaskedArray:
+        """`psa` with failed runs masked (``masked("psa")``)."""
+        return self.masked("psa")
+
+    @property
+    def pga_masked(self) -> np.ma.MaskedArray:
+        """`pga` with failed runs masked (``masked("pga")``)."""
+        return self.masked("pga")
+
     def statistics(self, percentiles: Sequence[float] = (16.0, 84.0)) -> Dict[str, Dict[str, np.ndarray]]:
         """Median, log standard deviation and percentiles over the realisations.
 
         Failed runs are left out. Returns ``{"psa": {...}, "ratio": {...},
         "pga": {...}}``, each with ``median`` and ``log_std`` of shape
         (records, periods) (pga: (records,)) and ``percentiles`` with a
-        leading axis over `percentiles`, and ``count`` of runs used.
+        leading axis over `percentiles`; ``count``, the runs each value was
+        taken over, and ``failed``, the runs of that record that failed
+        (``count + failed`` is the number of realisations), both of that
+        shape.
         """
         p = _checks.float_array("percentiles", percentiles)
         out = {}
@@ -104,9 +162,46 @@ class Simulations:
             tail = values.shape[1:]
             flat = np.ascontiguousarray(values.reshape(values.shape[0], -1))
             med, lstd, pct, cnt = _velmar.column_statistics(flat, p)
+            failed = np.broadcast_to(self.failed.reshape((-1,) + (1,) * (len(tail) - 1)), tail).copy()
             out[name] = {"median": med.reshape(tail), "log_std": lstd.reshape(tail),
-                         "percentiles": pct.reshape((p.size,) + tail), "count": cnt.reshape(tail)}
+                         "percentiles": pct.reshape((p.size,) + tail), "count": cnt.reshape(tail),
+                         "failed": failed}
         return out
+
+    def _table_columns(self, percentiles: Sequence[float]) -> list:
+        stats = self.statistics(percentiles)
+        nm, nk = self.psa.shape[1], self.psa.shape[2]
+        names = np.array([str(r) or f"record {m + 1}" for m, r in enumerate(self.record_names)], dtype=object)
+        cols = [("record", np.repeat(np.arange(1, nm + 1), nk)), ("record name", np.repeat(names, nk)),
+                ("period (s)", np.tile(np.asarray(self.periods, dtype=np.float64), nm))]
+        pct = _checks.float_array("percentiles", percentiles)
+        for name, unit in (("psa", " (g)"), ("ratio", "")):
+            s = stats[name]
+            cols += [(f"{name} median{unit}", s["median"].reshape(-1)), (f"{name} ln std", s["log_std"].reshape(-1))]
+            cols += [(f"{name} p{q:g}{unit}", s["percentiles"][i].reshape(-1)) for i, q in enumerate(pct)]
+        cols += [("runs used", stats["psa"]["count"].reshape(-1)), ("runs failed", stats["psa"]["failed"].reshape(-1))]
+        return cols
+
+    def to_dataframe(self, percentiles: Sequence[float] = (16.0, 84.0)):
+        """The statistics of the surface spectra as a pandas DataFrame, one
+        row per record and period: ``record`` (from 1), ``record name``,
+        ``period (s)``, ``psa median (g)``, ``psa ln std``, ``psa p16 (g)``,
+        ``psa p84 (g)`` (one column per percentile), the same for ``ratio``
+        (PSA over the input's), ``runs used`` (the realisations the
+        statistics were taken over) and ``runs failed``. The realisations
+        themselves are in `psa`, `to_xarray`."""
+        from ._tables import dataframe
+        return dataframe(self._table_columns(percentiles),
+                         {"realisations": int(self.psa.shape[0]), "failures": self.failure_summary()})
+
+    def to_csv(self, path: Any, percentiles: Sequence[float] = (16.0, 84.0)) -> str:
+        """Write the table of `to_dataframe` to a CSV file, replaced whole;
+        a record file of the batch is never written over. Returns the file's
+        name."""
+        from ._tables import record_inputs, write_csv
+
+        inputs = [i for n in self.record_names for i in record_inputs(n)]
+        return write_csv(path, self._table_columns(percentiles), inputs)
 
     def to_xarray(self, percentiles: Sequence[float] = (16.0, 84.0)):
         """The results as an xarray Dataset.
@@ -132,12 +227,14 @@ class Simulations:
             "input_psa": (("record", "period"), self.input_psa, {"units": "g"}),
             "layers": (("realisation",), self.layers),
             "failed": (("realisation", "record"), failed),
+            "failed_count": (("record",), self.failed, {"long_name": "runs of the record that failed"}),
         }
         for name, s in stats.items():
             dims = ("record", "period") if name != "pga" else ("record",)
             data[f"{name}_median"] = (dims, s["median"])
             data[f"{name}_log_std"] = (dims, s["log_std"])
             data[f"{name}_percentiles"] = (("percentile",) + dims, s["percentiles"])
+            data[f"{name}_count"] = (dims, s["count"], {"long_name": f"runs the {name} statistics were taken over"})
         coords = {"realisation": np.arange(first, first + n), "record": np.arange(nm),
                   "record_name": ("record", np.array(self.record_names, dtype=object).astype(str)),
                   "period": ("period", self.periods, {"units": "s"}),
@@ -145,6 +242,8 @@ class Simulations:
                   "percentile": np.asarray(percentiles, dtype=np.float64)}
         attrs = {k: _attribute(v) for k, v in self.inputs.items()}
         attrs["failures"] = json.dumps(self.failures)
+        attrs["failed_runs"] = len(self.failures)
+        attrs["failure_summary"] = json.dumps(self.failure_summary())
         return xr.Dataset(data, coords=coords, attrs=attrs)
 
     def to_netcdf(self, path: str) -> None:
@@ -170,8 +269,34 @@ class Simulations:
 
     def __repr__(self) -> str:
         n, nm, nk = self.psa.shape
-        return (f"velmar.Simulations({n} realisations x {nm} record{'s' if nm != 1 else ''}, "
-                f"{self.inputs['analysis']}, {nk} periods, {len(self.failures)} failed)")
+        text = (f"velmar.Simulations({n} realisations x {nm} record{'s' if nm != 1 else ''}, "
+                f"{self.inputs['analysis']}, {nk} periods, {len(self.failures)} failed")
+        if self.failures:
+            used = n - self.failed
+            text += (" (" + "; ".join(f"{c} {r}" for r, c in self.failure_summary().items()) +
+                     f"); statistics over {int(used.min())}" +
+                     (f" to {int(used.max())}" if used.max() != used.min() else "") + f" of {n} runs per record")
+        return text + ")"
+
+
+_NUMBER = re.compile(r"[-+]?(?:\d+\.?\d*|\.\d+)(?:[eE][-+]?\d+)?")
+
+
+# The library's messages of a failed run, by the reason a summary gives.
+_KNOWN_REASONS = (("did not converge in", "did not converge within max_iterations"),
+                  ("strains run away", "strains ran away (beyond strain_limit in two passes)"),
+                  ("is not finite", "a PSA or peak acceleration that is not finite"))
+
+
+def failure_reason(message: str) -> str:
+    """The reason a failure shares with failures of its kind: a short name
+    for the library's usual ones (no convergence, strains that ran away),
+    else the message with every number as "#"."""
+    text = str(message)
+    for key, reason in _KNOWN_REASONS:
+        if key in text:
+            return reason
+    return _NUMBER.sub("#", text).strip()
 
 
 def _attribute(value: Any) -> Any:

@@ -12,6 +12,7 @@ from . import _checks
 from . import _velmar
 from ._profile import Profile
 from ._record import Record
+from ._tables import Column, History, Tabular, record_inputs
 
 #: Where the record of an equivalent-linear analysis was observed.
 EQL_INPUTS = ("outcrop", "within", "incident")
@@ -152,6 +153,10 @@ class CurveTable:
     def _core(self) -> "_velmar.CurveTable":
         return self._table
 
+    def __reduce__(self):
+        # Rebuilt through the constructor: its checks and read-only rows hold.
+        return (CurveTable, (np.array(self.strain), np.array(self.g_ratio), np.array(self.damping)))
+
     def __repr__(self) -> str:
         return f"CurveTable({self.strain.size} rows, strain {self.strain[0]:g} to {self.strain[-1]:g})"
 
@@ -214,7 +219,7 @@ def damping_min_options(damping_min: Any) -> dict:
 
 
 @dataclass
-class EquivalentLinearResult:
+class EquivalentLinearResult(Tabular):
     """The result of an equivalent-linear analysis.
 
     Attributes
@@ -244,6 +249,30 @@ class EquivalentLinearResult:
         Depth of the top of every given layer and of the half-space, m.
     warnings : list of str
         Non-convergence and curve tables left at their ends.
+    record : Record
+        The input record, as given (unscaled).
+    input_profile : Profile
+        The low-strain profile given.
+    curves : list
+        The curves given, one per layer.
+    input, scale, input_depth, angle : str, float, float, float
+        Where the record was observed ("outcrop", "within", "incident"),
+        its scale, the depth of a "within" record (m) and the SH wave's
+        incidence (degrees), as the analysis used them.
+    modulus : str
+        The complex-modulus law the analysis used.
+    strain_ratio : float
+        Effective over peak strain used (from `strain_ratio`, a magnitude
+        or 0.65).
+    options : velmar._velmar.EquivalentLinearOptions
+        Every option of the run as the library read it (picklable).
+
+    Notes
+    -----
+    `motion` and `response_spectrum` give the motion through the
+    strain-compatible profile with the record, scale and input convention
+    above: nothing is re-stated. `to_dataframe` / `to_csv` give the layer
+    table; pickling and ``copy.deepcopy`` keep every field.
     """
 
     converged: bool
@@ -258,6 +287,113 @@ class EquivalentLinearResult:
     profile: Profile
     depth: np.ndarray
     warnings: List[str] = field(default_factory=list)
+    # What the analysis was given, so that its motions need nothing re-stated.
+    record: Optional[Record] = None
+    input_profile: Optional[Profile] = None
+    curves: Optional[List[Any]] = None
+    input: str = "outcrop"
+    scale: float = 1.0
+    input_depth: float = 0.0
+    angle: float = 0.0
+    modulus: Optional[str] = None
+    strain_ratio: Optional[float] = None
+    options: Any = None
+
+    def motion(self, depth: float = 0.0, quantity: str = "accel") -> np.ndarray:
+        """The history at `depth` through the strain-compatible profile.
+
+        The analysis' record, scale, input convention (and input depth),
+        angle and law are used, as `velmar.propagate` would with them.
+
+        Parameters
+        ----------
+        depth : float, optional
+            m, 0 or more (0: the surface).
+        quantity : {"accel", "velocity", "displacement", "strain", "stress"}, optional
+            Acceleration in the record's units, velocity in m/s,
+            displacement in m (horizontal, SH), shear strain (ratio) or
+            stress (kPa).
+
+        Returns
+        -------
+        ndarray
+            The history, the record's length and step.
+
+        Raises
+        ------
+        ValueError
+            A bad depth or quantity; a result that holds no record.
+        """
+        from ._response import propagate
+
+        return propagate(self._input_record(), self.profile, angle=self.angle, input=self.input, depth=depth,
+                         quantity=quantity, scale=self.scale, input_depth=self.input_depth,
+                         modulus=self._law())
+
+    def history(self, depth: float = 0.0, quantity: str = "accel") -> History:
+        """`motion` with its times and units, as a table (``to_dataframe``,
+        ``to_csv``: columns ``time (s)`` and ``<quantity> (<units>)``)."""
+        rec = self._input_record()
+        values = self.motion(depth, quantity)
+        q = quantity.lower() if isinstance(quantity, str) else quantity
+        q = "accel" if q == "acceleration" else q
+        units = rec.units if q == "accel" else History.UNITS.get(q, "")
+        h = History(values, rec.dt, q, units, depth)
+        h._inputs_ = record_inputs(rec)
+        return h
+
+    def response_spectrum(self, periods: Any = None, damping: float = 0.05, depth: float = 0.0) -> Any:
+        """The response spectrum of the acceleration at `depth` (default
+        the surface) through the strain-compatible profile.
+
+        Returns
+        -------
+        ResponseSpectrum
+            SD, PSV and PSA in the record's units (``.psa``), with
+            ``to_dataframe()`` and ``to_csv()``.
+        """
+        from ._measures import spectra
+
+        rec = self._input_record()
+        rs = spectra(self.motion(depth, "accel"), rec.dt, periods, damping, units=rec.units)
+        rs._inputs_ = record_inputs(rec)
+        return rs
+
+    def _input_record(self) -> Record:
+        if self.record is None:
+            raise ValueError("this result holds no input record (it was not made by equivalent_linear); "
+                             "use velmar.propagate with its profile")
+        return self.record
+
+    def _law(self) -> Optional[str]:
+        return self.modulus if self.modulus is not None else self.profile.modulus
+
+    def _columns(self) -> List[Column]:
+        """One row per given layer: depths, thickness, low-strain and
+        strain-compatible Vs, G/Gmax, damping, peak (and effective) strain,
+        mean effective stress, sublayers."""
+        n = self.max_strain.size
+        top = np.asarray(self.depth[:n], dtype=np.float64)
+        bottom = np.asarray(self.depth[1:n + 1], dtype=np.float64)
+        cols: List[Column] = [("layer", np.arange(1, n + 1)), ("depth top (m)", top), ("depth bottom (m)", bottom),
+                              ("depth middle (m)", 0.5 * (top + bottom)), ("thickness (m)", bottom - top)]
+        if self.input_profile is not None:
+            vs = np.asarray(self.input_profile.vs[:n])
+            cols += [("density (t/m3)", np.asarray(self.input_profile.density[:n])), ("vs low-strain (m/s)", vs),
+                     ("vs strain-compatible (m/s)", vs * np.sqrt(self.g_ratio))]
+        cols += [("G/Gmax", self.g_ratio), ("damping (ratio)", self.damping),
+                 ("max strain (ratio)", self.max_strain), ("max strain (%)", 100.0 * self.max_strain)]
+        if self.strain_ratio is not None:
+            cols.append(("effective strain (%)", 100.0 * self.strain_ratio * self.max_strain))
+        cols += [("mean effective stress (kPa)", self.mean_stress), ("sublayers", self.sublayers)]
+        return cols
+
+    def _inputs(self) -> list:
+        return record_inputs(self.record)
+
+    def _attrs(self) -> dict:
+        return {"converged": bool(self.converged), "iterations": int(self.iterations), "modulus": self._law(),
+                "input": self.input, "scale": self.scale}
 
     def __repr__(self) -> str:
         state = "converged" if self.converged else "NOT converged"
@@ -381,4 +517,7 @@ def equivalent_linear(rec: Record, p: Profile, curves: Any, water_table: Optiona
         g_ratio=d["g_ratio"], damping=d["damping"], mean_stress=d["mean_stress"], change=d["change"],
         strain_history=d["strain_history"].reshape(-1, n), sublayers=np.asarray(d["sublayers"], dtype=np.int64),
         profile=Profile._from_core(d["profile"], d["law"]), depth=np.array(p.depth),
-        warnings=list(d["warnings"]))
+        warnings=list(d["warnings"]),
+        record=rec, input_profile=p, curves=list(curves) if isinstance(curves, (list, tuple)) else curves,
+        input=options.input, scale=float(options.scale), input_depth=float(options.input_depth),
+        angle=float(options.angle), modulus=d["law"], strain_ratio=d.get("strain_ratio"), options=options)

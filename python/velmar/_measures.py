@@ -10,6 +10,7 @@ from . import _checks
 from . import _velmar
 from ._profile import Profile
 from ._record import Record, units_name
+from ._tables import Tabular, record_inputs, spectrum_columns
 
 #: Acceleration of gravity used for records in g, m/s2 (the library's).
 STANDARD_GRAVITY = float(_velmar.STANDARD_GRAVITY)
@@ -63,8 +64,11 @@ def default_periods() -> np.ndarray:
     return _velmar.default_periods()
 
 
-class ResponseSpectrum:
+class ResponseSpectrum(Tabular):
     """Peak responses of damped single-degree-of-freedom oscillators.
+
+    ``to_dataframe()`` and ``to_csv(path)`` give the table: ``period (s)``,
+    ``frequency (Hz)``, ``sd``, ``psv`` and ``psa`` (units in the names).
 
     Attributes
     ----------
@@ -91,6 +95,12 @@ class ResponseSpectrum:
         self.psv = psv
         self.psa = psa
         self.units = units
+
+    def _columns(self) -> list:
+        return spectrum_columns(self.periods, self.psa, self.units, sd=self.sd, psv=self.psv)
+
+    def _attrs(self) -> dict:
+        return {"damping": self.damping, "units": self.units}
 
     def __repr__(self) -> str:
         i = int(np.argmax(self.psa))
@@ -152,7 +162,9 @@ def spectra(accel: Any, dt: Optional[float] = None, periods: Any = None, damping
     z = _damping(damping)
     fv = _checks.non_negative("free_vibration", free_vibration)
     sd, psv, psa = _velmar.response_spectrum(a, step, t, z, fv)
-    return ResponseSpectrum(t, z, sd, psv, psa, u)
+    rs = ResponseSpectrum(t, z, sd, psv, psa, u)
+    rs._inputs_ = record_inputs(accel) if isinstance(accel, Record) else []
+    return rs
 
 
 def response_spectrum(accel: Any, dt: Optional[float] = None, periods: Any = None,
@@ -447,8 +459,11 @@ def intensity_measures(rec: Any, dt: Optional[float] = None, units: Optional[str
     return IntensityMeasures(_velmar.intensity_measures(a, step, u), u)
 
 
-class PeakProfile:
+class PeakProfile(Tabular):
     """Peaks with depth of a record propagated through a profile (SH).
+
+    ``to_dataframe()`` and ``to_csv(path)`` give ``depth (m)``,
+    ``accel (<units>)``, ``strain (ratio)``, ``strain (%)`` and ``stress (kPa)``.
 
     Attributes
     ----------
@@ -467,6 +482,10 @@ class PeakProfile:
     def __init__(self, depth: np.ndarray, accel: np.ndarray, strain: np.ndarray, stress: np.ndarray,
                  units: str) -> None:
         self.depth, self.accel, self.strain, self.stress, self.units = depth, accel, strain, stress, units
+
+    def _columns(self) -> list:
+        return [("depth (m)", self.depth), (f"accel ({self.units})", self.accel), ("strain (ratio)", self.strain),
+                ("strain (%)", 100.0 * np.asarray(self.strain)), ("stress (kPa)", self.stress)]
 
     def __repr__(self) -> str:
         return (f"velmar.PeakProfile({self.depth.size} depths to {self.depth[-1]:g} m, surface accel "

@@ -231,13 +231,45 @@ class Profile:
     def __repr__(self) -> str:
         return _profile_repr(self)
 
+    # --- as a table ----------------------------------------------------------------------------
+    def _table_columns(self) -> list:
+        n = self.layers
+        top = np.array(self.depth)
+        bottom = np.append(top[1:], np.nan)
+        thickness = np.append(np.array(self.thickness[:n]), np.nan)
+        rho = np.array(self.density)
+        # A deck's table may hold kg/m3 (no density limit there): not labelled t/m3 then.
+        rho_name = "density (t/m3)" if np.all(rho <= 5.0) else "density (as given)"
+        cols = [("layer", np.arange(1, n + 2)), ("half-space", np.arange(n + 1) == n), ("depth top (m)", top),
+                ("depth bottom (m)", bottom), ("thickness (m)", thickness), (rho_name, rho),
+                ("vs (m/s)", np.array(self.vs)), ("damping (ratio)", np.array(self.damping))]
+        if self.vp is not None:
+            cols += [("vp (m/s)", np.array(self.vp)), ("damping_p (ratio)", np.array(self.damping_p))]
+        return cols
+
+    def to_dataframe(self):
+        """The profile as a pandas DataFrame, one row per layer and a last
+        row for the half-space (``half-space`` True; its bottom depth and
+        thickness empty): ``layer`` (from 1), ``depth top (m)``,
+        ``depth bottom (m)``, ``thickness (m)``, ``density (t/m3)``,
+        ``vs (m/s)``, ``damping (ratio)`` and, with P waves, ``vp (m/s)``
+        and ``damping_p (ratio)``. The law is in ``DataFrame.attrs``."""
+        from ._tables import dataframe
+        return dataframe(self._table_columns(), {"modulus": self._modulus})
+
+    def to_csv(self, path: Any) -> str:
+        """Write the table of `to_dataframe` to a CSV file, replaced whole
+        (see ``velmar._files``). Returns the file's name."""
+        from ._tables import write_csv
+        return write_csv(path, self._table_columns())
+
     # --- site indices (velmar._site) ----------------------------------------------------------
     def __reduce__(self):
-        # Pickled as its table, so that profiles travel to worker processes (Dask, multiprocessing).
-        vp = None if self.vp is None else np.array(self.vp)
-        dp = None if self.damping_p is None else np.array(self.damping_p)
-        return (_rebuild, (np.array(self.thickness), np.array(self.density), np.array(self.vs),
-                           np.array(self.damping), vp, dp, self._modulus))
+        # Pickled (and copied) as the library's table, which pickles its
+        # columns exactly and rebuilds without the density limit: a deck's
+        # profile in kg/m3 comes back as it was. Profiles then travel to
+        # worker processes (Dask, multiprocessing, joblib).
+        return (_from_state, (self._core, self._modulus))
 
     @property
     def vs30(self) -> float:
@@ -303,7 +335,12 @@ class Profile:
         return _site.depth_to(self, vs)
 
 
+def _from_state(core: "_velmar.Profile", modulus: Optional[str]) -> Profile:
+    return Profile._from_core(core, modulus)
+
+
 def _rebuild(thickness, density, vs, damping, vp, damping_p, modulus) -> Profile:
+    # Profiles pickled by earlier versions.
     return Profile(thickness, density, vs, damping=damping, vp=vp, damping_p=damping_p, modulus=modulus)
 
 

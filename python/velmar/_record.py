@@ -120,6 +120,30 @@ class Record:
     def _core_args(self) -> tuple:
         return self._accel, self._dt, self._units
 
+    def __setstate__(self, state: dict) -> None:
+        # Unpickled or deep-copied: the samples stay read-only, as made.
+        self.__dict__.update(state)
+        a = np.array(self._accel, dtype=np.float64)
+        a.setflags(write=False)
+        self._accel = a
+
+    def to_dataframe(self):
+        """The record as a pandas DataFrame: ``time (s)`` and
+        ``accel (<units>)``."""
+        from ._tables import dataframe
+        return dataframe(self._table_columns(), {"name": self._name, "units": self._units})
+
+    def to_csv(self, path: PathLike) -> str:
+        """Write ``time (s), accel (<units>)`` pairs to a CSV file, replaced
+        whole; `read_record` reads it back (time, value pairs after a
+        header line). Writing over the file the record was read from is
+        refused (ValueError). Returns the file's name."""
+        from ._tables import record_inputs, write_csv
+        return write_csv(path, self._table_columns(), record_inputs(self))
+
+    def _table_columns(self) -> list:
+        return [("time (s)", self.time), (f"accel ({self._units})", np.array(self._accel))]
+
 
 def read_record(path: PathLike, dt: Optional[float] = None, units: Optional[str] = None,
                 skip_header: int = 0) -> Record:

@@ -210,6 +210,12 @@ Profile Profile::from_quality_any_density(std::vector<double> thickness, std::ve
                  std::move(xp), false);
 }
 
+Profile Profile::any_density(std::vector<double> thickness, std::vector<double> density, std::vector<double> vs,
+                             std::vector<double> damping_s, std::vector<double> vp, std::vector<double> damping_p) {
+  return Profile(std::move(thickness), std::move(density), std::move(vs), std::move(damping_s), std::move(vp),
+                 std::move(damping_p), false);
+}
+
 double Profile::top_depth(std::size_t i) const { return tops_.at(i); }
 
 std::size_t Profile::entry_at(double z) const {

@@ -376,6 +376,22 @@ TEST(ProfileChecks, NameTheArgumentIndexAndValue) {
   EXPECT_EQ(q.damping_s()[1], 0.0);
 }
 
+TEST(ProfileChecks, AnyDensityRebuildsADeckTableExactly) {
+  // A console deck's table in kg/m3 with Q: rebuilt from its own columns
+  // (damping ratios, not Q again), every value the same bits.
+  const Profile deck = Profile::from_quality_any_density({8, 15, 0}, {1700, 1900, 2400}, {120, 250, 1200},
+                                                         {10, 15, 100}, {1500, 1700, 2400}, {20, 30, 200});
+  const Profile again = Profile::any_density(deck.thickness(), deck.density(), deck.vs(), deck.damping_s(),
+                                             deck.vp(), deck.damping_p());
+  EXPECT_EQ(again.density(), deck.density());
+  EXPECT_EQ(again.damping_s(), deck.damping_s());
+  EXPECT_EQ(again.damping_p(), deck.damping_p());
+  EXPECT_EQ(again.halfspace_depth(), deck.halfspace_depth());
+  // Only the density limit is lifted.
+  EXPECT_THROW(Profile::any_density({8, 0}, {1700, 2400}, {120, 1200}, {1.5, 0}), InvalidArgument);
+  EXPECT_THROW(Profile::any_density({8, 0}, {-1, 2400}, {120, 1200}, {0.05, 0}), InvalidArgument);
+}
+
 TEST(DampingLaws, ComplexModuliAtTenPerCent) {
   const double xi = 0.1;
   const auto near = [](cdouble a, cdouble b) { return std::abs(a - b) < 1e-15; };
