@@ -11,7 +11,7 @@ from typing import Any, Optional, Sequence
 import numpy as np
 
 from ._batch import Simulations
-from ._plotting import figure_and_axes
+from ._plotting import figure_and_axes, profile_steps
 from ._profile import Profile
 
 MEDIAN_COLOUR = "#c0392b"
@@ -120,19 +120,17 @@ def vs_realisations_figure(profiles: Sequence[Profile], base: Optional[Profile] 
         return np.asarray(p.vs, dtype=float)[np.searchsorted(tops, z, side="right") - 1]
 
     def steps(p: Profile):
-        tops = np.asarray(p.depth, dtype=float)
-        z = np.append(tops, max(bottom, tops[-1]))
-        return np.append(p.vs, p.vs[-1]), z
+        return profile_steps(p.depth, p.vs, bottom)
 
     for i, p in enumerate(profiles):
         v, z = steps(p)
-        ax.step(v, z, where="post", color=REALISATION_COLOUR, lw=0.5, zorder=2,
+        ax.plot(v, z, color=REALISATION_COLOUR, lw=0.5, zorder=2,
                 label=f"realisations ({len(profiles)})" if i == 0 else None)
     median = np.median(np.vstack([at(p, grid) for p in profiles]), axis=0)
     ax.plot(median, grid, color=MEDIAN_COLOUR, lw=2.0, zorder=4, label="median of the realisations")
     if base is not None:
         v, z = steps(base)
-        ax.step(v, z, where="post", color=INPUT_COLOUR, lw=1.6, ls="--", zorder=5, label="base profile")
+        ax.plot(v, z, color=INPUT_COLOUR, lw=1.6, ls="--", zorder=5, label="base profile")
     ax.set_ylim(bottom, 0.0)
     ax.set_xlim(left=0.0)
     ax.set_xlabel("shear-wave velocity Vs (m/s)")

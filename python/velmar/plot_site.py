@@ -17,7 +17,7 @@ import numpy as np
 from ._profile import Profile
 from ._response import transfer
 from . import _checks, _site
-from ._plotting import figure_and_axes
+from ._plotting import figure_and_axes, profile_steps
 
 
 def _profile(p: Any) -> Profile:
@@ -49,10 +49,9 @@ def plot_vs_profile(p: Profile, code: str = "asce7-16", depth: Optional[float] =
     cls = p.site_class(code)
     tops = p.depth
     bottom = 1.25 * max(30.0, float(tops[-1])) if depth is None else _checks.positive("depth", depth)
-    z = np.append(tops, bottom)
     fig, ax = figure_and_axes(ax, 4.8, 6.0)
     ax.set_axisbelow(True)
-    ax.step(np.append(p.vs, p.vs[-1]), z, where="post", color="tab:blue", lw=2, label="Vs", zorder=3)
+    ax.plot(*profile_steps(tops, p.vs, bottom), color="tab:blue", lw=2, label="Vs", zorder=3)
     ax.axhline(30.0, color="0.5", ls=":", lw=1)
     ax.plot([cls.vs30, cls.vs30], [0.0, 30.0], color="tab:red", ls="--", lw=1.5,
             label=f"Vs30 = {cls.vs30:.0f} m/s")

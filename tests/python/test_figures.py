@@ -149,3 +149,21 @@ def test_a_profile_step_at_a_grid_value_is_drawn_above_the_grid(site):
         assert ax.get_axisbelow() is True  # grid lines at zorder 0.5
         data = [p for p in ax.patches if isinstance(p, StepPatch)] or ax.get_lines()[:1]  # the Vs steps
         assert data and all(d.get_zorder() > 1 for d in data)
+
+
+def _vs_at(line, depth):
+    """The Vs a profile line shows at a depth (between its interfaces)."""
+    v, z = line.get_data()
+    i = int(np.flatnonzero((np.asarray(z[:-1]) <= depth) & (np.asarray(z[1:]) > depth))[0])
+    return v[i]
+
+
+def test_profile_lines_hold_each_layers_vs_over_that_layer(site):
+    ax = vplot.plot_vs_profile(site).axes[0]
+    line = ax.get_lines()[0]
+    for depth, vs in ((2.0, 150.0), (7.0, 200.0), (12.0, 800.0)):
+        assert _vs_at(line, depth) == vs
+    ax = vplot.vs_realisations_figure([site, site], base=site).axes[0]
+    base = [ln for ln in ax.get_lines() if ln.get_label() == "base profile"][0]
+    for depth, vs in ((2.0, 150.0), (7.0, 200.0), (10.5, 800.0)):  # drawn down to 1.1 x 10 m
+        assert _vs_at(base, depth) == vs
