@@ -529,7 +529,9 @@ std::optional<FixedFormat> fixed_format(std::string_view text) {
 std::size_t read_fixed(const std::string& path, const std::vector<Line>& lines, std::size_t at, std::size_t n,
                        const FixedFormat& fmt, std::string_view what, std::vector<double>& out) {
   out.clear();
-  out.reserve(n);
+  // No more than the lines left can hold: a count the file does not back is
+  // refused below, not allocated.
+  out.reserve(std::min(n, (lines.size() - std::min(at, lines.size())) * fmt.per_line));
   while (out.size() < n) {
     if (at >= lines.size()) {
       bad_file(path, lines.empty() ? 0 : lines.back().number,

@@ -177,3 +177,12 @@ def test_an_at2_file_keeps_its_event_description_through_pickling(tmp_path):
     assert velmar.read_record(str(p)).description == "Hilltop record"
     p.write_text(".1\n.2\n-.1\n")
     assert velmar.read_record(str(p), dt=0.01).description == ""
+
+
+def test_a_cosmos_count_far_beyond_the_file_is_refused_not_allocated(tmp_path):
+    lines = lines_of(COSMOS)
+    a = _block(lines, "acceleration")
+    lines[a] = lines[a].replace("      40 acceleration", " 9999999 acceleration").replace("approx    0", "approx 99999")
+    path = write(tmp_path, "huge.V2", lines)
+    with pytest.raises(OSError, match="cut short|not a finite|longer"):
+        velmar.read_record(path)
