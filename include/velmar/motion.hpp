@@ -31,6 +31,13 @@ struct Record {
   double dt = 0.0;
   std::string units = "g";
   std::string name;
+  // What the file says of the record, where its format says it (else ""):
+  // the event (an AT2 file's second line, a COSMOS file's second line, a
+  // K-NET file's origin time and magnitude), the station and the component
+  // (direction or channel).
+  std::string description;
+  std::string station;
+  std::string component;
 };
 
 // The canonical name, "g", "m/s2" or "cm/s2", of an acceleration unit. Case
@@ -68,7 +75,17 @@ std::string header_units(std::string_view text);
 //     "4096    0.0100" or the line after a title), then N values or N time,
 //     value pairs;
 //   - time, value pairs, the times rising by one step (dt from the times);
-//   - one value a line (dt from the header, or given).
+//   - one value a line (dt from the header, or given);
+//   - COSMOS V2 (processed "volume 2" files): text header, integer and real
+//     header blocks, then the acceleration block "N acceleration pts, approx
+//     T secs, units=cm/sec2 (04), Format=(8F10.5)" in fixed-width columns; dt
+//     is the real header's time increment (value 62), which must agree with
+//     the block's stated duration; the units are the block's; the event is
+//     the second text line, the station the fifth;
+//   - K-NET / KiK-net ASCII: the header lines "Sampling Freq(Hz)" and "Scale
+//     Factor" ("7845(gal)/8223790"), then counts after the "Memo." line,
+//     multiplied by the factor, less their mean (as the network documents);
+//     units gal (cm/s2); station from "Station Code", component from "Dir.".
 // Values several to a line are read in order only when a count in the file
 // confirms them: a table of two or more columns without a time column or a
 // count is refused, so times are never read as samples. DT in the header may

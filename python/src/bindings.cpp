@@ -219,7 +219,8 @@ PYBIND11_MODULE(_velmar, m) {
           py::gil_scoped_release unlocked;
           r = velmar::read_record(path, dt, units, skip_header);
         }
-        return py::make_tuple(to_numpy(std::move(r.accel)), r.dt, r.units, r.name);
+        return py::make_tuple(to_numpy(std::move(r.accel)), r.dt, r.units, r.name, r.description, r.station,
+                              r.component);
       },
       py::arg("path"), py::arg("dt"), py::arg("units"), py::arg("skip_header"));
   // The record's checks and unit names: one table for every door.

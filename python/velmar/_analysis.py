@@ -344,14 +344,18 @@ def write_surface_csv(a: Analysis, res: EquivalentLinearResult, spectrum_out: "O
                                   (f"accel input ({u})", given)]))
 
 
-FIGURES = ("convergence", "layers", "spectra")
+FIGURES = ("convergence", "layers", "curves", "spectra", "fourier", "arias")
 
 
 def plot_analysis(path: str, out: Optional[str] = None) -> List[str]:
     """Run an analysis file and write its figures as PNG files: the
     iteration's convergence, the strain-compatible G/Gmax, damping and peak
-    strain with depth, and the surface response spectra (5 % damping) of
-    the linear and the strain-compatible profile beside the input's.
+    strain with depth, the G/Gmax and damping curves used (each layer's
+    strain-compatible point marked), the surface response spectra (5 %
+    damping) of the linear and the strain-compatible profile beside the
+    input's, and the Fourier amplitude spectra (raw and smoothed) and the
+    build-up of Arias intensity of the input and of the strain-compatible
+    surface motion.
 
     Each figure replaces its file whole (see ``velmar._files``); a figure
     name that is the analysis file or its record is refused before the
@@ -360,18 +364,19 @@ def plot_analysis(path: str, out: Optional[str] = None) -> List[str]:
     Returns
     -------
     list of str
-        The files written, ``<stem>-convergence.png``, ``<stem>-layers.png``
-        and ``<stem>-spectra.png`` in `out` (default: the file's folder).
+        The files written in `out` (default: the file's folder):
+        ``<stem>-convergence.png``, ``<stem>-layers.png``,
+        ``<stem>-curves.png`` (only when a layer has curves),
+        ``<stem>-spectra.png``, ``<stem>-fourier.png`` and ``<stem>-arias.png``.
     """
     return plot_analysis_run(path, out)[0]
 
 
 def plot_analysis_run(path: str, out: Optional[str] = None) -> Tuple[List[str], EquivalentLinearResult]:
     """`plot_analysis`, also returning the analysis' result."""
-    from matplotlib.figure import Figure
-
-    from .plot import DPI, WIDTH, save_png, spectra_figure
-    from .plot_eql import plot_convergence, plot_strain_compatible
+    from .plot import save_png, spectra_figure
+    from .plot_eql import plot_convergence, plot_curves, plot_strain_compatible
+    from .plot_record import arias_figure, fourier_figure
 
     a = read_analysis(path)
     folder = out if out is not None else os.path.dirname(os.path.abspath(path))
@@ -381,13 +386,11 @@ def plot_analysis_run(path: str, out: Optional[str] = None) -> Tuple[List[str], 
     res = run_analysis(a)
     written = []
 
-    fig = Figure(figsize=(WIDTH, 4.2), dpi=DPI, layout="constrained")
-    plot_convergence(res, a.options.get("tolerance", 0.01), ax=fig.subplots())
-    written.append(save_png(fig, files["convergence"]))
-
-    fig = Figure(figsize=(WIDTH + 2.5, 5.5), dpi=DPI, layout="constrained")
-    plot_strain_compatible(res, axes=fig.subplots(1, 3, sharey=True))
-    written.append(save_png(fig, files["layers"]))
+    written.append(save_png(plot_convergence(res, a.options.get("tolerance", 0.01)), files["convergence"]))
+    written.append(save_png(plot_strain_compatible(res), files["layers"]))
+    if any(c is not None for c in a.curves):
+        written.append(save_png(plot_curves(res, a.curves, strain_ratio=a.options.get("strain_ratio"),
+                                            magnitude=a.options.get("magnitude")), files["curves"]))
 
     # Surface motions of the low-strain and the strain-compatible profile,
     # under the same input convention and law as the analysis.
@@ -397,12 +400,21 @@ def plot_analysis_run(path: str, out: Optional[str] = None) -> Tuple[List[str], 
     scale = float(a.options.get("scale", 1.0))
     rec = a.record
     outputs = {}
+    surface = {}
     acc = propagate(rec, a.profile, modulus=law, **kw)
+    surface["surface, low-strain profile"] = acc
     outputs["surface, low-strain profile"] = spectra(acc, rec.dt, periods, units=rec.units).psa
+    surface["surface, strain-compatible"] = res.motion(0.0, "accel")
     outputs["surface, strain-compatible"] = res.response_spectrum(periods).psa
     base = spectra(np.asarray(rec.accel) * scale, rec.dt, periods, units=rec.units).psa
     where = {"outcrop": "outcrop", "within": "within", "incident": "incident"}.get(kw.get("input", "outcrop"))
     fig = spectra_figure(periods, base, outputs, rec.units, title=f"{os.path.basename(path)}: surface spectra",
                          input_label=f"input ({where})")
     written.append(save_png(fig, files["spectra"]))
+
+    name = os.path.basename(path)
+    motions = {f"input ({where})": Record(np.asarray(rec.accel) * scale, rec.dt, rec.units),
+               "surface, strain-compatible": Record(surface["surface, strain-compatible"], rec.dt, rec.units)}
+    written.append(save_png(fourier_figure(motions, title=f"{name}: Fourier amplitude spectra"), files["fourier"]))
+    written.append(save_png(arias_figure(motions, title=f"{name}: build-up of Arias intensity"), files["arias"]))
     return written, res

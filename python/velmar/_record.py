@@ -48,6 +48,10 @@ class Record:
         canonical name.
     name : str, optional
         A label (the file a record was read from).
+    description, station, component : str, optional
+        What the record's file says of it, where its format says it: the
+        event (an AT2 file's second line), the recording station and the
+        component (direction or channel); "" when unknown.
 
     Attributes
     ----------
@@ -67,7 +71,8 @@ class Record:
         `dt` outside [MIN_DT, MAX_DT], unknown `units`.
     """
 
-    def __init__(self, accel: Any, dt: float, units: str = "g", name: str = "") -> None:
+    def __init__(self, accel: Any, dt: float, units: str = "g", name: str = "", description: str = "",
+                 station: str = "", component: str = "") -> None:
         a = _checks.float_array("accel", accel)
         if a.size == 0:
             raise ValueError("accel must hold at least one sample, got 0")
@@ -76,6 +81,9 @@ class Record:
         self._dt = _velmar.check_record_dt(dt)
         self._units = units_name("units", units)
         self._name = str(name)
+        self._description = str(description)
+        self._station = str(station)
+        self._component = str(component)
 
     @property
     def accel(self) -> np.ndarray:
@@ -96,6 +104,21 @@ class Record:
     def name(self) -> str:
         """The record's label (its file name when read from a file)."""
         return self._name
+
+    @property
+    def description(self) -> str:
+        """The event the record's file describes (an AT2 file's second line), or ""."""
+        return self.__dict__.get("_description", "")
+
+    @property
+    def station(self) -> str:
+        """The recording station, where the file's format names it, or ""."""
+        return self.__dict__.get("_station", "")
+
+    @property
+    def component(self) -> str:
+        """The component (direction or channel), where the file's format names it, or ""."""
+        return self.__dict__.get("_component", "")
 
     @property
     def time(self) -> np.ndarray:
@@ -160,7 +183,22 @@ def read_record(path: PathLike, dt: Optional[float] = None, units: Optional[str]
       a PEER fourth line or the line after a title), then that many values
       or that many time, value pairs;
     - time (s) and acceleration pairs, the times rising by one step;
-    - one value a line: the step from the header, else `dt`.
+    - one value a line: the step from the header, else `dt`;
+    - COSMOS V2 (processed volume 2): the text header, the integer and real
+      header blocks (``100 Integer-header values follow on 10 lines, Format=
+      (10I8)``), then the acceleration block (``8000 acceleration pts, approx
+      40 secs, units=cm/sec2 (04), Format=(8F10.5)``) read in its fixed-width
+      columns. The step is the real header's time increment (its value 62),
+      which must agree with the block's stated duration; the units are the
+      block's. Velocity and displacement blocks are passed over. The event
+      is the second text line, the station the fifth.
+    - K-NET / KiK-net ASCII: the header lines ``Sampling Freq(Hz)  100Hz``
+      and ``Scale Factor  7845(gal)/8223790``, then whole counts 8 to a line
+      after the ``Memo.`` line: each count times the factor, less the mean
+      of the record (the offset the network asks users to remove), in gal
+      (cm/s2). A duration that differs from the samples' span by more than
+      1 s (a file cut short) is refused. Station from ``Station Code``,
+      component from ``Dir.``, the event from ``Origin Time`` and ``Mag.``.
 
     Values several to a line are read in order only when a count in the file
     confirms them: a table of two or more columns without a time column or a
@@ -191,7 +229,8 @@ def read_record(path: PathLike, dt: Optional[float] = None, units: Optional[str]
     Returns
     -------
     Record
-        With the units' canonical name.
+        With the units' canonical name, and the file's event description,
+        station and component where its format gives them.
 
     Raises
     ------
@@ -212,5 +251,7 @@ def read_record(path: PathLike, dt: Optional[float] = None, units: Optional[str]
     if isinstance(skip_header, (bool, np.bool_)) or not isinstance(skip_header, (int, np.integer)) \
             or not 0 <= skip_header < 2**62:
         raise ValueError(f"skip_header must be a whole number of lines, 0 or more, got {skip_header!r}")
-    accel, file_dt, file_units, name = _velmar.read_record(p, step, u, int(skip_header))
-    return Record(accel, file_dt, file_units, name=name or p)
+    accel, file_dt, file_units, name, description, station, component = _velmar.read_record(
+        p, step, u, int(skip_header))
+    return Record(accel, file_dt, file_units, name=name or p, description=description, station=station,
+                  component=component)

@@ -1,11 +1,22 @@
-"""Figures of profiles, transfer functions, histories, response spectra and
-peak profiles (matplotlib, drawn off-screen).
+"""Figures of VELMAR's inputs and results (matplotlib, drawn off-screen).
 
-Each ``*_figure`` function returns a ``matplotlib.figure.Figure`` (no
-pyplot state, no window); `plot_deck` runs a console deck and writes the
-figures that fit it as PNG files. The figures of an equivalent-linear
-analysis are here too (`plot_convergence`, `plot_strain_compatible`, from
-``plot_eql``), and `plot_analysis` runs an analysis file and writes them.
+Every figure function returns a ``matplotlib.figure.Figure`` (no pyplot
+state, no window; ``fig.savefig("name.png")`` writes it):
+
+- profiles, responses and records: `profile_figure`, `transfer_figure`,
+  `histories_figure`, `spectra_figure`, `peak_profile_figure`, and
+  `fourier_figure` (Fourier amplitude spectra, raw and Konno-Ohmachi
+  smoothed), `arias_figure` (build-up of Arias intensity, Husid plot);
+- an equivalent-linear analysis: `plot_convergence`, `plot_strain_compatible`,
+  `plot_curves` (the G/Gmax and damping curves used, each layer's
+  strain-compatible point marked);
+- a batch: `batch_figure` (median and +-1 sigma of the surface spectra),
+  `vs_realisations_figure` (the realisations' Vs with depth);
+- site indices: `plot_vs_profile`, `plot_quarter_wavelength`,
+  `plot_tree_fractiles`.
+
+`plot_deck` runs a console deck and writes the figures that fit it as PNG
+files; `plot_analysis` does the same for an equivalent-linear analysis file.
 """
 
 from __future__ import annotations
@@ -22,14 +33,15 @@ from ._record import Record
 from ._response import transfer
 from ._results import DeckResults, deck_results, record_units_from_header
 from ._measures import PeakProfile, default_periods, peak_profile, spectra
-from .plot_eql import plot_convergence, plot_strain_compatible  # noqa: F401  (the figures of an analysis)
+from ._plotting import DPI, WIDTH, unit_label as _unit_label
+from .plot_eql import plot_convergence, plot_curves, plot_strain_compatible  # noqa: F401
+from .plot_record import arias_figure, fourier_figure  # noqa: F401
+from .plot_batch import batch_figure, vs_realisations_figure  # noqa: F401
+from .plot_site import plot_quarter_wavelength, plot_tree_fractiles, plot_vs_profile  # noqa: F401
 
 #: Colours: the input motion, then the outputs (horizontal/SH, vertical).
 INPUT_COLOUR = "#1f4e9c"
 OUTPUT_COLOURS = ("#c0392b", "#1e8449")
-#: Figure width, in, and resolution, dots per inch.
-WIDTH = 7.5
-DPI = 110
 
 
 def save_png(fig: "Figure", out: OutputFile) -> str:
@@ -44,10 +56,6 @@ def _figure(height: float):
 
     fig = Figure(figsize=(WIDTH, height), dpi=DPI, layout="constrained")
     return fig
-
-
-def _unit_label(units: str) -> str:
-    return {"m/s2": "m/s²", "cm/s2": "cm/s²"}.get(units, units)
 
 
 def profile_figure(profile: Profile, title: str = "") -> "Figure":
@@ -71,7 +79,8 @@ def profile_figure(profile: Profile, title: str = "") -> "Figure":
     z = np.append(tops, bottom + extra)
     fig = _figure(5.2)
     ax = fig.add_subplot()
-    ax.stairs(vs, z, orientation="horizontal", baseline=None, color=INPUT_COLOUR, linewidth=2)
+    ax.set_axisbelow(True)  # the grid under the data: a step at a grid value stays visible
+    ax.stairs(vs, z, orientation="horizontal", baseline=None, color=INPUT_COLOUR, linewidth=2, zorder=3)
     ax.axhspan(bottom, bottom + extra, color="0.85", zorder=0)
     ax.text(0.02, bottom + 0.5 * extra, f"half-space, Vs = {vs[-1]:g} m/s", transform=ax.get_yaxis_transform(),
             va="center", fontsize=9)
@@ -116,6 +125,7 @@ def transfer_figure(freqs: np.ndarray, curves: Dict[str, np.ndarray], title: str
     ax.axhline(1.0, color="0.5", linewidth=0.8, linestyle=":")
     ax.set_xlabel("frequency (Hz)")
     ax.set_ylabel(ylabel)
+    ax.set_axisbelow(True)
     ax.grid(True, which="both", color="0.92")
     if len(curves) > 1:
         ax.legend()
@@ -155,6 +165,7 @@ def histories_figure(time: np.ndarray, input: np.ndarray, outputs: Dict[str, np.
         ax.set_title(f"{label}: peak {abs(y[i]):.3g} {u} at {time[i]:.2f} s", fontsize=9, loc="left")
         ax.set_ylabel(f"accel. ({u})")
         ax.axhline(0.0, color="0.6", linewidth=0.5)
+        ax.set_axisbelow(True)
         ax.grid(True, color="0.93")
     np.atleast_1d(axes)[-1].set_xlabel("time (s)")
     np.atleast_1d(axes)[-1].set_xlim(time[0], time[_active_end([y for _, y, _ in series])])
@@ -202,6 +213,7 @@ def spectra_figure(periods: np.ndarray, input: np.ndarray, outputs: Dict[str, np
     top.set_ylim(bottom=0.0)
     top.set_ylabel(f"PSA ({u}), {100 * damping:g} % damping")
     top.legend()
+    top.set_axisbelow(True)
     top.grid(True, which="both", color="0.92")
     bottom.axhline(reference, color="0.5", linewidth=0.8, linestyle=":")
     if reference_label:
@@ -211,6 +223,7 @@ def spectra_figure(periods: np.ndarray, input: np.ndarray, outputs: Dict[str, np
     bottom.set_ylabel("ratio output / input")
     bottom.set_xlabel("period (s)")
     bottom.set_xlim(periods.min(), periods.max())
+    bottom.set_axisbelow(True)
     bottom.grid(True, which="both", color="0.92")
     top.set_title(title or "response spectra", fontsize=10)
     return fig
@@ -241,6 +254,7 @@ def peak_profile_figure(pp: PeakProfile, title: str = "") -> "Figure":
         ax.xaxis.set_label_position("top")
         ax.xaxis.tick_top()
         ax.tick_params(labelsize=8)
+        ax.set_axisbelow(True)
         ax.grid(True, axis="x", color="0.92")
     axes[0].set_ylim(pp.depth[-1] * 1.04 + 1e-9, 0.0)
     axes[0].set_ylabel("depth (m)")
@@ -250,7 +264,7 @@ def peak_profile_figure(pp: PeakProfile, title: str = "") -> "Figure":
 
 
 #: The figures `plot_deck` may write, each to ``<stem>_<name>.png``.
-FIGURES = ("profile", "transfer", "histories", "spectra", "peaks")
+FIGURES = ("profile", "transfer", "histories", "spectra", "fourier", "arias", "peaks")
 
 
 def _stem(deck: Deck) -> str:
@@ -271,8 +285,9 @@ def plot_deck(path: str, out: Optional[str] = None, units: Optional[str] = None,
     Every deck: the Vs profile. Transfer-function run: the response on the
     deck's grid (both components for P-SV). Signal run: the transfer
     function over the transform's band, the input and output histories,
-    their response spectra (5 % damping) with the ratio, and for SH the
-    peaks with depth.
+    their response spectra (5 % damping) with the ratio, their Fourier
+    amplitude spectra (raw and smoothed), the build-up of their Arias
+    intensity, and for SH the peaks with depth.
 
     Parameters
     ----------
@@ -291,7 +306,8 @@ def plot_deck(path: str, out: Optional[str] = None, units: Optional[str] = None,
     -------
     list of str
         The files written, ``<stem>_<figure>.png`` (figures "profile",
-        "transfer", "histories", "spectra", "peaks"), each replaced whole (see
+        "transfer", "histories", "spectra", "fourier", "arias", "peaks"),
+        each replaced whole (see
         ``velmar._files``); empty for a deck that computes nothing (ITYPE <
         0), which ``python3 -m velmar plot`` reports with exit status 2.
 
@@ -382,6 +398,11 @@ def plot_deck(path: str, out: Optional[str] = None, units: Optional[str] = None,
     psa_out = {k: spectra(v, rec.dt, periods).psa for k, v in outs.items()}
     save(spectra_figure(periods, psa_in, psa_out, units_label, 0.05, f"{deck_name}: response spectra, 5 % damping",
                         input_label, ref, ref_label), "spectra")
+
+    motions = {input_label: Record(res.input, rec.dt, rec.units)}
+    motions.update({k: Record(v, rec.dt, rec.units) for k, v in outs.items()})
+    save(fourier_figure(motions, title=f"{deck_name}: Fourier amplitude spectra ({wave})"), "fourier")
+    save(arias_figure(motions, title=f"{deck_name}: build-up of Arias intensity ({wave})"), "arias")
 
     if deck.wave == "SH":
         n = rec.accel.size

@@ -3,8 +3,9 @@
 ``plot_vs_profile`` draws a Vs profile with its Vs30 and site class marked;
 ``plot_quarter_wavelength`` draws the quarter-wavelength amplification beside
 the SH transfer function; ``plot_tree_fractiles`` draws a logic tree's
-weighted mean, median and fractiles (spectra, or any curve). matplotlib is
-imported when a figure is drawn, so the package works without it.
+weighted mean, median and fractiles (spectra, or any curve). Each returns
+a ``matplotlib.figure.Figure`` (that of the `ax` given, if any). matplotlib
+is imported when a figure is drawn, so the package works without it.
 """
 
 from __future__ import annotations
@@ -16,6 +17,7 @@ import numpy as np
 from ._profile import Profile
 from ._response import transfer
 from . import _checks, _site
+from ._plotting import figure_and_axes, profile_steps
 
 
 def _profile(p: Any) -> Profile:
@@ -40,18 +42,16 @@ def plot_vs_profile(p: Profile, code: str = "asce7-16", depth: Optional[float] =
 
     Returns
     -------
-    matplotlib Axes
+    matplotlib.figure.Figure
+        The figure drawn on (that of `ax` when given).
     """
-    import matplotlib.pyplot as plt
-
     p = _profile(p)
     cls = p.site_class(code)
     tops = p.depth
     bottom = 1.25 * max(30.0, float(tops[-1])) if depth is None else _checks.positive("depth", depth)
-    z = np.append(tops, bottom)
-    if ax is None:
-        _, ax = plt.subplots(figsize=(4.5, 6.0))
-    ax.step(np.append(p.vs, p.vs[-1]), z, where="post", color="tab:blue", lw=2, label="Vs")
+    fig, ax = figure_and_axes(ax, 4.8, 6.0)
+    ax.set_axisbelow(True)
+    ax.plot(*profile_steps(tops, p.vs, bottom), color="tab:blue", lw=2, label="Vs", zorder=3)
     ax.axhline(30.0, color="0.5", ls=":", lw=1)
     ax.plot([cls.vs30, cls.vs30], [0.0, 30.0], color="tab:red", ls="--", lw=1.5,
             label=f"Vs30 = {cls.vs30:.0f} m/s")
@@ -63,8 +63,7 @@ def plot_vs_profile(p: Profile, code: str = "asce7-16", depth: Optional[float] =
     ax.text(0.03, 0.03, cls.basis, transform=ax.transAxes, fontsize=8, color="tab:red", va="bottom")
     ax.grid(True, alpha=0.3)
     ax.legend(loc="lower left", bbox_to_anchor=(0.0, 0.08))
-    ax.figure.tight_layout()
-    return ax
+    return fig
 
 
 def plot_quarter_wavelength(p: Profile, freqs: Any = None, eta: Union[float, str] = 0.5, kappa: float = 0.0,
@@ -84,17 +83,16 @@ def plot_quarter_wavelength(p: Profile, freqs: Any = None, eta: Union[float, str
 
     Returns
     -------
-    matplotlib Axes
+    matplotlib.figure.Figure
+        The figure drawn on (that of `ax` when given).
     """
-    import matplotlib.pyplot as plt
-
     p = _profile(p)
     f = np.logspace(-1.0, np.log10(50.0), 200) if freqs is None else freqs
     q = _site.quarter_wavelength(p, f, eta=eta, kappa=kappa)
     # Surface over the half-space's outcrop (2 x incident).
     sh = np.abs(transfer(p, q.freqs)) / 2.0 * np.exp(-np.pi * q.freqs * float(kappa))
-    if ax is None:
-        _, ax = plt.subplots(figsize=(6.5, 4.2))
+    fig, ax = figure_and_axes(ax, 6.5, 4.2)
+    ax.set_axisbelow(True)
     ax.loglog(q.freqs, sh, color="0.45", lw=1.2, label="SH transfer function (surface / outcrop)")
     label = "quarter-wavelength, eta = ba23" if isinstance(eta, str) else f"quarter-wavelength, eta = {eta:g}"
     ax.loglog(q.freqs, q.amplification, color="tab:red", lw=2.2, label=label)
@@ -105,8 +103,7 @@ def plot_quarter_wavelength(p: Profile, freqs: Any = None, eta: Union[float, str
     ax.set_title("Quarter-wavelength amplification and SH transfer function")
     ax.grid(True, which="both", alpha=0.3)
     ax.legend(fontsize=8)
-    ax.figure.tight_layout()
-    return ax
+    return fig
 
 
 def plot_tree_fractiles(result: Any, x: Any = None, ax: Any = None, log: bool = True,
@@ -128,10 +125,9 @@ def plot_tree_fractiles(result: Any, x: Any = None, ax: Any = None, log: bool = 
 
     Returns
     -------
-    matplotlib Axes
+    matplotlib.figure.Figure
+        The figure drawn on (that of `ax` when given).
     """
-    import matplotlib.pyplot as plt
-
     if not hasattr(result, "data_vars") or not {"value", "weight", "fractiles"} <= set(result.data_vars):
         raise ValueError("result must be the xarray.Dataset of LogicTree.run")
     value = result["value"]
@@ -143,8 +139,8 @@ def plot_tree_fractiles(result: Any, x: Any = None, ax: Any = None, log: bool = 
     x = np.asarray(x, dtype=float)
     if x.shape != (value.shape[1],):
         raise ValueError(f"x must have {value.shape[1]} values, got shape {x.shape}")
-    if ax is None:
-        _, ax = plt.subplots(figsize=(6.5, 4.2))
+    fig, ax = figure_and_axes(ax, 6.5, 4.2)
+    ax.set_axisbelow(True)
     w = np.asarray(result["weight"].values)
     for i in range(value.shape[0]):
         ax.plot(x, value.values[i], color="0.7", lw=0.4 + 3.0 * w[i], zorder=1,
@@ -166,5 +162,4 @@ def plot_tree_fractiles(result: Any, x: Any = None, ax: Any = None, log: bool = 
     ax.set_title(f"Logic tree: {value.shape[0]} branches ({result.attrs.get('nodes', '')})")
     ax.grid(True, which="both", alpha=0.3)
     ax.legend(fontsize=8)
-    ax.figure.tight_layout()
-    return ax
+    return fig

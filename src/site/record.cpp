@@ -459,6 +459,363 @@ std::string record_units(const std::string& path, const std::string& given, cons
   return given;
 }
 
+
+// ---- the formats of strong-motion networks ---------------------------------------------------
+
+std::string_view trim(std::string_view s) {
+  const std::size_t a = s.find_first_not_of(" \t\f\v");
+  if (a == std::string_view::npos) return {};
+  const std::size_t b = s.find_last_not_of(" \t\f\v");
+  return s.substr(a, b - a + 1);
+}
+
+bool starts_with_nocase(std::string_view s, std::string_view prefix) {
+  return s.size() >= prefix.size() && lower(s.substr(0, prefix.size())) == lower(prefix);
+}
+
+std::size_t find_nocase(std::string_view s, std::string_view what) { return lower(s).find(lower(what)); }
+
+// The units of a network format's samples, which the format fixes: `given`
+// (canonical, or empty) must agree with them.
+std::string format_units(const std::string& path, std::size_t line, const std::string& given,
+                         std::string_view file_units, std::string_view format) {
+  const UnitSpelling* u = find_unit(file_units);
+  if (u == nullptr) {
+    bad_file(path, line,
+             "the " + std::string(format) + " file gives units '" + std::string(file_units) +
+                 "', not an acceleration unit this reader knows ('g', 'm/s2', 'cm/s2', 'gal', 'cm/sec2' ...)");
+  }
+  if (!given.empty() && given != u->name) {
+    throw InvalidArgument(path + ": units = '" + given + "' but the " + std::string(format) + " file gives '" +
+                          std::string(u->name) + "' (line " + std::to_string(line) +
+                          "): leave units out, or correct the file");
+  }
+  return std::string(u->name);
+}
+
+// The step of a network format's file; a dt given must agree with it.
+double format_dt(const std::string& path, std::size_t line, double file_dt, double given) {
+  if (!(file_dt >= MIN_RECORD_DT && file_dt <= MAX_RECORD_DT)) refuse_dt(path, line, file_dt, "the time step");
+  if (given > 0.0 && !agree(given, file_dt)) {
+    throw InvalidArgument(path + ": dt = " + number(given) + " s disagrees with the file's step (" + number(file_dt) +
+                          " s, line " + std::to_string(line) + "): leave dt out, or correct the file");
+  }
+  return file_dt;
+}
+
+// A Fortran edit descriptor of a fixed-width block: "(8F10.5)", "(10I8)",
+// "(5E15.7)": fields a line and the width of each.
+struct FixedFormat {
+  std::size_t per_line = 0, width = 0;
+};
+
+std::optional<FixedFormat> fixed_format(std::string_view text) {
+  const std::string t = lower(trim(text));
+  std::size_t i = 0;
+  while (i < t.size() && (t[i] == '(' || t[i] == ' ')) ++i;
+  std::size_t count = 0, width = 0;
+  while (i < t.size() && std::isdigit(static_cast<unsigned char>(t[i]))) count = 10 * count + (t[i++] - '0');
+  if (count == 0) count = 1;
+  if (i >= t.size() || std::strchr("ifegd", t[i]) == nullptr) return std::nullopt;
+  ++i;
+  while (i < t.size() && std::isdigit(static_cast<unsigned char>(t[i]))) width = 10 * width + (t[i++] - '0');
+  if (width == 0 || width > 40 || count > 100) return std::nullopt;
+  return FixedFormat{count, width};
+}
+
+// Reads `n` values laid out `fmt.per_line` to a line in fields of `fmt.width`
+// characters (fields may touch: "-1.23456-2.34567"), from lines[at]; returns
+// the index of the line after the block.
+std::size_t read_fixed(const std::string& path, const std::vector<Line>& lines, std::size_t at, std::size_t n,
+                       const FixedFormat& fmt, std::string_view what, std::vector<double>& out) {
+  out.clear();
+  // No more than the lines left can hold: a count the file does not back is
+  // refused below, not allocated.
+  out.reserve(std::min(n, (lines.size() - std::min(at, lines.size())) * fmt.per_line));
+  while (out.size() < n) {
+    if (at >= lines.size()) {
+      bad_file(path, lines.empty() ? 0 : lines.back().number,
+               "the " + std::string(what) + " block ends after " + std::to_string(out.size()) + " of its " +
+                   std::to_string(n) + " values: the file is cut short");
+    }
+    const Line& l = lines[at++];
+    const std::size_t fields = std::min(fmt.per_line, n - out.size());
+    std::string_view text = l.text;
+    const std::size_t end = text.find_last_not_of(" \t");
+    text = end == std::string_view::npos ? std::string_view{} : text.substr(0, end + 1);
+    if (text.size() > fields * fmt.width) {
+      bad_file(path, l.number,
+               "the line is longer than its " + std::to_string(fields) + " fields of " + std::to_string(fmt.width) +
+                   " characters (" + std::string(what) + " block): " + excerpt(l.text));
+    }
+    for (std::size_t f = 0; f < fields; ++f) {
+      const std::string_view field = f * fmt.width < text.size() ? trim(text.substr(f * fmt.width, fmt.width)) : "";
+      double x = 0.0;
+      if (field.empty()) {
+        bad_file(path, l.number,
+                 "the " + std::string(what) + " block's value " + std::to_string(out.size() + 1) + " of " +
+                     std::to_string(n) + " is missing (field " + std::to_string(f + 1) + " of the line is blank): "
+                     "the file is cut short or damaged");
+      }
+      if (!parse_number(field, x)) {
+        bad_file(path, l.number,
+                 "'" + std::string(field) + "' in the " + std::string(what) + " block is not a finite number");
+      }
+      out.push_back(x);
+    }
+  }
+  return at;
+}
+
+// "  100 Integer-header values follow on  10 lines, Format= (10I8)": the count
+// and the layout of a COSMOS header block.
+struct BlockHead {
+  std::size_t count = 0;
+  FixedFormat fmt;
+};
+
+BlockHead cosmos_block_head(const std::string& path, const Line& l, std::string_view what) {
+  const std::vector<std::string_view> w = words(l.text);
+  double n = 0.0;
+  const std::size_t f = find_nocase(l.text, "format");
+  std::optional<FixedFormat> fmt;
+  if (f != std::string_view::npos) {
+    std::string_view rest = l.text.substr(f + 6);
+    const std::size_t open = rest.find('(');
+    if (open != std::string_view::npos) fmt = fixed_format(rest.substr(open));
+  }
+  if (w.empty() || !parse_number(w[0], n) || !whole_count(n) || n > 1e9 || !fmt) {
+    bad_file(path, l.number,
+             "a COSMOS " + std::string(what) + " line must give a count and a Fortran format ('100 " +
+                 std::string(what) + " values follow on 10 lines, Format= (10I8)'), got " + excerpt(l.text));
+  }
+  return {static_cast<std::size_t>(n), *fmt};
+}
+
+// The value of the real header that holds the time increment of processed
+// (volume 1 and 2) data, s; counted from 1.
+constexpr std::size_t COSMOS_DT_INDEX = 62;
+// The null value of COSMOS headers.
+constexpr double COSMOS_NULL = -999.0;
+
+Record read_cosmos(const std::string& path, const std::vector<Line>& lines, std::size_t start, double dt,
+                   const std::string& given_units) {
+  // The integer header follows the text header.
+  std::size_t ih = start;
+  while (ih < lines.size() && find_nocase(lines[ih].text, "integer-header values follow") == std::string_view::npos) {
+    ++ih;
+  }
+  if (ih - start < 2) bad_file(path, lines[ih].number, "a COSMOS file needs its text header before this line");
+  const std::string_view first = lines[start].text;
+  if (const std::size_t t = find_nocase(first, "text lines"); t != std::string_view::npos) {
+    const std::vector<std::string_view> w = words(first.substr(0, t));
+    double stated = 0.0;
+    if (!w.empty() && parse_number(w.back(), stated) && stated != static_cast<double>(ih - start)) {
+      bad_file(path, lines[ih].number,
+               "the first line announces " + number(stated) + " text lines but " + std::to_string(ih - start) +
+                   " stand before the integer header: the file is damaged");
+    }
+  }
+  const std::string kind = lower(trim(first.substr(0, std::min<std::size_t>(first.size(), 25))));
+  if (kind.find("count") != std::string::npos) {
+    bad_file(path, lines[start].number,
+             "a COSMOS file of raw counts ('" + std::string(trim(first.substr(0, 25))) +
+                 "') has no acceleration units: read the processed (V2) file");
+  }
+  Record rec;
+  rec.name = path;
+  if (ih - start >= 2) rec.description = std::string(trim(lines[start + 1].text));
+  if (ih - start >= 5) rec.station = std::string(trim(lines[start + 4].text));
+  for (std::size_t i = start; i < ih && rec.component.empty(); ++i) {
+    // "Chan  1:  90 Deg" / "Chan  3:  Up": the sensor's orientation.
+    const std::string_view t = lines[i].text;
+    const std::size_t c = find_nocase(t, "chan");
+    const std::size_t colon = c == std::string_view::npos ? c : t.find(':', c);
+    if (colon == std::string_view::npos || colon - c > 12) continue;
+    const std::vector<std::string_view> w = words(t.substr(colon + 1));
+    if (!w.empty()) rec.component = std::string(w[0]) + (w.size() > 1 && lower(w[1]) == "deg" ? " deg" : "");
+  }
+
+  std::vector<double> values;
+  const BlockHead ints = cosmos_block_head(path, lines[ih], "Integer-header");
+  std::size_t at = read_fixed(path, lines, ih + 1, ints.count, ints.fmt, "integer header", values);
+  if (at >= lines.size() || find_nocase(lines[at].text, "real-header values follow") == std::string_view::npos) {
+    bad_file(path, at < lines.size() ? lines[at].number : lines.back().number,
+             "the real header ('... Real-header values follow ...') must follow the integer header");
+  }
+  const BlockHead reals = cosmos_block_head(path, lines[at], "Real-header");
+  const std::size_t reals_line = lines[at].number;
+  at = read_fixed(path, lines, at + 1, reals.count, reals.fmt, "real header", values);
+  const bool has_dt = values.size() >= COSMOS_DT_INDEX && values[COSMOS_DT_INDEX - 1] != COSMOS_NULL;
+  const double header_dt = has_dt ? values[COSMOS_DT_INDEX - 1] : 0.0;
+
+  // Comments, then the data blocks: the first acceleration block is read.
+  for (; at < lines.size(); ++at) {
+    const Line& l = lines[at];
+    if (trim(l.text).empty() || trim(l.text).front() == '|') continue;
+    if (find_nocase(l.text, "comment line") != std::string_view::npos) continue;
+    if (find_nocase(l.text, "end-of-data") != std::string_view::npos) continue;
+    const std::size_t pts = find_nocase(l.text, " pts");
+    const std::vector<std::string_view> w = words(l.text);
+    double n = 0.0;
+    if (pts == std::string_view::npos || w.size() < 2 || !parse_number(w[0], n) || !whole_count(n) || n > 1e9) {
+      bad_file(path, l.number,
+               "expected a COSMOS data block line ('8000 acceleration pts, approx 40 secs, units=cm/sec2 (04), "
+               "Format=(8F10.5)'), got " + excerpt(l.text));
+    }
+    const std::size_t f = find_nocase(l.text, "format");
+    const std::size_t open = f == std::string_view::npos ? f : l.text.find('(', f);
+    const std::optional<FixedFormat> fmt =
+        open == std::string_view::npos ? std::nullopt : fixed_format(l.text.substr(open));
+    if (!fmt) bad_file(path, l.number, "the data block line gives no Fortran format ('Format=(8F10.5)')");
+    const auto count = static_cast<std::size_t>(n);
+    const std::string kind_word = lower(w[1]);
+    if (kind_word.rfind("accel", 0) != 0) {  // velocity, displacement: passed over
+      at = read_fixed(path, lines, at + 1, count, *fmt, kind_word, values) - 1;
+      continue;
+    }
+    // Units: "units=cm/sec2 (04)".
+    const std::size_t u = find_nocase(l.text, "units");
+    if (u == std::string_view::npos) bad_file(path, l.number, "the acceleration block line names no units");
+    std::string_view ut = l.text.substr(u + 5);
+    while (!ut.empty() && (ut.front() == '=' || ut.front() == ' ' || ut.front() == ':')) ut.remove_prefix(1);
+    ut = ut.substr(0, ut.find_first_of(" (,"));
+    rec.units = format_units(path, l.number, given_units, ut, "COSMOS");
+    // The step, checked against the block's stated duration ("approx 40 secs").
+    if (!has_dt && dt <= 0.0) {
+      bad_file(path, reals_line,
+               "the real header gives no time increment (value " + std::to_string(COSMOS_DT_INDEX) +
+                   " is missing or null): give dt");
+    }
+    rec.dt = has_dt ? format_dt(path, reals_line, header_dt, dt) : dt;
+    if (const std::size_t a = find_nocase(l.text, "approx"); a != std::string_view::npos) {
+      const std::vector<std::string_view> aw = words(l.text.substr(a + 6));
+      double secs = 0.0;
+      if (!aw.empty() && parse_number(aw[0], secs)) {
+        const double span = static_cast<double>(count) * rec.dt;
+        if (std::abs(span - secs) > std::max(1.0, 0.02 * secs)) {
+          bad_file(path, l.number,
+                   "the block states about " + number(secs) + " s but " + std::to_string(count) +
+                       " samples at the real header's step " + number(rec.dt) + " s span " + number(span) +
+                       " s: the step or the count is wrong");
+        }
+      }
+    }
+    read_fixed(path, lines, at + 1, count, *fmt, "acceleration", rec.accel);
+    check_record(rec);
+    return rec;
+  }
+  bad_file(path, 0, "the COSMOS file holds no acceleration block");
+}
+
+// K-NET / KiK-net ASCII: "Key  value" header lines up to "Memo.", then
+// integer counts, 8 to a line.
+constexpr std::size_t KNET_PER_LINE = 8;
+
+Record read_knet(const std::string& path, const std::vector<Line>& lines, std::size_t start, double dt,
+                 const std::string& given_units) {
+  Record rec;
+  rec.name = path;
+  std::optional<double> freq, factor, duration;
+  std::size_t freq_line = 0, factor_line = 0, memo = lines.size();
+  std::string origin, magnitude, file_units;
+  const auto value_of = [](std::string_view text, std::string_view key) { return trim(text.substr(key.size())); };
+  for (std::size_t i = start; i < lines.size(); ++i) {
+    const Line& l = lines[i];
+    if (starts_with_nocase(l.text, "Memo.")) {
+      memo = i;
+      break;
+    }
+    if (starts_with_nocase(l.text, "Sampling Freq(Hz)")) {
+      std::string v(value_of(l.text, "Sampling Freq(Hz)"));
+      if (lower(v).size() >= 2 && lower(v).substr(v.size() - 2) == "hz") v.resize(v.size() - 2);
+      double f = 0.0;
+      if (!parse_number(trim(v), f) || !(f > 0.0)) {
+        bad_file(path, l.number, "the sampling frequency must be a positive number of Hz ('100Hz'), got " +
+                                     excerpt(value_of(l.text, "Sampling Freq(Hz)")));
+      }
+      freq = f;
+      freq_line = l.number;
+    } else if (starts_with_nocase(l.text, "Scale Factor")) {
+      // "7845(gal)/8223790": physical units per count = 7845 / 8223790 gal.
+      const std::string_view v = value_of(l.text, "Scale Factor");
+      const std::size_t open = v.find('('), close = v.find(')'), slash = v.find('/', close == v.npos ? 0 : close);
+      double num = 0.0, den = 0.0;
+      if (open == v.npos || close == v.npos || close < open || slash == v.npos ||
+          !parse_number(trim(v.substr(0, open)), num) || !parse_number(trim(v.substr(slash + 1)), den) ||
+          !(num > 0.0) || !(den > 0.0)) {
+        bad_file(path, l.number, "the scale factor must read 'A(gal)/B' with A and B positive, got " + excerpt(v));
+      }
+      file_units = std::string(trim(v.substr(open + 1, close - open - 1)));
+      factor = num / den;
+      factor_line = l.number;
+    } else if (starts_with_nocase(l.text, "Duration Time(s)")) {
+      double d = 0.0;
+      if (parse_number(value_of(l.text, "Duration Time(s)"), d)) duration = d;
+    } else if (starts_with_nocase(l.text, "Station Code")) {
+      rec.station = std::string(value_of(l.text, "Station Code"));
+    } else if (starts_with_nocase(l.text, "Dir.")) {
+      rec.component = std::string(value_of(l.text, "Dir."));
+    } else if (starts_with_nocase(l.text, "Origin Time")) {
+      origin = std::string(value_of(l.text, "Origin Time"));
+    } else if (starts_with_nocase(l.text, "Mag.")) {
+      magnitude = std::string(value_of(l.text, "Mag."));
+    }
+  }
+  if (memo == lines.size()) bad_file(path, 0, "a K-NET file's header ends with a 'Memo.' line; none was found");
+  if (!freq) bad_file(path, lines[memo].number, "the K-NET header has no 'Sampling Freq(Hz)' line");
+  if (!factor) bad_file(path, lines[memo].number, "the K-NET header has no 'Scale Factor' line");
+  rec.units = format_units(path, factor_line, given_units, file_units, "K-NET");
+  rec.dt = format_dt(path, freq_line, 1.0 / *freq, dt);
+  if (!origin.empty()) rec.description = "origin time " + origin + (magnitude.empty() ? "" : ", M " + magnitude);
+
+  std::size_t last_line = 0, last_size = KNET_PER_LINE;
+  for (std::size_t i = memo + 1; i < lines.size(); ++i) {
+    const Line& l = lines[i];
+    std::size_t size = 0;
+    bool bad = false;
+    std::string_view bad_token;
+    for_each_token(l.text, [&](std::string_view t) {
+      double x = 0.0;
+      if (!bad && (!parse_number(t, x) || x != std::floor(x))) {
+        bad = true;
+        bad_token = t;
+      }
+      if (!bad) {
+        rec.accel.push_back(x);
+        ++size;
+      }
+    });
+    if (bad) bad_file(path, l.number, "'" + std::string(bad_token) + "' is not a whole count (K-NET data are counts)");
+    if (size == 0) continue;
+    if (last_size != KNET_PER_LINE) {
+      bad_file(path, last_line,
+               "a line of " + std::to_string(last_size) + " counts before further data: every line but the last "
+               "holds 8; the file is damaged");
+    }
+    if (size > KNET_PER_LINE) bad_file(path, l.number, std::to_string(size) + " counts on a line, more than 8");
+    last_size = size;
+    last_line = l.number;
+  }
+  if (rec.accel.empty()) bad_file(path, lines[memo].number, "no counts follow the 'Memo.' line");
+  const double n = static_cast<double>(rec.accel.size());
+  if (duration && std::abs(n * rec.dt - *duration) > std::max(1.0, 0.01 * *duration)) {
+    bad_file(path, last_line,
+             std::to_string(rec.accel.size()) + " samples at " + number(rec.dt) + " s span " + number(n * rec.dt) +
+                 " s, but the header's duration is " + number(*duration) + " s: the file is cut short or damaged");
+  }
+  // Counts to acceleration, less the mean (the records carry an offset).
+  double mean = 0.0;
+  for (double& x : rec.accel) {
+    x *= *factor;
+    mean += x;
+  }
+  mean /= n;
+  for (double& x : rec.accel) x -= mean;
+  check_record(rec);
+  return rec;
+}
+
 }  // namespace
 
 std::string_view acceleration_unit_name(std::string_view units) {
@@ -547,6 +904,17 @@ Record read_record(const std::string& path, double dt, std::string_view units, s
     bad_file(path, 0,
              "skip_header = " + std::to_string(skip_header) + " but the file has " + std::to_string(lines.size()) +
                  " lines");
+  }
+
+  // The formats of strong-motion networks, known by their header lines.
+  for (std::size_t i = skip_header; i < lines.size() && i < skip_header + 64; ++i) {
+    const std::string_view t = lines[i].text;
+    if (find_nocase(t, "integer-header values follow") != std::string_view::npos) {
+      return read_cosmos(path, lines, skip_header, dt, given_units);
+    }
+    if (starts_with_nocase(t, "Scale Factor") || starts_with_nocase(t, "Sampling Freq(Hz)")) {
+      return read_knet(path, lines, skip_header, dt, given_units);
+    }
   }
 
   // The header: the lines before the first line written as numbers.
@@ -731,6 +1099,12 @@ Record read_record(const std::string& path, double dt, std::string_view units, s
                  "('2000 0.01', or NPTS= and DT= in the header)");
   }
   rec.units = record_units(path, given_units, hu);
+  // The event: a PEER file's second line, or the title above a count line.
+  if (head.size() >= 2 && (grid.npts || count_line)) {
+    rec.description = std::string(trim(head[1].text));
+  } else if (head.size() == 1 && count_line) {
+    rec.description = std::string(trim(head[0].text));
+  }
   check_record(rec);
   return rec;
 }

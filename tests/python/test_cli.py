@@ -100,7 +100,7 @@ def test_analysis_file_runs_to_csv_and_plots(workdir):
     assert np.all(table[:, 8] == 1)  # converged
 
     assert main(["plot", path, "--out", "figs"]) == 0
-    for name in ("convergence", "layers", "spectra"):
+    for name in ("convergence", "layers", "curves", "spectra", "fourier", "arias"):
         assert os.path.getsize(f"figs/eql_soft_clay-{name}.png") > 10000
 
 
@@ -157,7 +157,7 @@ def test_an_iteration_that_did_not_converge_exits_3_and_flags_the_csv(workdir):
     table = np.loadtxt("short.csv", delimiter=",", skiprows=1)
     assert table.shape == (12, 9) and np.all(table[:, -1] == 0)
     out = _cli("plot", "examples/short.json", "--out", "figs")
-    assert out.returncode == 3 and len(out.stdout.split()) == 3
+    assert out.returncode == 3 and len(out.stdout.split()) == 6
 
 
 def _edited(edit):

@@ -281,10 +281,11 @@ def test_figures_of_the_iteration_and_the_profiles():
     from velmar import plot_eql
 
     res = eql(motion(0.1), clay_site(), curves=clay_curves(), water_table=2.0, tolerance=1e-3)
-    ax = plot_eql.plot_convergence(res, tolerance=1e-3)
+    ax = plot_eql.plot_convergence(res, tolerance=1e-3).axes[0]
     np.testing.assert_allclose(ax.lines[0].get_ydata(), res.change)
-    axes = plot_eql.plot_strain_compatible(res)
-    assert [a.get_xlabel() for a in axes] == ["G/Gmax", "damping (%)", "peak shear strain (%)"]
+    axes = plot_eql.plot_strain_compatible(res).axes
+    assert [a.get_xlabel() for a in axes] == ["G/Gmax (ratio)", "damping (%)", "peak shear strain (%)"]
+    assert axes[0].get_xlim()[0] == 0.0 and axes[1].get_xlim()[0] == 0.0  # both axes start at 0
     assert axes[0].get_ylim() == (20.0, 0.0)  # depth down to the half-space
     # Steps: every layer's value spans its top to its bottom.
     v, z = axes[0].lines[-1].get_data()

@@ -29,8 +29,8 @@ def workdir(tmp_path, monkeypatch):
 @pytest.mark.parametrize("deck, figures", [
     ("sh_transfer_clay_sand_rock", ["profile", "transfer"]),
     ("psv_transfer_basin", ["profile", "transfer"]),
-    ("sh_signal", ["profile", "transfer", "histories", "spectra", "peaks"]),
-    ("psv_signal", ["profile", "transfer", "histories", "spectra"]),
+    ("sh_signal", ["profile", "transfer", "histories", "spectra", "fourier", "arias", "peaks"]),
+    ("psv_signal", ["profile", "transfer", "histories", "spectra", "fourier", "arias"]),
 ])
 def test_each_example_deck_gets_its_figures(workdir, deck, figures):
     written = vplot.plot_deck(f"examples/{deck}.deck", out="figs")

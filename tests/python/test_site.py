@@ -235,13 +235,13 @@ def test_figures_draw_what_they_show(tmp_path):
     from velmar import plot_site
 
     p = layered([3, 7, 12, 20], [160, 240, 380, 600, 1400])
-    ax = plot_site.plot_vs_profile(p, "asce7-22")
+    ax = plot_site.plot_vs_profile(p, "asce7-22").axes[0]
     assert "CD" in ax.get_title() and any("Vs30" in t.get_text() for t in ax.get_legend().get_texts())
-    ax = plot_site.plot_quarter_wavelength(p, eta="ba23")
+    ax = plot_site.plot_quarter_wavelength(p, eta="ba23").axes[0]
     assert len(ax.get_lines()) == 3
     ds = velmar.LogicTree(NODES).run(_amplification)
-    ax = plot_site.plot_tree_fractiles(ds, x=[0.5, 2.0, 8.0])
-    ax.figure.savefig(tmp_path / "tree.png")
+    fig = plot_site.plot_tree_fractiles(ds, x=[0.5, 2.0, 8.0])
+    fig.savefig(tmp_path / "tree.png")
     assert (tmp_path / "tree.png").stat().st_size > 0
     with pytest.raises(ValueError, match="x must"):
         plot_site.plot_tree_fractiles(ds, x=[1.0])

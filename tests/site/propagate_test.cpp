@@ -157,6 +157,25 @@ TEST_F(RecordFile, ReadsBothPeerHeaderStylesAndRefusesAWrongCount) {
   EXPECT_EQ(b.accel.size(), 3u);
   EXPECT_DOUBLE_EQ(b.dt, 0.01);
   EXPECT_THROW(read_record(write("c.AT2", head + "NPTS=    4, DT=   .0050 SEC\n .1 .2 .3\n")), FileError);
+  EXPECT_EQ(a.description, "EVENT, STATION, COMPONENT");
+}
+
+TEST_F(RecordFile, ReadsKnetCountsWithTheScaleFactorLessTheMean) {
+  const std::string head =
+      "Origin Time       2020/06/01 10:20:00\nMag.              5.5\nStation Code      TST001\n"
+      "Sampling Freq(Hz) 200Hz\nDuration Time(s)  0.05\nDir.              E-W\n"
+      "Scale Factor      2000(gal)/1000000\nMemo.\n";
+  const Record k = read_record(write("k.EW", head + "  10  20  30  40  50  60  70  80\n  90 100\n"));
+  ASSERT_EQ(k.accel.size(), 10u);
+  EXPECT_NEAR(k.accel[0], 0.002 * (10.0 - 55.0), 1e-15);
+  EXPECT_DOUBLE_EQ(k.dt, 0.005);
+  EXPECT_EQ(k.units, "cm/s2");
+  EXPECT_EQ(k.station, "TST001");
+  EXPECT_EQ(k.component, "E-W");
+  // A line short of 8 counts before the last: damaged.
+  EXPECT_THROW(read_record(write("k2.EW", head + "  10  20  30\n  40  50  60  70  80  90 100 110\n")), FileError);
+  EXPECT_THROW(read_record(write("k3.EW", head + "  10  20  30  40  50  60  70  80\n  90 100\n"), 0.0, "g"),
+               InvalidArgument);
 }
 
 TEST_F(RecordFile, ColumnsWithAndWithoutTimes) {
