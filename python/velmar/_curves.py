@@ -127,12 +127,16 @@ class Idriss1990(_Table):
 
     Source: Idriss, I. M. (1990). Response of soft soil sites during
     earthquakes. Proc. H. Bolton Seed Memorial Symposium, vol. 2: 273-289.
-    Tabulated at strains 1e-6 to 0.1 (ratio; 1e-4 to 10 %); constant beyond 0.01.
+    Tabulated at strains 1e-6 to 0.01 (ratio; 1e-4 to 1 %), the strains
+    with published values; beyond them the end values are used and the
+    analysis warns, naming the set.
 
     Parameters
     ----------
     soil : {"clay", "sand"}
-        The clay curves (default) or the sand curves of the same paper.
+        The clay curves (default) or the sand curves of the same paper. The
+        sand set carries the same damping values as the clay set, as the
+        curve catalogues it was taken from (pystrata's and Strata's) give it.
     """
 
     soil: str = "clay"

@@ -360,8 +360,24 @@ bool converged(std::vector<Sublayer>& sub, const Profile& profile, const Equival
   return !recut_now && change < o.tolerance;
 }
 
+// The table a layer's effective strain left, for its warning: a user's table
+// is "the curve table", a published one is named by its authors, year and
+// soil; both with the strains they span, so the reader sees which end was
+// passed.
+std::string table_left(const Curve& curve) {
+  const CurveTable* table = std::get_if<CurveTable>(&curve);
+  std::string what = "the curve table";
+  if (const auto* p = std::get_if<PublishedCurve>(&curve)) {
+    table = &published_curve_table(p->name);
+    what = "the table of " + curve_name(curve);
+  }
+  if (table == nullptr || table->strain.empty()) return what;
+  return what + " (tabulated from " + detail::strain_text(table->strain.front()) + " to " +
+         detail::strain_text(table->strain.back()) + ")";
+}
+
 // The warnings of a finished iteration: not converged, and the layers whose
-// effective strain left the curve table.
+// effective strain left their table (user or published).
 void add_warnings(EquivalentLinearResult& r, const std::vector<char>& clamped, const EquivalentLinearOptions& o) {
   if (!r.converged) {
     r.warnings.push_back("the iteration did not converge in " + std::to_string(r.iterations) +
@@ -377,8 +393,8 @@ void add_warnings(EquivalentLinearResult& r, const std::vector<char>& clamped, c
                            "a nonlinear analysis in the time domain is the tool for it");
     }
     if (clamped[i]) {
-      r.warnings.push_back(detail::layer_name(i) +
-                           ": an effective strain fell outside the curve table; its end values were used");
+      r.warnings.push_back(detail::layer_name(i) + ": an effective strain fell outside " +
+                           table_left(o.curves[i]) + "; its end values were used");
     }
   }
 }

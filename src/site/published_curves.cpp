@@ -7,6 +7,15 @@
 // one grid here. The Seed and Idriss (1970) "upper" entry pairs the upper
 // range of G/Gmax with the lower range of damping (the stiffer, less
 // dissipative bound of the sands they gathered).
+//
+// The Idriss (1990) tables end at 1 % strain, the last strain with a
+// published value: catalogues that repeat the 1 % values at 3.16 % and 10 %
+// add rows the paper does not give, and would hide from the analysis that
+// a layer went beyond the curve. Past 1 % the end values are still used,
+// and the analysis warns. The sand entry carries the same damping values as
+// the clay entry: the curve catalogues of pystrata and Strata both pair the
+// Idriss (1990) sand G/Gmax with that one damping curve, and no distinct
+// sand damping curve of the paper could be read to replace it.
 #include <string>
 #include <vector>
 
@@ -79,14 +88,14 @@ const std::vector<Entry>& entries() {
         {0.005, 0.006, 0.008, 0.014, 0.028, 0.053, 0.1, 0.158, 0.215}}},
       {"idriss_1990_clay", "Idriss (1990), clay",
        SRC_IDRISS,
-       {{1e-06, 3.162e-06, 1e-05, 3.162e-05, 0.0001, 0.0003162, 0.001, 0.003162, 0.01, 0.03162, 0.1},
-        {1.0, 1.0, 1.0, 0.979, 0.941, 0.839, 0.656, 0.429, 0.238, 0.238, 0.238},
-        {0.0024, 0.0044, 0.008, 0.0146, 0.028, 0.0531, 0.098, 0.1574, 0.21, 0.21, 0.21}}},
+       {{1e-06, 3.162e-06, 1e-05, 3.162e-05, 0.0001, 0.0003162, 0.001, 0.003162, 0.01},
+        {1.0, 1.0, 1.0, 0.979, 0.941, 0.839, 0.656, 0.429, 0.238},
+        {0.0024, 0.0044, 0.008, 0.0146, 0.028, 0.0531, 0.098, 0.1574, 0.21}}},
       {"idriss_1990_sand", "Idriss (1990), sand",
        SRC_IDRISS,
-       {{1e-06, 3.162e-06, 1e-05, 3.162e-05, 0.0001, 0.0003162, 0.001, 0.003162, 0.01, 0.03162, 0.1},
-        {1.0, 1.0, 0.99, 0.955, 0.85, 0.628, 0.37, 0.176, 0.08, 0.08, 0.08},
-        {0.0024, 0.0044, 0.008, 0.0146, 0.028, 0.0531, 0.098, 0.1574, 0.21, 0.21, 0.21}}},
+       {{1e-06, 3.162e-06, 1e-05, 3.162e-05, 0.0001, 0.0003162, 0.001, 0.003162, 0.01},
+        {1.0, 1.0, 0.99, 0.955, 0.85, 0.628, 0.37, 0.176, 0.08},
+        {0.0024, 0.0044, 0.008, 0.0146, 0.028, 0.0531, 0.098, 0.1574, 0.21}}},
       {"epri_1993_sand_0_20ft", "EPRI (1993), sand, 0-20 ft",
        SRC_EPRI,
        {{1e-06, 1.778e-06, 3.162e-06, 5.623e-06, 1e-05, 1.778e-05, 3.162e-05, 5.623e-05, 0.0001, 0.0001778,

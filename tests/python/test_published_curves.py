@@ -260,3 +260,48 @@ def test_library_curves_pickle_inside_batch_options_and_serve_as_logic_tree_bran
     out = tree.run(lambda leaf: velmar.curve_values(leaf["curve"], [1e-4], 100.0)[0][0])
     np.testing.assert_array_equal(out["value"].values, [0.9, 0.941])
     assert out["mean"].item() == pytest.approx(0.6 * 0.9 + 0.4 * 0.941)
+
+
+# --- a layer beyond its table -------------------------------------------------------------------
+
+def soft_site():
+    p = site()
+    vs = np.array(p.vs, dtype=float)
+    vs[3] = 60.0
+    return velmar.Profile(thickness=p.thickness, density=p.density, vs=vs, damping=p.damping)
+
+
+def test_idriss_1990_ends_at_its_last_published_strain_and_warns_beyond_it():
+    # Past 1 % the paper gives no value: the end values are used, and a layer
+    # driven there is reported with the set's name and the strains it spans.
+    for soil, g_end in (("clay", 0.238), ("sand", 0.08)):
+        strain, g, d = velmar.Idriss1990(soil=soil).table()
+        assert strain[-1] == 0.01 and g[-1] == g_end and d[-1] == 0.21
+        gb, db = velmar.curve_values(velmar.Idriss1990(soil=soil), [0.01, 0.0316, 0.1], 100.0)
+        np.testing.assert_array_equal(gb, [g_end] * 3)
+        np.testing.assert_array_equal(db, [0.21] * 3)
+    with pytest.warns(RuntimeWarning) as record:
+        res = velmar.equivalent_linear(pulse(0.6), soft_site(), [velmar.Idriss1990(soil="sand")] * 6,
+                                       max_iterations=60)
+    assert 0.65 * res.max_strain[3] > 0.01 and res.g_ratio[3] == 0.08 and res.damping[3] == 0.21
+    texts = [str(w.message) for w in record]
+    assert ("layer 4: an effective strain fell outside the table of Idriss (1990), sand (tabulated from "
+            "1e-06 (0.0001 %) to 0.01 (1 %)); its end values were used") in texts, texts
+    assert not any(t.startswith("layer 1:") and "outside" in t for t in texts)
+
+
+def test_the_warning_names_the_published_set_or_the_users_table():
+    # A weak motion leaves every layer below the first tabulated strain.
+    table = velmar.CurveTable(strain=[1e-5, 1e-3], g_ratio=[1.0, 0.8], damping=[0.01, 0.05])
+    curves = [velmar.VuceticDobry(pi=30), table, velmar.EPRI93(depth="50-120ft"), None, None, None]
+    with pytest.warns(RuntimeWarning) as record:
+        velmar.equivalent_linear(pulse(1e-4), site(), curves)
+    texts = sorted(str(w.message) for w in record)
+    assert texts == [
+        "layer 1: an effective strain fell outside the table of Vucetic and Dobry (1991), PI 30 % (tabulated "
+        "from 1e-06 (0.0001 %) to 0.01 (1 %)); its end values were used",
+        "layer 2: an effective strain fell outside the curve table (tabulated from 1e-05 (0.001 %) to "
+        "0.001 (0.1 %)); its end values were used",
+        "layer 3: an effective strain fell outside the table of EPRI (1993), sand, 50-120 ft (tabulated from "
+        "1e-06 (0.0001 %) to 0.01 (1 %)); its end values were used",
+    ], texts
