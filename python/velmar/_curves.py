@@ -236,7 +236,10 @@ class ZhangAndrusJuang:
     ============  ===================  =======================  ===================
 
     Damping (percent) D = Dmin + 10.6 G^2 - 31.6 G + 21.0 with G = G/Gmax and
-    Dmin = (0.008 PI + 0.82) (s'm/pa)^(-k/2), pa = 101.325 kPa.
+    Dmin = (0.008 PI + 0.82) (s'm/pa)^(-k/2), pa = 101.325 kPa, the same
+    minimum-damping term for every age. (Scripts in circulation normalise
+    the stress by 100 kPa instead: their reference strain is at most 0.6 %
+    larger, a difference far inside the scatter of the fit.)
 
     Parameters
     ----------
