@@ -299,13 +299,7 @@ void check_soil_model(const SoilModel& m) {
 
 // -------------------------------------------------------------- strength --
 
-// Granular soil: the largest horizontal shear stress of a K0-consolidated
-// element at Mohr-Coulomb failure (Hardin and Drnevich 1972, no cohesion),
-// sqrt[((1 + K0)/2 sigma'_v sin phi)^2 - ((1 - K0)/2 sigma'_v)^2] with
-// phi = 33 degrees, and at least 0.2 sigma'_v (for K0 far from 1, where the
-// expression fails). Darendeli curves of PI >= 15 %: the undrained strength
-// in simple shear su = 0.22 sigma'_v OCR^0.8 (Ladd 1991). sigma'_v =
-// 3 sigma'_m / (1 + 2 K0), K0 of the curve (0.5 for a table).
+// The strength estimates (see soil_model.hpp).
 double estimate_strength(const Curve& curve, double mean_stress, StrengthSource* source) {
   check_positive("mean_stress (kPa)", mean_stress);
   const double k0 = curve_k0(curve);
@@ -319,6 +313,18 @@ double estimate_strength(const Curve& curve, double mean_stress, StrengthSource*
   const double a = 0.5 * (1.0 + k0) * sv * sphi, b = 0.5 * (1.0 - k0) * sv;
   const double hd = a * a > b * b ? std::sqrt(a * a - b * b) : 0.0;
   return std::max(hd, 0.2 * sv);
+}
+
+double estimate_strength(const Curve& curve, double gmax, double mean_stress, StrengthSource* source) {
+  check_positive("gmax (kPa)", gmax);
+  const double soil = estimate_strength(curve, mean_stress, source);
+  const double floor =
+      gmax * STRENGTH_FLOOR_STRAIN * evaluate_curve(curve, STRENGTH_FLOOR_STRAIN, mean_stress).g_ratio;
+  if (floor > soil) {
+    if (source) *source = StrengthSource::CURVE_FLOOR;
+    return floor;
+  }
+  return soil;
 }
 
 // ------------------------------------------------------------------ fit --
@@ -377,7 +383,7 @@ SoilModel fit_soil_model(const Curve& curve, double gmax, double mean_stress, So
     m.gamma_ref = m.gamma_r * std::pow(ATMOSPHERIC_PRESSURE / mean_stress, m.pressure_exponent);
   } else {
     StrengthSource src = StrengthSource::GIVEN;
-    m.tau_max = strength ? *strength : estimate_strength(curve, mean_stress, &src);
+    m.tau_max = strength ? *strength : estimate_strength(curve, gmax, mean_stress, &src);
     m.strength_source = src;
     m.theta4 = 1.0;
     // The target where the curve asks for more than the strength is the
@@ -406,16 +412,31 @@ SoilModel fit_soil_model(const Curve& curve, double gmax, double mean_stress, So
       }
       return std::isfinite(e) ? e : 1e300;
     };
+    // Screen a grid of starts, then refine the best two.
+    std::array<std::array<double, 4>, 2> starts{};
+    std::array<double, 2> start_cost{std::numeric_limits<double>::infinity(),
+                                      std::numeric_limits<double>::infinity()};
+    for (double x0 : {-4.0, 0.0, 2.0})
+      for (double x1 : {-3.0, 0.0, 2.0, 4.0})
+        for (double x2 : {-2.0, 0.0, 2.0, 5.0})
+          for (double x3 : {-1.5, 0.0, 1.5}) {
+            const std::array<double, 4> x{x0, x1, x2, x3};
+            const double v = cost(x);
+            if (v < start_cost[0]) {
+              starts[1] = starts[0]; start_cost[1] = start_cost[0];
+              starts[0] = x; start_cost[0] = v;
+            } else if (v < start_cost[1]) {
+              starts[1] = x; start_cost[1] = v;
+            }
+          }
     double best = std::numeric_limits<double>::infinity();
-    std::array<double, 4> bx{};
-    for (double inf0 : {-4.0, 0.0})
-      for (double th2 : {-1.0, 1.5})
-        for (double th3 : {-1.0, 1.5}) {
-          double v = 0.0;
-          auto x = nelder_mead<4>(cost, {inf0, th2, th3, 0.0}, 0.7, 600, &v);
-          x = nelder_mead<4>(cost, x, 0.2, 600, &v);
-          if (v < best) { best = v; bx = x; }
-        }
+    std::array<double, 4> bx = starts[0];
+    for (const auto& s0 : starts) {
+      double v = 0.0;
+      auto x = nelder_mead<4>(cost, s0, 0.7, 800, &v);
+      x = nelder_mead<4>(cost, x, 0.2, 400, &v);
+      if (v < best) { best = v; bx = x; }
+    }
     const SoilModel c = build(bx);
     m.theta1 = c.theta1;
     m.theta2 = c.theta2;
@@ -571,7 +592,7 @@ SoilState::Step SoilState::walk(double g) const {
   // backbone).
   while (count > 0) {
     const double target = count >= 2 ? point_strain(count - 2) : -point_strain(0);
-    if (dir * (g - target) <= 0.0) break;
+    if (dir * (g - target) < 0.0) break;  // at the point itself the branches meet
     count = count >= 2 ? count - 2 : 0;
   }
   if (count <= st.keep) {
