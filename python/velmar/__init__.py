@@ -31,6 +31,7 @@ from ._logic_tree import Leaf, LogicTree
 from ._measures import (IntensityMeasures, PeakProfile, ResponseSpectrum, arias_intensity, cav,
                        default_periods, fourier_spectrum, intensity_measures, konno_ohmachi,
                        peak_profile, response_spectrum, significant_duration, spectra, spectral_ratio)
+from ._soil import SOIL_MODELS, UNLOAD_RULES, SoilModel, estimate_strength, fit_soil_model
 
 __version__ = _velmar.__version__
 
@@ -49,3 +50,4 @@ __all__ += ["Darendeli", "Menq", "CurveTable", "EquivalentLinearResult", "equiva
             "curve_values"]
 __all__ += ["SiteClass", "FundamentalFrequency", "QuarterWavelength", "SITE_CODES", "adjust_damping",
             "quarter_wavelength", "fit_quarter_wavelength", "LogicTree", "Leaf"]
+__all__ += ["SoilModel", "fit_soil_model", "estimate_strength", "SOIL_MODELS", "UNLOAD_RULES"]
