@@ -175,10 +175,21 @@ class SoilState {
   const SoilModel& model() const { return model_; }
 
  private:
-  struct Step;
+  // Where a strain takes the state: the stress and slope there, the
+  // reversal points kept, and the branch constants.
+  struct Step {
+    double stress = 0.0, tangent = 0.0;
+    std::size_t keep = 0;  // committed reversal points kept
+    bool pushed = false;   // the current point becomes a reversal point on top
+    double gamma_m = 0.0, factor = 1.0, secant = 0.0;
+    int direction = 0;
+  };
   Step walk(double strain) const;
+  double backbone(double strain, double* tangent) const;
 
   SoilModel model_;
+  double inv_ref_ = 1.0;       // 1 / gamma_r (MKZ), gmax / tau_max (GQ/H)
+  double theta3_power_ = 1.0;  // theta3^theta5 (GQ/H)
   double strain_ = 0.0, stress_ = 0.0;
   int direction_ = 0;      // sign of the last strain increment
   double gamma_m_ = 0.0;   // largest |strain| so far
@@ -187,6 +198,10 @@ class SoilState {
   std::size_t depth_ = 0;  // reversal points held
   double rev_strain_[CAPACITY] = {};
   double rev_stress_[CAPACITY] = {};
+  // The last trial, reused by a commit to the same strain.
+  mutable Step last_trial_;
+  mutable double last_trial_strain_ = 0.0;
+  mutable bool has_trial_ = false;
 };
 
 // The stress history (kPa) of a spring driven through `strain` from rest.

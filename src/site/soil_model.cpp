@@ -33,38 +33,43 @@ constexpr double SU_RATIO = 0.22;
 constexpr double SU_OCR_EXPONENT = 0.8;
 constexpr double CLAY_PI = 15.0;
 
-double sign(double v) { return v < 0.0 ? -1.0 : 1.0; }
-
-// GQ/H: theta(x) and its slope.
-double gqh_theta(const SoilModel& m, double x, double* slope) {
-  if (x <= 0.0) {
-    if (slope) *slope = 0.0;
-    return m.theta1;
+// The backbone stress at `strain` and (if asked) its slope, with the
+// model's constants precomputed: inv = 1 / gamma_r (MKZ) or gmax / tau_max
+// (GQ/H), c = theta3^theta5 (GQ/H). One power and (GQ/H) one square root.
+double backbone_eval(const SoilModel& m, double inv, double c, double strain, double* tangent) {
+  const double a = std::abs(strain);
+  if (a == 0.0) {
+    if (tangent) *tangent = m.gmax;
+    return 0.0;
   }
-  const double u = m.theta4 * std::pow(x, m.theta5);
-  const double c = std::pow(m.theta3, m.theta5);
+  const double x = a * inv;
+  if (m.kind == SoilModelKind::MKZ) {
+    const double bx = m.beta * (m.s == 1.0 ? x : std::pow(x, m.s));
+    const double den = 1.0 + bx;
+    if (tangent) *tangent = m.gmax * (1.0 + bx - m.s * bx) / (den * den);
+    return m.gmax * strain / den;
+  }
+  const double u = m.theta4 * (m.theta5 == 1.0 ? x : std::pow(x, m.theta5));
   const double v = c + u;
-  if (slope) *slope = m.theta2 * (m.theta5 * u / x) * c / (v * v);
-  return m.theta1 + m.theta2 * u / v;
+  const double theta = m.theta1 + m.theta2 * u / v;
+  const double q = std::sqrt(std::max((1.0 + x) * (1.0 + x) - 4.0 * theta * x, 0.0));
+  const double den = 1.0 + x + q;
+  if (tangent) {
+    const double qs = std::max(q, 1e-12);
+    const double dtheta = m.theta2 * (m.theta5 * u / x) * c / (v * v);
+    const double dq_dx = (1.0 + x - 2.0 * theta) / qs;
+    const double dt_dx = 2.0 / den - 2.0 * x * (1.0 + dq_dx) / (den * den);
+    const double dt_dtheta = 4.0 * x * x / (qs * den * den);
+    *tangent = m.gmax * (dt_dx + dt_dtheta * dtheta);
+  }
+  return (strain < 0.0 ? -m.tau_max : m.tau_max) * 2.0 * x / den;
 }
 
-// GQ/H tau / tau_max at x = |gamma| / gamma_r, in the form without the
-// cancellation of 1 + x - sqrt(...) at small theta x: 2x / (1 + x + q).
-double gqh_ratio(const SoilModel& m, double x, double* slope) {
-  double dtheta = 0.0;
-  const double theta = gqh_theta(m, x, slope ? &dtheta : nullptr);
-  const double arg = (1.0 + x) * (1.0 + x) - 4.0 * theta * x;
-  const double q = std::sqrt(std::max(arg, 0.0));
-  const double den = 1.0 + x + q;
-  if (slope) {
-    const double qs = std::max(q, 1e-12);
-    const double dq_dx = (1.0 + x - 2.0 * theta) / qs;
-    const double dq_dtheta = -2.0 * x / qs;
-    const double dt_dx = 2.0 / den - 2.0 * x * (1.0 + dq_dx) / (den * den);
-    const double dt_dtheta = -2.0 * x * dq_dtheta / (den * den);
-    *slope = dt_dx + dt_dtheta * dtheta;
-  }
-  return 2.0 * x / den;
+double inverse_reference(const SoilModel& m) {
+  return m.kind == SoilModelKind::MKZ ? 1.0 / m.gamma_r : m.gmax / m.tau_max;
+}
+double theta3_power(const SoilModel& m) {
+  return m.kind == SoilModelKind::GQH ? std::pow(m.theta3, m.theta5) : 1.0;
 }
 
 // --- a small deterministic Nelder-Mead minimiser ------------------------
@@ -204,25 +209,13 @@ std::string unload_rule_name(UnloadRule rule) { return rule == UnloadRule::MASIN
 // ------------------------------------------------------------ backbones --
 
 double backbone_stress(const SoilModel& m, double strain) {
-  const double a = std::abs(strain);
-  if (a == 0.0) return 0.0;
-  if (m.kind == SoilModelKind::MKZ) return m.gmax * strain / (1.0 + m.beta * std::pow(a / m.gamma_r, m.s));
-  const double gr = m.tau_max / m.gmax;
-  return sign(strain) * m.tau_max * gqh_ratio(m, a / gr, nullptr);
+  return backbone_eval(m, inverse_reference(m), theta3_power(m), strain, nullptr);
 }
 
 double backbone_tangent(const SoilModel& m, double strain) {
-  const double a = std::abs(strain);
-  if (a == 0.0) return m.gmax;
-  if (m.kind == SoilModelKind::MKZ) {
-    const double bx = m.beta * std::pow(a / m.gamma_r, m.s);
-    const double den = 1.0 + bx;
-    return m.gmax * (1.0 + bx - m.s * bx) / (den * den);
-  }
-  const double gr = m.tau_max / m.gmax;
-  double slope = 0.0;
-  gqh_ratio(m, a / gr, &slope);
-  return m.gmax * slope;
+  double k = 0.0;
+  backbone_eval(m, inverse_reference(m), theta3_power(m), strain, &k);
+  return k;
 }
 
 double reduction_factor(const SoilModel& m, double gamma_m) {
@@ -249,12 +242,13 @@ double masing_damping(const SoilModel& m, double strain) {
   static constexpr double weight[4] = {0.3478548451374538, 0.6521451548625461, 0.6521451548625461,
                                        0.3478548451374538};
   constexpr int panels = 36;  // 9 decades below a, 4 panels each; the last from 0
+  const double inv = inverse_reference(m), c = theta3_power(m);
   double integral = 0.0;
   double lo = 0.0;
   for (int k = panels; k >= 0; --k) {
     const double hi = a * std::pow(10.0, -static_cast<double>(k) / 4.0);
     const double mid = 0.5 * (lo + hi), half = 0.5 * (hi - lo);
-    for (int j = 0; j < 4; ++j) integral += weight[j] * half * backbone_stress(m, mid + half * node[j]);
+    for (int j = 0; j < 4; ++j) integral += weight[j] * half * backbone_eval(m, inv, c, mid + half * node[j], nullptr);
     lo = hi;
   }
   const double ta = backbone_stress(m, a);
@@ -539,20 +533,20 @@ SoilModel fit_soil_model(const Curve& curve, double gmax, double mean_stress, So
 
 // ----------------------------------------------------------- the spring --
 
-struct SoilState::Step {
-  double stress = 0.0, tangent = 0.0;
-  std::size_t keep = 0;  // committed reversal points kept
-  bool pushed = false;   // the current point becomes a reversal point on top
-  double gamma_m = 0.0, factor = 1.0, secant = 0.0;
-  int direction = 0;
-};
 
 SoilState::SoilState(const SoilModel& model) : model_(model) {
   check_soil_model(model_);
+  inv_ref_ = inverse_reference(model_);
+  theta3_power_ = theta3_power(model_);
   reset();
 }
 
+double SoilState::backbone(double strain, double* tangent) const {
+  return backbone_eval(model_, inv_ref_, theta3_power_, strain, tangent);
+}
+
 void SoilState::reset() {
+  has_trial_ = false;
   strain_ = stress_ = 0.0;
   direction_ = 0;
   gamma_m_ = 0.0;
@@ -581,7 +575,7 @@ SoilState::Step SoilState::walk(double g) const {
     if (depth_ == 0) {  // leaving the backbone: branches of this largest strain
       st.gamma_m = std::max(gamma_m_, std::abs(strain_));
       st.factor = reduction_factor(model_, st.gamma_m);
-      st.secant = st.gamma_m > 0.0 ? backbone_stress(model_, st.gamma_m) / st.gamma_m : model_.gmax;
+      st.secant = st.gamma_m > 0.0 ? backbone(st.gamma_m, nullptr) / st.gamma_m : model_.gmax;
     }
     st.pushed = true;
   }
@@ -600,8 +594,7 @@ SoilState::Step SoilState::walk(double g) const {
     st.pushed = false;
   }
   if (count == 0) {
-    st.stress = backbone_stress(model_, g);
-    st.tangent = backbone_tangent(model_, g);
+    st.stress = backbone(g, &st.tangent);
     st.gamma_m = std::max(st.gamma_m, std::abs(g));
   } else {
     const std::size_t top = count - 1;
@@ -609,20 +602,26 @@ SoilState::Step SoilState::walk(double g) const {
     const double t0 = top < st.keep ? rev_stress_[top] : stress_;
     const double x = g - g0;
     const double f = st.factor, gm = st.secant;
-    st.stress = t0 + f * (2.0 * backbone_stress(model_, 0.5 * x) - gm * x) + gm * x;
-    st.tangent = f * (backbone_tangent(model_, 0.5 * x) - gm) + gm;
+    double k = 0.0;
+    st.stress = t0 + f * (2.0 * backbone(0.5 * x, &k) - gm * x) + gm * x;
+    st.tangent = f * (k - gm) + gm;
   }
   return st;
 }
 
 double SoilState::trial(double strain, double* tangent) const {
   const Step st = walk(strain);
+  // Kept for a commit to the same strain (the last iteration of a step).
+  last_trial_ = st;
+  last_trial_strain_ = strain;
+  has_trial_ = true;
   if (tangent) *tangent = st.tangent;
   return st.stress;
 }
 
 void SoilState::commit(double strain) {
-  const Step st = walk(strain);
+  const Step st = has_trial_ && strain == last_trial_strain_ ? last_trial_ : walk(strain);
+  has_trial_ = false;
   depth_ = st.keep;
   if (st.pushed) {
     if (depth_ + 1 > CAPACITY) depth_ -= 2;  // forget the innermost pair held
@@ -644,9 +643,13 @@ double SoilState::stress(double strain) {
 }
 
 double SoilState::tangent() const {
-  if (depth_ == 0) return backbone_tangent(model_, strain_);
-  const double x = strain_ - rev_strain_[depth_ - 1];
-  return factor_ * (backbone_tangent(model_, 0.5 * x) - secant_) + secant_;
+  double k = 0.0;
+  if (depth_ == 0) {
+    backbone(strain_, &k);
+    return k;
+  }
+  backbone(0.5 * (strain_ - rev_strain_[depth_ - 1]), &k);
+  return factor_ * (k - secant_) + secant_;
 }
 
 std::vector<double> stress_history(const SoilModel& model, std::span<const double> strain) {

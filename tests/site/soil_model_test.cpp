@@ -199,6 +199,17 @@ TEST(SoilModel, TrialLeavesTheStateAndMatchesCommit) {
     EXPECT_NEAR(tan, fd, 1e-3 * m.gmax) << g;
     SoilState c = s;
     EXPECT_EQ(c.stress(g), t);
+    // A commit after trials (the last at the committed strain, or not).
+    SoilState d = s, e = s;
+    d.trial(0.5 * g);
+    d.trial(g);
+    d.commit(g);
+    e.trial(g);
+    e.trial(0.5 * g);
+    e.commit(g);
+    EXPECT_EQ(d.current_stress(), t);
+    EXPECT_EQ(e.current_stress(), t);
+    EXPECT_EQ(d.reversals(), c.reversals());
   }
   s.reset();
   EXPECT_EQ(s.current_stress(), 0.0);
