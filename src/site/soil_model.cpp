@@ -278,8 +278,8 @@ void check_soil_model(const SoilModel& m) {
     check_positive("GQ/H theta4", m.theta4);
     check_positive("GQ/H theta5", m.theta5);
     if (!std::isfinite(m.theta1) || m.theta1 > 1.0) refuse("GQ/H theta1", m.theta1, "must be finite and at most 1");
-    if (!std::isfinite(m.theta2) || m.theta2 < 0.0 || m.theta1 + m.theta2 > 1.0)
-      refuse("GQ/H theta2", m.theta2, "must be at least 0 with theta1 + theta2 at most 1");
+    if (!std::isfinite(m.theta2) || m.theta1 + m.theta2 > 1.0)
+      refuse("GQ/H theta2", m.theta2, "must be finite with theta1 + theta2 at most 1");
   }
   if (m.unload == UnloadRule::MRDF) {
     for (double v : {m.p1, m.p2, m.p3})
@@ -386,52 +386,74 @@ SoilModel fit_soil_model(const Curve& curve, double gmax, double mean_stress, So
     std::array<double, FIT_POINTS> capped{};
     for (std::size_t i = 0; i < FIT_POINTS; ++i)
       capped[i] = std::min(t.g[i], m.tau_max / (gmax * t.strain[i]));
-    // theta_inf = theta1 + theta2 = CAP - exp(x0), theta2 = exp(x1) (>= 0),
-    // theta3 = exp(x2), theta5 = 0.05 + 4.95 sigmoid(x3).
-    auto build = [&](const std::array<double, 4>& x) {
+    // Two forms are fitted. Rising theta: theta_inf = theta1 + theta2 =
+    // CAP - exp(x0), theta2 = exp(x1) >= 0 (the backbone rises everywhere by
+    // construction). Free theta: theta1 = CAP - exp(x1), theta_inf = CAP -
+    // exp(x0) >= -10 (theta may fall with strain, for curves softer at
+    // large strain than a rising theta allows). Both: theta3 = exp(x2),
+    // theta5 = 0.05 + 4.95 sigmoid(x3), theta4 = 1. The free form is kept
+    // when it fits better, its backbone rises at every strain up to 1 and it
+    // reaches 95 % of the strength by 10 % strain.
+    auto build = [&](const std::array<double, 4>& x, bool free) {
       SoilModel c = m;
-      const double inf = THETA_CAP - std::exp(std::min(x[0], 6.0));
-      c.theta2 = std::exp(std::min(x[1], 6.0));
-      c.theta1 = inf - c.theta2;
+      if (free) {
+        const double inf = THETA_CAP - std::exp(std::min(x[0], std::log(11.0)));
+        c.theta1 = THETA_CAP - std::exp(std::min(x[1], 6.0));
+        c.theta2 = inf - c.theta1;
+      } else {
+        const double inf = THETA_CAP - std::exp(std::min(x[0], 6.0));
+        c.theta2 = std::exp(std::min(x[1], 6.0));
+        c.theta1 = inf - c.theta2;
+      }
       c.theta3 = std::exp(std::clamp(x[2], -20.0, 20.0));
       c.theta5 = 0.05 + 4.95 * sigmoid(x[3]);
       return c;
     };
-    auto cost = [&](const std::array<double, 4>& x) {
-      const SoilModel c = build(x);
-      double e = 0.0;
-      for (std::size_t i = 0; i < FIT_POINTS; ++i) {
-        const double r = model_g_ratio(c, t.strain[i]) - capped[i];
-        e += r * r;
-      }
-      return std::isfinite(e) ? e : 1e300;
-    };
-    // Screen a grid of starts, then refine the best two.
-    std::array<std::array<double, 4>, 2> starts{};
-    std::array<double, 2> start_cost{std::numeric_limits<double>::infinity(),
-                                      std::numeric_limits<double>::infinity()};
-    for (double x0 : {-4.0, 0.0, 2.0})
-      for (double x1 : {-3.0, 0.0, 2.0, 4.0})
-        for (double x2 : {-2.0, 0.0, 2.0, 5.0})
-          for (double x3 : {-1.5, 0.0, 1.5}) {
-            const std::array<double, 4> x{x0, x1, x2, x3};
-            const double v = cost(x);
-            if (v < start_cost[0]) {
-              starts[1] = starts[0]; start_cost[1] = start_cost[0];
-              starts[0] = x; start_cost[0] = v;
-            } else if (v < start_cost[1]) {
-              starts[1] = x; start_cost[1] = v;
+    auto fit_form = [&](bool free, double* value) {
+      auto cost = [&](const std::array<double, 4>& x) {
+        const SoilModel c = build(x, free);
+        double e = 0.0;
+        for (std::size_t i = 0; i < FIT_POINTS; ++i) {
+          const double r = model_g_ratio(c, t.strain[i]) - capped[i];
+          e += r * r;
+        }
+        return std::isfinite(e) ? e : 1e300;
+      };
+      // Screen a grid of starts, then refine the best two.
+      std::array<std::array<double, 4>, 2> starts{};
+      std::array<double, 2> start_cost{std::numeric_limits<double>::infinity(),
+                                        std::numeric_limits<double>::infinity()};
+      for (double x0 : {-4.0, 0.0, 2.0})
+        for (double x1 : {-3.0, 0.0, 2.0, 4.0})
+          for (double x2 : {-2.0, 0.0, 2.0, 5.0})
+            for (double x3 : {-1.5, 0.0, 1.5}) {
+              const std::array<double, 4> x{x0, x1, x2, x3};
+              const double v = cost(x);
+              if (v < start_cost[0]) {
+                starts[1] = starts[0]; start_cost[1] = start_cost[0];
+                starts[0] = x; start_cost[0] = v;
+              } else if (v < start_cost[1]) {
+                starts[1] = x; start_cost[1] = v;
+              }
             }
-          }
-    double best = std::numeric_limits<double>::infinity();
-    std::array<double, 4> bx = starts[0];
-    for (const auto& s0 : starts) {
-      double v = 0.0;
-      auto x = nelder_mead<4>(cost, s0, 0.7, 800, &v);
-      x = nelder_mead<4>(cost, x, 0.2, 400, &v);
-      if (v < best) { best = v; bx = x; }
-    }
-    const SoilModel c = build(bx);
+      double best = std::numeric_limits<double>::infinity();
+      std::array<double, 4> bx = starts[0];
+      for (const auto& s0 : starts) {
+        double v = 0.0;
+        auto x = nelder_mead<4>(cost, s0, 0.7, 800, &v);
+        x = nelder_mead<4>(cost, x, 0.2, 400, &v);
+        if (v < best) { best = v; bx = x; }
+      }
+      *value = best;
+      return build(bx, free);
+    };
+    double rising_cost = 0.0, free_cost = 0.0;
+    const SoilModel rising = fit_form(false, &rising_cost);
+    const SoilModel loose = fit_form(true, &free_cost);
+    bool sound = free_cost < rising_cost && backbone_stress(loose, 0.1) >= 0.95 * m.tau_max;
+    for (int k = 0; sound && k <= 160; ++k)
+      sound = backbone_tangent(loose, 1e-8 * std::pow(10.0, k / 20.0)) > 0.0;
+    const SoilModel& c = sound ? loose : rising;
     m.theta1 = c.theta1;
     m.theta2 = c.theta2;
     m.theta3 = c.theta3;
