@@ -90,7 +90,7 @@ std::array<double, N> nelder_mead(F&& f, std::array<double, N> start, double ste
         std::swap(v[j], v[j - 1]);
         std::swap(p[j], p[j - 1]);
       }
-    if (std::abs(v[N] - v[0]) <= 1e-14 * (std::abs(v[0]) + 1e-30)) break;
+    if (v[N] - v[0] <= 1e-9 * std::abs(v[0]) + 1e-13) break;  // flat: no better to find here
     std::array<double, N> c{};
     for (std::size_t i = 0; i < N; ++i)
       for (std::size_t k = 0; k < N; ++k) c[k] += p[i][k] / static_cast<double>(N);
@@ -412,9 +412,11 @@ SoilModel fit_soil_model(const Curve& curve, double gmax, double mean_stress, So
     auto fit_form = [&](bool free, double* value) {
       auto cost = [&](const std::array<double, 4>& x) {
         const SoilModel c = build(x, free);
+        const double inv = inverse_reference(c), c3 = theta3_power(c);
         double e = 0.0;
         for (std::size_t i = 0; i < FIT_POINTS; ++i) {
-          const double r = model_g_ratio(c, t.strain[i]) - capped[i];
+          const double g = backbone_eval(c, inv, c3, t.strain[i], nullptr) / (c.gmax * t.strain[i]);
+          const double r = g - capped[i];
           e += r * r;
         }
         return std::isfinite(e) ? e : 1e300;
@@ -440,8 +442,8 @@ SoilModel fit_soil_model(const Curve& curve, double gmax, double mean_stress, So
       std::array<double, 4> bx = starts[0];
       for (const auto& s0 : starts) {
         double v = 0.0;
-        auto x = nelder_mead<4>(cost, s0, 0.7, 800, &v);
-        x = nelder_mead<4>(cost, x, 0.2, 400, &v);
+        auto x = nelder_mead<4>(cost, s0, 0.7, 500, &v);
+        x = nelder_mead<4>(cost, x, 0.2, 300, &v);
         if (v < best) { best = v; bx = x; }
       }
       *value = best;
