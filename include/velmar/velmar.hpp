@@ -13,6 +13,7 @@
 #include "velmar/record_filter.hpp"
 #include "velmar/response.hpp"
 #include "velmar/site_indices.hpp"
+#include "velmar/soil_model.hpp"
 #include "velmar/workspace.hpp"
 
 namespace velmar {

@@ -33,6 +33,7 @@ from ._curves import (EPRI93, CurveSet, Idriss1990, Kishida, Rollins2020, SeedId
 from ._measures import (IntensityMeasures, PeakProfile, ResponseSpectrum, arias_intensity, cav,
                        default_periods, fourier_spectrum, intensity_measures, konno_ohmachi,
                        peak_profile, response_spectrum, significant_duration, spectra, spectral_ratio)
+from ._soil import SOIL_MODELS, UNLOAD_RULES, SoilModel, estimate_strength, fit_soil_model
 
 __version__ = _velmar.__version__
 
@@ -55,3 +56,4 @@ __all__ += ["VuceticDobry", "SeedIdriss", "Idriss1990", "EPRI93", "ZhangAndrusJu
             "Rollins2020", "CurveSet", "curves"]
 from ._tables import History, spectrum_table
 __all__ += ["History", "spectrum_table"]
+__all__ += ["SoilModel", "fit_soil_model", "estimate_strength", "SOIL_MODELS", "UNLOAD_RULES"]
