@@ -330,7 +330,8 @@ CompatibleResult compatible_rvt_motion(std::span<const double> periods, std::spa
                           " iterations the RVT PSA is " + detail::number(100.0 * res.misfit) +
                           " % off the target at period " + detail::number(per[worst]) +
                           " s (accepted: " + detail::number(100.0 * o.max_misfit) +
-                          " %); check that the target is a smooth response spectrum, or raise max_iterations");
+                          " %); the shortest periods' PSA cannot fall below the peak acceleration the longer periods imply: check "
+                          "that the target is a smooth response spectrum, or raise max_iterations or max_misfit");
   return res;
 }
 
