@@ -204,10 +204,23 @@ TEST(RvtResponseSpectrum, StiffOscillatorFollowsTheGroundAndGridIsFineEnough) {
   const auto psa = rvt_response_spectrum(m, periods, 0.05);
   EXPECT_NEAR(psa[0] / rvt_peak(m), 1.0, 0.01);
   // The default grid against one 40 times finer.
-  const RvtMotion fine = source_theory_motion(p, logspace(0.05, 100.0, 20480));
+  const RvtMotion fine = source_theory_motion(p, logspace(0.001, 1000.0, 20000));
   const auto psa_fine = rvt_response_spectrum(fine, periods, 0.05);
   for (std::size_t i = 0; i < periods.size(); ++i)
     EXPECT_NEAR(psa[i] / psa_fine[i], 1.0, 0.005) << "T " << periods[i];
+  // The grid's ends: a low-kappa central-eastern motion has PGA content
+  // above 100 Hz, a great earthquake PGV content below 0.05 Hz.
+  p.region = Region::CENA;
+  p.magnitude = 4.0;
+  p.distance = 5.0;
+  EXPECT_NEAR(rvt_peak(source_theory_motion(p)) / rvt_peak(source_theory_motion(p, logspace(0.001, 1000.0, 20000))),
+              1.0, 0.001);
+  p.region = Region::WNA;
+  p.magnitude = 8.0;
+  p.distance = 10.0;
+  EXPECT_NEAR(rvt_peak_velocity(source_theory_motion(p)) /
+                  rvt_peak_velocity(source_theory_motion(p, logspace(0.001, 1000.0, 20000))),
+              1.0, 0.002);
 }
 
 TEST(RvtResponseSpectrum, AnySizeOfSpectrumScalesThrough) {
