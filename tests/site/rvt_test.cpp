@@ -106,8 +106,8 @@ TEST(RvtPeakFactors, CartwrightLonguetHigginsMatchesItsDistribution) {
 }
 
 TEST(RvtPeakFactors, CartwrightLonguetHigginsIsTheMeanLargestOfItsExtrema) {
-  // With irregularity 1 the N extrema are Rayleigh (in units of x_rms): the
-  // peak factor is E[max of N Rayleigh] / x_rms; drawn here.
+  // With irregularity 1 the peak factor is the mean largest of N Rayleigh
+  // extrema; drawn here.
   std::mt19937 gen(7);
   std::uniform_real_distribution<double> u(0.0, 1.0);
   const int n = 50, draws = 40000;
@@ -117,8 +117,9 @@ TEST(RvtPeakFactors, CartwrightLonguetHigginsIsTheMeanLargestOfItsExtrema) {
     for (int i = 0; i < n; ++i) top = std::max(top, std::sqrt(-2.0 * std::log(1.0 - u(gen))));
     sum += top;
   }
-  // Rayleigh with unit sigma has rms sqrt(2); the CLH form is in units of
-  // the process' rms, whose envelope has sigma 1: peak = sqrt(2) int ...
+  // In units of the process' rms the extrema are Rayleigh with sigma 1,
+  // P(X > x) = exp(-x^2 / 2): E[max] = int (1 - (1 - e^(-x^2/2))^N) dx,
+  // which is the CLH form after x = sqrt(2) z.
   EXPECT_NEAR(detail::cartwright_peak_factor(n, 1.0) / (sum / draws), 1.0, 0.01);
 }
 
