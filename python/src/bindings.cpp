@@ -36,6 +36,7 @@ void register_batch(py::module_& m);  // bind_batch.cpp
 void register_options(py::module_& m);  // bind_options.cpp
 void register_site(py::module_& m);  // bind_site.cpp
 void register_soil(py::module_& m);  // bind_soil.cpp
+void register_rvt(py::module_& m);  // bind_rvt.cpp
 
 using namespace velmar_python;
 
@@ -293,4 +294,5 @@ PYBIND11_MODULE(_velmar, m) {
 
   register_batch(m);
   register_site(m);
+  register_rvt(m);
 }

@@ -57,3 +57,7 @@ __all__ += ["VuceticDobry", "SeedIdriss", "Idriss1990", "EPRI93", "ZhangAndrusJu
 from ._tables import History, spectrum_table
 __all__ += ["History", "spectrum_table"]
 __all__ += ["SoilModel", "fit_soil_model", "estimate_strength", "SOIL_MODELS", "UNLOAD_RULES"]
+from ._rvt import (PEAK_METHODS, REGIONS, CompatibleRvtMotion, RvtMotion, SourceTheoryMotion,
+                   read_rvt_spectrum)
+__all__ += ["RvtMotion", "SourceTheoryMotion", "CompatibleRvtMotion", "read_rvt_spectrum", "PEAK_METHODS",
+            "REGIONS"]
