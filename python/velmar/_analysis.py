@@ -237,9 +237,16 @@ def read_analysis(path: str) -> Analysis:
         profile = Profile(**_object(path, "profile", doc["profile"]))
     except (TypeError, ValueError, OverflowError) as exc:
         raise ValueError(f"{path}: profile: {exc}") from None
-    if not isinstance(doc["curves"], list):
-        raise ValueError(f"{path}: curves must be a list, one entry per layer above the half-space")
-    curves = [_curve(path, i, c) for i, c in enumerate(doc["curves"])]
+    given = doc["curves"]
+    if isinstance(given, dict):
+        # One curve for every layer, as equivalent_linear takes it.
+        one = _curve(path, 0, given)
+        curves = [one] * profile.layers
+    elif isinstance(given, list):
+        curves = [_curve(path, i, c) for i, c in enumerate(given)]
+    else:
+        raise ValueError(f"{path}: curves must be one curve (an object) for every layer or a list, one entry per "
+                         f"layer above the half-space")
     if len(curves) != profile.layers:
         raise ValueError(f"{path}: curves has {len(curves)} entries where the profile has {profile.layers} "
                          f"layers above the half-space")

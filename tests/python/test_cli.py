@@ -104,8 +104,23 @@ def test_analysis_file_runs_to_csv_and_plots(workdir):
         assert os.path.getsize(f"figs/eql_soft_clay-{name}.png") > 10000
 
 
+def test_analysis_file_takes_one_curve_for_every_layer(workdir):
+    import json
+    doc = json.load(open("examples/eql_soft_clay.json"))
+    doc["curves"] = [{"model": "darendeli", "pi": 25}] * len(doc["curves"])
+    with open("examples/listed.json", "w") as f:
+        json.dump(doc, f)
+    doc["curves"] = {"model": "darendeli", "pi": 25}
+    with open("examples/one.json", "w") as f:
+        json.dump(doc, f)
+    assert main(["run", "examples/listed.json", "--csv", "--out", "listed.csv"]) == 0
+    assert main(["run", "examples/one.json", "--csv", "--out", "one.csv"]) == 0
+    assert open("one.csv").read() == open("listed.csv").read()
+
+
 @pytest.mark.parametrize("edit, message", [
     (lambda d: d.update(analysys={}), "unknown section 'analysys'"),
+    (lambda d: d.update(curves="darendeli"), "one curve (an object) for every layer or a list"),
     (lambda d: d["analysis"].update(tolerence=0.01), "tolerence"),
     (lambda d: d["curves"].pop(), "curves has 11 entries where the profile has 12"),
     (lambda d: d["curves"][3].update(model="hardin"), "curves[3] needs \"model\""),
