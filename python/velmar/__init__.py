@@ -28,6 +28,7 @@ from ._response import (COMPONENTS, INPUTS, QUANTITIES, WAVES, Response, propaga
 from ._site import (SITE_CODES, FundamentalFrequency, QuarterWavelength, SiteClass, adjust_damping,
                     fit_quarter_wavelength, quarter_wavelength)
 from ._logic_tree import Leaf, LogicTree
+from ._nonlinear import NonlinearResult, nonlinear
 from ._measures import (IntensityMeasures, PeakProfile, ResponseSpectrum, arias_intensity, cav,
                        default_periods, fourier_spectrum, intensity_measures, konno_ohmachi,
                        peak_profile, response_spectrum, significant_duration, spectra, spectral_ratio)
@@ -49,3 +50,4 @@ __all__ += ["Darendeli", "Menq", "CurveTable", "EquivalentLinearResult", "equiva
             "curve_values"]
 __all__ += ["SiteClass", "FundamentalFrequency", "QuarterWavelength", "SITE_CODES", "adjust_damping",
             "quarter_wavelength", "fit_quarter_wavelength", "LogicTree", "Leaf"]
+__all__ += ["nonlinear", "NonlinearResult"]
