@@ -31,9 +31,13 @@
 // undamped column (so the energy balance checks the implementation) and adds
 // no numerical damping; its only error is a period elongation of about
 // (w dt)^2 / 12. Sub-steps: every record step dt is cut into
-// ceil(10 max_frequency dt) equal sub-steps (at most 1 / (10 max_frequency)
-// each, a period elongation below 3.3 % at max_frequency), the input
-// interpolated linearly between samples. A step whose iterations do not
+// ceil(8 max_frequency dt) equal sub-steps, at most 1 / (8 max_frequency)
+// each (a 200 Hz record at the default 25 Hz needs none; a 100 Hz one two),
+// the input interpolated linearly between samples. At max_frequency the
+// period then lengthens by 5 % at most, the order of the lumped-mass
+// column's own dispersion there (a sublayer of a quarter wavelength slows
+// the wave by 10 %); below max_frequency / 2 both errors are under 2.5 %.
+// A step whose iterations do not
 // reach the tolerance in max_iterations, a non-finite state, or a strain
 // beyond strain_limit stops the analysis with AnalysisError naming the time,
 // the layer and what to change: never a NaN in a result.
@@ -144,7 +148,7 @@ struct NonlinearResult {
   double dt = 0.0;          // s, the record's
   std::string units;        // the record's acceleration units
   // Column nodes top down (surface 0 .. base), m, and the histories at
-  // them, node-major (node k, sample n at k * samples + n): total
+  // them, sample-major (node k, sample n at n * nodes + k): total
   // acceleration in the record's units, velocity m/s, displacement m.
   std::vector<double> node_depth;
   std::vector<double> accel, velocity, displacement;
@@ -152,7 +156,7 @@ struct NonlinearResult {
   // cut by a within input's depth is reported over its part in the column):
   std::vector<double> layer_depth;       // m, the middle of the layer's part in the column
   std::vector<std::size_t> sublayers;    // sublayers of the layer
-  std::vector<double> strain, stress;    // histories at the middle, layer-major (ratio, kPa)
+  std::vector<double> strain, stress;    // histories at the middle, sample-major (n * layers + r; ratio, kPa)
   std::vector<double> max_strain;        // |strain| peak, ratio
   std::vector<double> max_stress;        // kPa
   std::vector<double> max_stress_ratio;  // max |tau| / sigma'_v

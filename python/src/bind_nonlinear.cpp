@@ -101,18 +101,19 @@ void register_nonlinear(py::module_& m) {
           r = velmar::nonlinear(rec, p, o);
         }
         const std::size_t n = r.samples, nodes = r.node_depth.size(), layers = r.layer_depth.size();
+        // Histories come sample-major; the arrays are (rows, samples) views.
         py::dict d;
         d["samples"] = n;
         d["dt"] = r.dt;
         d["units"] = r.units;
         d["node_depth"] = to_numpy(std::move(r.node_depth));
-        d["accel"] = matrix(std::move(r.accel), nodes, n);
-        d["velocity"] = matrix(std::move(r.velocity), nodes, n);
-        d["displacement"] = matrix(std::move(r.displacement), nodes, n);
+        d["accel"] = matrix(std::move(r.accel), n, nodes).attr("T");
+        d["velocity"] = matrix(std::move(r.velocity), n, nodes).attr("T");
+        d["displacement"] = matrix(std::move(r.displacement), n, nodes).attr("T");
         d["layer_depth"] = to_numpy(std::move(r.layer_depth));
         d["sublayers"] = r.sublayers;
-        d["strain"] = matrix(std::move(r.strain), layers, n);
-        d["stress"] = matrix(std::move(r.stress), layers, n);
+        d["strain"] = matrix(std::move(r.strain), n, layers).attr("T");
+        d["stress"] = matrix(std::move(r.stress), n, layers).attr("T");
         d["max_strain"] = to_numpy(std::move(r.max_strain));
         d["max_stress"] = to_numpy(std::move(r.max_stress));
         d["max_stress_ratio"] = to_numpy(std::move(r.max_stress_ratio));

@@ -276,7 +276,7 @@ def nonlinear(rec: Record, p: Profile, curves: Any, water_table: Optional[float]
     model, fitted to its curve at the mean effective stress of its middle
     (``velmar.fit_soil_model``), plus small-strain viscous damping. The
     column is integrated with Newmark's average acceleration and Newton
-    iterations, each record step cut into ceil(10 max_frequency dt)
+    iterations, each record step cut into ceil(8 max_frequency dt)
     sub-steps. The loop runs in C++ without the GIL.
 
     Parameters

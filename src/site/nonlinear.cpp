@@ -90,6 +90,7 @@ struct Spring {
   std::size_t soil = SIZE_MAX;         // index into the soil states, SIZE_MAX: linear
   double gamma = 0.0, gdot = 0.0;      // committed strain and strain rate
   double tau_soil = 0.0, tau_visc = 0.0;
+  double k_soil = 0.0;                 // the soil's tangent at its last evaluation
   // The trial of the current iteration.
   double t_gamma = 0.0, t_soil = 0.0, t_visc = 0.0, t_k = 0.0;
 };
@@ -334,7 +335,7 @@ NonlinearResult nonlinear(const Record& record, const Profile& profile, const No
   }
 
   // Sub-steps.
-  const double sub = std::max(1.0, std::ceil(10.0 * o.max_frequency * record.dt * (1.0 - 1e-12)));
+  const double sub = std::max(1.0, std::ceil(8.0 * o.max_frequency * record.dt * (1.0 - 1e-12)));
   const std::size_t substeps = static_cast<std::size_t>(sub);
   const double dt = record.dt / sub;
   res.steps = n_samples > 0 ? n_samples - 1 : 0;
@@ -379,6 +380,7 @@ NonlinearResult nonlinear(const Record& record, const Profile& profile, const No
           cmass[j] += 0.5 * s.rho * h * xi * a0_unit;
           cmass[j + 1] += 0.5 * s.rho * h * xi * a0_unit;
         }
+        sp.k_soil = sp.scale * g0;
         mass[j] += 0.5 * s.rho * h;
         mass[j + 1] += 0.5 * s.rho * h;
       }
@@ -423,7 +425,7 @@ NonlinearResult nonlinear(const Record& record, const Profile& profile, const No
     for (std::size_t k = 0; k < nodes; ++k) {
       const bool free = k < dof;
       const double ak = free ? a[k] : 0.0, vk = free ? v[k] : 0.0, uk = free ? u[k] : 0.0;
-      const std::size_t at = k * n_samples + n;
+      const std::size_t at = n * nodes + k;
       if (rigid) {
         res.accel[at] = (ak + ag) / out_si, res.velocity[at] = vk + vg, res.displacement[at] = uk + ug;
       } else {
@@ -432,8 +434,8 @@ NonlinearResult nonlinear(const Record& record, const Profile& profile, const No
     }
     for (std::size_t r = 0; r < reported; ++r) {
       const Spring& sp = spring[mid_spring[r]];
-      res.strain[r * n_samples + n] = sp.gamma;
-      res.stress[r * n_samples + n] = sp.tau_soil + sp.tau_visc;
+      res.strain[n * reported + r] = sp.gamma;
+      res.stress[n * reported + r] = sp.tau_soil + sp.tau_visc;
     }
   };
   store(0);
@@ -459,8 +461,11 @@ NonlinearResult nonlinear(const Record& record, const Profile& profile, const No
       const double g1 = a_start + (a_end - a_start) * static_cast<double>(s + 1) / sub;
       const double vg1 = vg + 0.5 * dt * (g0 + g1);
       const double ug1 = ug + dt * vg + 0.25 * dt * dt * (g0 + g1);
-      // Predictor: constant acceleration.
-      for (std::size_t i = 0; i < dof; ++i) un[i] = u[i] + dt * v[i] + 0.5 * dt * dt * a[i];
+      // The first iteration starts from the committed state (un = u), where
+      // every soil spring's stress is known and its tangent is taken from
+      // its last evaluation: no soil evaluation, and the Newton step from
+      // there is the linearised solution of the sub-step.
+      for (std::size_t i = 0; i < dof; ++i) un[i] = u[i];
       int it = 0;
       bool fresh = true;  // the springs' trial values are those at un
       for (;; ++it) {
@@ -471,9 +476,15 @@ NonlinearResult nonlinear(const Record& record, const Profile& profile, const No
         for (std::size_t j = 0; j < N; ++j) {
           Spring& sp = spring[j];
           const double g = strain_at(un, j);
-          double kt = sp.g0;
-          double ts = sp.soil == SIZE_MAX ? sp.g0 * g : soil[sp.soil].trial(g, &kt);
-          ts *= sp.scale, kt *= sp.scale;
+          double kt = sp.g0, ts = 0.0;
+          if (sp.soil == SIZE_MAX) {
+            ts = sp.scale * sp.g0 * g, kt = sp.scale * sp.g0;
+          } else if (it == 0) {
+            ts = sp.tau_soil, kt = sp.k_soil;
+          } else {
+            ts = sp.scale * soil[sp.soil].trial(g, &kt), kt *= sp.scale;
+            sp.k_soil = kt;
+          }
           double tv = 0.0, kv = 0.0;
           if (o.viscous == ViscousDamping::FREQUENCY_INDEPENDENT) {
             const double dg = g - sp.gamma;
@@ -625,8 +636,8 @@ NonlinearResult nonlinear(const Record& record, const Profile& profile, const No
   res.max_stress_ratio.assign(reported, 0.0);
   for (std::size_t r = 0; r < reported; ++r) {
     for (std::size_t n = 0; n < n_samples; ++n) {
-      res.max_strain[r] = std::max(res.max_strain[r], std::abs(res.strain[r * n_samples + n]));
-      res.max_stress[r] = std::max(res.max_stress[r], std::abs(res.stress[r * n_samples + n]));
+      res.max_strain[r] = std::max(res.max_strain[r], std::abs(res.strain[n * reported + r]));
+      res.max_stress[r] = std::max(res.max_stress[r], std::abs(res.stress[n * reported + r]));
     }
     res.max_stress_ratio[r] = res.vertical_stress[r] > 0.0 ? res.max_stress[r] / res.vertical_stress[r] : 0.0;
   }
@@ -634,7 +645,7 @@ NonlinearResult nonlinear(const Record& record, const Profile& profile, const No
   for (std::size_t r = 0; r <= reported; ++r) {
     const std::size_t k = r < reported ? top_node[r] : N;
     for (std::size_t n = 0; n < n_samples; ++n)
-      res.max_accel[r] = std::max(res.max_accel[r], std::abs(res.accel[k * n_samples + n]));
+      res.max_accel[r] = std::max(res.max_accel[r], std::abs(res.accel[n * nodes + k]));
   }
   if (reported < L)
     res.warnings.push_back("the column ends at the record's depth " + number(base_depth) + " m: " +
