@@ -55,7 +55,12 @@ constexpr double FIT_STRAIN_MIN = 1e-6;
 constexpr double FIT_STRAIN_MAX = 1e-2;
 
 // How a shear strength was obtained when none was given.
-enum class StrengthSource { GIVEN, MOHR_COULOMB, UNDRAINED_RATIO, NONE };
+// CURVE_FLOOR: the curve's own stress at STRENGTH_FLOOR_STRAIN, where that
+// exceeds the estimate.
+enum class StrengthSource { GIVEN, MOHR_COULOMB, UNDRAINED_RATIO, NONE, CURVE_FLOOR };
+
+// The strain up to which an estimated strength leaves the curve alone.
+constexpr double STRENGTH_FLOOR_STRAIN = 3e-3;
 
 struct SoilModel {
   SoilModelKind kind = SoilModelKind::GQH;
@@ -98,17 +103,34 @@ void check_soil_model(const SoilModel& model);
 // Fits a model to `curve` at mean effective stress `mean_stress` (kPa) for a
 // layer of small-strain modulus `gmax` (kPa): the backbone to G/Gmax, then
 // (MRDF) p1, p2, p3 to the damping curve less dmin, over the fit range.
-// `strength` (kPa, GQ/H only): none estimates it (see fit_soil_model's
-// definition: Mohr-Coulomb for granular curves, an undrained strength
-// ratio for plastic clays). Deterministic. Throws InvalidArgument for a bad
+// `strength` (kPa, GQ/H only): none estimates it (estimate_strength with
+// gmax: Mohr-Coulomb for granular curves, an undrained strength ratio for
+// plastic clays, floored by the curve's stress at 0.3 %). Where the curve
+// asks for more stress than the strength, the backbone is fitted to the
+// strength instead (the reported errors are against the curve as given). Deterministic. Throws InvalidArgument for a bad
 // curve, a gmax or stress not above 0 or not finite, a strength given to
 // MKZ, a strength not above 0.
 SoilModel fit_soil_model(const Curve& curve, double gmax, double mean_stress, SoilModelKind kind,
                          std::optional<double> strength, UnloadRule unload);
 
-// The shear strength assumed when none is given (kPa); `source` receives
-// how it was obtained.
+// The shear strength assumed when none is given (kPa), at mean effective
+// stress sigma'_m (kPa); `source` receives how it was obtained.
+//  - Granular soil (Menq, Darendeli of PI below 15 %, tables and other
+//    curves): Mohr-Coulomb failure of a K0-consolidated element in simple
+//    shear (Hardin and Drnevich 1972, no cohesion),
+//    tau_f = sqrt[((1 + K0)/2 sigma'_v sin phi)^2 - ((1 - K0)/2 sigma'_v)^2],
+//    phi = 33 degrees, and at least 0.2 sigma'_v.
+//  - Darendeli of PI >= 15 %: undrained strength in simple shear
+//    su = 0.22 sigma'_v OCR^0.8 (Ladd 1991).
+//  sigma'_v = 3 sigma'_m / (1 + 2 K0), K0 of the curve (0.5 for a table).
 double estimate_strength(const Curve& curve, double mean_stress, StrengthSource* source = nullptr);
+// The same, and never below the stress the curve itself gives at
+// STRENGTH_FLOOR_STRAIN (0.3 %) with modulus gmax (kPa): a layer whose
+// small-strain modulus is high for its confinement (stiff ground near the
+// surface) would otherwise fail at strains where its curve still holds.
+// This is the strength fit_soil_model uses when none is given.
+double estimate_strength(const Curve& curve, double gmax, double mean_stress,
+                         StrengthSource* source = nullptr);
 
 // Backbone stress F(strain) (kPa) and its slope dF/dstrain (kPa).
 double backbone_stress(const SoilModel& model, double strain);
@@ -153,10 +175,21 @@ class SoilState {
   const SoilModel& model() const { return model_; }
 
  private:
-  struct Step;
+  // Where a strain takes the state: the stress and slope there, the
+  // reversal points kept, and the branch constants.
+  struct Step {
+    double stress = 0.0, tangent = 0.0;
+    std::size_t keep = 0;  // committed reversal points kept
+    bool pushed = false;   // the current point becomes a reversal point on top
+    double gamma_m = 0.0, factor = 1.0, secant = 0.0;
+    int direction = 0;
+  };
   Step walk(double strain) const;
+  double backbone(double strain, double* tangent) const;
 
   SoilModel model_;
+  double inv_ref_ = 1.0;       // 1 / gamma_r (MKZ), gmax / tau_max (GQ/H)
+  double theta3_power_ = 1.0;  // theta3^theta5 (GQ/H)
   double strain_ = 0.0, stress_ = 0.0;
   int direction_ = 0;      // sign of the last strain increment
   double gamma_m_ = 0.0;   // largest |strain| so far
@@ -165,6 +198,10 @@ class SoilState {
   std::size_t depth_ = 0;  // reversal points held
   double rev_strain_[CAPACITY] = {};
   double rev_stress_[CAPACITY] = {};
+  // The last trial, reused by a commit to the same strain.
+  mutable Step last_trial_;
+  mutable double last_trial_strain_ = 0.0;
+  mutable bool has_trial_ = false;
 };
 
 // The stress history (kPa) of a spring driven through `strain` from rest.

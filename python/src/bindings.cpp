@@ -36,6 +36,7 @@ void register_batch(py::module_& m);  // bind_batch.cpp
 void register_options(py::module_& m);  // bind_options.cpp
 void register_site(py::module_& m);  // bind_site.cpp
 void register_nonlinear(py::module_& m);  // bind_nonlinear.cpp
+void register_soil(py::module_& m);  // bind_soil.cpp
 
 using namespace velmar_python;
 
@@ -105,6 +106,7 @@ PYBIND11_MODULE(_velmar, m) {
   register_options(m);
   register_spectra(m);
   register_eql(m);
+  register_soil(m);
 
   py::register_exception_translator([](std::exception_ptr p) {
     try {

@@ -32,6 +32,7 @@ from ._nonlinear import NonlinearResult, nonlinear
 from ._measures import (IntensityMeasures, PeakProfile, ResponseSpectrum, arias_intensity, cav,
                        default_periods, fourier_spectrum, intensity_measures, konno_ohmachi,
                        peak_profile, response_spectrum, significant_duration, spectra, spectral_ratio)
+from ._soil import SOIL_MODELS, UNLOAD_RULES, SoilModel, estimate_strength, fit_soil_model
 
 __version__ = _velmar.__version__
 
@@ -51,3 +52,4 @@ __all__ += ["Darendeli", "Menq", "CurveTable", "EquivalentLinearResult", "equiva
 __all__ += ["SiteClass", "FundamentalFrequency", "QuarterWavelength", "SITE_CODES", "adjust_damping",
             "quarter_wavelength", "fit_quarter_wavelength", "LogicTree", "Leaf"]
 __all__ += ["nonlinear", "NonlinearResult"]
+__all__ += ["SoilModel", "fit_soil_model", "estimate_strength", "SOIL_MODELS", "UNLOAD_RULES"]

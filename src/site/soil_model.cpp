@@ -33,38 +33,43 @@ constexpr double SU_RATIO = 0.22;
 constexpr double SU_OCR_EXPONENT = 0.8;
 constexpr double CLAY_PI = 15.0;
 
-double sign(double v) { return v < 0.0 ? -1.0 : 1.0; }
-
-// GQ/H: theta(x) and its slope.
-double gqh_theta(const SoilModel& m, double x, double* slope) {
-  if (x <= 0.0) {
-    if (slope) *slope = 0.0;
-    return m.theta1;
+// The backbone stress at `strain` and (if asked) its slope, with the
+// model's constants precomputed: inv = 1 / gamma_r (MKZ) or gmax / tau_max
+// (GQ/H), c = theta3^theta5 (GQ/H). One power and (GQ/H) one square root.
+double backbone_eval(const SoilModel& m, double inv, double c, double strain, double* tangent) {
+  const double a = std::abs(strain);
+  if (a == 0.0) {
+    if (tangent) *tangent = m.gmax;
+    return 0.0;
   }
-  const double u = m.theta4 * std::pow(x, m.theta5);
-  const double c = std::pow(m.theta3, m.theta5);
+  const double x = a * inv;
+  if (m.kind == SoilModelKind::MKZ) {
+    const double bx = m.beta * (m.s == 1.0 ? x : std::pow(x, m.s));
+    const double den = 1.0 + bx;
+    if (tangent) *tangent = m.gmax * (1.0 + bx - m.s * bx) / (den * den);
+    return m.gmax * strain / den;
+  }
+  const double u = m.theta4 * (m.theta5 == 1.0 ? x : std::pow(x, m.theta5));
   const double v = c + u;
-  if (slope) *slope = m.theta2 * (m.theta5 * u / x) * c / (v * v);
-  return m.theta1 + m.theta2 * u / v;
+  const double theta = m.theta1 + m.theta2 * u / v;
+  const double q = std::sqrt(std::max((1.0 + x) * (1.0 + x) - 4.0 * theta * x, 0.0));
+  const double den = 1.0 + x + q;
+  if (tangent) {
+    const double qs = std::max(q, 1e-12);
+    const double dtheta = m.theta2 * (m.theta5 * u / x) * c / (v * v);
+    const double dq_dx = (1.0 + x - 2.0 * theta) / qs;
+    const double dt_dx = 2.0 / den - 2.0 * x * (1.0 + dq_dx) / (den * den);
+    const double dt_dtheta = 4.0 * x * x / (qs * den * den);
+    *tangent = m.gmax * (dt_dx + dt_dtheta * dtheta);
+  }
+  return (strain < 0.0 ? -m.tau_max : m.tau_max) * 2.0 * x / den;
 }
 
-// GQ/H tau / tau_max at x = |gamma| / gamma_r, in the form without the
-// cancellation of 1 + x - sqrt(...) at small theta x: 2x / (1 + x + q).
-double gqh_ratio(const SoilModel& m, double x, double* slope) {
-  double dtheta = 0.0;
-  const double theta = gqh_theta(m, x, slope ? &dtheta : nullptr);
-  const double arg = (1.0 + x) * (1.0 + x) - 4.0 * theta * x;
-  const double q = std::sqrt(std::max(arg, 0.0));
-  const double den = 1.0 + x + q;
-  if (slope) {
-    const double qs = std::max(q, 1e-12);
-    const double dq_dx = (1.0 + x - 2.0 * theta) / qs;
-    const double dq_dtheta = -2.0 * x / qs;
-    const double dt_dx = 2.0 / den - 2.0 * x * (1.0 + dq_dx) / (den * den);
-    const double dt_dtheta = -2.0 * x * dq_dtheta / (den * den);
-    *slope = dt_dx + dt_dtheta * dtheta;
-  }
-  return 2.0 * x / den;
+double inverse_reference(const SoilModel& m) {
+  return m.kind == SoilModelKind::MKZ ? 1.0 / m.gamma_r : m.gmax / m.tau_max;
+}
+double theta3_power(const SoilModel& m) {
+  return m.kind == SoilModelKind::GQH ? std::pow(m.theta3, m.theta5) : 1.0;
 }
 
 // --- a small deterministic Nelder-Mead minimiser ------------------------
@@ -85,7 +90,7 @@ std::array<double, N> nelder_mead(F&& f, std::array<double, N> start, double ste
         std::swap(v[j], v[j - 1]);
         std::swap(p[j], p[j - 1]);
       }
-    if (std::abs(v[N] - v[0]) <= 1e-14 * (std::abs(v[0]) + 1e-30)) break;
+    if (v[N] - v[0] <= 1e-9 * std::abs(v[0]) + 1e-13) break;  // flat: no better to find here
     std::array<double, N> c{};
     for (std::size_t i = 0; i < N; ++i)
       for (std::size_t k = 0; k < N; ++k) c[k] += p[i][k] / static_cast<double>(N);
@@ -204,25 +209,13 @@ std::string unload_rule_name(UnloadRule rule) { return rule == UnloadRule::MASIN
 // ------------------------------------------------------------ backbones --
 
 double backbone_stress(const SoilModel& m, double strain) {
-  const double a = std::abs(strain);
-  if (a == 0.0) return 0.0;
-  if (m.kind == SoilModelKind::MKZ) return m.gmax * strain / (1.0 + m.beta * std::pow(a / m.gamma_r, m.s));
-  const double gr = m.tau_max / m.gmax;
-  return sign(strain) * m.tau_max * gqh_ratio(m, a / gr, nullptr);
+  return backbone_eval(m, inverse_reference(m), theta3_power(m), strain, nullptr);
 }
 
 double backbone_tangent(const SoilModel& m, double strain) {
-  const double a = std::abs(strain);
-  if (a == 0.0) return m.gmax;
-  if (m.kind == SoilModelKind::MKZ) {
-    const double bx = m.beta * std::pow(a / m.gamma_r, m.s);
-    const double den = 1.0 + bx;
-    return m.gmax * (1.0 + bx - m.s * bx) / (den * den);
-  }
-  const double gr = m.tau_max / m.gmax;
-  double slope = 0.0;
-  gqh_ratio(m, a / gr, &slope);
-  return m.gmax * slope;
+  double k = 0.0;
+  backbone_eval(m, inverse_reference(m), theta3_power(m), strain, &k);
+  return k;
 }
 
 double reduction_factor(const SoilModel& m, double gamma_m) {
@@ -249,12 +242,13 @@ double masing_damping(const SoilModel& m, double strain) {
   static constexpr double weight[4] = {0.3478548451374538, 0.6521451548625461, 0.6521451548625461,
                                        0.3478548451374538};
   constexpr int panels = 36;  // 9 decades below a, 4 panels each; the last from 0
+  const double inv = inverse_reference(m), c = theta3_power(m);
   double integral = 0.0;
   double lo = 0.0;
   for (int k = panels; k >= 0; --k) {
     const double hi = a * std::pow(10.0, -static_cast<double>(k) / 4.0);
     const double mid = 0.5 * (lo + hi), half = 0.5 * (hi - lo);
-    for (int j = 0; j < 4; ++j) integral += weight[j] * half * backbone_stress(m, mid + half * node[j]);
+    for (int j = 0; j < 4; ++j) integral += weight[j] * half * backbone_eval(m, inv, c, mid + half * node[j], nullptr);
     lo = hi;
   }
   const double ta = backbone_stress(m, a);
@@ -284,8 +278,8 @@ void check_soil_model(const SoilModel& m) {
     check_positive("GQ/H theta4", m.theta4);
     check_positive("GQ/H theta5", m.theta5);
     if (!std::isfinite(m.theta1) || m.theta1 > 1.0) refuse("GQ/H theta1", m.theta1, "must be finite and at most 1");
-    if (!std::isfinite(m.theta2) || m.theta2 < 0.0 || m.theta1 + m.theta2 > 1.0)
-      refuse("GQ/H theta2", m.theta2, "must be at least 0 with theta1 + theta2 at most 1");
+    if (!std::isfinite(m.theta2) || m.theta1 + m.theta2 > 1.0)
+      refuse("GQ/H theta2", m.theta2, "must be finite with theta1 + theta2 at most 1");
   }
   if (m.unload == UnloadRule::MRDF) {
     for (double v : {m.p1, m.p2, m.p3})
@@ -299,13 +293,7 @@ void check_soil_model(const SoilModel& m) {
 
 // -------------------------------------------------------------- strength --
 
-// Granular soil: the largest horizontal shear stress of a K0-consolidated
-// element at Mohr-Coulomb failure (Hardin and Drnevich 1972, no cohesion),
-// sqrt[((1 + K0)/2 sigma'_v sin phi)^2 - ((1 - K0)/2 sigma'_v)^2] with
-// phi = 33 degrees, and at least 0.2 sigma'_v (for K0 far from 1, where the
-// expression fails). Darendeli curves of PI >= 15 %: the undrained strength
-// in simple shear su = 0.22 sigma'_v OCR^0.8 (Ladd 1991). sigma'_v =
-// 3 sigma'_m / (1 + 2 K0), K0 of the curve (0.5 for a table).
+// The strength estimates (see soil_model.hpp).
 double estimate_strength(const Curve& curve, double mean_stress, StrengthSource* source) {
   check_positive("mean_stress (kPa)", mean_stress);
   const double k0 = curve_k0(curve);
@@ -319,6 +307,18 @@ double estimate_strength(const Curve& curve, double mean_stress, StrengthSource*
   const double a = 0.5 * (1.0 + k0) * sv * sphi, b = 0.5 * (1.0 - k0) * sv;
   const double hd = a * a > b * b ? std::sqrt(a * a - b * b) : 0.0;
   return std::max(hd, 0.2 * sv);
+}
+
+double estimate_strength(const Curve& curve, double gmax, double mean_stress, StrengthSource* source) {
+  check_positive("gmax (kPa)", gmax);
+  const double soil = estimate_strength(curve, mean_stress, source);
+  const double floor =
+      gmax * STRENGTH_FLOOR_STRAIN * evaluate_curve(curve, STRENGTH_FLOOR_STRAIN, mean_stress).g_ratio;
+  if (floor > soil) {
+    if (source) *source = StrengthSource::CURVE_FLOOR;
+    return floor;
+  }
+  return soil;
 }
 
 // ------------------------------------------------------------------ fit --
@@ -377,7 +377,7 @@ SoilModel fit_soil_model(const Curve& curve, double gmax, double mean_stress, So
     m.gamma_ref = m.gamma_r * std::pow(ATMOSPHERIC_PRESSURE / mean_stress, m.pressure_exponent);
   } else {
     StrengthSource src = StrengthSource::GIVEN;
-    m.tau_max = strength ? *strength : estimate_strength(curve, mean_stress, &src);
+    m.tau_max = strength ? *strength : estimate_strength(curve, gmax, mean_stress, &src);
     m.strength_source = src;
     m.theta4 = 1.0;
     // The target where the curve asks for more than the strength is the
@@ -386,37 +386,76 @@ SoilModel fit_soil_model(const Curve& curve, double gmax, double mean_stress, So
     std::array<double, FIT_POINTS> capped{};
     for (std::size_t i = 0; i < FIT_POINTS; ++i)
       capped[i] = std::min(t.g[i], m.tau_max / (gmax * t.strain[i]));
-    // theta_inf = theta1 + theta2 = CAP - exp(x0), theta2 = exp(x1) (>= 0),
-    // theta3 = exp(x2), theta5 = 0.05 + 4.95 sigmoid(x3).
-    auto build = [&](const std::array<double, 4>& x) {
+    // Two forms are fitted. Rising theta: theta_inf = theta1 + theta2 =
+    // CAP - exp(x0), theta2 = exp(x1) >= 0 (the backbone rises everywhere by
+    // construction). Free theta: theta1 = CAP - exp(x1), theta_inf = CAP -
+    // exp(x0) >= -10 (theta may fall with strain, for curves softer at
+    // large strain than a rising theta allows). Both: theta3 = exp(x2),
+    // theta5 = 0.05 + 4.95 sigmoid(x3), theta4 = 1. The free form is kept
+    // when it fits better, its backbone rises at every strain up to 1 and it
+    // reaches 95 % of the strength by 10 % strain.
+    auto build = [&](const std::array<double, 4>& x, bool free) {
       SoilModel c = m;
-      const double inf = THETA_CAP - std::exp(std::min(x[0], 6.0));
-      c.theta2 = std::exp(std::min(x[1], 6.0));
-      c.theta1 = inf - c.theta2;
+      if (free) {
+        const double inf = THETA_CAP - std::exp(std::min(x[0], std::log(11.0)));
+        c.theta1 = THETA_CAP - std::exp(std::min(x[1], 6.0));
+        c.theta2 = inf - c.theta1;
+      } else {
+        const double inf = THETA_CAP - std::exp(std::min(x[0], 6.0));
+        c.theta2 = std::exp(std::min(x[1], 6.0));
+        c.theta1 = inf - c.theta2;
+      }
       c.theta3 = std::exp(std::clamp(x[2], -20.0, 20.0));
       c.theta5 = 0.05 + 4.95 * sigmoid(x[3]);
       return c;
     };
-    auto cost = [&](const std::array<double, 4>& x) {
-      const SoilModel c = build(x);
-      double e = 0.0;
-      for (std::size_t i = 0; i < FIT_POINTS; ++i) {
-        const double r = model_g_ratio(c, t.strain[i]) - capped[i];
-        e += r * r;
-      }
-      return std::isfinite(e) ? e : 1e300;
-    };
-    double best = std::numeric_limits<double>::infinity();
-    std::array<double, 4> bx{};
-    for (double inf0 : {-4.0, 0.0})
-      for (double th2 : {-1.0, 1.5})
-        for (double th3 : {-1.0, 1.5}) {
-          double v = 0.0;
-          auto x = nelder_mead<4>(cost, {inf0, th2, th3, 0.0}, 0.7, 600, &v);
-          x = nelder_mead<4>(cost, x, 0.2, 600, &v);
-          if (v < best) { best = v; bx = x; }
+    auto fit_form = [&](bool free, double* value) {
+      auto cost = [&](const std::array<double, 4>& x) {
+        const SoilModel c = build(x, free);
+        const double inv = inverse_reference(c), c3 = theta3_power(c);
+        double e = 0.0;
+        for (std::size_t i = 0; i < FIT_POINTS; ++i) {
+          const double g = backbone_eval(c, inv, c3, t.strain[i], nullptr) / (c.gmax * t.strain[i]);
+          const double r = g - capped[i];
+          e += r * r;
         }
-    const SoilModel c = build(bx);
+        return std::isfinite(e) ? e : 1e300;
+      };
+      // Screen a grid of starts, then refine the best two.
+      std::array<std::array<double, 4>, 2> starts{};
+      std::array<double, 2> start_cost{std::numeric_limits<double>::infinity(),
+                                        std::numeric_limits<double>::infinity()};
+      for (double x0 : {-4.0, 0.0, 2.0})
+        for (double x1 : {-3.0, 0.0, 2.0, 4.0})
+          for (double x2 : {-2.0, 0.0, 2.0, 5.0})
+            for (double x3 : {-1.5, 0.0, 1.5}) {
+              const std::array<double, 4> x{x0, x1, x2, x3};
+              const double v = cost(x);
+              if (v < start_cost[0]) {
+                starts[1] = starts[0]; start_cost[1] = start_cost[0];
+                starts[0] = x; start_cost[0] = v;
+              } else if (v < start_cost[1]) {
+                starts[1] = x; start_cost[1] = v;
+              }
+            }
+      double best = std::numeric_limits<double>::infinity();
+      std::array<double, 4> bx = starts[0];
+      for (const auto& s0 : starts) {
+        double v = 0.0;
+        auto x = nelder_mead<4>(cost, s0, 0.7, 500, &v);
+        x = nelder_mead<4>(cost, x, 0.2, 300, &v);
+        if (v < best) { best = v; bx = x; }
+      }
+      *value = best;
+      return build(bx, free);
+    };
+    double rising_cost = 0.0, free_cost = 0.0;
+    const SoilModel rising = fit_form(false, &rising_cost);
+    const SoilModel loose = fit_form(true, &free_cost);
+    bool sound = free_cost < rising_cost && backbone_stress(loose, 0.1) >= 0.95 * m.tau_max;
+    for (int k = 0; sound && k <= 160; ++k)
+      sound = backbone_tangent(loose, 1e-8 * std::pow(10.0, k / 20.0)) > 0.0;
+    const SoilModel& c = sound ? loose : rising;
     m.theta1 = c.theta1;
     m.theta2 = c.theta2;
     m.theta3 = c.theta3;
@@ -518,20 +557,20 @@ SoilModel fit_soil_model(const Curve& curve, double gmax, double mean_stress, So
 
 // ----------------------------------------------------------- the spring --
 
-struct SoilState::Step {
-  double stress = 0.0, tangent = 0.0;
-  std::size_t keep = 0;  // committed reversal points kept
-  bool pushed = false;   // the current point becomes a reversal point on top
-  double gamma_m = 0.0, factor = 1.0, secant = 0.0;
-  int direction = 0;
-};
 
 SoilState::SoilState(const SoilModel& model) : model_(model) {
   check_soil_model(model_);
+  inv_ref_ = inverse_reference(model_);
+  theta3_power_ = theta3_power(model_);
   reset();
 }
 
+double SoilState::backbone(double strain, double* tangent) const {
+  return backbone_eval(model_, inv_ref_, theta3_power_, strain, tangent);
+}
+
 void SoilState::reset() {
+  has_trial_ = false;
   strain_ = stress_ = 0.0;
   direction_ = 0;
   gamma_m_ = 0.0;
@@ -560,7 +599,7 @@ SoilState::Step SoilState::walk(double g) const {
     if (depth_ == 0) {  // leaving the backbone: branches of this largest strain
       st.gamma_m = std::max(gamma_m_, std::abs(strain_));
       st.factor = reduction_factor(model_, st.gamma_m);
-      st.secant = st.gamma_m > 0.0 ? backbone_stress(model_, st.gamma_m) / st.gamma_m : model_.gmax;
+      st.secant = st.gamma_m > 0.0 ? backbone(st.gamma_m, nullptr) / st.gamma_m : model_.gmax;
     }
     st.pushed = true;
   }
@@ -571,7 +610,7 @@ SoilState::Step SoilState::walk(double g) const {
   // backbone).
   while (count > 0) {
     const double target = count >= 2 ? point_strain(count - 2) : -point_strain(0);
-    if (dir * (g - target) <= 0.0) break;
+    if (dir * (g - target) < 0.0) break;  // at the point itself the branches meet
     count = count >= 2 ? count - 2 : 0;
   }
   if (count <= st.keep) {
@@ -579,8 +618,7 @@ SoilState::Step SoilState::walk(double g) const {
     st.pushed = false;
   }
   if (count == 0) {
-    st.stress = backbone_stress(model_, g);
-    st.tangent = backbone_tangent(model_, g);
+    st.stress = backbone(g, &st.tangent);
     st.gamma_m = std::max(st.gamma_m, std::abs(g));
   } else {
     const std::size_t top = count - 1;
@@ -588,20 +626,26 @@ SoilState::Step SoilState::walk(double g) const {
     const double t0 = top < st.keep ? rev_stress_[top] : stress_;
     const double x = g - g0;
     const double f = st.factor, gm = st.secant;
-    st.stress = t0 + f * (2.0 * backbone_stress(model_, 0.5 * x) - gm * x) + gm * x;
-    st.tangent = f * (backbone_tangent(model_, 0.5 * x) - gm) + gm;
+    double k = 0.0;
+    st.stress = t0 + f * (2.0 * backbone(0.5 * x, &k) - gm * x) + gm * x;
+    st.tangent = f * (k - gm) + gm;
   }
   return st;
 }
 
 double SoilState::trial(double strain, double* tangent) const {
   const Step st = walk(strain);
+  // Kept for a commit to the same strain (the last iteration of a step).
+  last_trial_ = st;
+  last_trial_strain_ = strain;
+  has_trial_ = true;
   if (tangent) *tangent = st.tangent;
   return st.stress;
 }
 
 void SoilState::commit(double strain) {
-  const Step st = walk(strain);
+  const Step st = has_trial_ && strain == last_trial_strain_ ? last_trial_ : walk(strain);
+  has_trial_ = false;
   depth_ = st.keep;
   if (st.pushed) {
     if (depth_ + 1 > CAPACITY) depth_ -= 2;  // forget the innermost pair held
@@ -623,9 +667,13 @@ double SoilState::stress(double strain) {
 }
 
 double SoilState::tangent() const {
-  if (depth_ == 0) return backbone_tangent(model_, strain_);
-  const double x = strain_ - rev_strain_[depth_ - 1];
-  return factor_ * (backbone_tangent(model_, 0.5 * x) - secant_) + secant_;
+  double k = 0.0;
+  if (depth_ == 0) {
+    backbone(strain_, &k);
+    return k;
+  }
+  backbone(0.5 * (strain_ - rev_strain_[depth_ - 1]), &k);
+  return factor_ * (k - secant_) + secant_;
 }
 
 std::vector<double> stress_history(const SoilModel& model, std::span<const double> strain) {

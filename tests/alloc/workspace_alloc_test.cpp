@@ -193,4 +193,26 @@ TEST(RecordFilterAllocations, ReassigningARecordOfTheSameLengthAllocatesNothing)
   EXPECT_EQ(f.propagate(five_layers(), PropagateOptions{}), propagate(r, five_layers(), PropagateOptions{}));
 }
 
+// A soil spring allocates nothing after construction, whatever its path
+// (reversals, nested loops, trials and commits, reset).
+TEST(SoilStateAllocations, StressTrialCommitAndResetAllocateNothing) {
+  for (SoilModelKind kind : {SoilModelKind::MKZ, SoilModelKind::GQH}) {
+    const SoilModel m = fit_soil_model(Darendeli{}, 80000.0, 100.0, kind, std::nullopt, UnloadRule::MRDF);
+    SoilState s(m);
+    double sum = 0.0;
+    const long n = allocations_of([&] {
+      for (int i = 0; i < 5000; ++i) {
+        const double g = 4e-3 * std::sin(0.05 * i) * std::cos(0.013 * i);
+        double k = 0.0;
+        sum += s.trial(g, &k) + k;
+        s.commit(g);
+        sum += s.tangent();
+        if (i == 2500) s.reset();
+      }
+    });
+    EXPECT_EQ(n, 0);
+    EXPECT_TRUE(std::isfinite(sum));
+  }
+}
+
 }  // namespace
