@@ -25,37 +25,6 @@ using namespace velmar_python;
 
 namespace {
 
-const char* strength_source_name(velmar::StrengthSource s) {
-  switch (s) {
-    case velmar::StrengthSource::GIVEN: return "given";
-    case velmar::StrengthSource::MOHR_COULOMB: return "mohr_coulomb";
-    case velmar::StrengthSource::UNDRAINED_RATIO: return "undrained_ratio";
-    case velmar::StrengthSource::NONE: return "none";
-    default: return "estimated";
-  }
-}
-
-py::dict model_dict(const velmar::SoilModel& m, bool linear) {
-  py::dict d;
-  d["kind"] = linear ? std::string("linear") : velmar::soil_model_kind_name(m.kind);
-  d["unload"] = linear ? std::string("none") : velmar::unload_rule_name(m.unload);
-  d["gmax"] = m.gmax;
-  d["mean_stress"] = m.mean_stress;
-  d["dmin"] = m.dmin;
-  if (linear) return d;
-  if (m.kind == velmar::SoilModelKind::MKZ) {
-    d["gamma_ref"] = m.gamma_ref, d["pressure_exponent"] = m.pressure_exponent, d["gamma_r"] = m.gamma_r;
-    d["beta"] = m.beta, d["s"] = m.s;
-  } else {
-    d["tau_max"] = m.tau_max, d["strength_source"] = strength_source_name(m.strength_source);
-    d["theta1"] = m.theta1, d["theta2"] = m.theta2, d["theta3"] = m.theta3, d["theta4"] = m.theta4;
-    d["theta5"] = m.theta5;
-  }
-  d["p1"] = m.p1, d["p2"] = m.p2, d["p3"] = m.p3;
-  d["g_ratio_error"] = m.g_ratio_error, d["damping_error"] = m.damping_error;
-  return d;
-}
-
 template <class T>
 py::array_t<T> matrix(std::vector<T>&& v, std::size_t rows, std::size_t cols) {
   py::array_t<T> a = to_numpy(std::move(v));
@@ -121,8 +90,10 @@ void register_nonlinear(py::module_& m) {
         d["mean_stress"] = to_numpy(std::move(r.mean_stress));
         d["gmax"] = to_numpy(std::move(r.gmax));
         d["small_strain_damping"] = to_numpy(std::move(r.small_strain_damping));
+        // The fitted models as the bound SoilModel (bind_soil.cpp); None for
+        // a layer that stayed linear.
         py::list models;
-        for (std::size_t k = 0; k < layers; ++k) models.append(model_dict(r.models[k], r.linear[k]));
+        for (std::size_t k = 0; k < layers; ++k) models.append(r.linear[k] ? py::none() : py::cast(r.models[k]));
         d["models"] = models;
         d["accel_depth"] = to_numpy(std::move(r.accel_depth));
         d["max_accel"] = to_numpy(std::move(r.max_accel));

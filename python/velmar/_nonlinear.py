@@ -13,6 +13,7 @@ from . import _velmar
 from ._files import OutputFile
 from ._profile import Profile
 from ._record import Record
+from ._soil import SoilModel
 
 #: Quantities of `NonlinearResult.motion`, and their other spellings.
 MOTION_QUANTITIES = {"accel": "accel", "acceleration": "accel", "velocity": "velocity", "vel": "velocity",
@@ -57,9 +58,11 @@ class NonlinearResult:
         Per layer: sigma'_v and sigma'_m at the middle (kPa), rho Vs^2 (kPa),
         and the damping ratio of the viscous damping (the fit's dmin, or the
         profile's damping for a linear layer).
-    models : list of dict
-        The fitted model of every layer (kind, gmax, parameters, shear
-        strength ``tau_max`` and how it was found for GQ/H, fit errors).
+    models : list of SoilModel or None
+        The fitted model of every layer (``velmar.SoilModel``: parameters,
+        shear strength ``tau_max`` and ``strength_source`` for GQ/H, fit
+        errors, its own curves and loops); None for a layer that stayed
+        linear.
     accel_depth, max_accel : ndarray
         Peak acceleration (`units`) at every layer's top and at the base.
     site_frequency : float
@@ -94,7 +97,7 @@ class NonlinearResult:
     mean_stress: np.ndarray
     gmax: np.ndarray
     small_strain_damping: np.ndarray
-    models: List[Dict[str, Any]]
+    models: List[Optional[SoilModel]]
     accel_depth: np.ndarray
     max_accel: np.ndarray
     site_frequency: float
@@ -368,7 +371,7 @@ def nonlinear(rec: Record, p: Profile, curves: Any, water_table: Optional[float]
         sublayers=np.asarray(d["sublayers"], dtype=np.int64), strain=d["strain"], stress=d["stress"],
         max_strain=d["max_strain"], max_stress=d["max_stress"], max_stress_ratio=d["max_stress_ratio"],
         vertical_stress=d["vertical_stress"], mean_stress=d["mean_stress"], gmax=d["gmax"],
-        small_strain_damping=d["small_strain_damping"], models=list(d["models"]), accel_depth=d["accel_depth"],
+        small_strain_damping=d["small_strain_damping"], models=[None if m is None else SoilModel(m) for m in d["models"]], accel_depth=d["accel_depth"],
         max_accel=d["max_accel"], site_frequency=float(d["site_frequency"]),
         damping_frequencies=list(d["damping_frequencies"]), steps=int(d["steps"]), substeps=int(d["substeps"]),
         iterations=int(d["iterations"]), max_step_iterations=int(d["max_step_iterations"]),

@@ -55,7 +55,8 @@ def test_strong_motion_result():
     np.testing.assert_array_equal(res.motion(0.0), res.accel[0])
     assert res.max_accel[-1] == pytest.approx(np.max(np.abs(res.motion(45.0))))
     # Soft ground under strong shaking: the soil takes a share of the work.
-    assert all(m["kind"] == "gqh" and m["tau_max"] > 0 for m in res.models)
+    assert all(m.model == "gqh" and m.tau_max > 0 for m in res.models)
+    assert velmar.nonlinear(rec, p, curves=[None, soils[1], None], water_table=2.0).models[::2] == [None, None]
     sa = res.response_spectrum([0.1, 0.3, 1.0])
     assert sa.shape == (3,) and np.all(sa > 0)
     again = pickle.loads(pickle.dumps(res))
@@ -137,3 +138,29 @@ def test_result_method_refusals():
         res.loop(3)
     with pytest.raises(ValueError, match="integer"):
         res.loop(1.0)
+
+
+def test_figures(tmp_path):
+    matplotlib = pytest.importorskip("matplotlib")
+    from matplotlib.figure import Figure
+    from velmar import plot_nonlinear as pn
+
+    rec, p = ricker(2.0, 0.3, 2000), column(0.01)
+    soils = [velmar.Darendeli(pi=0), velmar.Darendeli(pi=30), velmar.Menq()]
+    res = velmar.nonlinear(rec, p, curves=soils, water_table=2.0)
+    eql = velmar.equivalent_linear(rec, p, curves=soils, water_table=2.0)
+    fig = pn.plot_column_loops(res, [0, 2])
+    assert isinstance(fig, Figure) and sum(ax.get_visible() for ax in fig.axes) == 2
+    x, y = fig.axes[1].lines[0].get_data()
+    np.testing.assert_allclose(x, 100.0 * res.strain[2])
+    assert isinstance(pn.plot_column_loops(res), Figure)
+    fig = pn.plot_column_peaks(res, eql)
+    assert isinstance(fig, Figure) and len(fig.axes[1].lines) == 2
+    fig.savefig(tmp_path / "peaks.png")
+    assert (tmp_path / "peaks.png").stat().st_size > 0
+    with pytest.raises(ValueError, match="layers 1 to 3"):
+        pn.plot_column_loops(res, [5])
+    with pytest.raises(ValueError, match="NonlinearResult"):
+        pn.plot_column_peaks(eql)
+    with pytest.raises(ValueError, match="EquivalentLinearResult"):
+        pn.plot_column_peaks(res, eql=res)
