@@ -7,7 +7,6 @@
 // iterations in all.
 #include <benchmark/benchmark.h>
 
-#include <cstdlib>
 #include <vector>
 
 #include "bench/bench_records.hpp"
@@ -41,7 +40,6 @@ NonlinearOptions bench_options(bool gqh) {
   o.water_table = 2.0;
   o.model = gqh ? SoilModelKind::GQH : SoilModelKind::MKZ;
   o.unload = gqh ? UnloadRule::MRDF : UnloadRule::MASING;
-  if (getenv("NLTOL")) o.tolerance = atof(getenv("NLTOL"));
   return o;
 }
 

@@ -49,10 +49,12 @@
 //   FREQUENCY_INDEPENDENT: constant damping over the band [f_lo, f_hi],
 //     f_hi = max_frequency and f_lo = f_site / 2 (f_site = 1 / (4 sum h/Vs),
 //     the column's fundamental frequency; the band at least a factor 8 wide).
-//     Each spring carries NONLINEAR_MECHANISMS relaxation (Maxwell) elements
-//     in parallel, relaxation frequencies spaced evenly in log over the band,
-//     their stiffnesses fitted (least squares) so the loss factor Im G*/Re G*
-//     is 2 xi over the band: this is a damping of the same aim as the
+//     Each spring carries relaxation (Maxwell) elements in parallel, 1 +
+//     ceil(log10(f_hi / f_lo)) of them (2 to NONLINEAR_MECHANISMS), their
+//     relaxation frequencies spaced evenly in log over the band and their
+//     stiffnesses (all positive) fitted by least squares so the loss factor
+//     Im G*/Re G* is 2 xi over the band (within about 5 % for bands up to
+//     1000 wide): this is a damping of the same aim as the
 //     frequency-independent damping matrix of Phillips and Hashash (2009)
 //     (every mode damped at xi) that keeps the tangent tridiagonal and the
 //     response causal. Causal damping that is constant over a band stiffens

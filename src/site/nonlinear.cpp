@@ -41,42 +41,57 @@ struct Band {
   double stiffening = 0.0;  // sum_l w_l wr^2 / (wr^2 + wl^2) at the band's geometric middle wr
 };
 
-Band fit_band(double f_lo, double f_hi) {
-  Band b;
-  for (std::size_t l = 0; l < NM; ++l) {
-    const double x = static_cast<double>(l) / static_cast<double>(NM - 1);
+// Least-squares weights of `count` mechanisms spaced evenly in log over
+// [f_lo, f_hi] (normal equations over 64 log-spaced frequencies of the
+// band, Gaussian elimination with pivoting); false if a weight is not above 0.
+bool fit_mechanisms(double f_lo, double f_hi, std::size_t count, Band& b) {
+  b = Band{};
+  for (std::size_t l = 0; l < count; ++l) {
+    const double x = count > 1 ? static_cast<double>(l) / static_cast<double>(count - 1) : 0.5;
     b.omega[l] = TWO_PI * f_lo * std::pow(f_hi / f_lo, x);
   }
-  // Least squares over 64 log-spaced frequencies of the band: normal
-  // equations (NM x NM), solved by Gaussian elimination with pivoting.
   std::array<std::array<double, NM + 1>, NM> a{};
   constexpr int K = 64;
   for (int k = 0; k < K; ++k) {
     const double w = TWO_PI * f_lo * std::pow(f_hi / f_lo, static_cast<double>(k) / (K - 1));
     std::array<double, NM> phi{};
-    for (std::size_t l = 0; l < NM; ++l) phi[l] = w * b.omega[l] / (w * w + b.omega[l] * b.omega[l]);
-    for (std::size_t i = 0; i < NM; ++i) {
-      for (std::size_t j = 0; j < NM; ++j) a[i][j] += phi[i] * phi[j];
+    for (std::size_t l = 0; l < count; ++l) phi[l] = w * b.omega[l] / (w * w + b.omega[l] * b.omega[l]);
+    for (std::size_t i = 0; i < count; ++i) {
+      for (std::size_t j = 0; j < count; ++j) a[i][j] += phi[i] * phi[j];
       a[i][NM] += phi[i];
     }
   }
-  for (std::size_t c = 0; c < NM; ++c) {
+  for (std::size_t c = 0; c < count; ++c) {
     std::size_t p = c;
-    for (std::size_t r = c + 1; r < NM; ++r)
+    for (std::size_t r = c + 1; r < count; ++r)
       if (std::abs(a[r][c]) > std::abs(a[p][c])) p = r;
     std::swap(a[c], a[p]);
-    for (std::size_t r = c + 1; r < NM; ++r) {
+    for (std::size_t r = c + 1; r < count; ++r) {
       const double f = a[r][c] / a[c][c];
-      for (std::size_t j = c; j <= NM; ++j) a[r][j] -= f * a[c][j];
+      for (std::size_t j = c; j < count; ++j) a[r][j] -= f * a[c][j];
+      a[r][NM] -= f * a[c][NM];
     }
   }
-  for (std::size_t c = NM; c-- > 0;) {
+  for (std::size_t c = count; c-- > 0;) {
     double s = a[c][NM];
-    for (std::size_t j = c + 1; j < NM; ++j) s -= a[c][j] * b.weight[j];
+    for (std::size_t j = c + 1; j < count; ++j) s -= a[c][j] * b.weight[j];
     b.weight[c] = s / a[c][c];
   }
+  for (std::size_t l = 0; l < count; ++l)
+    if (!(b.weight[l] > 0.0)) return false;
   const double wr = TWO_PI * std::sqrt(f_lo * f_hi);
-  for (std::size_t l = 0; l < NM; ++l) b.stiffening += b.weight[l] * wr * wr / (wr * wr + b.omega[l] * b.omega[l]);
+  for (std::size_t l = 0; l < count; ++l) b.stiffening += b.weight[l] * wr * wr / (wr * wr + b.omega[l] * b.omega[l]);
+  return true;
+}
+
+// The mechanisms of a band: 1 + ceil(log10(f_hi / f_lo)) of them (2 to
+// NM; fewer if a weight would not be positive): the loss factor then stays
+// within about 5 % of flat over bands up to 1000 wide (8 % at 20 000).
+Band fit_band(double f_lo, double f_hi) {
+  const double want = 1.0 + std::ceil(std::log10(f_hi / f_lo) - 1e-9);
+  std::size_t count = static_cast<std::size_t>(std::clamp(want, 2.0, static_cast<double>(NM)));
+  Band b;
+  while (!fit_mechanisms(f_lo, f_hi, count, b) && count > 1) --count;
   return b;
 }
 
