@@ -12,8 +12,9 @@
 //   GQ/H  x = |gamma| / gamma_r, gamma_r = tau_max / Gmax,
 //         theta = theta1 + theta2 theta4 x^theta5 / (theta3^theta5 + theta4 x^theta5),
 //         tau / tau_max = [1 + x - sqrt((1 + x)^2 - 4 theta x)] / (2 theta);
-//         tau_max is the shear strength, approached at large strain; the
-//         fitted theta stays within [0, 1].
+//         tau_max is the shear strength, approached at large strain for
+//         any theta <= 1 (theta4 = 1 in fits; theta may be negative, which
+//         softens the backbone below the hyperbola tau_max x / (1 + x)).
 // Unloading and reloading (extended Masing rules): from a reversal point
 // (gamma_rev, tau_rev) the stress follows
 //   tau = tau_rev + M(gamma - gamma_rev),
@@ -96,8 +97,10 @@ struct SoilModel {
 };
 
 // Refuses a model with parameters that are not finite or out of range
-// (gmax, mean_stress, gamma_r, tau_max above 0; theta within the bounds
-// above; s in (0, 3]; the MRDF factor in [0, 2] at every strain).
+// (gmax, mean_stress, gamma_r, beta, tau_max, theta3..5 above 0; theta1
+// and theta1 + theta2 at most 1; s in (0, 1] so the MKZ backbone rises;
+// dmin in [0, 1); p3 above 0, p1 and p1 - p2 in [0, 2] so the MRDF factor
+// stays in [0, 2]).
 void check_soil_model(const SoilModel& model);
 
 // Fits a model to `curve` at mean effective stress `mean_stress` (kPa) for a
@@ -107,7 +110,14 @@ void check_soil_model(const SoilModel& model);
 // gmax: Mohr-Coulomb for granular curves, an undrained strength ratio for
 // plastic clays, floored by the curve's stress at 0.3 %). Where the curve
 // asks for more stress than the strength, the backbone is fitted to the
-// strength instead (the reported errors are against the curve as given). Deterministic. Throws InvalidArgument for a bad
+// strength instead (the reported errors are against the curve as given).
+// MKZ: beta = 1, s in [0.3, 1], and the pressure exponent b is the slope of
+// the curve's half-modulus strain with mean stress (between half and twice
+// mean_stress; 0 for a table). GQ/H: theta4 = 1; of a form with theta
+// rising with strain and one free to fall, the second is kept when it fits
+// better, rises everywhere and reaches 95 % of the strength by 10 % strain.
+// MRDF: p1, p2 by linear least squares at each p3 of a log grid (0.05 to
+// 20), refined by golden section. Deterministic. Throws InvalidArgument for a bad
 // curve, a gmax or stress not above 0 or not finite, a strength given to
 // MKZ, a strength not above 0.
 SoilModel fit_soil_model(const Curve& curve, double gmax, double mean_stress, SoilModelKind kind,
