@@ -302,8 +302,9 @@ def nonlinear(rec: Record, p: Profile, curves: Any, water_table: Optional[float]
         Shear strength, kPa (GQ/H only): one for every layer or one per layer
         (None entries estimated). None: estimated by ``fit_soil_model``
         (Mohr-Coulomb with a friction angle of 33 degrees for granular
-        curves, an undrained strength ratio for plastic clays; see its
-        documentation) -- on real sites the result depends on it more than
+        curves, 0.22 sigma'_v OCR^0.8 for Darendeli clays of PI >= 15 %, never
+        below the curve's own stress at 0.3 % strain; see its documentation;
+        each layer's value and source are in ``res.models``) -- on real sites the result depends on it more than
         on anything else: give measured strengths where there are some.
     viscous : {"frequency_independent", "rayleigh"}
         Small-strain damping: constant over [f_site / 2, max_frequency]
