@@ -16,6 +16,7 @@
 #include "velmar/site_indices.hpp"
 #include "velmar/soil_model.hpp"
 #include "velmar/workspace.hpp"
+#include "velmar/nonlinear.hpp"
 
 namespace velmar {
 

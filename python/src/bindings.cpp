@@ -35,6 +35,7 @@ void register_eql(py::module_& m);  // bind_eql.cpp
 void register_batch(py::module_& m);  // bind_batch.cpp
 void register_options(py::module_& m);  // bind_options.cpp
 void register_site(py::module_& m);  // bind_site.cpp
+void register_nonlinear(py::module_& m);  // bind_nonlinear.cpp
 void register_soil(py::module_& m);  // bind_soil.cpp
 void register_rvt(py::module_& m);  // bind_rvt.cpp
 
@@ -295,4 +296,5 @@ PYBIND11_MODULE(_velmar, m) {
   register_batch(m);
   register_site(m);
   register_rvt(m);
+  register_nonlinear(m);
 }

@@ -30,6 +30,7 @@ from ._site import (SITE_CODES, FundamentalFrequency, QuarterWavelength, SiteCla
 from ._logic_tree import Leaf, LogicTree
 from ._curves import (EPRI93, CurveSet, Idriss1990, Kishida, Rollins2020, SeedIdriss, VuceticDobry,
                       ZhangAndrusJuang, curves)
+from ._nonlinear import NonlinearResult, nonlinear
 from ._measures import (IntensityMeasures, PeakProfile, ResponseSpectrum, arias_intensity, cav,
                        default_periods, fourier_spectrum, intensity_measures, konno_ohmachi,
                        peak_profile, response_spectrum, significant_duration, spectra, spectral_ratio)
@@ -56,6 +57,7 @@ __all__ += ["VuceticDobry", "SeedIdriss", "Idriss1990", "EPRI93", "ZhangAndrusJu
             "Rollins2020", "CurveSet", "curves"]
 from ._tables import History, spectrum_table
 __all__ += ["History", "spectrum_table"]
+__all__ += ["nonlinear", "NonlinearResult"]
 __all__ += ["SoilModel", "fit_soil_model", "estimate_strength", "SOIL_MODELS", "UNLOAD_RULES"]
 from ._rvt import (PEAK_METHODS, REGIONS, CompatibleRvtMotion, RvtMotion, SourceTheoryMotion,
                    read_rvt_spectrum)

@@ -137,3 +137,121 @@ def plot_loops(strain: Any, stress: Any, labels: Optional[Sequence[str]] = None,
         ax.legend(fontsize=8)
     ax.set_title(title or "Stress-strain loops")
     return fig
+
+
+# --- Figures of a soil column's nonlinear response (velmar.nonlinear) -------
+# plot_column_loops: the stress-strain loops of chosen layers;
+# plot_column_peaks: peak profiles with depth, beside an equivalent-linear
+# analysis of the same site when one is given.
+
+#: Colours of the nonlinear and of the equivalent-linear analysis.
+NONLINEAR_COLOUR = "#c0392b"
+EQL_COLOUR = "tab:blue"
+
+
+def _column_result(res: Any) -> Any:
+    from ._nonlinear import NonlinearResult
+
+    if not isinstance(res, NonlinearResult):
+        raise ValueError(f"res must be a velmar.NonlinearResult, got {type(res).__name__}")
+    return res
+
+
+def plot_column_loops(res: Any, layers: Optional[Sequence[int]] = None, title: Optional[str] = None) -> Any:
+    """Stress-strain loops at the middle of chosen layers of a nonlinear
+    analysis, one panel each.
+
+    Parameters
+    ----------
+    res : NonlinearResult
+    layers : sequence of int, optional
+        Layer indices from 0 (as ``res.loop``); default: the layer of the
+        largest peak strain and up to three others spread over the column.
+    title : str, optional
+
+    Returns
+    -------
+    matplotlib.figure.Figure
+    """
+    res = _column_result(res)
+    if layers is None:
+        picks = set(np.linspace(0, res.layers - 1, min(res.layers, 3)).round().astype(int).tolist())
+        picks.add(int(np.argmax(res.max_strain)))
+        layers = sorted(picks)
+    layers = [res._layer(k) for k in layers]
+    if not layers:
+        raise ValueError("layers is empty: give at least one layer index")
+    cols = min(len(layers), 2)
+    rows = (len(layers) + cols - 1) // cols
+    fig = _figure(4.2 * cols, 3.4 * rows)
+    axes = np.atleast_1d(fig.subplots(rows, cols)).ravel()
+    for ax, k in zip(axes, layers):
+        g, t = res.loop(k)
+        ax.plot(100.0 * g, t, lw=0.8, color=NONLINEAR_COLOUR)
+        ax.axhline(0.0, color="0.6", lw=0.6)
+        ax.axvline(0.0, color="0.6", lw=0.6)
+        ax.set_title(f"layer {k + 1}, {res.layer_depth[k]:.3g} m: peak {100 * res.max_strain[k]:.3g} %, "
+                     f"{res.max_stress[k]:.3g} kPa", fontsize=9)
+        ax.set_xlabel("shear strain (%)")
+        ax.set_ylabel("shear stress (kPa)")
+        ax.grid(True, alpha=0.3)
+    for ax in axes[len(layers):]:
+        ax.set_visible(False)
+    fig.suptitle(title or "Stress-strain loops at the layers' middles")
+    return fig
+
+
+def plot_column_peaks(res: Any, eql: Any = None, title: Optional[str] = None) -> Any:
+    """Peak profiles with depth: acceleration, shear strain, shear stress and
+    stress ratio tau / sigma'_v of a nonlinear analysis.
+
+    Parameters
+    ----------
+    res : NonlinearResult
+    eql : EquivalentLinearResult, optional
+        An equivalent-linear analysis of the same profile (same layers), drawn
+        beside: its peak strains, the stresses G x peak strain of its
+        strain-compatible moduli (G = G/Gmax x rho Vs^2), and their ratio to
+        sigma'_v. (Its accelerations are not part of its result.)
+    title : str, optional
+
+    Returns
+    -------
+    matplotlib.figure.Figure
+    """
+    from ._eql import EquivalentLinearResult
+
+    res = _column_result(res)
+    n = res.layers
+    if eql is not None:
+        if not isinstance(eql, EquivalentLinearResult):
+            raise ValueError(f"eql must be a velmar.EquivalentLinearResult, got {type(eql).__name__}")
+        if eql.max_strain.size < n:
+            raise ValueError(f"eql has {eql.max_strain.size} layers and the nonlinear result {n}: give an "
+                             "equivalent-linear analysis of the same profile")
+    fig = _figure(11.0, 4.8)
+    axes = fig.subplots(1, 4, sharey=True)
+    z = res.layer_depth
+    axes[0].plot(res.max_accel, res.accel_depth, "o-", color=NONLINEAR_COLOUR, ms=3, label="nonlinear")
+    axes[0].set_xlabel(f"peak acceleration ({res.units})")
+    axes[1].plot(100.0 * res.max_strain, z, "o-", color=NONLINEAR_COLOUR, ms=3, label="nonlinear")
+    axes[1].set_xlabel("peak shear strain (%)")
+    axes[2].plot(res.max_stress, z, "o-", color=NONLINEAR_COLOUR, ms=3, label="nonlinear")
+    axes[2].set_xlabel("peak shear stress (kPa)")
+    axes[3].plot(res.max_stress_ratio, z, "o-", color=NONLINEAR_COLOUR, ms=3, label="nonlinear")
+    axes[3].set_xlabel("peak stress ratio tau / sigma'_v")
+    if eql is not None:
+        strain = np.asarray(eql.max_strain[:n])
+        stress = np.asarray(eql.g_ratio[:n]) * res.gmax * strain
+        with np.errstate(divide="ignore", invalid="ignore"):
+            ratio = np.where(res.vertical_stress > 0, stress / res.vertical_stress, np.nan)
+        for ax, v in ((axes[1], 100.0 * strain), (axes[2], stress), (axes[3], ratio)):
+            ax.plot(v, z, "s--", color=EQL_COLOUR, ms=3, label="equivalent linear")
+    for ax in axes:
+        ax.grid(True, alpha=0.3)
+        ax.set_xlim(left=0.0)
+    axes[0].set_ylim(res.node_depth[-1], 0.0)
+    axes[0].set_ylabel("depth (m)")
+    axes[1].legend(fontsize=8, loc="lower right")
+    fig.suptitle(title or "Peak profiles")
+    return fig

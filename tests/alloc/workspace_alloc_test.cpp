@@ -242,4 +242,28 @@ TEST(WorkspaceAllocations, RvtPeaksAndResponseSpectrumIntoCallersArray) {
   }
 }
 
+// The nonlinear column's time loop allocates nothing: a record three times
+// as long costs the same allocations (the results' arrays are sized once).
+TEST(NonlinearAlloc, TimeLoopAllocatesNothing) {
+  const auto record = [](std::size_t n) {
+    Record r;
+    r.dt = 0.005;
+    for (std::size_t j = 0; j < n; ++j) r.accel.push_back(0.3 * std::sin(0.05 * static_cast<double>(j)));
+    return r;
+  };
+  const Record shorter = record(1000), longer = record(3000);
+  const Profile p = five_layers();
+  for (int rigid = 0; rigid < 2; ++rigid) {
+    NonlinearOptions o;
+    o.curves = {Darendeli{20.0}};
+    o.water_table = 1.0;
+    if (rigid) {
+      o.base = ColumnBase::RIGID, o.input = InputMotion::WITHIN, o.viscous = ViscousDamping::RAYLEIGH;
+    }
+    const long a = allocations_of([&] { nonlinear(shorter, p, o); });
+    const long b = allocations_of([&] { nonlinear(longer, p, o); });
+    EXPECT_EQ(a, b) << "rigid " << rigid;
+  }
+}
+
 }  // namespace
