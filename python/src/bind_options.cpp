@@ -172,6 +172,17 @@ const std::vector<std::pair<velmar::InputMotion, const char*>> INPUT_NAMES = {
     {velmar::InputMotion::WITHIN, "within"}};
 
 velmar::DampingLaw parse_law(const std::string& name) { return velmar::damping_law_from_name(name, "modulus"); }
+velmar::EqlIteration parse_iteration(const std::string& name) { return velmar::eql_iteration_from_name(name); }
+velmar::FrequencyDependent parse_frequency_dependent(const std::string& name) {
+  return velmar::frequency_dependent_from_name(name);
+}
+const std::vector<std::pair<velmar::EqlIteration, const char*>> ITERATION_NAMES = {
+    {velmar::EqlIteration::PLAIN, "plain"}, {velmar::EqlIteration::ACCELERATED, "accelerated"}};
+const std::vector<std::pair<velmar::FrequencyDependent, const char*>> FREQUENCY_DEPENDENT_NAMES = {
+    {velmar::FrequencyDependent::NONE, "none"},
+    {velmar::FrequencyDependent::KA02, "ka02"},
+    {velmar::FrequencyDependent::ZR15, "zr15"},
+    {velmar::FrequencyDependent::KO, "ko"}};
 
 }  // namespace
 
@@ -294,7 +305,13 @@ void register_options(py::module_& m) {
       .real("angle", &EL::angle)
       .real("scale", &EL::scale)
       .optional_real("max_frequency", &EL::max_frequency)
-      .real("wavelength_fraction", &EL::wavelength_fraction)
+      .real("wavelength_fraction", &EL::wavelength_fraction);
+  enum_field(el, "iteration", &EL::iteration, &parse_iteration, ITERATION_NAMES);
+  enum_field(el, "frequency_dependent", &EL::frequency_dependent, &parse_frequency_dependent,
+             FREQUENCY_DEPENDENT_NAMES);
+  el.real("ko_bandwidth", &EL::ko_bandwidth)
+      .field("threads", [](const EL& o) { return o.threads; },
+             [](EL& o, const py::handle& v, const std::string& n) { o.threads = integer_option(v, n); })
       .finish();
 
   OptionClass<velmar::VelocityModel> vm(m, "VelocityModel", "The correlated ln Vs model (randomize.hpp).", true);
