@@ -11,7 +11,6 @@
 //   peak   peak of the strain history over the record's n samples
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
 #include <limits>
 #include <memory>
 #include <numbers>
@@ -428,7 +427,6 @@ void assemble_result(EquivalentLinearResult& r, const std::vector<Sublayer>& sub
 // motion, where the low-strain profile is far from every strong motion's.
 void start_from_estimate(double record_pgv, const EquivalentLinearOptions& o, double ratio, double ceiling,
                          std::vector<Sublayer>& sub, std::vector<char>& clamped) {
-  if (const char* e = std::getenv("VELMAR_EQL_START"); e && std::string(e) == "low") return;
   const double pgv = record_pgv * std::abs(o.scale);
   for (Sublayer& s : sub) s.at = pgv / (s.vs0 * ratio);
   update_properties(sub, o, ratio, ceiling, clamped);
