@@ -10,6 +10,9 @@ namespace velmar::detail {
 namespace {
 
 constexpr std::size_t MAX_DEPTH = 8;
+// A residual that grew this much since the last pass starts the history
+// afresh (a milder growth is the nonlinearity the mixing rides over).
+constexpr double RESET_GROWTH = 10.0;
 
 // Solves the m x m symmetric system A c = b (row-major, m <= MAX_DEPTH) by
 // Gaussian elimination with partial pivoting, A with a small ridge already
@@ -58,9 +61,9 @@ void AndersonMixing::step(std::span<const double> x, std::span<const double> g, 
     g_[slot * n + j] = g[j];
     norm += f_[slot * n + j] * f_[slot * n + j];
   }
-  // A residual that grew by half again since the last pass: the history
-  // misleads; start it afresh from this point.
-  if (count_ > 0 && norm > 2.25 * last_norm_) {
+  // A residual that grew tenfold since the last pass: the history misleads;
+  // start it afresh from this point.
+  if (count_ > 0 && norm > RESET_GROWTH * last_norm_) {
     for (std::size_t j = 0; j < n; ++j) {
       f_[j] = f_[slot * n + j], g_[j] = g_[slot * n + j];
     }

@@ -441,6 +441,8 @@ void start_from_estimate(double record_pgv, const EquivalentLinearOptions& o, do
 // quarter costs about two passes and lands the strains within about three
 // tolerances of the fixed point.
 constexpr double ACCELERATED_STOP = 0.25;
+// Mixed passes without a new smallest change before the plain passes take over.
+constexpr int MAX_STALLED = 10;
 
 // The accelerated update: Anderson mixing of the log peak strains (the
 // point a pass's properties were read at, and the peaks it gave).
@@ -628,6 +630,8 @@ EquivalentLinearResult equivalent_linear(const Record& record, const Profile& pr
   const bool accelerated = o.iteration == EqlIteration::ACCELERATED;
   if (accelerated) start_from_estimate(pgv, o, ratio, ceiling, sub, clamped);
   Accelerator acc;
+  double best_change = std::numeric_limits<double>::infinity();
+  int stalled = 0;
   int over_limit = 0;
   for (int pass = 1; pass <= o.max_iterations; ++pass) {
     build_medium(sub, half, o.law, scratch.medium, scratch.depths);
@@ -646,7 +650,11 @@ EquivalentLinearResult equivalent_linear(const Record& record, const Profile& pr
       r.converged = true;
       break;
     }
-    if (accelerated) acc.next_point(sub, o, ratio, ceiling, clamped);
+    // Mixed passes that stop finding a smaller change (a cycle the mixing
+    // keeps up) give way to plain passes.
+    if (change < best_change) best_change = change, stalled = 0;
+    else ++stalled;
+    if (accelerated && stalled < MAX_STALLED) acc.next_point(sub, o, ratio, ceiling, clamped);
     poll_interrupt(o.interrupt);
   }
   r.classic_iterations = r.iterations;
