@@ -138,7 +138,7 @@ struct EquivalentLinearOptions {
   std::optional<double> strain_ratio;          // effective / peak strain, (0, 1]; none: 0.65
   std::optional<double> magnitude;             // (1, 11]: strain ratio (M - 1) / 10; not with strain_ratio
   double tolerance = 0.01;                     // largest relative change of G and D, > 0
-  int max_iterations = 15;                     // >= 1
+  int max_iterations = 40;                     // >= 1 (each stage of a frequency-dependent analysis)
   double strain_limit = 0.1;                   // ratio, > 0: beyond it twice, the analysis stops
   DampingLaw law = DampingLaw::VELMAR;
   InputMotion input = InputMotion::OUTCROP;

@@ -256,7 +256,7 @@ class EquivalentLinearResult:
 
 
 def equivalent_linear(rec: Record, p: Profile, curves: Sequence[Any], water_table: Optional[float] = None,
-                      strain_ratio: Optional[float] = None, tolerance: float = 0.01, max_iterations: int = 15,
+                      strain_ratio: Optional[float] = None, tolerance: float = 0.01, max_iterations: int = 40,
                       modulus: Optional[str] = None, input: str = "outcrop", scale: float = 1.0,
                       magnitude: Optional[float] = None, input_depth: float = 0.0, angle: float = 0.0,
                       strain_limit: float = 0.1, max_frequency: Optional[float] = None,

@@ -350,20 +350,9 @@ double FdColumn::measure(const double* re, const double* im, std::span<const dou
   return change;
 }
 
-void FdColumn::advance(bool mix) {
+void FdColumn::advance() {
   const std::size_t M = rows_.size(), nf = nf_;
-  if (mix) {
-    weight_.resize(M * nf);
-    for (std::size_t j = 0; j < M; ++j) {
-      const bool linear = rows_[j].curve == nullptr || std::holds_alternative<LinearLayer>(*rows_[j].curve);
-      std::fill_n(weight_.begin() + static_cast<std::ptrdiff_t>(j * nf), nf, linear ? 0.0 : 1.0);
-    }
-    mixed_.resize(M * nf);
-    mixing_.step(gam_, next_, weight_, mixed_);
-    std::copy(mixed_.begin(), mixed_.end(), gam_.begin());
-  } else {
-    std::copy(next_.begin(), next_.end(), gam_.begin());
-  }
+  std::copy(next_.begin(), next_.end(), gam_.begin());
   for (std::size_t j = 0; j < M; ++j) {
     lookup(j, &gam_[j * nf], &g_[j * nf], &d_[j * nf], false);
     properties(j);

@@ -20,7 +20,6 @@
 #include <span>
 #include <vector>
 
-#include "site/eql_acceleration.hpp"
 #include "velmar/equivalent_linear.hpp"
 
 namespace velmar::detail {
@@ -61,10 +60,10 @@ class FdColumn {
   // rows with a curve and all frequencies. Throws AnalysisError for a curve
   // value the law cannot take.
   double measure(const double* re, const double* im, std::span<const double> effective);
-  // The next pass's properties: read at the strains of measure, or with
-  // `mix` at the Anderson mixing of their logs with those of the last
-  // passes (as the classic iteration's accelerated update).
-  void advance(bool mix);
+  // The next pass's properties: read at the strains of measure. (Mixing
+  // these passes as the classic ones are mixed was tried: it saved no pass
+  // on the benchmark profile and held eight copies of the strains.)
+  void advance();
 
   // The strain spectra of the current properties: per unit incident
   // displacement times (y_re, y_im)[k]; for an input observed within the
@@ -107,8 +106,7 @@ class FdColumn {
   // Curve tables: row j's G/Gmax and damping at grid point q, j * GRID + q.
   std::vector<double> table_g_, table_d_;
   std::vector<double> exact_g_, exact_d_, log_effective_;  // per row, at the effective strain
-  std::vector<double> next_, mixed_, weight_;            // rows x nf: log strains of measure, mixed
-  AndersonMixing mixing_{3};
+  std::vector<double> next_;                             // rows x nf: log strains of measure
   std::vector<double> g_, d_, gam_;                      // rows x nf
   std::vector<double> cr_, ci_, mr_, mi_;                // rows x nf: c and M c
   void size_arrays();

@@ -158,7 +158,7 @@ TEST(FrequencyDependent, FlatStrainSpectrumGivesTheClassicColumn) {
     detail::FdColumn col(rows, hm, hs, law, 0.0, nf, df, v, 30.0);
     std::vector<double> re(M * nf, 1.0), im(M * nf, 0.0);
     col.measure(re.data(), im.data(), eff);
-    col.advance(false);
+    col.advance();
     detail::ShMedium medium;
     for (std::size_t j = 0; j < M; ++j) {
       const CurvePoint c = j < 2 ? evaluate_curve(curves[j], eff[j], sm[j]) : CurvePoint{1.0, 0.03, false};
@@ -204,7 +204,7 @@ TEST(FrequencyDependent, SmoothedVariantFollowsTheLibrarySmoothing) {
   }
   const double eff = 1e-3;
   col.measure(re.data(), im.data(), std::span<const double>(&eff, 1));
-  col.advance(false);
+  col.advance();
   const std::vector<double> fs(f.begin() + 1, f.end()), amp(re.begin() + 1, re.end());
   std::vector<double> sm = konno_ohmachi(fs, amp, fs, 30.0);
   for (std::size_t k = sm.size() - 1; k-- > 0;) sm[k] = std::max(sm[k], sm[k + 1]);
