@@ -150,7 +150,6 @@ struct EquivalentLinearOptions {
   EqlIteration iteration = EqlIteration::ACCELERATED;
   FrequencyDependent frequency_dependent = FrequencyDependent::NONE;
   double ko_bandwidth = 30.0;                  // Konno-Ohmachi b, finite, [1, 1000]; KO only
-  int threads = 1;                             // 1 or 2: threads of one analysis's frequency-dependent passes
   // Polled between passes (on the calling thread); see interrupt.hpp.
   InterruptCheck interrupt;
 };
@@ -205,6 +204,30 @@ struct EquivalentLinearResult {
 // with the current Vs (checked again after every pass); a given layer then
 // reports its largest peak strain and its thickness-weighted G/Gmax and
 // damping, and `profile` holds the sublayers.
+// Iteration ACCELERATED (the default): the first pass runs on properties
+// read at the effective strain PGV / Vs (the record's peak velocity times
+// scale over each layer's low-strain Vs); after each pass the next point is
+// the Anderson mixing of the log peak strains of the last three passes
+// (each step within a factor e of the pass's strains; a residual grown
+// tenfold restarts the mixing, ten passes without a smaller change hand
+// over to plain passes), and the iteration stops when the change is below a
+// quarter of the tolerance: on slowly contracting cases the strains then lie
+// within about three tolerances of the fixed point, where PLAIN (from the
+// low-strain profile, stopped at the tolerance) can stop ten tolerances
+// away. The change is still the largest relative change of G and D between
+// the properties a pass used and those read at its strains.
+// With frequency_dependent other than NONE, the classic iteration above is
+// followed by frequency-dependent passes (same strain ratio, same
+// max_iterations and tolerance, the sublayers kept): G/Gmax and damping are
+// read per (sub)layer and frequency at the variant's strain spectrum (see
+// FrequencyDependent) through a table of the curve at 64 strains a decade
+// (linear in log strain; the effective strain itself reads the curve), each
+// frequency with its own complex modulus; the change is the largest over
+// layers and frequencies; iterations and change count both stages. The
+// result then carries frequencies, g_ratio_f, damping_f, strain_f and
+// vs_low (frequency_dependent_motion gives its motions); g_ratio, damping
+// and profile hold the values at the effective strains of the last pass.
+// Their spectra are limited to MAX_STRAIN_SPECTRUM_VALUES / 4 values.
 // Throws InvalidArgument for bad input (a curve is named by its layer and
 // model; sublayering beyond MAX_SUBLAYERS or spectra beyond
 // MAX_STRAIN_SPECTRUM_VALUES are refused before the first pass),

@@ -309,10 +309,7 @@ void register_options(py::module_& m) {
   enum_field(el, "iteration", &EL::iteration, &parse_iteration, ITERATION_NAMES);
   enum_field(el, "frequency_dependent", &EL::frequency_dependent, &parse_frequency_dependent,
              FREQUENCY_DEPENDENT_NAMES);
-  el.real("ko_bandwidth", &EL::ko_bandwidth)
-      .field("threads", [](const EL& o) { return o.threads; },
-             [](EL& o, const py::handle& v, const std::string& n) { o.threads = integer_option(v, n); })
-      .finish();
+  el.real("ko_bandwidth", &EL::ko_bandwidth).finish();
 
   OptionClass<velmar::VelocityModel> vm(m, "VelocityModel", "The correlated ln Vs model (randomize.hpp).", true);
   vm.real("sigma_ln", &velmar::VelocityModel::sigma_ln)

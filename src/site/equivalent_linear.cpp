@@ -588,9 +588,6 @@ void check_equivalent_linear_options(const EquivalentLinearOptions& o) {
   if (!(o.ko_bandwidth >= 1.0 && o.ko_bandwidth <= 1000.0)) {
     throw InvalidArgument("ko_bandwidth must lie in [1, 1000] (20 to 40 are usual), got " + number(o.ko_bandwidth));
   }
-  if (o.threads < 1 || o.threads > 2) {
-    throw InvalidArgument("threads must be 1 or 2, got " + std::to_string(o.threads));
-  }
   if (o.max_frequency) {
     finite_at_least("max_frequency", *o.max_frequency, 0.0, true);
     if (!(o.wavelength_fraction > 0.0 && o.wavelength_fraction <= 1.0)) {
