@@ -163,7 +163,25 @@ FdColumn::FdColumn(std::vector<FdRow> rows, cdouble half_modulus, cdouble half_s
       bin_x_.back() += x, bin_count_.back() += 1.0;
     }
     for (std::size_t i = 0; i < bin_x_.size(); ++i) bin_x_[i] /= bin_count_[i];
-    bin_sum_.assign(bin_x_.size(), 0.0), bin_value_.assign(bin_x_.size(), 0.0);
+    const std::size_t nb = bin_x_.size();
+    bin_sum_.assign(nb, 0.0), bin_value_.assign(nb, 0.0);
+    // The window weights of the bins near each centre (by position), and
+    // their sum over the frequencies they hold: the same in every pass.
+    ko_lo_.resize(nb), ko_off_.resize(nb + 1), ko_den_.resize(nb);
+    std::size_t lo = 0, hi = 0;
+    for (std::size_t i = 0; i < nb; ++i) {
+      const double xc = bin_x_[i];
+      while (lo < nb && bin_x_[lo] < xc - KO_REACH) ++lo;
+      while (hi < nb && bin_x_[hi] <= xc + KO_REACH) ++hi;
+      ko_lo_[i] = lo, ko_off_[i] = ko_w_.size();
+      double den = 0.0;
+      for (std::size_t m = lo; m < hi; ++m) {
+        ko_w_.push_back(ko_window(bin_x_[m] - xc));
+        den += ko_w_.back() * bin_count_[m];
+      }
+      ko_den_[i] = den;
+    }
+    ko_off_[nb] = ko_w_.size();
   }
 }
 
@@ -230,18 +248,13 @@ void FdColumn::shape(std::size_t j, const double* amp, double effective, double*
         for (std::size_t k = bin_first_[i]; k < end; ++k) s += amp[k];
         bin_sum_[i] = s;
       }
-      // The window weights of the bins near each centre (by position).
-      std::size_t lo = 0, hi = 0;
       for (std::size_t i = 0; i < nb; ++i) {
-        const double xc = bin_x_[i];
-        while (lo < nb && bin_x_[lo] < xc - KO_REACH) ++lo;
-        while (hi < nb && bin_x_[hi] <= xc + KO_REACH) ++hi;
-        double sw = 0.0, swa = 0.0;
-        for (std::size_t m = lo; m < hi; ++m) {
-          const double w = ko_window(bin_x_[m] - xc);
-          sw += w * bin_count_[m], swa += w * bin_sum_[m];
-        }
-        bin_value_[i] = sw > 0.0 ? swa / sw : 0.0;
+        const double* w = &ko_w_[ko_off_[i]];
+        const double* a = &bin_sum_[ko_lo_[i]];
+        const std::size_t count = ko_off_[i + 1] - ko_off_[i];
+        double swa = 0.0;
+        for (std::size_t m = 0; m < count; ++m) swa += w[m] * a[m];
+        bin_value_[i] = ko_den_[i] > 0.0 ? swa / ko_den_[i] : 0.0;
       }
       // Back onto the grid, linear in x between bin centres; then the
       // running maximum from the top down, over its largest value.
@@ -268,9 +281,33 @@ void FdColumn::shape(std::size_t j, const double* amp, double effective, double*
   std::fill(lg, lg + nf, le);
 }
 
+namespace {
+
+// The arrays a thread's last column left (see ~FdColumn).
+struct KeptArrays {
+  std::vector<double> g, d, gam, cr, ci, mr, mi, next;
+};
+thread_local KeptArrays kept_arrays;
+
+}  // namespace
+
+FdColumn::~FdColumn() {
+  if (g_.capacity() > KEPT_VALUES) return;
+  KeptArrays& k = kept_arrays;
+  k.g.swap(g_), k.d.swap(d_), k.gam.swap(gam_), k.cr.swap(cr_), k.ci.swap(ci_), k.mr.swap(mr_), k.mi.swap(mi_);
+  k.next.swap(next_);
+}
+
 void FdColumn::size_arrays() {
   const std::size_t M = rows_.size(), nf = nf_;
-  g_.assign(M * nf, 1.0), d_.assign(M * nf, 0.0), gam_.assign(M * nf, 0.0);
+  if (g_.empty()) {
+    KeptArrays& k = kept_arrays;
+    g_.swap(k.g), d_.swap(k.d), gam_.swap(k.gam), cr_.swap(k.cr), ci_.swap(k.ci), mr_.swap(k.mr), mi_.swap(k.mi);
+    next_.swap(k.next);
+  }
+  // Every value is written before it is read: start or set fill g and d,
+  // advance gam and (through properties) c and M c, measure next.
+  g_.resize(M * nf), d_.resize(M * nf), gam_.resize(M * nf), next_.resize(M * nf);
   cr_.resize(M * nf), ci_.resize(M * nf), mr_.resize((M + 1) * nf), mi_.resize((M + 1) * nf);
   amp_.resize(nf), work_.resize(nf);
   const double theta = angle_ * std::numbers::pi / 180.0;
@@ -281,6 +318,7 @@ void FdColumn::size_arrays() {
 
 void FdColumn::start(std::span<const double> g, std::span<const double> d) {
   size_arrays();
+  std::fill(gam_.begin(), gam_.end(), 0.0);
   for (std::size_t j = 0; j < rows_.size(); ++j) {
     std::fill_n(g_.begin() + static_cast<std::ptrdiff_t>(j * nf_), nf_, g[j]);
     std::fill_n(d_.begin() + static_cast<std::ptrdiff_t>(j * nf_), nf_, d[j]);
@@ -326,7 +364,6 @@ double FdColumn::lookup(std::size_t j, const double* lg, double* g, double* d, b
 double FdColumn::measure(const double* re, const double* im, std::span<const double> effective) {
   const std::size_t M = rows_.size(), nf = nf_;
   if (g_.size() != M * nf) size_arrays();
-  if (next_.size() != M * nf) next_.resize(M * nf);
   const double floor = std::log(GRID_LOW);
   double change = 0.0;
   for (std::size_t j = 0; j < M; ++j) {

@@ -46,6 +46,15 @@ class FdColumn {
   FdColumn(std::vector<FdRow> rows, cdouble half_modulus, cdouble half_slowness, DampingLaw law, double angle_deg,
            std::size_t nf, double df, FrequencyDependent variant, double bandwidth);
 
+  // The large per-frequency arrays go back to a store this thread keeps
+  // (up to KEPT_VALUES values each), so the next analysis of a similar size
+  // touches no fresh memory: first touches of tens of megabytes cost more
+  // than the passes on a virtual machine.
+  ~FdColumn();
+  FdColumn(const FdColumn&) = delete;
+  FdColumn& operator=(const FdColumn&) = delete;
+  static constexpr std::size_t KEPT_VALUES = 4000000;
+
   std::size_t rows() const { return rows_.size(); }
   std::size_t frequencies() const { return nf_; }
 
@@ -117,6 +126,10 @@ class FdColumn {
   // position and the smoothed value; work of the sweep.
   std::vector<std::size_t> bin_first_;
   std::vector<double> bin_x_, bin_sum_, bin_count_, bin_value_;
+  // Per bin: the first bin of its window, the offset of its weights in
+  // ko_w_, and the weights' sum over the frequencies.
+  std::vector<std::size_t> ko_lo_, ko_off_;
+  std::vector<double> ko_w_, ko_den_;
   std::vector<double> sweep_;
 };
 
