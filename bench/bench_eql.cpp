@@ -101,7 +101,31 @@ void BM_straightforward(benchmark::State& state) {
   state.counters["passes"] = passes;
 }
 
+// The same case at dt 0.01 s (as the side-by-side runs), by iteration and
+// variant: arg 0 the classic accelerated, 1 the classic plain, 2 to 4 the
+// frequency-dependent ka02, zr15, ko (accelerated).
+void BM_eql_variants(benchmark::State& state) {
+  Record r = bench_record();
+  r.dt = 0.01;
+  const Profile p = bench_profile();
+  EquivalentLinearOptions o = bench_options(0.01);
+  const auto arg = state.range(0);
+  if (arg == 1) o.iteration = EqlIteration::PLAIN;
+  if (arg >= 2) o.frequency_dependent = arg == 2 ? FrequencyDependent::KA02 : arg == 3 ? FrequencyDependent::ZR15 : FrequencyDependent::KO;
+  int passes = 0, classic = 0;
+  for (auto _ : state) {
+    const EquivalentLinearResult res = equivalent_linear(r, p, o);
+    passes = res.iterations, classic = res.classic_iterations;
+    benchmark::DoNotOptimize(res.g_ratio.data());
+  }
+  state.counters["passes"] = passes;
+  state.counters["classic_passes"] = classic;
+  static const char* const names[] = {"classic accelerated", "classic plain", "ka02", "zr15", "ko"};
+  state.SetLabel(names[arg]);
+}
+
 BENCHMARK(BM_equivalent_linear)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_eql_variants)->DenseRange(0, 4)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_straightforward)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 }  // namespace

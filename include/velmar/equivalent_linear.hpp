@@ -9,6 +9,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <variant>
 #include <vector>
 
@@ -182,13 +183,41 @@ constexpr double DEFAULT_STRAIN_LIMIT = 0.05;
 constexpr double EFFECTIVE_STRAIN_WARNING = 0.01;
 constexpr double MAX_STRAIN_SPECTRUM_VALUES = 6.4e7;
 
+// How one pass's strains lead to the next pass's properties.
+//   PLAIN        the properties read at the strains of the last pass, the
+//                first pass on the low-strain profile
+//   ACCELERATED  the first pass on properties read at the strain estimate
+//                PGV / Vs; then an Anderson-type update of the log peak
+//                strains from the last three passes (see equivalent_linear)
+enum class EqlIteration { PLAIN, ACCELERATED };
+
+// The frequency-dependent variants (after a classic run, see
+// equivalent_linear): the strain at frequency f of a layer's strain Fourier
+// spectrum S(f) is
+//   KA02  Kausel and Assimaki (2002): gamma_eff min(1, e^(-a x) / x^b),
+//         x = f / fbar, fbar = int f S / int S, a and b fitted by least
+//         squares to ln(S / Sbar) above fbar, Sbar = int_0^fbar S df / fbar
+//   ZR15  Zalachoris and Rathje (2015): gamma_eff S(f) / max S
+//   KO    Konno-Ohmachi smoothed S (bandwidth ko_bandwidth), divided by its
+//         largest value, times gamma_eff, then made non-increasing with
+//         frequency (the running maximum from the highest frequency down)
+enum class FrequencyDependent { NONE, KA02, ZR15, KO };
+
+// Parses "plain"/"accelerated" and "none"/"ka02"/"zr15"/"ko"
+// (case-insensitive); throws InvalidArgument naming `what` and the value.
+EqlIteration eql_iteration_from_name(std::string_view name, std::string_view what = "iteration");
+std::string eql_iteration_name(EqlIteration it);
+FrequencyDependent frequency_dependent_from_name(std::string_view name,
+                                                 std::string_view what = "frequency_dependent");
+std::string frequency_dependent_name(FrequencyDependent fd);
+
 struct EquivalentLinearOptions {
   std::vector<Curve> curves;                   // one per layer (not the half-space)
   std::optional<double> water_table;           // depth, m, >= 0; none = dry
   std::optional<double> strain_ratio;          // effective / peak strain, (0, 1]; none: 0.65
   std::optional<double> magnitude;             // (1, 11]: strain ratio (M - 1) / 10; not with strain_ratio
   double tolerance = 0.01;                     // largest relative change of G and D, > 0
-  int max_iterations = 15;                     // >= 1
+  int max_iterations = 40;                     // >= 1 (each stage of a frequency-dependent analysis)
   double strain_limit = DEFAULT_STRAIN_LIMIT;  // ratio, > 0: beyond it twice, the analysis stops
   // The complex-modulus law of the iteration: Dormieux's by default, as the
   // field's other equivalent-linear programs use (the linear calls keep
@@ -207,6 +236,9 @@ struct EquivalentLinearOptions {
   double scale = 1.0;
   std::optional<double> max_frequency;         // Hz, > 0; sublayering: off when empty
   double wavelength_fraction = 0.2;            // (0, 1]
+  EqlIteration iteration = EqlIteration::ACCELERATED;
+  FrequencyDependent frequency_dependent = FrequencyDependent::NONE;
+  double ko_bandwidth = 30.0;                  // Konno-Ohmachi b, finite, [1, 1000]; KO only
   // Polled between passes (on the calling thread); see interrupt.hpp.
   InterruptCheck interrupt;
 };
@@ -236,6 +268,16 @@ struct EquivalentLinearResult {
   std::vector<std::string> warnings;
   Profile profile;                   // the strain-compatible profile (VP per the water table)
   DampingLaw law = DampingLaw::VELMAR;
+  // Frequency-dependent analyses only (empty otherwise). Rows are the layers
+  // of `profile` (the sublayers with sublayering), columns the frequencies
+  // of the analysis' transform (k / (L dt), k = 0 .. L/2, L the padded
+  // length): element row * frequencies.size() + k. g_ratio_f and damping_f
+  // are exactly the G/Gmax and damping the last pass used; strain_f the
+  // strain spectrum they were read at (ratio); vs_low the low-strain Vs of
+  // every row (so Gmax = density vs_low^2). classic_iterations: the passes
+  // of the classic run that started the analysis (included in iterations).
+  std::vector<double> frequencies, g_ratio_f, damping_f, strain_f, vs_low;
+  int classic_iterations = 0;
 };
 
 // Runs the iteration (no allocation per frequency inside it). Each pass
@@ -251,6 +293,30 @@ struct EquivalentLinearResult {
 // with the current Vs (checked again after every pass); a given layer then
 // reports its largest peak strain and its thickness-weighted G/Gmax and
 // damping, and `profile` holds the sublayers.
+// Iteration ACCELERATED (the default): the first pass runs on properties
+// read at the effective strain PGV / Vs (the record's peak velocity times
+// scale over each layer's low-strain Vs); after each pass the next point is
+// the Anderson mixing of the log peak strains of the last three passes
+// (each step within a factor e of the pass's strains; a residual grown
+// tenfold restarts the mixing, ten passes without a smaller change hand
+// over to plain passes), and the iteration stops when the change is below a
+// quarter of the tolerance: on slowly contracting cases the strains then lie
+// within about three tolerances of the fixed point, where PLAIN (from the
+// low-strain profile, stopped at the tolerance) can stop ten tolerances
+// away. The change is still the largest relative change of G and D between
+// the properties a pass used and those read at its strains.
+// With frequency_dependent other than NONE, the classic iteration above is
+// followed by frequency-dependent passes (same strain ratio, same
+// max_iterations and tolerance, the sublayers kept): G/Gmax and damping are
+// read per (sub)layer and frequency at the variant's strain spectrum (see
+// FrequencyDependent) through a table of the curve at 64 strains a decade
+// (linear in log strain; the effective strain itself reads the curve), each
+// frequency with its own complex modulus; the change is the largest over
+// layers and frequencies; iterations and change count both stages. The
+// result then carries frequencies, g_ratio_f, damping_f, strain_f and
+// vs_low (frequency_dependent_motion gives its motions); g_ratio, damping
+// and profile hold the values at the effective strains of the last pass.
+// Their spectra are limited to MAX_STRAIN_SPECTRUM_VALUES / 4 values.
 // Throws InvalidArgument for bad input (a curve is named by its layer and
 // model; sublayering beyond MAX_SUBLAYERS or spectra beyond
 // MAX_STRAIN_SPECTRUM_VALUES are refused before the first pass),
@@ -259,5 +325,18 @@ struct EquivalentLinearResult {
 // MAX_SUBLAYERS), Interrupted when options.interrupt asks to stop.
 EquivalentLinearResult equivalent_linear(const Record& record, const Profile& profile,
                                          const EquivalentLinearOptions& options);
+
+// The history of options.quantity at options.depth of a frequency-dependent
+// result (its profile's thicknesses, densities and half-space, vs_low,
+// g_ratio_f and damping_f, each frequency with its own complex moduli under
+// result.law) when record times options.scale is the input motion (input,
+// input_depth and the SH angle from options; options.setup.wave must be SH
+// and options.setup.law is ignored): the record goes through a RecordFilter
+// with that column's transfer function. Record units for acceleration, SI
+// otherwise (as propagate). Throws InvalidArgument for a result that is not
+// frequency-dependent, a record whose padded transform has other
+// frequencies than the result's, or bad options.
+std::vector<double> frequency_dependent_motion(const Record& record, const EquivalentLinearResult& result,
+                                               const PropagateOptions& options);
 
 }  // namespace velmar

@@ -66,9 +66,50 @@ void register_eql(py::module_& m) {
         d["profile"] = py::cast(std::move(r.profile));
         d["law"] = velmar::damping_law_name(r.law);
         d["strain_ratio"] = velmar::effective_strain_ratio(o);
+        d["classic_iterations"] = r.classic_iterations;
+        if (!r.frequencies.empty()) {
+          const std::size_t rows = r.vs_low.size(), nf = r.frequencies.size();
+          const auto table = [rows, nf](std::vector<double>&& v) {
+            return to_numpy(std::move(v)).attr("reshape")(rows, nf);
+          };
+          d["frequencies"] = to_numpy(std::move(r.frequencies));
+          d["g_ratio_f"] = table(std::move(r.g_ratio_f));
+          d["damping_f"] = table(std::move(r.damping_f));
+          d["strain_f"] = table(std::move(r.strain_f));
+          d["vs_low"] = to_numpy(std::move(r.vs_low));
+        }
         return d;
       },
       py::arg("accel"), py::arg("dt"), py::arg("units"), py::arg("profile"), py::arg("options"));
+
+  // The motion of a frequency-dependent result: its column (profile, vs_low,
+  // frequencies, g_ratio_f, damping_f as the analysis returned them) under
+  // the record, with the PropagateOptions' input, depth, quantity and scale.
+  m.def(
+      "frequency_dependent_motion",
+      [](const InArray& accel, double dt, const std::string& units, const velmar::Profile& p, const std::string& law,
+         const InArray& vs_low, const InArray& freqs, const InArray& g_f, const InArray& d_f,
+         const velmar::PropagateOptions& o) {
+        velmar::Record rec;
+        rec.accel = vector_of(accel);
+        rec.dt = dt;
+        rec.units = units;
+        velmar::EquivalentLinearResult r;
+        r.profile = p;
+        r.law = velmar::damping_law_from_name(law, "modulus");
+        r.vs_low = vector_of(vs_low);
+        r.frequencies = vector_of(freqs);
+        r.g_ratio_f = vector_of(g_f);
+        r.damping_f = vector_of(d_f);
+        std::vector<double> out;
+        {
+          py::gil_scoped_release unlocked;
+          out = velmar::frequency_dependent_motion(rec, r, o);
+        }
+        return to_numpy(std::move(out));
+      },
+      py::arg("accel"), py::arg("dt"), py::arg("units"), py::arg("profile"), py::arg("law"), py::arg("vs_low"),
+      py::arg("frequencies"), py::arg("g_ratio_f"), py::arg("damping_f"), py::arg("options"));
 
   m.def(
       "check_curve", [](const py::handle& curve) { velmar::check_curve(curve_option(curve, "curve")); },

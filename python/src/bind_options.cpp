@@ -179,6 +179,17 @@ const std::vector<std::pair<velmar::InputMotion, const char*>> INPUT_NAMES = {
     {velmar::InputMotion::WITHIN, "within"}};
 
 velmar::DampingLaw parse_law(const std::string& name) { return velmar::damping_law_from_name(name, "modulus"); }
+velmar::EqlIteration parse_iteration(const std::string& name) { return velmar::eql_iteration_from_name(name); }
+velmar::FrequencyDependent parse_frequency_dependent(const std::string& name) {
+  return velmar::frequency_dependent_from_name(name);
+}
+const std::vector<std::pair<velmar::EqlIteration, const char*>> ITERATION_NAMES = {
+    {velmar::EqlIteration::PLAIN, "plain"}, {velmar::EqlIteration::ACCELERATED, "accelerated"}};
+const std::vector<std::pair<velmar::FrequencyDependent, const char*>> FREQUENCY_DEPENDENT_NAMES = {
+    {velmar::FrequencyDependent::NONE, "none"},
+    {velmar::FrequencyDependent::KA02, "ka02"},
+    {velmar::FrequencyDependent::ZR15, "zr15"},
+    {velmar::FrequencyDependent::KO, "ko"}};
 
 }  // namespace
 
@@ -346,8 +357,11 @@ void register_options(py::module_& m) {
              [](EL& o, const py::handle& v, const std::string& n) {
                if (!PyBool_Check(v.ptr())) throw velmar::InvalidArgument(n + " must be True or False, got " + shown(v));
                o.damping_min_from_profile = v.cast<bool>();
-             })
-      .finish();
+             });
+  enum_field(el, "iteration", &EL::iteration, &parse_iteration, ITERATION_NAMES);
+  enum_field(el, "frequency_dependent", &EL::frequency_dependent, &parse_frequency_dependent,
+             FREQUENCY_DEPENDENT_NAMES);
+  el.real("ko_bandwidth", &EL::ko_bandwidth).finish();
 
   OptionClass<velmar::VelocityModel> vm(m, "VelocityModel", "The correlated ln Vs model (randomize.hpp).", true);
   vm.real("sigma_ln", &velmar::VelocityModel::sigma_ln)

@@ -379,7 +379,7 @@ def simulate(profile: Profile, records: Any, n: int = 200, seed: int = 1, vs_mod
              input: str = "outcrop", input_depth: float = 0.0, scale: float = 1.0, angle: float = 0.0,
              modulus: Optional[str] = None, water_table: Optional[float] = None,
              strain_ratio: Optional[float] = None, magnitude: Optional[float] = None, tolerance: float = 0.01,
-             max_iterations: int = 15, strain_limit: float = 0.05, max_frequency: Optional[float] = None,
+             max_iterations: int = 40, strain_limit: float = 0.05, max_frequency: Optional[float] = None,
              wavelength_fraction: float = 0.2, threads: Optional[int] = None, chunk: Optional[int] = None,
              progress: Optional[bool] = None, damping_min: Any = None) -> Simulations:
     """Run `n` randomised profiles under every record.

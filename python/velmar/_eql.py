@@ -267,6 +267,23 @@ class EquivalentLinearResult(Tabular):
     options : velmar._velmar.EquivalentLinearOptions
         Every option of the run as the library read it (picklable).
 
+    frequencies : ndarray or None
+        Frequency-dependent analyses only: the frequencies of the analysis'
+        transform, Hz (k / (L dt), L the padded record length).
+    g_ratio_f, damping_f : ndarray or None
+        Frequency-dependent analyses only, shape (rows, frequencies): the
+        G/Gmax and damping ratio the last pass used at every frequency. Rows
+        are the layers of `profile` (the sublayers with sublayering).
+        `g_ratio` and `damping` stay the values at the effective strain.
+    strain_f : ndarray or None
+        The strain spectrum (ratio) those properties were read at, same shape.
+    vs_low : ndarray or None
+        Low-strain Vs of every row (Gmax = density vs_low^2).
+    classic_iterations : int
+        Passes of the classic run (all passes when not frequency-dependent;
+        `iterations` counts them with the frequency-dependent ones).
+    frequency_dependent : str or None
+        The variant ("ka02", "zr15", "ko") or None.
     Notes
     -----
     `motion` and `response_spectrum` give the motion through the
@@ -298,6 +315,13 @@ class EquivalentLinearResult(Tabular):
     modulus: Optional[str] = None
     strain_ratio: Optional[float] = None
     options: Any = None
+    frequencies: Optional[np.ndarray] = None
+    g_ratio_f: Optional[np.ndarray] = None
+    damping_f: Optional[np.ndarray] = None
+    strain_f: Optional[np.ndarray] = None
+    vs_low: Optional[np.ndarray] = None
+    classic_iterations: int = 0
+    frequency_dependent: Optional[str] = None
 
     def motion(self, depth: float = 0.0, quantity: str = "accel") -> np.ndarray:
         """The history at `depth` through the strain-compatible profile.
@@ -326,6 +350,11 @@ class EquivalentLinearResult(Tabular):
         """
         from ._response import propagate
 
+        if self.g_ratio_f is not None:
+            # Frequency-dependent properties: the column's moduli vary with
+            # frequency, which no single profile holds.
+            return _frequency_dependent_motion(self, self._input_record(), depth, quantity, input=self.input,
+                                               input_depth=self.input_depth, angle=self.angle, scale=self.scale)
         return propagate(self._input_record(), self.profile, angle=self.angle, input=self.input, depth=depth,
                          quantity=quantity, scale=self.scale, input_depth=self.input_depth,
                          modulus=self._law())
@@ -403,11 +432,13 @@ class EquivalentLinearResult(Tabular):
 
 
 def equivalent_linear(rec: Record, p: Profile, curves: Any, water_table: Optional[float] = None,
-                      strain_ratio: Optional[float] = None, tolerance: float = 0.01, max_iterations: int = 15,
+                      strain_ratio: Optional[float] = None, tolerance: float = 0.01, max_iterations: int = 40,
                       modulus: Optional[str] = None, input: str = "outcrop", scale: float = 1.0,
                       magnitude: Optional[float] = None, input_depth: float = 0.0, angle: float = 0.0,
                       strain_limit: float = 0.05, max_frequency: Optional[float] = None,
-                      wavelength_fraction: float = 0.2, damping_min: Any = None) -> EquivalentLinearResult:
+                      wavelength_fraction: float = 0.2, damping_min: Any = None,
+                      frequency_dependent: Optional[str] = None, ko_bandwidth: float = 30.0,
+                      iteration: str = "accelerated") -> EquivalentLinearResult:
     """Strain-compatible shear moduli and damping of an SH site response.
 
     Each pass takes the shear strain history at the middle of every layer
@@ -473,6 +504,42 @@ def equivalent_linear(rec: Record, p: Profile, curves: Any, water_table: Optiona
         is that ratio; "profile" takes each layer's damping in `p` instead.
         None (default) keeps the curves' own (a model's `damping_min`
         included).
+    frequency_dependent : {None, "ka02", "zr15", "ko"}, optional
+        After the classic iteration has converged (one strain per layer), go
+        on with G/Gmax and damping read frequency by frequency (a complex
+        modulus per layer and frequency), from the strain Fourier spectrum
+        S(f) at each layer's middle and the effective strain gamma_eff =
+        `strain_ratio` x peak strain (the same strain ratio as the classic
+        run, 0.65 by default), until their largest relative change over
+        layers and frequencies is below `tolerance`:
+
+        - "ka02" (Kausel and Assimaki 2002): mean frequency fbar = int f S /
+          int S, mean strain Sbar = int_0^fbar S df / fbar; a and b fitted by
+          least squares to ln(S/Sbar) = -a f/fbar - b ln(f/fbar) above fbar;
+          strain gamma_eff min(1, exp(-a f/fbar) / (f/fbar)^b);
+        - "zr15" (Zalachoris and Rathje 2015): gamma_eff S(f) / max S;
+        - "ko": S smoothed by Konno-Ohmachi (bandwidth `ko_bandwidth`),
+          over its largest value, times gamma_eff, then made non-increasing
+          with frequency.
+
+        Curves are read through a table of 64 strains a decade (linear in
+        log strain). The result then carries `frequencies`, `g_ratio_f`,
+        `damping_f` and `strain_f`; its `profile` holds the properties at
+        the effective strain only, so motions come from the result's motion
+        method, not from `propagate` on the profile. The sublayers of the
+        classic run are kept.
+    ko_bandwidth : float, optional
+        Konno-Ohmachi bandwidth b of "ko", in [1, 1000]; 30 by default.
+    iteration : {"accelerated", "plain"}, optional
+        "accelerated" (the default) starts from properties read at the
+        strain PGV / Vs and mixes the log peak strains of the last three
+        passes (Anderson mixing); it stops when the change is below
+        `tolerance` and the change times q / (1 - q), q the ratio of the
+        last two changes (the distance left to the fixed point), is too,
+        or when the change is below a tenth of `tolerance`. "plain" reads
+        the next properties at the last pass's strains, from the low-strain
+        profile, and stops on the change alone (it stops farther from the
+        fixed point when the passes contract slowly).
 
     Returns
     -------
@@ -507,7 +574,8 @@ def equivalent_linear(rec: Record, p: Profile, curves: Any, water_table: Optiona
         magnitude=magnitude, tolerance=tolerance, max_iterations=max_iterations, strain_limit=strain_limit,
         law=modulus if modulus is not None else (p.modulus or "dormieux"), input=input, input_depth=input_depth,
         angle=angle, scale=scale, max_frequency=max_frequency, wavelength_fraction=wavelength_fraction,
-        **damping_min_options(damping_min))
+        iteration=iteration, frequency_dependent="none" if frequency_dependent is None else frequency_dependent,
+        ko_bandwidth=ko_bandwidth, **damping_min_options(damping_min))
     d = _velmar.equivalent_linear(*rec._core_args(), p._core, options)
     for w in d["warnings"]:
         warnings.warn(w, RuntimeWarning, stacklevel=2)
@@ -520,4 +588,30 @@ def equivalent_linear(rec: Record, p: Profile, curves: Any, water_table: Optiona
         warnings=list(d["warnings"]),
         record=rec, input_profile=p, curves=list(curves) if isinstance(curves, (list, tuple)) else curves,
         input=options.input, scale=float(options.scale), input_depth=float(options.input_depth),
-        angle=float(options.angle), modulus=d["law"], strain_ratio=d.get("strain_ratio"), options=options)
+        angle=float(options.angle), modulus=d["law"], strain_ratio=d.get("strain_ratio"), options=options,
+        frequencies=d.get("frequencies"), g_ratio_f=d.get("g_ratio_f"),
+        damping_f=d.get("damping_f"), strain_f=d.get("strain_f"), vs_low=d.get("vs_low"),
+        classic_iterations=int(d["classic_iterations"]),
+        frequency_dependent=None if d.get("frequencies") is None else str(frequency_dependent).lower())
+
+
+def _frequency_dependent_motion(res: EquivalentLinearResult, rec: Record, depth: float, quantity: str,
+                                input: str = "outcrop", input_depth: float = 0.0, angle: float = 0.0,
+                                scale: float = 1.0) -> np.ndarray:
+    """The motion at `depth` of a frequency-dependent result: `rec` (the
+    record the analysis ran on, with its `input`, `input_depth`, `angle` and
+    `scale`) filtered through the column whose G/Gmax and damping vary with
+    frequency as in `res.g_ratio_f` and `res.damping_f`.
+
+    `quantity`: "accel" (the record's units), "velocity" (m/s), "displacement"
+    (m), "strain" (ratio) or "stress" (kPa). Raises ValueError for a result
+    without frequency-dependent properties, a record of another length, or
+    a bad depth or quantity.
+    """
+    if res.g_ratio_f is None:
+        raise ValueError("the result holds no frequency-dependent properties: use propagate with res.profile")
+    options = _velmar.PropagateOptions(depth=depth, quantity=quantity, input=input, input_depth=input_depth,
+                                       scale=scale)
+    options.setup = _velmar.WaveSetup(wave="SH", angle=angle, law=res.profile.modulus or "velmar")
+    return _velmar.frequency_dependent_motion(*rec._core_args(), res.profile._core, res.profile.modulus or "velmar",
+                                              res.vs_low, res.frequencies, res.g_ratio_f, res.damping_f, options)
