@@ -12,6 +12,7 @@
 #include "velmar/randomize.hpp"
 #include "velmar/record_filter.hpp"
 #include "velmar/response.hpp"
+#include "velmar/rvt.hpp"
 #include "velmar/site_indices.hpp"
 #include "velmar/workspace.hpp"
 
