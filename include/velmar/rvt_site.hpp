@@ -3,9 +3,10 @@
 // profile: linear (SH or P-SV, any depth) and strain-compatible
 // (equivalent-linear, SH) with peak strains from the spectral moments.
 //
-// Units: an RvtMotion's fas is an acceleration spectrum; where the analysis
-// needs SI (strains) it is read as g x s (times STANDARD_GRAVITY for m/s),
-// the units of a source-theory motion. Frequencies in Hz, depths in m.
+// Units: an RvtMotion's fas is an acceleration spectrum in (units) x s;
+// where the analysis needs SI (strains) it is multiplied by `to_si`, m/s2
+// per unit (STANDARD_GRAVITY, the default, for g x s: the units of a
+// source-theory motion). Frequencies in Hz, depths in m.
 // Transfer functions follow response.hpp (per unit incident displacement;
 // an outcrop input is twice the incident wave; a "within" input is divided
 // by the response at its depth, with the floor WITHIN_FLOOR on |H|^2).
@@ -47,14 +48,15 @@ std::vector<double> rvt_amplification(const RvtMotion& motion, const Profile& pr
 SiteResonance site_resonance(std::span<const double> freqs, std::span<const double> tf);
 
 // Expected peak SH shear strain (ratio) at each of `depths` (m, >= 0) of
-// `profile` under `motion` (g x s, times options.scale) observed as
+// `profile` under `motion` (times options.scale and to_si) observed as
 // options.input says: the strain transfer function times the input's
 // displacement spectrum, its moments and the motion's peak factor (no
 // oscillator correction). options.setup.wave must be SH; options.depth and
 // options.quantity are not used. In the half-space the strain is computed
 // as anywhere else.
 std::vector<double> rvt_peak_strains(const RvtMotion& motion, const Profile& profile,
-                                     const PropagateOptions& options, std::span<const double> depths);
+                                     const PropagateOptions& options, std::span<const double> depths,
+                                     double to_si = STANDARD_GRAVITY);
 
 // The strain-compatible iteration driven by random vibration theory: the
 // same options, curves, mean stresses, damping laws, sublayering,
@@ -63,13 +65,14 @@ std::vector<double> rvt_peak_strains(const RvtMotion& motion, const Profile& pro
 // middle of every (sub)layer the RVT peak (rvt_peak: the motion's duration
 // and peak factor, no oscillator correction) of |S_j(f)| |Y(f)|, S_j the
 // strain transfer function per unit incident displacement and Y the input's
-// displacement spectrum: fas x scale x STANDARD_GRAVITY / (2 pi f)^2 times
+// displacement spectrum: fas x scale x to_si / (2 pi f)^2 times
 // the input factor (1/2 outcrop, 1 incident, 1/|H(input_depth)| within,
 // with the floor on |H|^2). The motion at a depth of the result is
 // rvt_propagate(motion, result.profile, ...) with the same input, angle,
 // law and scale. Passes allocate nothing. Throws as equivalent_linear does,
-// and InvalidArgument for a motion check_rvt_motion refuses.
+// and InvalidArgument for a motion check_rvt_motion refuses or a to_si not
+// finite and above 0.
 EquivalentLinearResult equivalent_linear(const RvtMotion& motion, const Profile& profile,
-                                         const EquivalentLinearOptions& options);
+                                         const EquivalentLinearOptions& options, double to_si = STANDARD_GRAVITY);
 
 }  // namespace velmar

@@ -49,6 +49,10 @@ void check_linear(const PropagateOptions& o, bool acceleration) {
   }
 }
 
+void check_to_si(double to_si) {
+  if (!(std::isfinite(to_si) && to_si > 0.0)) detail::refuse("to_si (m/s2 per unit of the fas)", to_si, "must be finite and above 0");
+}
+
 // |c| of an input of kind `input` with response h_in where it was observed.
 double input_modulus(InputMotion input, cdouble h_in) {
   return std::abs(RecordFilter::input_factor(input, h_in));
@@ -110,8 +114,9 @@ SiteResonance site_resonance(std::span<const double> freqs, std::span<const doub
 }
 
 std::vector<double> rvt_peak_strains(const RvtMotion& motion, const Profile& profile, const PropagateOptions& o,
-                                     std::span<const double> depths) {
+                                     std::span<const double> depths, double to_si) {
   check_rvt_motion(motion);
+  check_to_si(to_si);
   check_linear(o, false);
   if (o.setup.wave != Wave::SH) throw InvalidArgument("peak strains are computed for SH waves only");
   for (std::size_t d = 0; d < depths.size(); ++d) {
@@ -125,7 +130,7 @@ std::vector<double> rvt_peak_strains(const RvtMotion& motion, const Profile& pro
   std::vector<double> y(nf), amp(nf), peaks(nd);
   for (std::size_t k = 0; k < nf; ++k) {
     const double w = 2.0 * std::numbers::pi * motion.freqs[k];
-    y[k] = std::abs(o.scale) * motion.fas[k] * STANDARD_GRAVITY / (w * w) *
+    y[k] = std::abs(o.scale) * motion.fas[k] * to_si / (w * w) *
            input_modulus(o.input, within ? g.u[nd * nf + k] : 1.0);
   }
   for (std::size_t d = 0; d < nd; ++d) {
@@ -136,9 +141,10 @@ std::vector<double> rvt_peak_strains(const RvtMotion& motion, const Profile& pro
 }
 
 EquivalentLinearResult equivalent_linear(const RvtMotion& motion, const Profile& profile,
-                                         const EquivalentLinearOptions& o) {
+                                         const EquivalentLinearOptions& o, double to_si) {
   using namespace detail::eql;
   check_rvt_motion(motion);
+  check_to_si(to_si);
   std::vector<Sublayer> sub = start(profile, o);
   const std::size_t N = profile.layers();
   const std::size_t nf = motion.freqs.size();
@@ -152,7 +158,7 @@ EquivalentLinearResult equivalent_linear(const RvtMotion& motion, const Profile&
   std::vector<double> y(nf);
   for (std::size_t k = 0; k < nf; ++k) {
     const double w = 2.0 * std::numbers::pi * motion.freqs[k];
-    y[k] = std::abs(o.scale) * motion.fas[k] * STANDARD_GRAVITY / (w * w) *
+    y[k] = std::abs(o.scale) * motion.fas[k] * to_si / (w * w) *
            (o.input == InputMotion::OUTCROP ? 0.5 : 1.0);
   }
 
