@@ -36,6 +36,7 @@ void register_batch(py::module_& m);  // bind_batch.cpp
 void register_rvt_site(py::module_& m);  // bind_rvt_site.cpp
 void register_options(py::module_& m);  // bind_options.cpp
 void register_site(py::module_& m);  // bind_site.cpp
+void register_rvt(py::module_& m);  // bind_rvt.cpp
 
 using namespace velmar_python;
 
@@ -279,4 +280,5 @@ PYBIND11_MODULE(_velmar, m) {
   register_batch(m);
   register_rvt_site(m);
   register_site(m);
+  register_rvt(m);
 }

@@ -49,3 +49,7 @@ __all__ += ["Darendeli", "Menq", "CurveTable", "EquivalentLinearResult", "equiva
             "curve_values"]
 __all__ += ["SiteClass", "FundamentalFrequency", "QuarterWavelength", "SITE_CODES", "adjust_damping",
             "quarter_wavelength", "fit_quarter_wavelength", "LogicTree", "Leaf"]
+from ._rvt import (PEAK_METHODS, REGIONS, CompatibleRvtMotion, RvtMotion, SourceTheoryMotion,
+                   read_rvt_spectrum)
+__all__ += ["RvtMotion", "SourceTheoryMotion", "CompatibleRvtMotion", "read_rvt_spectrum", "PEAK_METHODS",
+            "REGIONS"]
