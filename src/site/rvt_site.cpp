@@ -17,6 +17,7 @@
 #include <string>
 
 #include "site/eql_steps.hpp"
+#include "site/sh_mid_strain_any.hpp"
 #include "site/sh_response.hpp"
 #include "site/text.hpp"
 #include "velmar/errors.hpp"
@@ -166,7 +167,8 @@ EquivalentLinearResult equivalent_linear(const RvtMotion& motion, const Profile&
   // reused by the next.
   detail::ShMedium medium;
   detail::ShResponseWork work;
-  std::vector<double> depths, targets, peaks, amp(nf), yk(nf);
+  detail::MidStrainAnyWork sweep;
+  std::vector<double> depths, targets, peaks, moduli, amp(nf), yk(nf);
   std::vector<cdouble> u, strain;
 
   EquivalentLinearResult r;
@@ -177,19 +179,27 @@ EquivalentLinearResult equivalent_linear(const RvtMotion& motion, const Profile&
     build_medium(sub, half, o.law, medium, depths);
     const std::size_t M = sub.size();
     check_spectrum_size(M, nf, false);
-    targets.assign(depths.begin(), depths.end());
-    if (within) targets.push_back(o.input_depth);
-    const std::size_t nt = targets.size();
-    u.resize(nt * nf), strain.resize(nt * nf), peaks.resize(M);
-    detail::sh_response(medium, o.angle, motion.freqs, targets, u, strain, {}, work);
-    if (within) {
-      for (std::size_t k = 0; k < nf; ++k) yk[k] = y[k] * input_modulus(InputMotion::WITHIN, u[M * nf + k]);
-    } else {
+    peaks.resize(M), moduli.resize(M * nf);
+    // The sweep serves every medium but an extreme one; the general engine
+    // serves that, and a record observed within the profile (whose divisor
+    // needs the motion at its depth).
+    const bool swept = !within && detail::sh_mid_strain_moduli(medium, o.angle, motion.freqs, moduli, sweep);
+    if (swept) {
       std::copy(y.begin(), y.end(), yk.begin());
+    } else {
+      targets.assign(depths.begin(), depths.end());
+      if (within) targets.push_back(o.input_depth);
+      const std::size_t nt = targets.size();
+      u.resize(nt * nf), strain.resize(nt * nf);
+      detail::sh_response(medium, o.angle, motion.freqs, targets, u, strain, {}, work);
+      for (std::size_t k = 0; k < nf; ++k) {
+        yk[k] = within ? y[k] * input_modulus(InputMotion::WITHIN, u[M * nf + k]) : y[k];
+      }
+      for (std::size_t i = 0; i < M * nf; ++i) moduli[i] = std::sqrt(std::norm(strain[i]));
     }
     for (std::size_t j = 0; j < M; ++j) {
-      const cdouble* s = strain.data() + j * nf;
-      for (std::size_t k = 0; k < nf; ++k) amp[k] = std::abs(s[k]) * yk[k];
+      const double* s = moduli.data() + j * nf;
+      for (std::size_t k = 0; k < nf; ++k) amp[k] = s[k] * yk[k];
       peaks[j] = rvt_peak(motion, amp);
     }
     r.iterations = pass;
