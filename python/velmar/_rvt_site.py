@@ -27,6 +27,22 @@ def is_motion(value: Any) -> bool:
     return isinstance(value, RvtMotion)
 
 
+def batch_motion_args(m: RvtMotion) -> tuple:
+    """The arguments of the library motion a batch runs: the motion in g (a
+    batch's results are in g), as plain values that pickle for Dask."""
+    c = m._core
+    factor = _to_si(m) / _velmar.STANDARD_GRAVITY
+    return (c.freqs, c.fas * factor, c.duration, c.peak_method, c.magnitude, c.distance, c.region, c.site)
+
+
+def motion_name(m: RvtMotion) -> str:
+    """A short name of a motion for a batch's record axis."""
+    name = f"RVT {type(m).__name__}"
+    if m.magnitude is not None and m.distance is not None:
+        name += f" M{m.magnitude:g} R{m.distance:.4g} km"
+    return name
+
+
 def _to_si(m: RvtMotion) -> float:
     """m/s2 per unit of the motion's acceleration."""
     return float(_velmar.acceleration_unit(m.units))
