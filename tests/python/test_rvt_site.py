@@ -128,3 +128,23 @@ def test_simulate_with_rvt_motions(motion, profile):
     # Linear, with peak strains at given depths.
     lin = velmar.simulate(profile, motion, n=2, seed=3, strain_depths=[3.0, 20.0], threads=1)
     assert np.all(lin.max_strain > 0) and np.all(np.isfinite(lin.psa))
+
+
+def test_figures_of_an_rvt_analysis(motion, profile, tmp_path):
+    import matplotlib.figure
+    from velmar import plot_rvt
+
+    res = velmar.equivalent_linear(motion, profile, curves=_curves(profile), water_table=2.0, modulus="dormieux")
+    surf = res.motion(0.0)
+    figs = [plot_rvt.plot_fourier_spectra(res), plot_rvt.plot_spectral_ratio(motion, surf),
+            plot_rvt.plot_response_spectra(res, depth=6.0), plot_rvt.plot_rvt_convergence(res, 0.01)]
+    for k, fig in enumerate(figs):
+        assert isinstance(fig, matplotlib.figure.Figure)
+        fig.savefig(tmp_path / f"f{k}.png")
+        assert (tmp_path / f"f{k}.png").stat().st_size > 1000
+    ratio_line = figs[1].axes[0].lines[0]
+    np.testing.assert_allclose(ratio_line.get_ydata(), surf.fas / motion.fas)
+    with pytest.raises(ValueError):
+        plot_rvt.plot_fourier_spectra(motion)  # no output motion
+    with pytest.raises(ValueError):
+        plot_rvt.plot_rvt_convergence(motion)
