@@ -32,6 +32,20 @@ def _name(what: str, value: Any, allowed) -> str:
     return value
 
 
+def _site(value: Any):
+    """None, or (mode frequencies (1 to 3, Hz), |TF| at the first) as plain floats."""
+    if value is None:
+        return None
+    try:
+        freqs, amplitude = value
+        freqs = tuple(_checks.real(f"site frequency", f) for f in np.atleast_1d(np.asarray(freqs, dtype=object)))
+    except (TypeError, ValueError) as exc:
+        raise ValueError(f"site must be (mode frequencies in Hz, |TF| at the first mode), got {value!r}") from exc
+    if not 1 <= len(freqs) <= 3:
+        raise ValueError(f"site must give 1 to 3 mode frequencies, got {len(freqs)}")
+    return freqs, _checks.real("site amplitude", amplitude)
+
+
 def _damping(value: Any) -> float:
     z = _checks.real("damping", value)
     if not 0.0 < z < 1.0:
@@ -66,7 +80,7 @@ class RvtMotion:
             raise ValueError(f"freqs and fas must be 1-D arrays, got shapes {f.shape} and {a.shape}")
         self._units = units_name("units", units)
         self._core = _velmar.RvtCore(f, a, duration, _name("peak", peak, PEAK_METHODS), magnitude, distance,
-                                     _name("region", region, REGIONS), site)
+                                     _name("region", region, REGIONS), _site(site))
 
     @classmethod
     def _wrap(cls, core: Any, units: str = "g"):
@@ -229,6 +243,11 @@ class CompatibleRvtMotion(RvtMotion):
         self._core = core
         self.iterations = int(iterations)
         self.misfit = float(misfit)
+        if self.misfit > float(tolerance):
+            import warnings
+            warnings.warn(f"CompatibleRvtMotion: after {self.iterations} iterations the fit is {100 * self.misfit:.3g} % "
+                          f"off the target at worst, above the tolerance {100 * float(tolerance):.3g} % "
+                          f"(accepted up to max_misfit {100 * float(max_misfit):.3g} %)", RuntimeWarning, stacklevel=2)
         self.target_periods = t.copy()
         self.target_psa = s.copy()
         self.damping = float(damping)

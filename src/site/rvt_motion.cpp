@@ -283,8 +283,14 @@ CompatibleResult compatible_rvt_motion(std::span<const double> periods, std::spa
   }
   loglog_onto(fo, ln_a, m.freqs, m.fas);
 
-  // Iterate |A| <- |A| target / computed, the ratio interpolated in ln f.
-  std::vector<double> computed(n), ln_ratio(n), scale(m.freqs.size());
+  // Iterate |A| <- |A| (target / computed)^g, the step interpolated in ln f.
+  // g = 1 is the plain ratio; where an oscillator's PSA answered the last
+  // step by less than it (short periods, whose PSA is near the PGA and so
+  // owes little to the spectrum near f_n) g is 1 / that sensitivity (a
+  // secant step, at most 10), which brings such periods in within ten or so
+  // iterations instead of a hundred.
+  std::vector<double> computed(n), ln_step(n), last_step(n, 0.0), last_ln_ratio(n, 0.0),
+      scale(m.freqs.size());
   auto misfit = [&](std::size_t* worst) {
     rvt_response_spectrum(m, per, o.damping, computed);
     double w = 0.0;
@@ -300,8 +306,19 @@ CompatibleResult compatible_rvt_motion(std::span<const double> periods, std::spa
   std::size_t worst = 0;
   res.misfit = misfit(&worst);
   while (res.misfit > o.tolerance && res.iterations < o.max_iterations) {
-    for (std::size_t k = 0; k < n; ++k) ln_ratio[k] = std::log(target[k] / computed[k]);
-    loglog_onto(fo, ln_ratio, m.freqs, scale);
+    for (std::size_t k = 0; k < n; ++k) {
+      const double ln_ratio = std::log(target[k] / computed[k]);
+      double gain = 1.0;
+      if (res.iterations > 0 && std::abs(last_step[k]) > 1e-6) {
+        const double sensitivity = (last_ln_ratio[k] - ln_ratio) / last_step[k];
+        if (sensitivity > 0.1 && sensitivity < 1.0) gain = 1.0 / sensitivity;
+        else if (sensitivity <= 0.1 && sensitivity > 0.0) gain = 10.0;
+      }
+      ln_step[k] = gain * ln_ratio;
+      last_step[k] = ln_step[k];
+      last_ln_ratio[k] = ln_ratio;
+    }
+    loglog_onto(fo, ln_step, m.freqs, scale);
     for (std::size_t i = 0; i < m.freqs.size(); ++i) m.fas[i] *= scale[i];
     // Guard the extrapolated ends from running off to 0 or infinity.
     for (double& a : m.fas) a = std::clamp(a, 1e-250, 1e100);
@@ -313,7 +330,8 @@ CompatibleResult compatible_rvt_motion(std::span<const double> periods, std::spa
                           " iterations the RVT PSA is " + detail::number(100.0 * res.misfit) +
                           " % off the target at period " + detail::number(per[worst]) +
                           " s (accepted: " + detail::number(100.0 * o.max_misfit) +
-                          " %); check that the target is a smooth response spectrum, or raise max_iterations");
+                          " %); the shortest periods' PSA cannot fall below the peak acceleration the longer periods imply: check "
+                          "that the target is a smooth response spectrum, or raise max_iterations or max_misfit");
   return res;
 }
 

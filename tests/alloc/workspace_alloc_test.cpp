@@ -193,4 +193,31 @@ TEST(RecordFilterAllocations, ReassigningARecordOfTheSameLengthAllocatesNothing)
   EXPECT_EQ(f.propagate(five_layers(), PropagateOptions{}), propagate(r, five_layers(), PropagateOptions{}));
 }
 
+// RVT: the peak of a strain spectrum (called per layer per pass of an
+// iteration) and a response spectrum into the caller's array allocate
+// nothing, for every peak method.
+TEST(WorkspaceAllocations, RvtPeaksAndResponseSpectrumIntoCallersArray) {
+  SourceTheoryParams p;
+  p.magnitude = 6.5;
+  p.distance = 20.0;
+  RvtMotion m = source_theory_motion(p);
+  m.magnitude = 6.5;
+  m.distance = 21.5;
+  m.site = SiteResonance{{2.0, 6.0, 0.0}, 5.0};
+  const std::vector<double> amplitude(m.fas.begin(), m.fas.end());
+  const std::vector<double> periods = default_periods();
+  std::vector<double> psa(periods.size());
+  for (int k = 0; k < 10; ++k) {
+    m.method = static_cast<PeakMethod>(k);
+    double peak = 0.0;
+    EXPECT_EQ(allocations_of([&] {
+                peak = rvt_peak(m, amplitude);
+                rvt_response_spectrum(m, periods, 0.05, psa);
+              }),
+              0)
+        << peak_method_name(m.method);
+    EXPECT_GT(peak, 0.0);
+  }
+}
+
 }  // namespace
