@@ -146,7 +146,7 @@ def equivalent_linear(rec: RvtMotion, p: Profile, curves: Sequence[Any], **kw: A
         curves = [curves] * p.layers  # one curve for every layer
     # Options left at the record analysis' defaults take the library's;
     # the others go to the library under their field's name.
-    defaults = {k: v.default for k, v in inspect.signature(_eql.equivalent_linear).parameters.items()}
+    defaults = _defaults(_eql.equivalent_linear)
     fields = {"curves": curves}
     for k, v in kw.items():
         if k in defaults and (v is defaults[k] or _same(v, defaults[k])):
@@ -161,7 +161,7 @@ def equivalent_linear(rec: RvtMotion, p: Profile, curves: Sequence[Any], **kw: A
     d = _velmar.rvt_equivalent_linear(rec._core, p._core, options, _to_si(rec))
     for w in d["warnings"]:
         warnings.warn(w, RuntimeWarning, stacklevel=3)
-    n = p.layers
+    n = d["max_strain"].size
     return RvtEquivalentLinearResult(
         converged=bool(d["converged"]), iterations=int(d["iterations"]), max_strain=d["max_strain"],
         g_ratio=d["g_ratio"], damping=d["damping"], mean_stress=d["mean_stress"], change=d["change"],
@@ -169,6 +169,16 @@ def equivalent_linear(rec: RvtMotion, p: Profile, curves: Sequence[Any], **kw: A
         profile=Profile._from_core(d["profile"], d["law"]), depth=np.array(p.depth),
         warnings=list(d["warnings"]), input_motion=rec, input=options.input, input_depth=options.input_depth,
         angle=options.angle, scale=options.scale)
+
+
+_DEFAULTS: dict = {}
+
+
+def _defaults(function: Any) -> dict:
+    """The keyword defaults of `function`, read once."""
+    if function not in _DEFAULTS:
+        _DEFAULTS[function] = {k: v.default for k, v in inspect.signature(function).parameters.items()}
+    return _DEFAULTS[function]
 
 
 def _same(a: Any, b: Any) -> bool:

@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <numbers>
 #include <string>
 
@@ -168,7 +169,18 @@ EquivalentLinearResult equivalent_linear(const RvtMotion& motion, const Profile&
   detail::ShMedium medium;
   detail::ShResponseWork work;
   detail::MidStrainAnyWork sweep;
-  std::vector<double> depths, targets, peaks, moduli, amp(nf), yk(nf);
+  std::vector<double> depths, targets, peaks, moduli, yk(nf), weighted(4 * nf);
+  // The moments' weights: (f_{k+1} - f_{k-1}) (2 pi f_k)^p, p = 0, 1, 2, 4
+  // (one-sided at the ends).
+  std::vector<double> weights(4 * nf);
+  for (std::size_t k = 0; k < nf; ++k) {
+    const double lo = motion.freqs[k > 0 ? k - 1 : k], hi = motion.freqs[k + 1 < nf ? k + 1 : k];
+    const double w = 2.0 * std::numbers::pi * motion.freqs[k];
+    weights[k] = hi - lo;
+    weights[nf + k] = (hi - lo) * w;
+    weights[2 * nf + k] = (hi - lo) * w * w;
+    weights[3 * nf + k] = (hi - lo) * w * w * w * w;
+  }
   std::vector<cdouble> u, strain;
 
   EquivalentLinearResult r;
@@ -183,7 +195,7 @@ EquivalentLinearResult equivalent_linear(const RvtMotion& motion, const Profile&
     // The sweep serves every medium but an extreme one; the general engine
     // serves that, and a record observed within the profile (whose divisor
     // needs the motion at its depth).
-    const bool swept = !within && detail::sh_mid_strain_moduli(medium, o.angle, motion.freqs, moduli, sweep);
+    const bool swept = !within && detail::sh_mid_strain_moduli(medium, o.angle, motion.freqs, moduli, sweep, true);
     if (swept) {
       std::copy(y.begin(), y.end(), yk.begin());
     } else {
@@ -195,12 +207,27 @@ EquivalentLinearResult equivalent_linear(const RvtMotion& motion, const Profile&
       for (std::size_t k = 0; k < nf; ++k) {
         yk[k] = within ? y[k] * input_modulus(InputMotion::WITHIN, u[M * nf + k]) : y[k];
       }
-      for (std::size_t i = 0; i < M * nf; ++i) moduli[i] = std::sqrt(std::norm(strain[i]));
+      for (std::size_t i = 0; i < M * nf; ++i) moduli[i] = std::norm(strain[i]);
+    }
+    // The moments of |S_j| Y (trapezoid in f on the motion's frequencies,
+    // as spectral_moments), then the peak; a moment that is not finite
+    // gives a peak that is not, which stops the analysis.
+    for (std::size_t k = 0; k < nf; ++k) {
+      const double y2 = yk[k] * yk[k];
+      for (std::size_t q = 0; q < 4; ++q) weighted[q * nf + k] = y2 * weights[q * nf + k];
     }
     for (std::size_t j = 0; j < M; ++j) {
       const double* s = moduli.data() + j * nf;
-      for (std::size_t k = 0; k < nf; ++k) amp[k] = s[k] * yk[k];
-      peaks[j] = rvt_peak(motion, amp);
+      double m[4] = {0.0, 0.0, 0.0, 0.0};
+      for (std::size_t q = 0; q < 4; ++q) {
+        const double* c = weighted.data() + q * nf;
+        double sum = 0.0;
+        for (std::size_t k = 0; k < nf; ++k) sum += s[k] * c[k];
+        m[q] = sum;
+      }
+      const bool finite = std::isfinite(m[0]) && std::isfinite(m[1]) && std::isfinite(m[2]) && std::isfinite(m[3]);
+      peaks[j] = finite ? rvt_peak_from_moments(motion, SpectralMoments{m[0], m[1], m[2], m[3]}).peak
+                        : std::numeric_limits<double>::quiet_NaN();
     }
     r.iterations = pass;
     take_peaks(peaks, pass, o, sub, over_limit, r.strain_history, N);

@@ -23,13 +23,13 @@ struct MidStrainAnyWork {
   std::vector<double> cr, ci, ar, ai, h;
 };
 
-// |du/dz| per unit incident displacement at the middle of every layer of
-// `medium` (n layers) at `freqs` (Hz, >= 0), depth-major (element j * nf +
-// k) into `out` (n * nf values). Returns false, writing nothing, when the
+// |du/dz| per unit incident displacement (its square with `squared`) at the
+// middle of every layer of `medium` (n layers) at `freqs` (Hz, >= 0),
+// depth-major (element j * nf + k) into `out` (n * nf values). Returns false, writing nothing, when the
 // sweep cannot serve the medium (a vertical slowness near 0 at oblique
 // incidence, or a phase beyond the polynomials' range): the caller then uses
 // sh_response. Agrees with sh_response to rounding.
 bool sh_mid_strain_moduli(const ShMedium& medium, double angle_deg, std::span<const double> freqs,
-                          std::span<double> out, MidStrainAnyWork& work);
+                          std::span<double> out, MidStrainAnyWork& work, bool squared = false);
 
 }  // namespace velmar::detail
