@@ -214,17 +214,23 @@ EquivalentLinearResult equivalent_linear(const RvtMotion& motion, const Profile&
     // gives a peak that is not, which stops the analysis.
     for (std::size_t k = 0; k < nf; ++k) {
       const double y2 = yk[k] * yk[k];
-      for (std::size_t q = 0; q < 4; ++q) weighted[q * nf + k] = y2 * weights[q * nf + k];
+      for (std::size_t q = 0; q < 4; ++q) weighted[4 * k + q] = y2 * weights[q * nf + k];
     }
     for (std::size_t j = 0; j < M; ++j) {
+      // Four moments side by side, even and odd frequencies apart: eight
+      // independent sums keep the adder busy.
       const double* s = moduli.data() + j * nf;
-      double m[4] = {0.0, 0.0, 0.0, 0.0};
-      for (std::size_t q = 0; q < 4; ++q) {
-        const double* c = weighted.data() + q * nf;
-        double sum = 0.0;
-        for (std::size_t k = 0; k < nf; ++k) sum += s[k] * c[k];
-        m[q] = sum;
+      const double* c = weighted.data();
+      double e[4] = {0.0, 0.0, 0.0, 0.0}, d[4] = {0.0, 0.0, 0.0, 0.0};
+      std::size_t k = 0;
+      for (; k + 1 < nf; k += 2) {
+        for (std::size_t q = 0; q < 4; ++q) e[q] += s[k] * c[4 * k + q];
+        for (std::size_t q = 0; q < 4; ++q) d[q] += s[k + 1] * c[4 * k + 4 + q];
       }
+      if (k < nf) {
+        for (std::size_t q = 0; q < 4; ++q) e[q] += s[k] * c[4 * k + q];
+      }
+      const double m[4] = {e[0] + d[0], e[1] + d[1], e[2] + d[2], e[3] + d[3]};
       const bool finite = std::isfinite(m[0]) && std::isfinite(m[1]) && std::isfinite(m[2]) && std::isfinite(m[3]);
       peaks[j] = finite ? rvt_peak_from_moments(motion, SpectralMoments{m[0], m[1], m[2], m[3]}).peak
                         : std::numeric_limits<double>::quiet_NaN();
