@@ -6,6 +6,8 @@
 #include <complex>
 #include <numbers>
 
+#include "site/sh_mid_strain_any.hpp"
+#include "site/sh_response.hpp"
 #include "velmar/errors.hpp"
 #include "velmar/rvt_site.hpp"
 #include "velmar/velmar.hpp"
@@ -139,6 +141,36 @@ TEST(RvtLinear, RefusesWhatAMotionCannotCarry) {
   EXPECT_THROW(rvt_propagate(bad, p, PropagateOptions{}), InvalidArgument);
 }
 
+TEST(RvtSweep, MidLayerStrainModuliAgreeWithTheGeneralEngineAtAnyFrequencies) {
+  // Uneven frequencies (log-spaced, then a few out of order and repeated),
+  // vertical and oblique incidence, two laws, a thick stiff layer.
+  const Profile p({3.0, 8.0, 40.0, 5.0, 0.0}, {1.7, 1.8, 2.1, 1.9, 2.5}, {120.0, 200.0, 600.0, 180.0, 1500.0},
+                  {0.05, 0.03, 0.01, 0.2, 0.005});
+  std::vector<double> f;
+  for (int k = 0; k < 300; ++k) f.push_back(0.02 * std::pow(10000.0, k / 299.0));
+  f.insert(f.end(), {5.0, 0.3, 5.0, 0.0});
+  std::vector<double> mids;
+  for (std::size_t i = 0; i < p.layers(); ++i) mids.push_back(p.top_depth(i) + 0.5 * p.thickness()[i]);
+  for (const DampingLaw law : {DampingLaw::VELMAR, DampingLaw::DORMIEUX}) {
+    for (const double angle : {0.0, 35.0}) {
+      detail::ShMedium medium;
+      detail::sh_medium(p, law, medium);
+      std::vector<double> got(p.layers() * f.size()), sq(got.size());
+      detail::MidStrainAnyWork work;
+      ASSERT_TRUE(detail::sh_mid_strain_moduli(medium, angle, f, got, work));
+      ASSERT_TRUE(detail::sh_mid_strain_moduli(medium, angle, f, sq, work, true));
+      std::vector<cd> u(got.size()), strain(got.size());
+      detail::sh_response(medium, angle, f, mids, u, strain, {});
+      double largest = 0.0;
+      for (const cd& v : strain) largest = std::max(largest, std::abs(v));
+      for (std::size_t i = 0; i < got.size(); ++i) {
+        EXPECT_NEAR(got[i], std::abs(strain[i]), 1e-11 * largest) << i;
+        EXPECT_NEAR(sq[i], got[i] * got[i], 1e-12 * largest * largest) << i;
+      }
+    }
+  }
+}
+
 // --- peak strains ------------------------------------------------------------------------
 
 TEST(RvtStrain, PeakStrainOfOneLayerAgainstTheClosedForm) {
@@ -248,6 +280,51 @@ TEST(RvtEquivalentLinear, RunawayStrainsStopWithAClearError) {
   RvtMotion bad = m;
   bad.duration = -1.0;
   EXPECT_THROW(equivalent_linear(bad, p, o), InvalidArgument);
+}
+
+}  // namespace
+}  // namespace velmar
+
+namespace velmar {
+namespace {
+
+TEST(RvtBatch, MotionsRunBesideRecordsAndMatchTheSingleAnalysis) {
+  const Profile p = soft_profile();
+  BatchOptions o;
+  o.motions = {brune_motion(0.2)};
+  o.analysis = Analysis::EQUIVALENT_LINEAR;
+  o.curves = {Darendeli{20.0}};
+  o.el.water_table = 2.0;
+  o.el.law = DampingLaw::DORMIEUX;
+  o.strain_depths = {3.0, 20.0};
+  o.threads = 1;
+  o.seed = 5;
+  const std::vector<Record> none;
+  const BatchResult b = run_batch(p, none, o, 0, 2);
+  ASSERT_TRUE(b.failures.empty());
+  ASSERT_EQ(b.records, 1u);
+  const Realisation real = realise(p, o.randomize, o.seed, 1);
+  EquivalentLinearOptions eo = o.el;
+  eo.curves.assign(real.profile.layers(), Darendeli{20.0});
+  const EquivalentLinearResult r = equivalent_linear(o.motions[0], real.profile, eo);
+  PropagateOptions po;
+  po.setup.law = DampingLaw::DORMIEUX;
+  const RvtMotion surf = rvt_propagate(o.motions[0], r.profile, po);
+  const std::vector<double> psa = rvt_response_spectrum(surf, default_periods(), 0.05);
+  for (std::size_t k = 0; k < psa.size(); ++k) EXPECT_NEAR(b.psa[b.periods + k], psa[k], 1e-12 * psa[k]);
+  EXPECT_NEAR(b.pga[1], rvt_peak(surf), 1e-12);
+  EXPECT_EQ(b.max_strain[2], r.max_strain[real.profile.entry_at(3.0)]);
+  // No input at all is refused; a bad motion is named.
+  o.motions.clear();
+  EXPECT_THROW(run_batch(p, none, o, 0, 1), InvalidArgument);
+  o.motions = {brune_motion(0.2)};
+  o.motions[0].duration = 0.0;
+  try {
+    run_batch(p, none, o, 0, 1);
+    FAIL();
+  } catch (const InvalidArgument& e) {
+    EXPECT_NE(std::string(e.what()).find("motions[0]"), std::string::npos) << e.what();
+  }
 }
 
 }  // namespace
