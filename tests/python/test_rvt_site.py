@@ -148,3 +148,21 @@ def test_figures_of_an_rvt_analysis(motion, profile, tmp_path):
         plot_rvt.plot_fourier_spectra(motion)  # no output motion
     with pytest.raises(ValueError):
         plot_rvt.plot_rvt_convergence(motion)
+
+
+def test_rvt_batch_on_dask_gives_the_numbers_of_one_process(motion, profile):
+    distributed = pytest.importorskip("distributed")
+    cluster = distributed.LocalCluster(n_workers=1, threads_per_worker=1, processes=True, dashboard_address=None,
+                                       silence_logs=40)
+    try:
+        with distributed.Client(cluster) as client:
+            ms2 = velmar.RvtMotion(motion.freqs, motion.fas * G, motion.duration, units="m/s2")
+            kw = dict(n=6, seed=2, analysis="equivalent_linear", curves=velmar.Darendeli(pi=20.0), water_table=2.0)
+            local = velmar.simulate(profile, [motion, ms2], threads=1, **kw)
+            dask = velmar.simulate(profile, [motion, ms2], client=client, chunk=2, **kw)
+    finally:
+        cluster.close()
+    np.testing.assert_array_equal(local.psa, dask.psa)
+    np.testing.assert_array_equal(local.max_strain, dask.max_strain)
+    # A motion in m/s2 gives its results in g like one in g.
+    np.testing.assert_allclose(local.psa[:, 1], local.psa[:, 0], rtol=1e-12)
