@@ -93,9 +93,10 @@ constexpr double MAX_RVT_FREQ = 1e5;
 
 // Throws InvalidArgument naming the first fault: fewer than 2 frequencies,
 // lengths that differ, a frequency not rising or outside [MIN_RVT_FREQ,
-// MAX_RVT_FREQ], an amplitude negative or not finite, a spectrum that is zero
-// everywhere, a duration outside (0, MAX_RVT_DURATION], a method needing
-// magnitude and distance without them, a magnitude or distance outside the
+// MAX_RVT_FREQ], an amplitude negative, not finite or above 1e100, a
+// spectrum whose largest amplitude is below 1e-200 (or zero everywhere), a
+// duration outside (0, MAX_RVT_DURATION], a method needing magnitude and
+// distance without them, a magnitude or distance outside the
 // method's coefficient tables, a site resonance with no positive rising
 // frequencies or a non-positive amplitude.
 void check_rvt_motion(const RvtMotion& motion);
@@ -134,7 +135,10 @@ RvtPeak rvt_peak_from_moments(const RvtMotion& motion, const SpectralMoments& mo
 // The expected peak of a time series whose Fourier amplitude is `amplitude`
 // on motion.freqs (same length), with motion's duration and method and no
 // oscillator correction (a strain at a layer's middle, a motion at depth).
-// Allocates nothing. Throws InvalidArgument for a length that differs from
+// Allocates nothing. The moments are taken of the spectrum scaled to a
+// largest value of 1 (peaks are linear in it), so any size is handled; an
+// amplitude whose largest value is below 1e-300 has peak 0. Throws
+// InvalidArgument for a length that differs from
 // motion.freqs or an amplitude negative or not finite. The motion itself is
 // not re-checked (check it once with check_rvt_motion).
 double rvt_peak(const RvtMotion& motion, std::span<const double> amplitude);

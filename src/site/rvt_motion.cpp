@@ -234,11 +234,17 @@ CompatibleResult compatible_rvt_motion(std::span<const double> periods, std::spa
       refuse("psa[" + std::to_string(i) + "]", psa[i], "must be above 0 and finite");
   }
   std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return periods[a] > periods[b]; });
+  // The work is done on the target scaled to a peak of 1 (PSA is linear in
+  // the spectrum), so that any size of target is handled; the spectrum is
+  // scaled back at the end.
+  const double size = *std::max_element(psa.begin(), psa.end());
   std::vector<double> fo(n), target(n), per(n);
   for (std::size_t k = 0; k < n; ++k) {
     per[k] = periods[order[k]];
     fo[k] = 1.0 / per[k];
-    target[k] = psa[order[k]];
+    target[k] = psa[order[k]] / size;
+    if (!(target[k] >= 1e-100))
+      refuse("psa[" + std::to_string(order[k]) + "]", psa[order[k]], "must be at least 1e-100 of the largest psa");
     if (k > 0 && !(fo[k] > fo[k - 1]))
       refuse("periods[" + std::to_string(order[k]) + "]", per[k], "must differ from every other period");
   }
@@ -325,6 +331,8 @@ CompatibleResult compatible_rvt_motion(std::span<const double> periods, std::spa
     ++res.iterations;
     res.misfit = misfit(&worst);
   }
+  for (double& a : m.fas) a *= size;
+  check_rvt_motion(m);
   if (!(res.misfit <= o.max_misfit))
     throw InvalidArgument("no spectrum fits the target response spectrum: after " + std::to_string(res.iterations) +
                           " iterations the RVT PSA is " + detail::number(100.0 * res.misfit) +

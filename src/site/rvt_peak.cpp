@@ -190,19 +190,40 @@ double davenport_peak_factor(double crossings) {
 
 }  // namespace detail
 
-SpectralMoments spectral_moments(std::span<const double> freqs, std::span<const double> amplitude) {
+namespace {
+
+// The moments of scale x amplitude (divided by 2 pi f for a velocity), with
+// the trapezoid in f on the given frequencies.
+SpectralMoments scaled_moments(std::span<const double> freqs, std::span<const double> amplitude, double scale,
+                               bool velocity) {
   SpectralMoments m;
   const std::size_t n = std::min(freqs.size(), amplitude.size());
   for (std::size_t i = 0; i < n; ++i) {
     const double lo = i > 0 ? freqs[i - 1] : freqs[i], hi = i + 1 < n ? freqs[i + 1] : freqs[i];
-    const double w = hi - lo;  // 2 x the trapezoid weight (hi - lo) / 2
-    const double w2 = TWO_PI * freqs[i], a2 = amplitude[i] * amplitude[i] * w;
+    const double w = TWO_PI * freqs[i];
+    const double a = velocity ? amplitude[i] * scale / w : amplitude[i] * scale;
+    const double a2 = a * a * (hi - lo);  // (hi - lo): 2 x the trapezoid weight
     m.m0 += a2;
-    m.m1 += a2 * w2;
-    m.m2 += a2 * w2 * w2;
-    m.m4 += a2 * w2 * w2 * w2 * w2;
+    m.m1 += a2 * w;
+    m.m2 += a2 * w * w;
+    m.m4 += a2 * w * w * w * w;
   }
   return m;
+}
+
+// 1 / the largest amplitude (0 when that is 0 or below the smallest normal
+// double: a spectrum that small has peak 0 to double precision), so that the
+// moments are computed on a spectrum of size 1 whatever its units.
+double unit_scale(std::span<const double> amplitude) {
+  double top = 0.0;
+  for (double a : amplitude) top = std::max(top, a);
+  return top >= 1e-300 ? 1.0 / top : 0.0;
+}
+
+}  // namespace
+
+SpectralMoments spectral_moments(std::span<const double> freqs, std::span<const double> amplitude) {
+  return scaled_moments(freqs, amplitude, 1.0, false);
 }
 
 RvtPeak rvt_peak_from_moments(const RvtMotion& motion, const SpectralMoments& mom,
@@ -223,7 +244,7 @@ RvtPeak rvt_peak_from_moments(const RvtMotion& motion, const SpectralMoments& mo
     if (method == PeakMethod::BJ84) {
       trms = tgm * (1.0 + (1.0 / two_pi_xi) * eta / (1.0 + eta * eta * eta / 3.0));
     } else if (method == PeakMethod::LP99) {
-      const double c5 = std::sqrt(TWO_PI * std::max(0.0, 1.0 - mom.m1 * mom.m1 / (mom.m0 * mom.m2)));
+      const double c5 = std::sqrt(TWO_PI * std::max(0.0, 1.0 - (mom.m1 / mom.m0) * (mom.m1 / mom.m2)));
       trms = tgm * (1.0 + (1.0 / two_pi_xi) * eta / (1.0 + c5 * eta * eta));
     } else if (peak_method_needs_scenario(method)) {
       const auto c = detail::bt_coefficients(method == PeakMethod::BT12 ? PeakMethod::BT12 : PeakMethod::BT15,
@@ -244,7 +265,7 @@ RvtPeak rvt_peak_from_moments(const RvtMotion& motion, const SpectralMoments& mo
       }
     }
   }
-  const double bandwidth = std::sqrt(std::max(0.0, 1.0 - mom.m1 * mom.m1 / (mom.m0 * mom.m2)));
+  const double bandwidth = std::sqrt(std::max(0.0, 1.0 - (mom.m1 / mom.m0) * (mom.m1 / mom.m2)));
   const double crossings = std::max(MIN_ZERO_CROSSINGS, tgm * std::sqrt(mom.m2 / mom.m0) / PI);
   double pf = 0.0;
   switch (method) {
@@ -257,7 +278,7 @@ RvtPeak rvt_peak_from_moments(const RvtMotion& motion, const SpectralMoments& mo
     case PeakMethod::BJ84:
     case PeakMethod::LP99:
     case PeakMethod::BT12: {
-      const double irregularity = std::min(1.0, mom.m2 / std::sqrt(mom.m0 * mom.m4));
+      const double irregularity = std::min(1.0, mom.m2 / (std::sqrt(mom.m0) * std::sqrt(mom.m4)));
       const double extrema = std::max(2.0, std::sqrt(mom.m4 / mom.m2) * tgm / PI);
       pf = detail::cartwright_peak_factor(extrema, irregularity);
       break;
@@ -301,13 +322,13 @@ namespace {
 // H(f) = -f_n^2 / (f^2 - f_n^2 - 2 i xi f_n f): one pass, no allocation.
 // Four interleaved partial sums (lanes) let the compiler use vector
 // instructions; the end points carry the half trapezoid weights.
-SpectralMoments oscillator_moments(std::span<const double> freqs, std::span<const double> fas, double fn,
-                                   double xi) {
+SpectralMoments oscillator_moments(std::span<const double> freqs, std::span<const double> fas, double scale,
+                                   double fn, double xi) {
   const std::size_t n = freqs.size();
   const double fn2 = fn * fn, fn4 = fn2 * fn2, c2 = 4.0 * xi * xi * fn2;
   auto term = [&](std::size_t i, double width, double* s) {
     const double f = freqs[i], f2 = f * f, d = f2 - fn2;
-    const double a2 = fas[i] * fas[i] * width * fn4 / (d * d + c2 * f2);
+    const double a = fas[i] * scale, a2 = a * a * width * fn4 / (d * d + c2 * f2);
     const double w = TWO_PI * f, w2 = w * w;
     s[0] += a2;
     s[1] += a2 * w;
@@ -324,7 +345,7 @@ SpectralMoments oscillator_moments(std::span<const double> freqs, std::span<cons
     for (std::size_t l = 0; l < L; ++l) {
       const double f = freqs[i + l], f2 = f * f, d = f2 - fn2;
       const double width = freqs[i + l + 1] - freqs[i + l - 1];
-      const double a2 = fas[i + l] * fas[i + l] * width * fn4 / (d * d + c2 * f2);
+      const double a = fas[i + l] * scale, a2 = a * a * width * fn4 / (d * d + c2 * f2);
       const double w = TWO_PI * f, w2 = w * w;
       m0[l] += a2;
       m1[l] += a2 * w;
@@ -366,6 +387,9 @@ void check_rvt_motion(const RvtMotion& m) {
     any = any || a > 0.0;
   }
   if (!any) throw InvalidArgument("fas is zero at every frequency: an RVT motion needs a nonzero spectrum");
+  const double top = *std::max_element(m.fas.begin(), m.fas.end());
+  if (top < 1e-200)
+    refuse("the largest fas", top, "must be at least 1e-200 (give the spectrum in units that make it larger)");
   if (!(m.duration > 0.0 && m.duration <= MAX_RVT_DURATION))
     refuse("duration", m.duration, "must be above 0 and at most " + number(MAX_RVT_DURATION) + " s");
   if (m.magnitude && !std::isfinite(*m.magnitude)) refuse("magnitude", *m.magnitude, "must be finite");
@@ -392,6 +416,18 @@ void check_rvt_motion(const RvtMotion& m) {
   }
 }
 
+namespace {
+
+// The peak of `amplitude` (or of its velocity), the moments taken of the
+// spectrum scaled to a largest value of 1 and the peak scaled back.
+double scaled_peak(const RvtMotion& motion, std::span<const double> amplitude, bool velocity) {
+  const double scale = unit_scale(amplitude);
+  if (scale == 0.0) return 0.0;
+  return rvt_peak_from_moments(motion, scaled_moments(motion.freqs, amplitude, scale, velocity)).peak / scale;
+}
+
+}  // namespace
+
 double rvt_peak(const RvtMotion& motion, std::span<const double> amplitude) {
   if (amplitude.size() != motion.freqs.size())
     throw InvalidArgument("amplitude has " + std::to_string(amplitude.size()) + " values and the motion " +
@@ -399,29 +435,17 @@ double rvt_peak(const RvtMotion& motion, std::span<const double> amplitude) {
   for (std::size_t i = 0; i < amplitude.size(); ++i)
     if (!(amplitude[i] >= 0.0) || !std::isfinite(amplitude[i]))
       detail::refuse(indexed("amplitude", i), amplitude[i], "must be finite and >= 0");
-  return rvt_peak_from_moments(motion, spectral_moments(motion.freqs, amplitude)).peak;
+  return scaled_peak(motion, amplitude, false);
 }
 
 double rvt_peak(const RvtMotion& motion) {
   check_rvt_motion(motion);
-  return rvt_peak_from_moments(motion, spectral_moments(motion.freqs, motion.fas)).peak;
+  return scaled_peak(motion, motion.fas, false);
 }
 
 double rvt_peak_velocity(const RvtMotion& motion) {
   check_rvt_motion(motion);
-  // Velocity spectrum |A| / (2 pi f), its moments in one pass.
-  SpectralMoments m;
-  const auto& f = motion.freqs;
-  const std::size_t n = f.size();
-  for (std::size_t i = 0; i < n; ++i) {
-    const double lo = i > 0 ? f[i - 1] : f[i], hi = i + 1 < n ? f[i + 1] : f[i];
-    const double w = TWO_PI * f[i], v = motion.fas[i] / w, a2 = v * v * (hi - lo);
-    m.m0 += a2;
-    m.m1 += a2 * w;
-    m.m2 += a2 * w * w;
-    m.m4 += a2 * w * w * w * w;
-  }
-  return rvt_peak_from_moments(motion, m).peak;
+  return scaled_peak(motion, motion.fas, true);
 }
 
 void rvt_response_spectrum(const RvtMotion& motion, std::span<const double> periods, double damping,
@@ -435,10 +459,11 @@ void rvt_response_spectrum(const RvtMotion& motion, std::span<const double> peri
   for (std::size_t i = 0; i < periods.size(); ++i)
     if (!(periods[i] >= 1e-5 && periods[i] <= 1e4))
       detail::refuse(indexed("periods", i), periods[i], "must be within 1e-5 to 1e4 s");
+  const double scale = unit_scale(motion.fas);
   for (std::size_t i = 0; i < periods.size(); ++i) {
     const double fn = 1.0 / periods[i];
-    const SpectralMoments m = oscillator_moments(motion.freqs, motion.fas, fn, damping);
-    psa[i] = rvt_peak_from_moments(motion, m, Oscillator{fn, damping}).peak;
+    const SpectralMoments m = oscillator_moments(motion.freqs, motion.fas, scale, fn, damping);
+    psa[i] = scale > 0.0 ? rvt_peak_from_moments(motion, m, Oscillator{fn, damping}).peak / scale : 0.0;
   }
 }
 

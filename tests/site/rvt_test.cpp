@@ -210,6 +210,35 @@ TEST(RvtResponseSpectrum, StiffOscillatorFollowsTheGroundAndGridIsFineEnough) {
     EXPECT_NEAR(psa[i] / psa_fine[i], 1.0, 0.005) << "T " << periods[i];
 }
 
+TEST(RvtResponseSpectrum, AnySizeOfSpectrumScalesThrough) {
+  // Moments of order 4 of a large spectrum, or of order 0 of a tiny one,
+  // leave the doubles' range: peaks and PSA must scale linearly regardless.
+  SourceTheoryParams p;
+  p.magnitude = 6.5;
+  p.distance = 25.0;
+  const RvtMotion base = source_theory_motion(p);
+  const std::vector<double> periods = {0.01, 0.2, 2.0};
+  for (PeakMethod method : {PeakMethod::V75, PeakMethod::CLH56, PeakMethod::DK85}) {
+    RvtMotion ref = base;
+    ref.method = method;
+    const auto psa = rvt_response_spectrum(ref, periods, 0.05);
+    for (double size : {1e-150, 1e90}) {
+      RvtMotion m = ref;
+      for (double& a : m.fas) a *= size;
+      const auto scaled = rvt_response_spectrum(m, periods, 0.05);
+      for (std::size_t i = 0; i < periods.size(); ++i) EXPECT_NEAR(scaled[i] / (size * psa[i]), 1.0, 1e-12);
+      EXPECT_NEAR(rvt_peak(m) / (size * rvt_peak(ref)), 1.0, 1e-12);
+      EXPECT_NEAR(rvt_peak_velocity(m) / (size * rvt_peak_velocity(ref)), 1.0, 1e-12);
+    }
+    // And so does the compatible motion's fit.
+    std::vector<double> tiny = psa;
+    for (double& v : tiny) v *= 1e-120;
+    const CompatibleResult r = compatible_rvt_motion(periods, tiny, base.duration);
+    const auto back = rvt_response_spectrum(r.motion, periods, 0.05);
+    for (std::size_t i = 0; i < periods.size(); ++i) EXPECT_NEAR(back[i] / tiny[i], 1.0, 0.006);
+  }
+}
+
 TEST(RvtResponseSpectrum, OscillatorDurationCorrections) {
   SourceTheoryParams p;
   p.magnitude = 6.5;
