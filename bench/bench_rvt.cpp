@@ -1,5 +1,5 @@
 // bench_rvt.cpp: a 100-period RVT response spectrum of a point-source motion
-// (512 frequencies) for each peak-factor method (goal: 1 ms), the motion's
+// (800 frequencies, the default grid) for each peak-factor method (goal: 1 ms), the motion's
 // own peak, and building the motion.
 #include <benchmark/benchmark.h>
 

@@ -166,8 +166,12 @@ void rvt_response_spectrum(const RvtMotion& motion, std::span<const double> peri
 // ---------------------------------------------------------------------------
 // Motions
 
-// The default frequencies of a source-theory motion: 512 log-spaced values
-// from 0.05 Hz to 100 Hz.
+// The default frequencies of a source-theory motion: 800 log-spaced values
+// from 0.005 Hz to 300 Hz (about 167 a decade). The ends reach the content
+// that PGV of a great earthquake (low end) and PGA and the 0.01 s PSA of a
+// low-kappa central-eastern motion (high end) owe to them: against a grid
+// of 20 000 values from 0.001 to 1000 Hz, PGA, PGV and PSA from 0.01 to
+// 10 s agree within 0.1 % for M 4-8 at 5-100 km in both regions.
 std::vector<double> default_rvt_freqs();
 
 // A single-corner (Brune) point source seen at distance `distance` (km,

@@ -190,7 +190,7 @@ class SourceTheoryMotion(RvtMotion):
     bar, their geometric spreading, crustal amplification (interpolated linearly in
     frequency) and duration 1/fc plus the path term. distance is epicentral (km);
     the hypocentral distance sqrt(distance^2 + depth^2) is the motion's distance for
-    the peak factors. freqs default to 512 log-spaced values from 0.05 to 100 Hz.
+    the peak factors. freqs default to 800 log-spaced values from 0.005 to 300 Hz.
     Keyword-only: peak (as RvtMotion), shear_velocity (km/s), density (g/cm3).
     """
 

@@ -104,13 +104,13 @@ void check_freqs(std::span<const double> freqs, std::string_view what) {
 }  // namespace
 
 std::vector<double> default_rvt_freqs() {
-  constexpr std::size_t n = 512;
+  constexpr std::size_t n = 800;
   std::vector<double> f(n);
-  const double lo = std::log(0.05), hi = std::log(100.0);
+  const double lo = std::log(0.005), hi = std::log(300.0);
   for (std::size_t i = 0; i < n; ++i)
     f[i] = std::exp(lo + (hi - lo) * static_cast<double>(i) / static_cast<double>(n - 1));
-  f.front() = 0.05;
-  f.back() = 100.0;
+  f.front() = 0.005;
+  f.back() = 300.0;
   return f;
 }
 

@@ -32,8 +32,8 @@ def test_source_theory_motion_check_values_and_default_grid():
     assert m.duration == pytest.approx(3.889, abs=5e-4)
     assert 1 / m.corner_freq == pytest.approx(2.813, abs=1e-3)
     assert m.distance == pytest.approx(np.hypot(20.0, 8.0))  # what the peak factors use
-    assert m.freqs.size == 512 and m.freqs[0] == 0.05 and m.freqs[-1] == 100.0
-    assert np.all(np.diff(np.log(m.freqs)) > 0) and np.allclose(np.diff(np.log(m.freqs)), np.log(2000) / 511)
+    assert m.freqs.size == 800 and m.freqs[0] == 0.005 and m.freqs[-1] == 300.0
+    assert np.all(np.diff(np.log(m.freqs)) > 0) and np.allclose(np.diff(np.log(m.freqs)), np.log(60000) / 799)
     assert m.fas.shape == m.freqs.shape and np.all(m.fas > 0)
     psa = m.response_spectrum(PERIODS)
     assert isinstance(psa, np.ndarray) and psa.shape == PERIODS.shape

@@ -106,8 +106,8 @@ TEST(RvtPeakFactors, CartwrightLonguetHigginsMatchesItsDistribution) {
 }
 
 TEST(RvtPeakFactors, CartwrightLonguetHigginsIsTheMeanLargestOfItsExtrema) {
-  // With irregularity 1 the N extrema are Rayleigh (in units of x_rms): the
-  // peak factor is E[max of N Rayleigh] / x_rms; drawn here.
+  // With irregularity 1 the peak factor is the mean largest of N Rayleigh
+  // extrema; drawn here.
   std::mt19937 gen(7);
   std::uniform_real_distribution<double> u(0.0, 1.0);
   const int n = 50, draws = 40000;
@@ -117,8 +117,9 @@ TEST(RvtPeakFactors, CartwrightLonguetHigginsIsTheMeanLargestOfItsExtrema) {
     for (int i = 0; i < n; ++i) top = std::max(top, std::sqrt(-2.0 * std::log(1.0 - u(gen))));
     sum += top;
   }
-  // Rayleigh with unit sigma has rms sqrt(2); the CLH form is in units of
-  // the process' rms, whose envelope has sigma 1: peak = sqrt(2) int ...
+  // In units of the process' rms the extrema are Rayleigh with sigma 1,
+  // P(X > x) = exp(-x^2 / 2): E[max] = int (1 - (1 - e^(-x^2/2))^N) dx,
+  // which is the CLH form after x = sqrt(2) z.
   EXPECT_NEAR(detail::cartwright_peak_factor(n, 1.0) / (sum / draws), 1.0, 0.01);
 }
 
@@ -204,10 +205,23 @@ TEST(RvtResponseSpectrum, StiffOscillatorFollowsTheGroundAndGridIsFineEnough) {
   const auto psa = rvt_response_spectrum(m, periods, 0.05);
   EXPECT_NEAR(psa[0] / rvt_peak(m), 1.0, 0.01);
   // The default grid against one 40 times finer.
-  const RvtMotion fine = source_theory_motion(p, logspace(0.05, 100.0, 20480));
+  const RvtMotion fine = source_theory_motion(p, logspace(0.001, 1000.0, 20000));
   const auto psa_fine = rvt_response_spectrum(fine, periods, 0.05);
   for (std::size_t i = 0; i < periods.size(); ++i)
     EXPECT_NEAR(psa[i] / psa_fine[i], 1.0, 0.005) << "T " << periods[i];
+  // The grid's ends: a low-kappa central-eastern motion has PGA content
+  // above 100 Hz, a great earthquake PGV content below 0.05 Hz.
+  p.region = Region::CENA;
+  p.magnitude = 4.0;
+  p.distance = 5.0;
+  EXPECT_NEAR(rvt_peak(source_theory_motion(p)) / rvt_peak(source_theory_motion(p, logspace(0.001, 1000.0, 20000))),
+              1.0, 0.001);
+  p.region = Region::WNA;
+  p.magnitude = 8.0;
+  p.distance = 10.0;
+  EXPECT_NEAR(rvt_peak_velocity(source_theory_motion(p)) /
+                  rvt_peak_velocity(source_theory_motion(p, logspace(0.001, 1000.0, 20000))),
+              1.0, 0.002);
 }
 
 TEST(RvtResponseSpectrum, AnySizeOfSpectrumScalesThrough) {
