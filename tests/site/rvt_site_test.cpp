@@ -235,6 +235,28 @@ TEST(RvtEquivalentLinear, WeakMotionReproducesTheLinearResult) {
   EXPECT_NEAR(rvt_peak(a), rvt_peak(b), 1e-5 * rvt_peak(b));
 }
 
+TEST(RvtEquivalentLinear, ARecordWithinTheProfileGivesTheStrainsOfItsOutcropMotion) {
+  // Weak motion: the analysis stays on the low-strain profile, so the
+  // surface motion of an outcrop analysis, taken as observed within at 0 m
+  // (or at 12 m), drives the same strains.
+  const Profile p = soft_profile();
+  EquivalentLinearOptions o = options_for(p);
+  o.scale = 1e-7;
+  const RvtMotion m = brune_motion(0.2);
+  const EquivalentLinearResult out = equivalent_linear(m, p, o);
+  for (const double depth : {0.0, 12.0}) {
+    PropagateOptions po;
+    po.setup.law = DampingLaw::DORMIEUX;
+    po.depth = depth;
+    const RvtMotion at = rvt_propagate(m, out.profile, po);
+    EquivalentLinearOptions w = o;
+    w.input = InputMotion::WITHIN;
+    w.input_depth = depth;
+    const EquivalentLinearResult in = equivalent_linear(at, p, w);
+    for (std::size_t i = 0; i < p.layers(); ++i) EXPECT_NEAR(in.max_strain[i], out.max_strain[i], 1e-5 * out.max_strain[i]);
+  }
+}
+
 TEST(RvtEquivalentLinear, ConvergedStrainsAreThoseOfTheConvergedProfile) {
   const Profile p = soft_profile();
   EquivalentLinearOptions o = options_for(p);
