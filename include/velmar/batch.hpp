@@ -2,9 +2,10 @@
 // randomize.hpp) times a suite of records, linear or equivalent-linear, on
 // every core; and the statistics engineers read from them.
 //
-// Glossary (flat arrays, row-major, 0-based):
+// Glossary (flat arrays, row-major, 0-based; the inputs are the records,
+// then BatchOptions::motions):
 //   realisation r   index of a realisation; a batch computes first .. first+count-1
-//   record m        index into the records given
+//   record m        index into the records given, then into BatchOptions::motions
 //   period k        index into BatchOptions::periods
 //   depth d         index into BatchOptions::strain_depths
 //   psa             [r][m][k], PSA at the output depth, record units
@@ -25,6 +26,7 @@
 #include "velmar/interrupt.hpp"
 #include "velmar/motion.hpp"
 #include "velmar/randomize.hpp"
+#include "velmar/rvt.hpp"
 
 namespace velmar {
 
@@ -55,6 +57,12 @@ struct BatchOptions {
   // worker threads run; when it asks to stop, the workers stop after their
   // current pass or run and the batch throws (see interrupt.hpp).
   InterruptCheck interrupt;
+  // Motions by random vibration theory (fas in g x s), run beside the
+  // records: input m = records.size() + i is motions[i]. Each run's PSA
+  // (with the method's oscillator correction), PGA and peak strains are
+  // the RVT ones at the output depth of the run's profile (see
+  // rvt_site.hpp); psa and pga in g. `records` may then be empty.
+  std::vector<RvtMotion> motions;
 };
 
 struct RunFailure {

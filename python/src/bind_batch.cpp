@@ -60,8 +60,9 @@ void register_batch(py::module_& m) {
   m.def(
       "run_batch",
       [](const velmar::Profile& base, const py::list& records, velmar::BatchOptions o, std::uint64_t first,
-         std::size_t count) {
+         std::size_t count, const std::vector<velmar::RvtMotion>& motions) {
         o.interrupt = python_interrupt_check();
+        o.motions = motions;  // random vibration theory, after the records
         std::vector<velmar::Record> recs;
         for (const py::handle h : records) {
           const auto t = h.cast<py::tuple>();
@@ -91,7 +92,8 @@ void register_batch(py::module_& m) {
         d["failures"] = failures;
         return d;
       },
-      py::arg("base"), py::arg("records"), py::arg("options"), py::arg("first"), py::arg("count"));
+      py::arg("base"), py::arg("records"), py::arg("options"), py::arg("first"), py::arg("count"),
+      py::arg("motions") = std::vector<velmar::RvtMotion>{});
 
   m.def(
       "column_statistics",

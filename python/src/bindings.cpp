@@ -33,6 +33,7 @@ namespace py = pybind11;
 void register_spectra(py::module_& m);  // bind_measures.cpp
 void register_eql(py::module_& m);  // bind_eql.cpp
 void register_batch(py::module_& m);  // bind_batch.cpp
+void register_rvt_site(py::module_& m);  // bind_rvt_site.cpp
 void register_options(py::module_& m);  // bind_options.cpp
 void register_site(py::module_& m);  // bind_site.cpp
 void register_nonlinear(py::module_& m);  // bind_nonlinear.cpp
@@ -294,6 +295,7 @@ PYBIND11_MODULE(_velmar, m) {
       py::arg("path"));
 
   register_batch(m);
+  register_rvt_site(m);
   register_site(m);
   register_rvt(m);
   register_nonlinear(m);

@@ -19,6 +19,7 @@ from ._eql import damping_min_options
 from ._profile import Profile
 from ._randomize import randomize_options, realisation_count
 from ._record import Record
+from . import _rvt_site
 
 #: Analyses a batch can run, for ``analysis=``.
 ANALYSES = ("linear", "equivalent_linear")
@@ -39,7 +40,8 @@ def _run_range(payload: Dict[str, Any], first: int, count: int) -> Dict[str, Any
     local step or of one Dask task (a plain function of picklable values;
     the options pickle as their fields)."""
     core = _velmar.Profile(**payload["base"])
-    return _velmar.run_batch(core, payload["records"], payload["options"], first, count)
+    motions = [_velmar.RvtCore(*m) for m in payload.get("motions", ())]
+    return _velmar.run_batch(core, payload["records"], payload["options"], first, count, motions)
 
 
 class Simulations:
@@ -392,8 +394,13 @@ def simulate(profile: Profile, records: Any, n: int = 200, seed: int = 1, vs_mod
     ----------
     profile : Profile
         The base case.
-    records : Record or sequence of Record
-        The input motions.
+    records : Record, RvtMotion or a sequence of them
+        The input motions. An RvtMotion (a Fourier spectrum and a duration)
+        runs by random vibration theory: PSA with its peak method's
+        oscillator correction, PGA and peak strains as RVT expected peaks,
+        the iteration as `equivalent_linear` runs it for an RvtMotion. In
+        the results the records come first, then the RVT motions, each in
+        the order given.
     n, seed, vs_model, layering, truncation, halfspace_sigma_ln
         The randomisation, as for `randomize`.
     analysis : str, optional
@@ -490,7 +497,8 @@ def simulate(profile: Profile, records: Any, n: int = 200, seed: int = 1, vs_mod
     base = profile._core
     payload = {"base": dict(thickness=base.thickness, density=base.density, vs=base.vs, damping_s=base.damping_s,
                             vp=base.vp, damping_p=base.damping_p),
-               "records": [r._core_args() for r in recs], "options": options}
+               "records": [r._core_args() for r in recs if isinstance(r, Record)], "options": options,
+               "motions": [_rvt_site.batch_motion_args(r) for r in recs if _rvt_site.is_motion(r)]}
     probe = _run_range(payload, 0, 0)
 
     # 2. The runs, here or on the cluster.
@@ -502,13 +510,14 @@ def simulate(profile: Profile, records: Any, n: int = 200, seed: int = 1, vs_mod
 
 
 def _record_list(records: Any) -> List[Record]:
-    recs = [records] if isinstance(records, Record) else list(records)
+    recs = [records] if isinstance(records, Record) or _rvt_site.is_motion(records) else list(records)
     if not recs:
         raise ValueError("records must hold at least one velmar.Record, got none")
     for i, r in enumerate(recs):
-        if not isinstance(r, Record):
-            raise ValueError(f"records[{i}] must be a velmar.Record, got {type(r).__name__}")
-    return recs
+        if not isinstance(r, Record) and not _rvt_site.is_motion(r):
+            raise ValueError(f"records[{i}] must be a velmar.Record or velmar.RvtMotion, got {type(r).__name__}")
+    # The library runs the records, then the RVT motions.
+    return [r for r in recs if isinstance(r, Record)] + [r for r in recs if not isinstance(r, Record)]
 
 
 def _default_law(analysis: Any) -> str:
@@ -539,7 +548,8 @@ def _fields(value: Any) -> list:
 def _simulations(parts, probe, options, recs, profile, count, vs_model, vary_curves) -> Simulations:
     """The batch's parts as one Simulations in g, with the inputs that repeat it."""
     psa, pga, strain, layers, failures = _assemble(parts, count, len(recs), probe)
-    to_g = np.array([_velmar.acceleration_unit(r.units) / _velmar.STANDARD_GRAVITY for r in recs])
+    to_g = np.array([_velmar.acceleration_unit(r.units) / _velmar.STANDARD_GRAVITY if isinstance(r, Record)
+                     else 1.0 for r in recs])  # RVT motions go to the library in g
     ro, el = options.randomize, options.el
     velocity = None if ro.velocity is None else _fields(ro.velocity)
     inputs = {"first": 0, "n": count, "seed": options.seed, "analysis": options.analysis,
@@ -560,7 +570,8 @@ def _simulations(parts, probe, options, recs, profile, count, vs_model, vary_cur
               "velmar_version": _velmar.__version__}
     return Simulations(psa * to_g[np.newaxis, :, np.newaxis], pga * to_g[np.newaxis, :], strain,
                        probe["input_psa"] * to_g[:, np.newaxis], layers, np.asarray(probe["periods"]),
-                       options.strain_depths, failures, inputs, [r.name for r in recs])
+                       options.strain_depths, failures, inputs,
+                       [r.name if isinstance(r, Record) else _rvt_site.motion_name(r) for r in recs])
 
 
 def _assemble(parts: List[Dict[str, Any]], n: int, nrec: int, probe: Dict[str, Any]):

@@ -9,6 +9,7 @@ from typing import Any, List, Optional, Sequence
 import numpy as np
 
 from . import _checks
+from . import _rvt_site
 from . import _velmar
 from ._profile import Profile
 from ._record import Record
@@ -450,8 +451,8 @@ def equivalent_linear(rec: Record, p: Profile, curves: Any, water_table: Optiona
 
     Parameters
     ----------
-    rec : Record
-        The input acceleration.
+    rec : Record or RvtMotion
+        The input acceleration (an RvtMotion: by random vibration theory, giving RvtMotions).
     p : Profile
         The low-strain profile (vs gives Gmax = density vs^2).
     curves : curve or sequence
@@ -562,6 +563,8 @@ def equivalent_linear(rec: Record, p: Profile, curves: Any, water_table: Optiona
         When the iteration did not converge, or a curve table was read
         outside its strains.
     """
+    if _rvt_site.is_motion(rec):  # a Fourier spectrum and a duration: random vibration theory
+        return _rvt_site.equivalent_linear(**locals())
     if not isinstance(rec, Record):
         raise TypeError(f"rec must be a velmar.Record, got {type(rec).__name__}")
     if not isinstance(p, Profile):

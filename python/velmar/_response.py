@@ -7,6 +7,7 @@ from typing import Any, NamedTuple, Optional
 import numpy as np
 
 from . import _checks
+from . import _rvt_site
 from . import _velmar
 from ._profile import Profile
 from ._record import Record
@@ -170,8 +171,8 @@ def propagate(rec: Record, p: Profile, wave: str = "SH", angle: float = 0.0, inp
 
     Parameters
     ----------
-    rec : Record
-        The input acceleration.
+    rec : Record or RvtMotion
+        The input acceleration (an RvtMotion: by random vibration theory, giving RvtMotions).
     p : Profile
     wave, angle, component, modulus
         As for `transfer`.
@@ -203,6 +204,8 @@ def propagate(rec: Record, p: Profile, wave: str = "SH", angle: float = 0.0, inp
     ValueError
         As for `transfer`; a bad `input`, `quantity`, `scale` or `input_depth`.
     """
+    if _rvt_site.is_motion(rec):  # a Fourier spectrum and a duration: random vibration theory
+        return _rvt_site.propagate(**locals())
     if not isinstance(rec, Record):
         raise TypeError(f"rec must be a velmar.Record, got {type(rec).__name__}")
     p = _profile(p)

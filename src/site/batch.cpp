@@ -19,6 +19,7 @@
 #include "velmar/errors.hpp"
 #include "velmar/measures.hpp"
 #include "velmar/record_filter.hpp"
+#include "velmar/rvt_site.hpp"
 
 namespace velmar {
 
@@ -60,10 +61,25 @@ double peak_abs(std::span<const double> x) {
 
 void check_batch(const Profile& base, std::span<const Record> records, const BatchOptions& o,
                  std::span<const double> periods) {
-  if (records.empty()) throw InvalidArgument("records must hold at least one record, got none");
+  if (records.empty() && o.motions.empty()) {
+    throw InvalidArgument("records must hold at least one record or RVT motion, got none");
+  }
   for (const Record& r : records) {
     check_record(r);
     check_oscillator_periods(periods, r.dt);
+  }
+  for (std::size_t i = 0; i < o.motions.size(); ++i) {
+    try {
+      check_rvt_motion(o.motions[i]);
+    } catch (const InvalidArgument& e) {
+      throw InvalidArgument("motions[" + std::to_string(i) + "]: " + e.what());
+    }
+  }
+  for (std::size_t k = 0; k < periods.size(); ++k) {
+    if (!(std::isfinite(periods[k]) && periods[k] > 0.0)) {
+      throw InvalidArgument("periods[" + std::to_string(k) + "] must be finite and above 0 s, got " +
+                            number(periods[k]));
+    }
   }
   for (std::size_t d = 0; d < o.strain_depths.size(); ++d) {
     if (!(std::isfinite(o.strain_depths[d]) && o.strain_depths[d] >= 0.0)) {
@@ -155,6 +171,48 @@ void linear_run(const RunContext& cx, const Profile& profile, DampingLaw law, st
     if (pair) strain[q] = peak_abs(w.yb);
   }
   w.ya = std::move(acc);
+}
+
+// One RVT motion through one realisation (linear, or the iteration driven
+// by random vibration theory); writes psa (periods), pga and strains.
+void run_motion(const RunContext& cx, const Realisation& real, const RvtMotion& motion, std::span<double> psa,
+                double& pga, std::span<double> strain, const InterruptCheck& stop) {
+  const BatchOptions& o = *cx.options;
+  PropagateOptions po;
+  po.setup = {Wave::SH, o.el.angle, o.el.law};
+  po.input = o.el.input;
+  po.input_depth = o.el.input_depth;
+  po.depth = o.output_depth;
+  po.scale = o.el.scale;
+  RvtMotion surface;
+  if (o.analysis == Analysis::EQUIVALENT_LINEAR) {
+    EquivalentLinearOptions eo = o.el;
+    eo.interrupt = stop;
+    eo.curves = realisation_curves(real, cx.curves, o.el.water_table);
+    const EquivalentLinearResult el = equivalent_linear(motion, real.profile, eo);
+    if (!el.converged) {
+      throw std::runtime_error("did not converge in " + std::to_string(el.iterations) + " iterations (last change " +
+                               number(el.change.empty() ? NOT_A_NUMBER : el.change.back()) + ")");
+    }
+    for (std::size_t d = 0; d < strain.size(); ++d) {
+      const std::size_t i = real.profile.entry_at(o.strain_depths[d]);
+      strain[d] = i < el.max_strain.size() ? el.max_strain[i] : NOT_A_NUMBER;
+    }
+    po.setup.law = el.law;
+    surface = rvt_propagate(motion, el.profile, po);
+  } else {
+    if (!strain.empty()) {
+      const std::vector<double> s = rvt_peak_strains(motion, real.profile, po, o.strain_depths);
+      std::copy(s.begin(), s.end(), strain.begin());
+    }
+    surface = rvt_propagate(motion, real.profile, po);
+  }
+  rvt_response_spectrum(surface, cx.periods, o.spectral_damping, psa);
+  for (std::size_t k = 0; k < psa.size(); ++k) {
+    if (!std::isfinite(psa[k])) throw std::runtime_error("the PSA at period " + number(cx.periods[k]) + " s is not finite");
+  }
+  pga = rvt_peak(surface);
+  if (!std::isfinite(pga)) throw std::runtime_error("the peak acceleration is not finite");
 }
 
 // One record through one realisation; writes psa (periods), pga and strains.
@@ -249,7 +307,7 @@ BatchResult run_batch(const Profile& base, std::span<const Record> records, cons
   BatchResult res;
   res.first = first;
   res.count = count;
-  res.records = records.size();
+  res.records = records.size() + o.motions.size();
   res.periods = periods.size();
   res.depths = o.strain_depths.size();
   const std::size_t nm = res.records, nk = res.periods, nd = res.depths;
@@ -266,7 +324,14 @@ BatchResult run_batch(const Profile& base, std::span<const Record> records, cons
   for (const Record& r : recs) spectra.emplace_back(r, o.el.scale);
   const RunContext cx{&o, periods, curves, spectra};
   res.input_psa.resize(nm * nk);
-  for (std::size_t m = 0; m < nm; ++m) {
+  const std::size_t nrec = recs.size();
+  for (std::size_t i = 0; i < o.motions.size(); ++i) {
+    RvtMotion scaled = o.motions[i];
+    for (double& a : scaled.fas) a *= std::abs(o.el.scale);
+    rvt_response_spectrum(scaled, periods, o.spectral_damping,
+                          std::span<double>(res.input_psa.data() + (nrec + i) * nk, nk));
+  }
+  for (std::size_t m = 0; m < nrec; ++m) {
     if (caller_check()) throw_stopped();
     std::vector<double> scaled = recs[m].accel;
     for (double& v : scaled) v *= o.el.scale;
@@ -306,7 +371,11 @@ BatchResult run_batch(const Profile& base, std::span<const Record> records, cons
         if (on_caller) poll_interrupt(check);
         if (stop) return;
         try {
-          run_one(cx, real, m, recs[m], scratch, psa, res.pga[run], strain, check);
+          if (m < nrec) {
+            run_one(cx, real, m, recs[m], scratch, psa, res.pga[run], strain, check);
+          } else {
+            run_motion(cx, real, o.motions[m - nrec], psa, res.pga[run], strain, check);
+          }
         } catch (const Interrupted&) {
           if (on_caller) throw;
           return;

@@ -19,6 +19,7 @@
 #include "signal/inverse_peaks.hpp"
 #include "site/eql_acceleration.hpp"
 #include "site/frequency_dependent.hpp"
+#include "site/eql_steps.hpp"
 #include "site/record_filter_cache.hpp"
 #include "site/sh_mid_strain.hpp"
 #include "site/sh_response.hpp"
@@ -39,18 +40,9 @@ using detail::SplitFft;
 using detail::number;
 using detail::sh_mid_strain;
 using detail::sh_response;
-namespace {
-
-struct Sublayer {
-  std::size_t parent;
-  double top, thickness;
-  double density, vs0, xi0;  // the given layer's density, velocity, damping
-  double sigma_m;            // mean effective stress at the middle, kPa
-  double g = 1.0, d = 0.0;
-  double peak = 0.0;
-  double d_shift = 0.0;      // added to the curve's damping (a small-strain damping override)
-  double at = 0.0;  // the peak strain g and d were read at (peak, or the accelerated update's)
-};
+// The steps the record and spectrum analyses share (eql_steps.hpp), then
+// the record's own.
+namespace detail::eql {
 
 // The curves against the profile (one per layer, each usable).
 void check_curves(const EquivalentLinearOptions& o, std::size_t layers) {
@@ -178,11 +170,10 @@ bool recut(std::vector<Sublayer>& s, const Profile& p, const EquivalentLinearOpt
   return changed;
 }
 
-// The analysis's start: the record, the options and the curves checked, and
+// The analysis's start: the options and the curves checked, and
 // the sublayers at the low-strain properties (each layer whole, then cut
 // where max_frequency asks for it).
-std::vector<Sublayer> start(const Record& record, const Profile& profile, const EquivalentLinearOptions& o) {
-  check_record(record);
+std::vector<Sublayer> start(const Profile& profile, const EquivalentLinearOptions& o) {
   check_density(profile);  // its stresses need t/m3
   const std::size_t N = profile.layers();
   check_equivalent_linear_options(o);
@@ -218,11 +209,6 @@ InputSpectrum input_spectrum(const RecordFilter& filter, double dt, const Equiva
   for (std::size_t k = 0; k < nf; ++k) y.re[k] = Y[k].real(), y.im[k] = Y[k].imag();
   return y;
 }
-
-// The half-space's complex modulus and slowness (the same in every pass).
-struct HalfSpace {
-  cdouble modulus, slowness;
-};
 
 HalfSpace half_space(const Profile& p, DampingLaw law) {
   const std::size_t N = p.layers();
@@ -450,6 +436,12 @@ void assemble_result(EquivalentLinearResult& r, const std::vector<Sublayer>& sub
   r.profile = Profile(std::move(th), std::move(rho), std::move(vs), std::move(xi), std::move(vp), std::move(xp));
 }
 
+}  // namespace detail::eql
+
+using namespace detail::eql;
+
+namespace {
+
 // The accelerated iteration's start: properties read at the effective
 // strain PGV / Vs of every (sub)layer (the record's peak velocity, as the
 // outcrop motion, over the low-strain Vs): near the strains of a moderate
@@ -635,7 +627,8 @@ void check_equivalent_linear_options(const EquivalentLinearOptions& o) {
 
 EquivalentLinearResult equivalent_linear(const Record& record, const Profile& profile,
                                          const EquivalentLinearOptions& o) {
-  std::vector<Sublayer> sub = start(record, profile, o);
+  check_record(record);
+  std::vector<Sublayer> sub = start(profile, o);
   const std::size_t N = profile.layers();
   const double ratio = effective_strain_ratio(o);
   const double ceiling = damping_ceiling(o.law);
