@@ -25,22 +25,11 @@ constexpr std::size_t SAMPLES = 12000;
 
 Record bench_record() { return ::bench_record(SAMPLES, 7); }
 
-Profile bench_profile() {
-  std::vector<double> th, rho, vs, xi;
-  for (std::size_t k = 0; k < LAYERS; ++k) {
-    const double x = static_cast<double>(k);
-    th.push_back(2.0);
-    rho.push_back(1.75 + 0.005 * x);
-    vs.push_back(140.0 + 9.0 * x);
-    xi.push_back(0.02);
-  }
-  th.push_back(0.0), rho.push_back(2.4), vs.push_back(1000.0), xi.push_back(0.01);
-  return Profile(th, rho, vs, xi);
-}
+Profile bench_profile() { return bench_soft_profile(LAYERS); }
 
 EquivalentLinearOptions bench_options(double tol) {
   EquivalentLinearOptions o;
-  for (std::size_t k = 0; k < LAYERS; ++k) o.curves.push_back(Darendeli{10.0 + static_cast<double>(k % 4) * 10.0});
+  o.curves = bench_soft_curves(LAYERS);
   o.water_table = 2.0;
   o.tolerance = tol;
   o.max_iterations = 100;

@@ -1,4 +1,5 @@
-// bench_records.hpp: the benchmarks' synthetic accelerogram.
+// bench_records.hpp: the benchmarks' synthetic accelerogram and their
+// 30-layer soft profile with its curves.
 #pragma once
 
 #include <cmath>
@@ -6,7 +7,9 @@
 #include <random>
 #include <vector>
 
+#include "velmar/equivalent_linear.hpp"
 #include "velmar/motion.hpp"
+#include "velmar/profile.hpp"
 
 // A stationary-looking noise record with a smooth envelope, about 0.3 g,
 // low-passed by a running mean (content mostly below 20 Hz at dt = 0.005 s).
@@ -25,4 +28,27 @@ inline velmar::Record bench_record(std::size_t samples, unsigned seed) {
     r.accel[j] = 0.03 * s * (t / 8.0) * std::exp(1.0 - t / 8.0);
   }
   return r;
+}
+
+// The strain-compatible analyses' benchmark site: `layers` 2 m layers of soft
+// soil (Vs 140 m/s rising 9 m/s a layer, density 1.75 t/m3 rising 0.005,
+// damping 2 %) over rock (1000 m/s, 2.4 t/m3, 1 %).
+inline velmar::Profile bench_soft_profile(std::size_t layers = 30) {
+  std::vector<double> th, rho, vs, xi;
+  for (std::size_t k = 0; k < layers; ++k) {
+    const double x = static_cast<double>(k);
+    th.push_back(2.0);
+    rho.push_back(1.75 + 0.005 * x);
+    vs.push_back(140.0 + 9.0 * x);
+    xi.push_back(0.02);
+  }
+  th.push_back(0.0), rho.push_back(2.4), vs.push_back(1000.0), xi.push_back(0.01);
+  return velmar::Profile(th, rho, vs, xi);
+}
+
+// Its curves: Darendeli with PI 10, 20, 30, 40 in turn down the layers.
+inline std::vector<velmar::Curve> bench_soft_curves(std::size_t layers = 30) {
+  std::vector<velmar::Curve> c;
+  for (std::size_t k = 0; k < layers; ++k) c.push_back(velmar::Darendeli{10.0 + static_cast<double>(k % 4) * 10.0});
+  return c;
 }
