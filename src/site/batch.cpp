@@ -173,6 +173,29 @@ void linear_run(const RunContext& cx, const Profile& profile, DampingLaw law, st
   w.ya = std::move(acc);
 }
 
+// The equivalent-linear run of one realisation under `input` (a record or an
+// RVT motion) with the batch's options and the realisation's curves: a run
+// that did not converge fails, and the peak strains at the strain depths are
+// written to `strain`.
+template <class Input>
+EquivalentLinearResult converged_run(const RunContext& cx, const Realisation& real, const Input& input,
+                                     std::span<double> strain, const InterruptCheck& stop) {
+  const BatchOptions& o = *cx.options;
+  EquivalentLinearOptions eo = o.el;
+  eo.interrupt = stop;
+  eo.curves = realisation_curves(real, cx.curves, o.el.water_table);
+  EquivalentLinearResult el = equivalent_linear(input, real.profile, eo);
+  if (!el.converged) {
+    throw std::runtime_error("did not converge in " + std::to_string(el.iterations) + " iterations (last change " +
+                             number(el.change.empty() ? NOT_A_NUMBER : el.change.back()) + ")");
+  }
+  for (std::size_t d = 0; d < strain.size(); ++d) {
+    const std::size_t i = real.profile.entry_at(o.strain_depths[d]);
+    strain[d] = i < el.max_strain.size() ? el.max_strain[i] : NOT_A_NUMBER;
+  }
+  return el;
+}
+
 // One RVT motion through one realisation (linear, or the iteration driven
 // by random vibration theory); writes psa (periods), pga and strains.
 void run_motion(const RunContext& cx, const Realisation& real, const RvtMotion& motion, std::span<double> psa,
@@ -186,18 +209,7 @@ void run_motion(const RunContext& cx, const Realisation& real, const RvtMotion& 
   po.scale = o.el.scale;
   RvtMotion surface;
   if (o.analysis == Analysis::EQUIVALENT_LINEAR) {
-    EquivalentLinearOptions eo = o.el;
-    eo.interrupt = stop;
-    eo.curves = realisation_curves(real, cx.curves, o.el.water_table);
-    const EquivalentLinearResult el = equivalent_linear(motion, real.profile, eo);
-    if (!el.converged) {
-      throw std::runtime_error("did not converge in " + std::to_string(el.iterations) + " iterations (last change " +
-                               number(el.change.empty() ? NOT_A_NUMBER : el.change.back()) + ")");
-    }
-    for (std::size_t d = 0; d < strain.size(); ++d) {
-      const std::size_t i = real.profile.entry_at(o.strain_depths[d]);
-      strain[d] = i < el.max_strain.size() ? el.max_strain[i] : NOT_A_NUMBER;
-    }
+    const EquivalentLinearResult el = converged_run(cx, real, motion, strain, stop);
     po.setup.law = el.law;
     surface = rvt_propagate(motion, el.profile, po);
   } else {
@@ -221,18 +233,7 @@ void run_one(const RunContext& cx, const Realisation& real, std::size_t m, const
              std::span<double> psa, double& pga, std::span<double> strain, const InterruptCheck& stop) {
   const BatchOptions& o = *cx.options;
   if (o.analysis == Analysis::EQUIVALENT_LINEAR) {
-    EquivalentLinearOptions eo = o.el;
-    eo.interrupt = stop;
-    eo.curves = realisation_curves(real, cx.curves, o.el.water_table);
-    const EquivalentLinearResult el = equivalent_linear(rec, real.profile, eo);
-    if (!el.converged) {
-      throw std::runtime_error("did not converge in " + std::to_string(el.iterations) + " iterations (last change " +
-                               number(el.change.empty() ? NOT_A_NUMBER : el.change.back()) + ")");
-    }
-    for (std::size_t d = 0; d < strain.size(); ++d) {
-      const std::size_t i = real.profile.entry_at(o.strain_depths[d]);
-      strain[d] = i < el.max_strain.size() ? el.max_strain[i] : NOT_A_NUMBER;
-    }
+    const EquivalentLinearResult el = converged_run(cx, real, rec, strain, stop);
     linear_run(cx, el.profile, el.law, m, w, strain);
   } else {
     linear_run(cx, real.profile, o.el.law, m, w, strain);
