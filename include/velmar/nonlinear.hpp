@@ -4,7 +4,13 @@
 // thicker than Vs / (4 max_frequency), so a quarter wavelength at
 // max_frequency spans a sublayer at least (an odd count puts a sublayer's
 // middle at the layer's middle, where strains and stresses are reported).
-// The mass of every sublayer is lumped half on each of its two nodes; each
+// The mass of every sublayer is a mix of its lumped and its consistent mass,
+// rho h [1/2 - a/6, a/6; a/6, 1/2 - a/6] with a = min(1.25, 1/2 + C^2), C =
+// Vs dt / h the sublayer's Courant number at the sub-step dt: a = 1/2 cancels
+// the second-order dispersion of the sublayers (a lumped mass alone slows a
+// wave by (k h)^2 / 24, 10 % at a quarter wavelength) and C^2 the period
+// elongation of the integration, so the column's modes stay within about
+// 1 % up to max_frequency (the mass matrix stays tridiagonal). Each
 // sublayer is a shear spring whose stress follows the layer's soil model
 // (soil_model.hpp, fitted to the layer's curve at its mean effective stress;
 // every sublayer of a layer shares the fit) plus its small-strain (viscous)
@@ -19,9 +25,10 @@
 //     half-space is the "radiation" energy.
 //   RIGID: the record (a WITHIN input) is the total motion of the column's
 //     base, which lies at input_depth (0 means the top of the half-space): a
-//     column cut there, or extended below the half-space's top with the
+//     column cut there (a warning when it cuts a layer, another when layers
+//     below are left out), or extended below the half-space's top with the
 //     half-space's own material (linear, its profile damping). Solved in
-//     displacements relative to the base, loaded by -m a_base.
+//     displacements relative to the base, loaded by -M 1 a_base.
 //
 // Time integration: Newmark's average acceleration (gamma = 1/2, beta = 1/4),
 // implicit, with full Newton iterations on the column's tridiagonal
@@ -30,14 +37,13 @@
 // stable for the linear system, conserves energy exactly for a linear
 // undamped column (so the energy balance checks the implementation) and adds
 // no numerical damping; its only error is a period elongation of about
-// (w dt)^2 / 12. Sub-steps: every record step dt is cut into
-// ceil(8 max_frequency dt) equal sub-steps, at most 1 / (8 max_frequency)
-// each (a 200 Hz record at the default 25 Hz needs none; a 100 Hz one two),
-// the input interpolated linearly between samples. At max_frequency the
-// period then lengthens by 5 % at most, the order of the lumped-mass
-// column's own dispersion there (a sublayer of a quarter wavelength slows
-// the wave by 10 %); below max_frequency / 2 both errors are under 2.5 %.
-// A step whose iterations do not
+// (w dt)^2 / 12, which the mass mix above cancels. Sub-steps: every record
+// step dt is cut into ceil(8 max_frequency dt) equal sub-steps, at most
+// 1 / (8 max_frequency) each (a 200 Hz record at the default 25 Hz needs
+// none; a 100 Hz one two), the input at the sub-steps the record's
+// band-limited (DFT) interpolant, as the frequency-domain analyses read a
+// record (linear interpolation would filter it by sinc^2(f dt): -5 % at
+// 12 Hz for a 100 Hz record). A step whose iterations do not
 // reach the tolerance in max_iterations, a non-finite state, or a strain
 // beyond strain_limit stops the analysis with AnalysisError naming the time,
 // the layer and what to change: never a NaN in a result.
@@ -47,8 +53,10 @@
 // they are, on top of the hysteretic damping of the model, which is zero at
 // small strain):
 //   FREQUENCY_INDEPENDENT: constant damping over the band [f_lo, f_hi],
-//     f_hi = max_frequency and f_lo = f_site / 2 (f_site = 1 / (4 sum h/Vs),
-//     the column's fundamental frequency; the band at least a factor 8 wide).
+//     f_hi = the record's Nyquist frequency, at least max_frequency and at
+//     most 2 max_frequency (the column passes content to about 2.5
+//     max_frequency), and f_lo = f_site / 2 (f_site = 1 / (4 sum h/Vs), the
+//     column's fundamental frequency), at most max_frequency / 8.
 //     Each spring carries relaxation (Maxwell) elements in parallel, 1 +
 //     ceil(log10(f_hi / f_lo)) of them (2 to NONLINEAR_MECHANISMS), their
 //     relaxation frequencies spaced evenly in log over the band and their

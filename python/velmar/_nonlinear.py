@@ -274,13 +274,16 @@ def nonlinear(rec: Record, p: Profile, curves: Any, water_table: Optional[float]
     """Nonlinear SH response of a soil column in the time domain.
 
     Every layer is cut into an odd number of sublayers that pass
-    `max_frequency` (Vs / (4 h) >= max_frequency); masses are lumped at the
-    nodes and each sublayer is a shear spring following the layer's soil
+    `max_frequency` (Vs / (4 h) >= max_frequency); each sublayer's mass is a
+    mix of lumped and consistent (cancelling the column's dispersion and the
+    integration's period elongation to second order) and each sublayer is a
+    shear spring following the layer's soil
     model, fitted to its curve at the mean effective stress of its middle
     (``velmar.fit_soil_model``), plus small-strain viscous damping. The
     column is integrated with Newmark's average acceleration and Newton
     iterations, each record step cut into ceil(8 max_frequency dt)
-    sub-steps. The loop runs in C++ without the GIL.
+    sub-steps, the record band-limited (DFT) interpolated between samples.
+    The loop runs in C++ without the GIL.
 
     Parameters
     ----------
@@ -307,8 +310,9 @@ def nonlinear(rec: Record, p: Profile, curves: Any, water_table: Optional[float]
         each layer's value and source are in ``res.models``) -- on real sites the result depends on it more than
         on anything else: give measured strengths where there are some.
     viscous : {"frequency_independent", "rayleigh"}
-        Small-strain damping: constant over [f_site / 2, max_frequency]
-        (relaxation elements in every spring), or Rayleigh at
+        Small-strain damping: constant over [f_site / 2, f_hi] (relaxation
+        elements in every spring; f_hi the record's Nyquist frequency, at
+        least max_frequency and at most twice it), or Rayleigh at
         `rayleigh_frequencies` (default the site frequency and 5 times it).
     base : {"elastic", "rigid"}
         Elastic: a dashpot rho Vs of the half-space, loaded by the outcrop
@@ -317,7 +321,8 @@ def nonlinear(rec: Record, p: Profile, curves: Any, water_table: Optional[float]
     input : {"outcrop", "incident", "within"}
     input_depth : float
         Depth of a "within" record, m: the column ends there (0: at the
-        half-space's top).
+        half-space's top); a layer it cuts is shortened and layers below it
+        are left out, each with a RuntimeWarning.
     scale : float
         Multiplies the record.
     max_frequency : float

@@ -6,10 +6,12 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <complex>
 #include <numbers>
 #include <string>
 #include <utility>
 
+#include "signal/fft_double.hpp"
 #include "site/text.hpp"
 #include "velmar/errors.hpp"
 
@@ -38,13 +40,13 @@ struct Segment {
 // stiffnesses k_l = 2 xi w_l G give a loss factor 2 xi there.
 struct Band {
   std::array<double, NM> omega{}, weight{};
-  double stiffening = 0.0;  // sum_l w_l wr^2 / (wr^2 + wl^2) at the band's geometric middle wr
+  double stiffening = 0.0;  // sum_l w_l wr^2 / (wr^2 + wl^2) at the reference wr = 2 pi f_ref
 };
 
 // Least-squares weights of `count` mechanisms spaced evenly in log over
 // [f_lo, f_hi] (normal equations over 64 log-spaced frequencies of the
 // band, Gaussian elimination with pivoting); false if a weight is not above 0.
-bool fit_mechanisms(double f_lo, double f_hi, std::size_t count, Band& b) {
+bool fit_mechanisms(double f_lo, double f_hi, double f_ref, std::size_t count, Band& b) {
   b = Band{};
   for (std::size_t l = 0; l < count; ++l) {
     const double x = count > 1 ? static_cast<double>(l) / static_cast<double>(count - 1) : 0.5;
@@ -79,19 +81,20 @@ bool fit_mechanisms(double f_lo, double f_hi, std::size_t count, Band& b) {
   }
   for (std::size_t l = 0; l < count; ++l)
     if (!(b.weight[l] > 0.0)) return false;
-  const double wr = TWO_PI * std::sqrt(f_lo * f_hi);
+  const double wr = TWO_PI * f_ref;
   for (std::size_t l = 0; l < count; ++l) b.stiffening += b.weight[l] * wr * wr / (wr * wr + b.omega[l] * b.omega[l]);
   return true;
 }
 
-// The mechanisms of a band: 1 + ceil(log10(f_hi / f_lo)) of them (2 to
+// The mechanisms of a band (f_ref: where the soil spring's scaling makes
+// the modulus Gmax): 1 + ceil(log10(f_hi / f_lo)) of them (2 to
 // NM; fewer if a weight would not be positive): the loss factor then stays
 // within about 5 % of flat over bands up to 1000 wide (8 % at 20 000).
-Band fit_band(double f_lo, double f_hi) {
+Band fit_band(double f_lo, double f_hi, double f_ref) {
   const double want = 1.0 + std::ceil(std::log10(f_hi / f_lo) - 1e-9);
   std::size_t count = static_cast<std::size_t>(std::clamp(want, 2.0, static_cast<double>(NM)));
   Band b;
-  while (!fit_mechanisms(f_lo, f_hi, count, b) && count > 1) --count;
+  while (!fit_mechanisms(f_lo, f_hi, f_ref, count, b) && count > 1) --count;
   return b;
 }
 
@@ -124,6 +127,46 @@ void solve_tridiagonal(const std::vector<double>& diag, const std::vector<double
     x[i] = (x[i] - off[i - 1] * x[i - 1]) / b;
   }
   for (std::size_t i = n - 1; i-- > 0;) x[i] -= cp[i] * x[i + 1];
+}
+
+// The record (times to_si) at every sub-step: out[n sub + s] is the
+// band-limited (DFT) interpolant of the samples at t = (n + s / sub) dt, the
+// reading of a record the frequency-domain analyses make. The record is
+// padded with zeros to at least twice its length (as they pad it), so its
+// end does not wrap onto its start. Linear interpolation between samples
+// would filter the input by sinc^2(f dt) (-3 % at 10 Hz, -19 % at 25 Hz for
+// a 100 Hz record) and fold images of it above the Nyquist frequency back.
+std::vector<double> input_at_substeps(const std::vector<double>& rec, double to_si, std::size_t sub) {
+  const std::size_t n = rec.size();
+  std::vector<double> out((n - 1) * sub + 1);
+  if (sub == 1 || n < 2) {
+    for (std::size_t i = 0; i < n; ++i) out[i * sub] = rec[i] * to_si;
+    return out;
+  }
+  const std::size_t m = detail::fft_fast_length(2 * n);
+  const detail::FftPlan plan(m);
+  std::vector<std::complex<double>> spec(m), x(m);
+  for (std::size_t i = 0; i < n; ++i) spec[i] = rec[i] * to_si;
+  plan.transform(spec, -1);
+  const double norm = 1.0 / static_cast<double>(m);
+  for (std::size_t i = 0; i < n; ++i) out[i * sub] = rec[i] * to_si;
+  for (std::size_t s = 1; s < sub; ++s) {
+    // A delay of -s / sub samples: bin k (signed, |k| < m/2) turns by
+    // exp(2 pi i k s / (sub m)); the Nyquist bin, shared by +m/2 and -m/2,
+    // keeps its real part cos(pi s / sub).
+    const double frac = static_cast<double>(s) / static_cast<double>(sub);
+    for (std::size_t k = 0; k < m; ++k) {
+      const double kk = k <= m / 2 ? static_cast<double>(k) : static_cast<double>(k) - static_cast<double>(m);
+      if (2 * k == m) {
+        x[k] = spec[k] * std::cos(std::numbers::pi * frac) * norm;
+      } else {
+        x[k] = spec[k] * std::polar(norm, TWO_PI * kk * frac / static_cast<double>(m));
+      }
+    }
+    plan.transform(x, 1);
+    for (std::size_t i = 0; i + 1 < n; ++i) out[i * sub + s] = x[i].real();
+  }
+  return out;
 }
 
 std::string time_text(double t) {
@@ -333,9 +376,17 @@ NonlinearResult nonlinear(const Record& record, const Profile& profile, const No
   Band band;
   double a0_unit = 0.0, a1_unit = 0.0;  // Rayleigh coefficients per unit xi
   if (o.viscous == ViscousDamping::FREQUENCY_INDEPENDENT) {
-    const double f_hi = o.max_frequency;
-    const double f_lo = std::min(0.5 * f_site, f_hi / 8.0);
-    band = fit_band(f_lo, f_hi);
+    // Up to the record's Nyquist frequency when it lies above
+    // max_frequency, at most 2 max_frequency: the column passes content up
+    // to about 2.5 max_frequency (its sublayers' cut-off), less accurately,
+    // and mechanisms fitted only up to max_frequency would damp it less
+    // than the profile says (70 % of xi at twice the band's top).
+    const double f_hi = std::max(o.max_frequency, std::min(0.5 / record.dt, 2.0 * o.max_frequency));
+    const double f_lo = std::min(0.5 * f_site, o.max_frequency / 8.0);
+    // The modulus is Gmax at the band's middle (in log): there the causal
+    // damping's stiffening with frequency strays least from a constant
+    // modulus.
+    band = fit_band(f_lo, f_hi, std::sqrt(f_lo * f_hi));
     res.damping_frequencies = {f_lo, f_hi};
   } else {
     std::vector<double> f = o.rayleigh_frequencies;
@@ -359,7 +410,10 @@ NonlinearResult nonlinear(const Record& record, const Profile& profile, const No
   // Springs, soil states, masses.
   std::vector<Spring> spring(N);
   std::vector<SoilState> soil;
-  std::vector<double> mass(nodes, 0.0), cmass(nodes, 0.0);
+  // mass: the mass matrix's diagonal, moff[i]: its entry between nodes i and
+  // i + 1; mrow: its row sums (the lumped masses); cmass: Rayleigh's mass
+  // term (lumped).
+  std::vector<double> mass(nodes, 0.0), moff(nodes, 0.0), mrow(nodes, 0.0), cmass(nodes, 0.0);
   std::vector<std::size_t> seg_of(N);
   {
     std::size_t j = 0;
@@ -396,8 +450,22 @@ NonlinearResult nonlinear(const Record& record, const Profile& profile, const No
           cmass[j + 1] += 0.5 * s.rho * h * xi * a0_unit;
         }
         sp.k_soil = sp.scale * g0;
-        mass[j] += 0.5 * s.rho * h;
-        mass[j + 1] += 0.5 * s.rho * h;
+        // A mix of the lumped and the consistent mass of the sublayer,
+        // rho h [1/2 - a/6, a/6; a/6, 1/2 - a/6]. The lumped mass alone slows
+        // a wave by (k h)^2 / 24 (10 % at a quarter wavelength), the
+        // consistent one speeds it by as much, so a = 1/2 cancels the
+        // second-order error of space; Newmark's average acceleration then
+        // lowers every frequency by (w dt)^2 / 12, which a further C^2 (C =
+        // Vs dt / h, the sublayer's Courant number) cancels. Capped at the
+        // consistent mass (a = 1), where thin stiff sublayers carry little.
+        const double courant = s.vs * dt / h;
+        const double mix = std::min(1.25, 0.5 + courant * courant);
+        const double me = s.rho * h;
+        mass[j] += me * (0.5 - mix / 6.0);
+        mass[j + 1] += me * (0.5 - mix / 6.0);
+        moff[j] = me * mix / 6.0;
+        mrow[j] += 0.5 * me;
+        mrow[j + 1] += 0.5 * me;
       }
     }
   }
@@ -427,10 +495,16 @@ NonlinearResult nonlinear(const Record& record, const Profile& profile, const No
   res.displacement.assign(nodes * n_samples, 0.0);
   res.strain.assign(reported * n_samples, 0.0);
   res.stress.assign(reported * n_samples, 0.0);
-  const double* rec = record.accel.data();
-  double ag = rec[0] * to_si, vg = 0.0, ug = 0.0;  // base motion (rigid) or outcrop motion (elastic)
-  if (rigid)
-    for (std::size_t i = 0; i < dof; ++i) a[i] = -ag;
+  const std::vector<double> gin = input_at_substeps(record.accel, to_si, substeps);
+  double ag = gin[0], vg = 0.0, ug = 0.0;  // base motion (rigid) or outcrop motion (elastic)
+  if (rigid) {
+    // M a = -(row sums of M) a_base: the column at rest relative to its base.
+    for (std::size_t i = 0; i < dof; ++i) {
+      diag[i] = mass[i], off[i] = i + 1 < dof ? moff[i] : 0.0;
+      a[i] = -mrow[i] * ag;
+    }
+    solve_tridiagonal(diag, off, a, cp);
+  }
 
   NonlinearEnergy& E = res.energy;
   double w_soil = 0.0, w_visc = 0.0, w_mass = 0.0;
@@ -461,7 +535,7 @@ NonlinearResult nonlinear(const Record& record, const Profile& profile, const No
   // near underflow) count as converged.
   double peak_in = 0.0, total_mass = 0.0;
   for (double x : record.accel) peak_in = std::max(peak_in, std::abs(x * to_si));
-  for (double m : mass) total_mass += m;
+  for (double m : mrow) total_mass += m;
   const double r_floor = 1e-3 * o.tolerance * peak_in * total_mass;
   const auto strain_at = [&](const std::vector<double>& x, std::size_t j) {
     const double lower = j + 1 < dof ? x[j + 1] : (rigid ? 0.0 : x[j + 1]);
@@ -470,10 +544,8 @@ NonlinearResult nonlinear(const Record& record, const Profile& profile, const No
 
   for (std::size_t n = 0; n + 1 < n_samples; ++n) {
     if (o.interrupt && n % 500 == 0) poll_interrupt(o.interrupt);
-    const double a_start = rec[n] * to_si, a_end = rec[n + 1] * to_si;
     for (std::size_t s = 0; s < substeps; ++s) {
-      const double g0 = a_start + (a_end - a_start) * static_cast<double>(s) / sub;
-      const double g1 = a_start + (a_end - a_start) * static_cast<double>(s + 1) / sub;
+      const double g0 = gin[n * substeps + s], g1 = gin[n * substeps + s + 1];
       const double vg1 = vg + 0.5 * dt * (g0 + g1);
       const double ug1 = ug + dt * vg + 0.25 * dt * dt * (g0 + g1);
       // The first iteration starts from the committed state (un = u), where
@@ -515,10 +587,12 @@ NonlinearResult nonlinear(const Record& record, const Profile& profile, const No
         for (std::size_t i = 0; i < dof; ++i) {
           const double below = i < N ? spring[i].t_soil + spring[i].t_visc : 0.0;
           const double above = i > 0 ? spring[i - 1].t_soil + spring[i - 1].t_visc : 0.0;
-          double f_ext = rigid ? -mass[i] * g1 : 0.0;
+          double f_ext = rigid ? -mrow[i] * g1 : 0.0;
           double dash = 0.0;
           if (!rigid && i == N) f_ext = f_in * c_base * vg1, dash = c_base * vn[i];
-          const double inertia = mass[i] * an[i], damp = cmass[i] * vn[i];
+          const double inertia = mass[i] * an[i] + (i > 0 ? moff[i - 1] * an[i - 1] : 0.0) +
+                                 (i + 1 < dof ? moff[i] * an[i + 1] : 0.0);
+          const double damp = cmass[i] * vn[i];
           R[i] = inertia + damp + dash - below + above - f_ext;
           fscale = std::max(fscale, std::abs(inertia) + std::abs(damp) + std::abs(dash) + std::abs(below) +
                                         std::abs(above) + std::abs(f_ext));
@@ -544,7 +618,7 @@ NonlinearResult nonlinear(const Record& record, const Profile& profile, const No
         for (std::size_t i = 0; i < dof; ++i) {
           diag[i] = mass[i] * c4 + cmass[i] * c2 + (i < N ? spring[i].t_k : 0.0) + (i > 0 ? spring[i - 1].t_k : 0.0);
           if (!rigid && i == N) diag[i] += c_base * c2;
-          off[i] = i + 1 < dof ? -spring[i].t_k : 0.0;
+          off[i] = i + 1 < dof ? moff[i] * c4 - spring[i].t_k : 0.0;
           R[i] = -R[i];
         }
         solve_tridiagonal(diag, off, R, cp);
@@ -574,7 +648,7 @@ NonlinearResult nonlinear(const Record& record, const Profile& profile, const No
       // acceleration is), then commit.
       for (std::size_t i = 0; i < dof; ++i) {
         const double du = un[i] - u[i];
-        if (rigid) E.input += -mass[i] * 0.5 * (g0 + g1) * du;
+        if (rigid) E.input += -mrow[i] * 0.5 * (g0 + g1) * du;
         w_mass += cmass[i] * 0.5 * (v[i] + vn[i]) * du;
       }
       if (!rigid) {
@@ -626,7 +700,7 @@ NonlinearResult nonlinear(const Record& record, const Profile& profile, const No
     store(n + 1);
     // Energy balance at the sample.
     double kin = 0.0, strain_e = 0.0, stored_visc = 0.0;
-    for (std::size_t i = 0; i < dof; ++i) kin += 0.5 * mass[i] * v[i] * v[i];
+    for (std::size_t i = 0; i < dof; ++i) kin += v[i] * (0.5 * mass[i] * v[i] + (i + 1 < dof ? moff[i] * v[i + 1] : 0.0));
     for (const Spring& sp : spring) {
       strain_e += sp.h * sp.tau_soil * sp.tau_soil / (2.0 * sp.scale * sp.g0);
       if (o.viscous == ViscousDamping::FREQUENCY_INDEPENDENT)
@@ -661,6 +735,13 @@ NonlinearResult nonlinear(const Record& record, const Profile& profile, const No
     const std::size_t k = r < reported ? top_node[r] : N;
     for (std::size_t n = 0; n < n_samples; ++n)
       res.max_accel[r] = std::max(res.max_accel[r], std::abs(res.accel[n * nodes + k]));
+  }
+  if (reported > 0 && seg[reported - 1].bottom < profile.top_depth(reported - 1) + th[reported - 1] -
+                          1e-9 * std::max(1.0, base_depth)) {
+    const std::size_t r = reported - 1;
+    res.warnings.push_back("the column ends at the record's depth " + number(base_depth) + " m inside " +
+                           layer_name(r) + ": it is cut from " + number(th[r]) + " m to " +
+                           number(seg[r].bottom - seg[r].top) + " m thick (the rest is not part of the analysis)");
   }
   if (reported < L)
     res.warnings.push_back("the column ends at the record's depth " + number(base_depth) + " m: " +

@@ -3,6 +3,7 @@ result's methods and files, the energy balance, errors and refusals."""
 
 import os
 import pickle
+import warnings
 
 import numpy as np
 import pytest
@@ -164,3 +165,45 @@ def test_figures(tmp_path):
         pn.plot_column_peaks(eql)
     with pytest.raises(ValueError, match="EquivalentLinearResult"):
         pn.plot_column_peaks(res, eql=res)
+
+
+def _band_gain(x, y, dt, lo, hi):
+    n = 2 * len(x)
+    f = np.fft.rfftfreq(n, dt)
+    X, Y = np.fft.rfft(x, n), np.fft.rfft(y, n)
+    m = (f >= lo) & (f < hi)
+    return np.sqrt(np.sum(np.abs(Y[m]) ** 2) / np.sum(np.abs(X[m]) ** 2))
+
+
+def test_weak_motion_with_a_broadband_record():
+    # A record at 0.01 s carries content up to 50 Hz and is integrated in two
+    # sub-steps per sample: the input between samples and the column's
+    # dispersion must not filter what lies below max_frequency (25 Hz).
+    p = velmar.Profile([4, 6, 10, 0], [1.7, 1.8, 1.9, 2.3], [120, 180, 260, 900],
+                       damping=[0.01] * 3 + [0], modulus="seed")
+    rng = np.random.default_rng(7)
+    x = rng.standard_normal(4096) * 0.05
+    x[-400:] = 0.0
+    noise = velmar.Record(x, 0.01, units="g")
+    td = velmar.nonlinear(noise, p, curves=[None])
+    assert td.substeps == 2
+    fd = velmar.propagate(noise, p)
+    for lo in range(0, 25, 5):
+        ratio = _band_gain(x, td.motion(), 0.01, max(lo, 0.5), lo + 5) / _band_gain(x, fd, 0.01, max(lo, 0.5), lo + 5)
+        assert ratio == pytest.approx(1.0, abs=0.03 if lo < 20 else 0.05), (lo, ratio)
+    path = os.path.join(os.path.dirname(__file__), "..", "..", "examples", "accelerogram.txt")
+    rec = velmar.read_record(path, dt=0.01, units="cm/s2")
+    peak = np.max(np.abs(velmar.nonlinear(rec, p, curves=[None]).motion()))
+    assert peak == pytest.approx(np.max(np.abs(velmar.propagate(rec, p))), rel=0.05)
+    # Over a rigid base, the record as the total motion at the half-space's top.
+    peak = np.max(np.abs(velmar.nonlinear(rec, p, curves=[None], base="rigid", input="within").motion()))
+    assert peak == pytest.approx(np.max(np.abs(velmar.propagate(rec, p, input="within", input_depth=20.0))), rel=0.02)
+
+
+def test_record_depth_inside_a_layer_warns():
+    rec, p = ricker(3.0, 0.02, 1500), column(0.02)
+    with pytest.warns(RuntimeWarning, match="inside layer 2: it is cut from 15 m to 10 m"):
+        velmar.nonlinear(rec, p, curves=[None], base="rigid", input="within", input_depth=20.0)
+    with warnings.catch_warnings():
+        warnings.simplefilter("error")
+        velmar.nonlinear(rec, p, curves=[None], base="rigid", input="within")

@@ -190,7 +190,14 @@ TEST(NonlinearColumn, ColumnGeometryAndSubSteps) {
   ASSERT_EQ(res.max_strain.size(), 2u);
   EXPECT_DOUBLE_EQ(res.node_depth.back(), 18.0);
   EXPECT_DOUBLE_EQ(res.layer_depth[1], 14.0);
-  EXPECT_EQ(res.warnings.size(), 1u);
+  // Layer 2 cut from 15 m to 8 m, layer 3 dropped: a warning for each.
+  ASSERT_EQ(res.warnings.size(), 2u);
+  EXPECT_NE(res.warnings[0].find("inside layer 2: it is cut from 15 m to 8 m"), std::string::npos) << res.warnings[0];
+  EXPECT_NE(res.warnings[1].find("1 layer(s) below it"), std::string::npos) << res.warnings[1];
+  o.input_depth = 25.0;  // at a layer boundary: nothing cut
+  res = nonlinear(r, p, o);
+  ASSERT_EQ(res.warnings.size(), 1u);
+  EXPECT_EQ(res.warnings[0].find("inside"), std::string::npos) << res.warnings[0];
   o.input_depth = 60.0;
   res = nonlinear(r, p, o);
   EXPECT_EQ(res.max_strain.size(), 3u);
