@@ -71,6 +71,13 @@ inline LawFactors law_factors(double d, DampingLaw law) {
 #else
 #define VELMAR_FD_CLONES
 #endif
+// Clang does not multiversion function templates: there they are built
+// for the baseline only.
+#if defined(__x86_64__) && defined(__ELF__) && defined(__GNUC__) && !defined(__clang__)
+#define VELMAR_FD_TEMPLATE_CLONES [[gnu::target_clones("avx512f", "avx2", "default")]]
+#else
+#define VELMAR_FD_TEMPLATE_CLONES
+#endif
 
 // The forward step across one row for `count` lanes of a block: rho updated
 // in place, the strain factor S (strain over B of the row below) and
@@ -112,7 +119,7 @@ VELMAR_FD_CLONES void forward_row(std::size_t count, const double* VELMAR_RESTRI
 // Row j's c and M c at every frequency from its G/Gmax and damping, under
 // one law (the switch outside the loop, so it vectorises).
 template <DampingLaw LAW>
-VELMAR_FD_CLONES void row_constants(std::size_t nf, double gmax, double vs0, const double* VELMAR_RESTRICT g,
+VELMAR_FD_TEMPLATE_CLONES void row_constants(std::size_t nf, double gmax, double vs0, const double* VELMAR_RESTRICT g,
                                     const double* VELMAR_RESTRICT d, double* VELMAR_RESTRICT cr,
                                     double* VELMAR_RESTRICT ci, double* VELMAR_RESTRICT mr,
                                     double* VELMAR_RESTRICT mi) {
