@@ -8,6 +8,8 @@
 #include <filesystem>
 #include <fstream>
 #include <numbers>
+#include <random>
+#include <string>
 
 #include "velmar/velmar.hpp"
 
@@ -137,7 +139,12 @@ TEST(Propagate, RefusesBadInput) {
 
 class RecordFile : public ::testing::Test {
  protected:
-  fs::path dir = fs::temp_directory_path() / ("velmar_record_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()));
+  // One folder per test process: ctest runs the tests of this fixture at
+  // once, and a name shared between them lets one's TearDown empty
+  // another's folder.
+  fs::path dir = fs::temp_directory_path() /
+                 ("velmar_record_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) +
+                  "_" + std::to_string(std::random_device{}()));
   void SetUp() override { fs::create_directories(dir); }
   void TearDown() override { fs::remove_all(dir); }
   std::string write(const std::string& name, const std::string& text) {
